@@ -1,0 +1,1 @@
+#include "model/zef_exception.h"

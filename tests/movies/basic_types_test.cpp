@@ -1,0 +1,94 @@
+#include "platform/movies/fourcc.h"
+#include "platform/movies/handle.h"
+#include "platform/movies/matrix.h"
+
+#include <gtest/gtest.h>
+
+using namespace zef::movies;
+
+TEST(FourCCTest, BigEndianOrderAndText)
+{
+    static_assert(fourcc("vide") == 0x76696465);
+    EXPECT_EQ(fourccToString(fourcc("dslv")), "dslv");
+    EXPECT_EQ(fourccToString(0x00414243), "?ABC");
+}
+
+TEST(FixedPoint, ConversionsAndArithmetic)
+{
+    EXPECT_EQ(doubleToFixed(29.97), 1964114); // nearest 16.16 value
+    EXPECT_EQ(fixRatio(2997, 100), 1964114);
+    EXPECT_EQ(fixedMul(doubleToFixed(1.5), doubleToFixed(-2.0)), doubleToFixed(-3.0));
+    EXPECT_EQ(fixedDiv(kFixed1, 3 * kFixed1), 21845);
+    EXPECT_EQ(fixedDiv(kFixed1, 0), INT32_MAX);
+    EXPECT_EQ(doubleToFract(1.0), kFract1);
+    EXPECT_EQ(doubleToFixed(1e12), INT32_MAX) << "saturates instead of wrapping";
+}
+
+TEST(MatrixRecordTest, IdentityLayout)
+{
+    MatrixRecord id = MatrixRecord::identity();
+    EXPECT_EQ(id.m[0][0], 0x10000);
+    EXPECT_EQ(id.m[1][1], 0x10000);
+    EXPECT_EQ(id.m[2][2], 0x40000000);
+    EXPECT_EQ(id.m[2][0], 0);
+    EXPECT_TRUE(id.isIdentity());
+    EXPECT_EQ(sizeof(id), 36u);
+}
+
+TEST(MatrixRecordTest, MapRectOntoRect)
+{
+    Rect from{0, 0, 640, 480};
+    Rect to{320, 240, 640, 480}; // lower-right quarter
+    MatrixRecord m = MatrixRecord::mapRect(from, to);
+    EXPECT_TRUE(m.isScaleTranslate());
+    EXPECT_EQ(m.transformRect(from), to);
+    double x = 100, y = 100;
+    ASSERT_TRUE(m.transformPoint(x, y));
+    EXPECT_DOUBLE_EQ(x, 370);
+    EXPECT_DOUBLE_EQ(y, 290);
+
+    MatrixRecord inv;
+    ASSERT_TRUE(m.invert(inv));
+    EXPECT_EQ(inv.transformRect(to), from);
+}
+
+TEST(MatrixRecordTest, ConcatAppliesSecondAfterFirst)
+{
+    MatrixRecord m = MatrixRecord::scaling(2 * kFixed1, 2 * kFixed1);
+    m.translate(10 * kFixed1, 0);
+    double x = 1, y = 1;
+    m.transformPoint(x, y);
+    EXPECT_DOUBLE_EQ(x, 12);
+    EXPECT_DOUBLE_EQ(y, 2);
+
+    MatrixRecord s = MatrixRecord::identity();
+    s.scale(kFixed1 / 2, kFixed1 / 2, 100 * kFixed1, 100 * kFixed1); // about (100,100)
+    x = 100, y = 100;
+    s.transformPoint(x, y);
+    EXPECT_DOUBLE_EQ(x, 100);
+    EXPECT_DOUBLE_EQ(y, 100);
+
+    MatrixRecord singular = MatrixRecord::scaling(0, kFixed1), out = MatrixRecord::identity();
+    EXPECT_FALSE(singular.invert(out));
+    EXPECT_TRUE(out.isIdentity());
+}
+
+TEST(HandleTest, NullEmptyAndDeepCopies)
+{
+    Handle null;
+    EXPECT_TRUE(null.isNull());
+    Handle empty(size_t(0));
+    EXPECT_FALSE(empty.isNull());
+    EXPECT_NE(null, empty);
+
+    const char text[] = "abc";
+    Handle a(text, 3);
+    Handle b = a;
+    b.data()[0] = 'X';
+    EXPECT_EQ(a.data()[0], 'a');
+    a.append("d", 1);
+    EXPECT_EQ(a.size(), 4u);
+    a.reset();
+    EXPECT_TRUE(a.isNull());
+    EXPECT_THROW(Handle(size_t(-1) / 2), OutOfMemory);
+}
