@@ -92,3 +92,58 @@ TEST(HandleTest, NullEmptyAndDeepCopies)
     EXPECT_TRUE(a.isNull());
     EXPECT_THROW(Handle(size_t(-1) / 2), OutOfMemory);
 }
+
+#include "platform/movies/descriptions.h"
+
+TEST(DescriptionsTest, ImageDescriptionPublicLayout)
+{
+    ImageDescription d;
+    d.cType = fourcc("avc1");
+    d.width = 1920;
+    d.height = 1080;
+    d.name = "H.264";
+    d.extensions.push_back({fourcc("fiel"), {1, 0}});
+    Handle h = d.toHandle();
+    ASSERT_EQ(h.size(), 86u + 10u);
+    const uint8_t* p = h.data();
+    EXPECT_EQ(p[3], 96);                       // idSize
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 4), 4), "avc1");
+    EXPECT_EQ(p[32], 0x07);                    // width 1920 = 0x0780, big-endian
+    EXPECT_EQ(p[33], 0x80);
+    EXPECT_EQ(p[36], 0x00);                    // hRes 72.0 = 0x00480000
+    EXPECT_EQ(p[37], 0x48);
+    EXPECT_EQ(p[50], 5);                       // Pascal name length
+    EXPECT_EQ(p[83], 24);                      // depth
+    EXPECT_EQ(p[84], 0xFF);                    // clutID -1
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 90), 4), "fiel");
+
+    auto back = ImageDescription::fromHandle(h);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, d);
+
+    Handle truncated(h.data(), 80);
+    EXPECT_FALSE(ImageDescription::fromHandle(truncated));
+    Handle badExt = h;
+    badExt.data()[89] = 200; // extension claims more bytes than the block holds
+    EXPECT_FALSE(ImageDescription::fromHandle(badExt));
+}
+
+TEST(DescriptionsTest, SoundDescriptionVersions)
+{
+    SoundDescription s;
+    s.dataFormat = fourcc("twos");
+    s.setRateHz(48000);
+    Handle h0 = s.toHandle();
+    ASSERT_EQ(h0.size(), 36u);
+    EXPECT_EQ(h0.data()[32], 0xBB); // 48000 << 16 = 0xBB800000
+    EXPECT_EQ(h0.data()[33], 0x80);
+    EXPECT_EQ(SoundDescription::fromHandle(h0)->rateHz(), 48000.0);
+
+    s.version = 1;
+    s.samplesPerPacket = 1;
+    s.bytesPerFrame = 4;
+    Handle h1 = s.toHandle();
+    ASSERT_EQ(h1.size(), 52u);
+    EXPECT_EQ(*SoundDescription::fromHandle(h1), s);
+    EXPECT_FALSE(SoundDescription::fromHandle(Handle(h1.data(), 40)));
+}
