@@ -147,3 +147,19 @@ TEST(DescriptionsTest, SoundDescriptionVersions)
     EXPECT_EQ(*SoundDescription::fromHandle(h1), s);
     EXPECT_FALSE(SoundDescription::fromHandle(Handle(h1.data(), 40)));
 }
+
+#include "platform/movies/pixmap.h"
+
+TEST(PixmapTest, FillClipsAndPixelOrder)
+{
+    Pixmap p(4, 3, argb(255, 0, 0, 0));
+    p.fill(Rect{2, 1, 10, 10}, argb(255, 10, 20, 30));
+    EXPECT_EQ(p.pixel(1, 1), argb(255, 0, 0, 0));
+    EXPECT_EQ(p.pixel(3, 2), 0xFF0A141Eu);
+    // In memory the bytes are B, G, R, A.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(p.row(2) + 3);
+    EXPECT_EQ(bytes[0], 30);
+    EXPECT_EQ(bytes[3], 255);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p.data()) % 64, 0u);
+    EXPECT_THROW(Pixmap(100000, 100000), OutOfMemory);
+}
