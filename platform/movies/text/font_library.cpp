@@ -227,11 +227,26 @@ struct FontLibrary::Impl {
             return std::nullopt;
         ResolvedFont r;
         r.file = reinterpret_cast<const char*>(file);
-        int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+        int index = 0;
         if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &index) == FcResultMatch)
             r.faceIndex = index & 0xFFFF; // the upper bits name a variable-font instance
-        FcPatternGetInteger(match.get(), FC_WEIGHT, 0, &weight);
-        FcPatternGetInteger(match.get(), FC_SLANT, 0, &slant);
+        // The match is already edited by the configuration's synthetic-style rules: read the
+        // face's own weight and slant from the font set.
+        int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+        PatternPtr query(FcPatternCreate());
+        FcPatternAddString(query.get(), FC_FILE, file);
+        FcPatternAddInteger(query.get(), FC_INDEX, index);
+        FcObjectSet* objects = FcObjectSetBuild(FC_WEIGHT, FC_SLANT, nullptr);
+        FcFontSet* own = FcFontList(config, query.get(), objects);
+        FcObjectSetDestroy(objects);
+        if (own && own->nfont > 0) {
+            FcPatternGetInteger(own->fonts[0], FC_WEIGHT, 0, &weight);
+            FcPatternGetInteger(own->fonts[0], FC_SLANT, 0, &slant);
+        } else {
+            FcPatternGetInteger(match.get(), FC_WEIGHT, 0, &weight);
+            FcPatternGetInteger(match.get(), FC_SLANT, 0, &slant);
+        }
+        if (own) FcFontSetDestroy(own);
         FcChar8* family = nullptr;
         if (FcPatternGetString(match.get(), FC_FAMILY, 0, &family) == FcResultMatch && family)
             r.family = reinterpret_cast<const char*>(family);
