@@ -51,9 +51,9 @@ FontFace::FontFace(std::shared_ptr<FtLibrary> library, std::vector<uint8_t> byte
             m_ftFace = face;
     }
     if (!m_ftFace) return;
-    hb_blob_t* blob = hb_blob_create(reinterpret_cast<const char*>(m_bytes.data()),
-                                     unsigned(m_bytes.size()), HB_MEMORY_MODE_READONLY, nullptr,
-                                     nullptr);
+    hb_blob_t* blob =
+        hb_blob_create(reinterpret_cast<const char*>(m_bytes.data()), unsigned(m_bytes.size()),
+                       HB_MEMORY_MODE_READONLY, nullptr, nullptr);
     m_hbFace = hb_face_create(blob, unsigned(faceIndex));
     hb_blob_destroy(blob);
     hb_face_make_immutable(m_hbFace);
@@ -99,7 +99,8 @@ FontMetrics FontFace::metrics(int pixelSize) const
             ? -pos * scale
             : pixelSize / 10.0;
     fm.underlineThickness =
-        hb_ot_metrics_get_position(m_hbUnitFont, HB_OT_METRICS_TAG_UNDERLINE_SIZE, &size) && size > 0
+        hb_ot_metrics_get_position(m_hbUnitFont, HB_OT_METRICS_TAG_UNDERLINE_SIZE, &size) &&
+                size > 0
             ? size * scale
             : pixelSize / 20.0;
     fm.underlineOffset = std::max(1.0, fm.underlineOffset);
@@ -141,7 +142,8 @@ std::shared_ptr<const GlyphBitmap> FontFace::renderLocked(uint32_t glyphIndex,
             FT_Matrix shear{0x10000, 0x0366A, 0, 0x10000};
             FT_Outline_Transform(&slot->outline, &shear);
         }
-        if (style.embolden) FT_Outline_Embolden(&slot->outline, emboldenStrength64(style.pixelSize));
+        if (style.embolden)
+            FT_Outline_Embolden(&slot->outline, emboldenStrength64(style.pixelSize));
     }
     FT_Glyph g = nullptr;
     if (FT_Get_Glyph(slot, &g) != 0) return nullptr;
@@ -168,8 +170,9 @@ std::shared_ptr<const GlyphBitmap> FontFace::renderLocked(uint32_t glyphIndex,
     out->top = bg->top;
     out->coverage.assign(size_t(out->width) * size_t(out->height), 0);
     for (int y = 0; y < out->height; ++y) {
-        const uint8_t* src = bm.pitch >= 0 ? bm.buffer + size_t(y) * size_t(bm.pitch)
-                                           : bm.buffer + size_t(out->height - 1 - y) * size_t(-bm.pitch);
+        const uint8_t* src = bm.pitch >= 0
+                                 ? bm.buffer + size_t(y) * size_t(bm.pitch)
+                                 : bm.buffer + size_t(out->height - 1 - y) * size_t(-bm.pitch);
         uint8_t* dst = out->coverage.data() + size_t(y) * size_t(out->width);
         if (bm.pixel_mode == FT_PIXEL_MODE_MONO) {
             for (int x = 0; x < out->width; ++x)
@@ -301,7 +304,8 @@ FontLibrary::FontLibrary() : m(std::make_unique<Impl>())
     m->names.push_back(unique[defaultIndex]);
     for (size_t i = 0; i < unique.size() && int(m->names.size()) <= kMaxFontNumber; ++i)
         if (i != defaultIndex) m->names.push_back(unique[i]);
-    for (size_t i = 0; i < m->names.size(); ++i) m->numbers.emplace(lowerAscii(m->names[i]), int(i));
+    for (size_t i = 0; i < m->names.size(); ++i)
+        m->numbers.emplace(lowerAscii(m->names[i]), int(i));
 }
 
 FontLibrary::~FontLibrary()

@@ -26,9 +26,9 @@ namespace zef::movies {
 class FontFace; // a loaded face (text/font_face.h, used by the text code itself)
 
 struct ResolvedFont {
-    std::string family;     // the family of the face that was found
-    std::string file;       // font file path
-    int faceIndex = 0;      // face within the file
+    std::string family;           // the family of the face that was found
+    std::string file;             // font file path
+    int faceIndex = 0;            // face within the file
     bool syntheticBold = false;   // bold was asked for but the face is not bold
     bool syntheticItalic = false; // italic was asked for but the face is upright
     friend bool operator==(const ResolvedFont&, const ResolvedFont&) = default;

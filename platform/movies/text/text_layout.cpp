@@ -25,9 +25,12 @@ std::u32string decodeUtf8(std::string_view s)
         }
         int extra = 0;
         char32_t cp = 0, min = 0;
-        if ((c & 0xE0) == 0xC0) extra = 1, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) extra = 2, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) extra = 3, cp = c & 0x07, min = 0x10000;
+        if ((c & 0xE0) == 0xC0)
+            extra = 1, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            extra = 3, cp = c & 0x07, min = 0x10000;
         else {
             out.push_back(0xFFFD);
             ++i;
@@ -69,7 +72,7 @@ struct Run {
 struct Word {
     std::vector<Run> runs;
     int64_t width64 = 0;
-    int64_t trailing64 = 0; // advance of the white space at the word's end
+    int64_t trailing64 = 0;             // advance of the white space at the word's end
     std::vector<int64_t> charAdvance64; // per character of the word: its cluster's advance
     std::vector<bool> clusterStart;     // per character: a cluster begins here
 };
@@ -82,7 +85,8 @@ public:
     }
     ~ParagraphShaper()
     {
-        for (auto& [face, font] : m_hbFonts) hb_font_destroy(font);
+        for (auto& [face, font] : m_hbFonts)
+            hb_font_destroy(font);
     }
 
     void layoutParagraph(const std::u32string& text);
@@ -147,7 +151,8 @@ Word ParagraphShaper::shapeWord(size_t start, size_t end)
     const std::u32string& text = *m_text;
     Word word;
     size_t trailingStart = end;
-    while (trailingStart > start && isSpace(text[trailingStart - 1])) --trailingStart;
+    while (trailingStart > start && isSpace(text[trailingStart - 1]))
+        --trailingStart;
 
     word.charAdvance64.assign(end - start, 0);
     word.clusterStart.assign(end - start, false);
@@ -161,8 +166,8 @@ Word ParagraphShaper::shapeWord(size_t start, size_t end)
         const uint16_t face = m_face[runStart];
         const bool rtl = (m_level[runStart] & 1) != 0;
         hb_buffer_clear_contents(buffer);
-        hb_buffer_add_utf32(buffer, reinterpret_cast<const uint32_t*>(text.data()), int(text.size()),
-                            unsigned(runStart), int(runEnd - runStart));
+        hb_buffer_add_utf32(buffer, reinterpret_cast<const uint32_t*>(text.data()),
+                            int(text.size()), unsigned(runStart), int(runEnd - runStart));
         hb_buffer_set_direction(buffer, rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
         hb_buffer_set_script(buffer, m_script[runStart]);
         hb_buffer_set_language(buffer, hb_language_get_default());
@@ -171,9 +176,8 @@ Word ParagraphShaper::shapeWord(size_t start, size_t end)
         unsigned count = 0;
         const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
         const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, &count);
-        const int32_t bold64 = m_layout.faces[face].syntheticBold
-                                   ? FontFace::emboldenStrength64(m_req.pixelSize)
-                                   : 0;
+        const int32_t bold64 =
+            m_layout.faces[face].syntheticBold ? FontFace::emboldenStrength64(m_req.pixelSize) : 0;
         Run run;
         run.level = m_level[runStart];
         int32_t pen = 0;
@@ -201,7 +205,8 @@ void ParagraphShaper::flushLine(std::vector<Run>& runs, int64_t width64, int64_t
     // Display order: reverse every maximal sequence of runs at or above each odd level,
     // from the highest level down to 1.
     int maxLevel = 0;
-    for (const Run& r : runs) maxLevel = std::max(maxLevel, r.level);
+    for (const Run& r : runs)
+        maxLevel = std::max(maxLevel, r.level);
     for (int level = maxLevel; level >= 1; --level) {
         size_t i = 0;
         while (i < runs.size()) {
@@ -210,7 +215,8 @@ void ParagraphShaper::flushLine(std::vector<Run>& runs, int64_t width64, int64_t
                 continue;
             }
             size_t j = i;
-            while (j < runs.size() && runs[j].level >= level) ++j;
+            while (j < runs.size() && runs[j].level >= level)
+                ++j;
             std::reverse(runs.begin() + long(i), runs.begin() + long(j));
             i = j;
         }
@@ -246,8 +252,10 @@ void ParagraphShaper::layoutParagraph(const std::u32string& text)
     }
     hb_script_t last = HB_SCRIPT_INVALID;
     for (size_t i = 0; i < n; ++i) {
-        if (strong[i]) last = m_script[i];
-        else if (last != HB_SCRIPT_INVALID) m_script[i] = last;
+        if (strong[i])
+            last = m_script[i];
+        else if (last != HB_SCRIPT_INVALID)
+            m_script[i] = last;
     }
     size_t firstStrong = std::find(strong.begin(), strong.end(), true) - strong.begin();
     for (size_t i = 0; i < std::min(firstStrong, n); ++i)
@@ -265,7 +273,8 @@ void ParagraphShaper::layoutParagraph(const std::u32string& text)
     for (size_t i = 0; i < n; ++i)
         if (strong[i]) dir[i] = isRtl(m_script[i]) ? 1 : 0;
     std::vector<int8_t> nextDir(n + 1, -1);
-    for (size_t i = n; i-- > 0;) nextDir[i] = dir[i] >= 0 ? dir[i] : nextDir[i + 1];
+    for (size_t i = n; i-- > 0;)
+        nextDir[i] = dir[i] >= 0 ? dir[i] : nextDir[i + 1];
     m_level.assign(n, 0);
     int8_t previousDir = -1;
     for (size_t i = 0; i < n; ++i) {
@@ -274,14 +283,17 @@ void ParagraphShaper::layoutParagraph(const std::u32string& text)
             continue;
         }
         int8_t d = dir[i];
-        if (d < 0) d = (previousDir >= 0 && previousDir == nextDir[i]) ? previousDir : int8_t(m_baseLevel);
-        else previousDir = d;
+        if (d < 0)
+            d = (previousDir >= 0 && previousDir == nextDir[i]) ? previousDir : int8_t(m_baseLevel);
+        else
+            previousDir = d;
         m_level[i] = d == 1 ? 1 : ltrLevel;
     }
 
     m_face.assign(n, 0);
     uint16_t previous = 0;
-    for (size_t i = 0; i < n; ++i) previous = m_face[i] = faceFor(text[i], previous);
+    for (size_t i = 0; i < n; ++i)
+        previous = m_face[i] = faceFor(text[i], previous);
 
     const int64_t maxWidth64 = m_req.wrap && m_req.boxWidth > 0
                                    ? int64_t(m_req.boxWidth) * 64
@@ -296,7 +308,8 @@ void ParagraphShaper::layoutParagraph(const std::u32string& text)
             lineWidth64 = 0;
             lineEmpty = true;
         }
-        for (Run& r : word.runs) lineRuns.push_back(std::move(r));
+        for (Run& r : word.runs)
+            lineRuns.push_back(std::move(r));
         lineWidth64 += word.width64;
         lineTrailing64 = word.trailing64;
         lineEmpty = false;
@@ -322,7 +335,8 @@ void ParagraphShaper::layoutParagraph(const std::u32string& text)
             int64_t acc = 0;
             for (size_t k = start; k < end; ++k) {
                 const size_t c = k - start;
-                if (word.clusterStart[c] && k > pieceStart && acc + word.charAdvance64[c] > maxWidth64) {
+                if (word.clusterStart[c] && k > pieceStart &&
+                    acc + word.charAdvance64[c] > maxWidth64) {
                     place(shapeWord(pieceStart, k));
                     pieceStart = k;
                     acc = 0;
@@ -356,7 +370,8 @@ TextLayout layoutText(FontLibrary& fonts, std::string_view utf8, const LayoutReq
     const FontMetrics fm = primary->metrics(req.pixelSize);
     layout.ascent = int32_t(std::ceil(fm.ascent));
     const int32_t descent = int32_t(std::ceil(fm.descent));
-    layout.lineHeight = std::max<int32_t>(1, layout.ascent + descent + int32_t(std::lround(fm.lineGap)));
+    layout.lineHeight =
+        std::max<int32_t>(1, layout.ascent + descent + int32_t(std::lround(fm.lineGap)));
     layout.underlineOffset = fm.underlineOffset;
     layout.underlineThickness = fm.underlineThickness;
 
@@ -378,9 +393,15 @@ TextLayout layoutText(FontLibrary& fonts, std::string_view utf8, const LayoutReq
         LayoutLine& line = layout.lines[k];
         line.baseline = int32_t(k) * layout.lineHeight + layout.ascent;
         switch (req.justification) {
-        case 1: line.left = (req.boxWidth - line.width) / 2; break;
-        case -1: line.left = req.boxWidth - line.width; break;
-        default: line.left = 0; break;
+        case 1:
+            line.left = (req.boxWidth - line.width) / 2;
+            break;
+        case -1:
+            line.left = req.boxWidth - line.width;
+            break;
+        default:
+            line.left = 0;
+            break;
         }
     }
     layout.height = int32_t(layout.lines.size()) * layout.lineHeight;

@@ -27,10 +27,10 @@ struct LayoutFace {
 };
 
 struct LayoutGlyph {
-    uint16_t face = 0;    // index into TextLayout::faces
-    uint32_t glyph = 0;   // glyph index within the face
-    int32_t x64 = 0;      // pen position from the line's left end, 1/64 pixel
-    int32_t y64 = 0;      // offset from the baseline, 1/64 pixel, upward
+    uint16_t face = 0;  // index into TextLayout::faces
+    uint32_t glyph = 0; // glyph index within the face
+    int32_t x64 = 0;    // pen position from the line's left end, 1/64 pixel
+    int32_t y64 = 0;    // offset from the baseline, 1/64 pixel, upward
 };
 
 struct LayoutLine {

@@ -27,8 +27,8 @@ inline uint32_t blendOver(uint32_t d, uint32_t s)
     if (sa == 0) return d;
     const uint32_t da = alphaOf(d);
     if (sa == 255 || da == 0) return s;
-    const uint32_t dw = da * (255 - sa);      // destination weight, × 255
-    const uint32_t ow = sa * 255 + dw;        // output alpha, × 255
+    const uint32_t dw = da * (255 - sa); // destination weight, × 255
+    const uint32_t ow = sa * 255 + dw;   // output alpha, × 255
     auto mix = [&](uint32_t sc, uint32_t dc) {
         return uint8_t((sc * sa * 255 + dc * dw + ow / 2) / ow);
     };
@@ -47,9 +47,15 @@ int pixelSizeOf(const TextSample& s)
     return std::min(size, TextSample::kMaxSize);
 }
 
-bool scrolls(const TextSample& s) { return (s.displayFlags & (Flags::scrollIn | Flags::scrollOut)) != 0; }
+bool scrolls(const TextSample& s)
+{
+    return (s.displayFlags & (Flags::scrollIn | Flags::scrollOut)) != 0;
+}
 
-void appendRaw(std::string& key, const void* p, size_t n) { key.append(static_cast<const char*>(p), n); }
+void appendRaw(std::string& key, const void* p, size_t n)
+{
+    key.append(static_cast<const char*>(p), n);
+}
 
 // Everything of the sample that shapes its picture, with the picture size.
 std::string layoutKey(const TextSample& s, int32_t width, int32_t height)
@@ -59,23 +65,34 @@ std::string layoutKey(const TextSample& s, int32_t width, int32_t height)
     const uint32_t textSize = uint32_t(s.text.size());
     appendRaw(key, &textSize, sizeof textSize);
     key += s.text;
-    const int32_t fields[] = {s.fontNumber,       s.size,
-                              s.face,             s.textColor.red,
-                              s.textColor.green,  s.textColor.blue,
-                              s.backColor.red,    s.backColor.green,
-                              s.backColor.blue,   s.justification,
-                              s.textBox.left,     s.textBox.top,
-                              s.textBox.right,    s.textBox.bottom,
-                              int32_t(s.displayFlags), s.dropShadowOffsetX,
-                              s.dropShadowOffsetY, s.dropShadowTransparency,
-                              width,              height};
+    const int32_t fields[] = {s.fontNumber,
+                              s.size,
+                              s.face,
+                              s.textColor.red,
+                              s.textColor.green,
+                              s.textColor.blue,
+                              s.backColor.red,
+                              s.backColor.green,
+                              s.backColor.blue,
+                              s.justification,
+                              s.textBox.left,
+                              s.textBox.top,
+                              s.textBox.right,
+                              s.textBox.bottom,
+                              int32_t(s.displayFlags),
+                              s.dropShadowOffsetX,
+                              s.dropShadowOffsetY,
+                              s.dropShadowTransparency,
+                              width,
+                              height};
     appendRaw(key, fields, sizeof fields);
     return key;
 }
 
 template <typename Value>
-std::shared_ptr<const Value> findIn(std::list<std::pair<std::string, std::shared_ptr<const Value>>>& cache,
-                                    const std::string& key)
+std::shared_ptr<const Value>
+findIn(std::list<std::pair<std::string, std::shared_ptr<const Value>>>& cache,
+       const std::string& key)
 {
     for (auto it = cache.begin(); it != cache.end(); ++it) {
         if (it->first == key) {
@@ -87,11 +104,12 @@ std::shared_ptr<const Value> findIn(std::list<std::pair<std::string, std::shared
 }
 
 template <typename Value>
-void insertIn(std::list<std::pair<std::string, std::shared_ptr<const Value>>>& cache, std::string key,
-              std::shared_ptr<const Value> value, size_t capacity)
+void insertIn(std::list<std::pair<std::string, std::shared_ptr<const Value>>>& cache,
+              std::string key, std::shared_ptr<const Value> value, size_t capacity)
 {
     cache.emplace_front(std::move(key), std::move(value));
-    while (cache.size() > capacity) cache.pop_back();
+    while (cache.size() > capacity)
+        cache.pop_back();
 }
 
 int32_t roundPixels64(int64_t v) { return int32_t((v + 32) >> 6); }
@@ -139,7 +157,8 @@ TextRenderer::layoutFor(const TextSample& s, int32_t width, int32_t height)
             left = std::min(left, line.left);
             right = std::max(right, line.left + line.width);
         }
-        entry->block = Rect{box.left + left, box.top, box.left + right, box.top + entry->layout.height};
+        entry->block =
+            Rect{box.left + left, box.top, box.left + right, box.top + entry->layout.height};
     }
     std::lock_guard<std::mutex> g(m_lock);
     insertIn<LayoutEntry>(m_layouts, std::move(key), entry, 4);
@@ -169,8 +188,10 @@ Point TextRenderer::scrollOffset(const TextSample& s, double progress, int32_t w
     double amount = 0;
     if (in && out) {
         const double half = (1.0 - delay) / 2;
-        if (half > 0 && p < half) amount = inStart * (1.0 - p / half);
-        else if (half > 0 && p > half + delay) amount = outEnd * std::min(1.0, (p - half - delay) / half);
+        if (half > 0 && p < half)
+            amount = inStart * (1.0 - p / half);
+        else if (half > 0 && p > half + delay)
+            amount = outEnd * std::min(1.0, (p - half - delay) / half);
     } else if (in) {
         const double moving = 1.0 - delay;
         if (moving > 0 && p < moving) amount = inStart * (1.0 - p / moving);
@@ -254,7 +275,8 @@ std::shared_ptr<TextLayer> TextRenderer::rasterise(const TextSample& s, const La
             placed.push_back({std::move(bitmap), x, y});
         }
         if ((s.face & TextFace::underline) && line.width > 0) {
-            const int32_t top = baseY + int32_t(std::lround(layout.underlineOffset - barHeight / 2.0));
+            const int32_t top =
+                baseY + int32_t(std::lround(layout.underlineOffset - barHeight / 2.0));
             Rect bar{lineX, top, lineX + line.width, top + barHeight};
             ink = unite(ink, bar);
             bars.push_back(bar);
@@ -263,7 +285,8 @@ std::shared_ptr<TextLayer> TextRenderer::rasterise(const TextSample& s, const La
 
     Rect content = ink;
     if (shadow && !ink.isEmpty())
-        content = unite(content, Rect{ink.left + sdx, ink.top + sdy, ink.right + sdx, ink.bottom + sdy});
+        content =
+            unite(content, Rect{ink.left + sdx, ink.top + sdy, ink.right + sdx, ink.bottom + sdy});
     if (!keyed) content = unite(content, box);
     const Rect region = intersect(content, clipRect);
     if (region.isEmpty()) return result;
@@ -291,7 +314,8 @@ std::shared_ptr<TextLayer> TextRenderer::rasterise(const TextSample& s, const La
         for (const Rect& bar : bars) {
             const Rect r = intersect(bar, maskRect);
             for (int32_t y = r.top; y < r.bottom; ++y)
-                std::memset(mask.data() + size_t(y - maskRect.top) * size_t(mw) + (r.left - maskRect.left),
+                std::memset(mask.data() + size_t(y - maskRect.top) * size_t(mw) +
+                                (r.left - maskRect.left),
                             255, size_t(r.width()));
         }
     }
@@ -337,7 +361,8 @@ void compositeLayer(const TextLayer& layer, Pixmap& dst)
     for (int32_t y = r.top; y < r.bottom; ++y) {
         const uint32_t* s = src.row(y - layer.origin.y);
         uint32_t* d = dst.row(y);
-        for (int32_t x = r.left; x < r.right; ++x) d[x] = blendOver(d[x], s[x - layer.origin.x]);
+        for (int32_t x = r.left; x < r.right; ++x)
+            d[x] = blendOver(d[x], s[x - layer.origin.x]);
     }
 }
 

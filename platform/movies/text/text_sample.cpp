@@ -31,13 +31,17 @@ void appendColor(std::vector<uint8_t>& out, const TextColor& c)
     appendBE16(out, c.blue);
 }
 
-TextColor readColor(const uint8_t* p) { return TextColor{getBE16(p), getBE16(p + 2), getBE16(p + 4)}; }
+TextColor readColor(const uint8_t* p)
+{
+    return TextColor{getBE16(p), getBE16(p + 2), getBE16(p + 4)};
+}
 
 } // namespace
 
 std::vector<uint8_t> encodeTextSample(const TextSample& s)
 {
-    if (s.text.size() > 0xFFFF) throw std::invalid_argument("text sample: text longer than 65535 bytes");
+    if (s.text.size() > 0xFFFF)
+        throw std::invalid_argument("text sample: text longer than 65535 bytes");
     if (s.fontNumber > TextSample::kMaxFontNumber)
         throw std::invalid_argument("text sample: font number above 511");
     if (s.size > TextSample::kMaxSize) throw std::invalid_argument("text sample: size above 1000");
@@ -117,7 +121,8 @@ std::optional<TextSample> decodeTextSample(std::span<const uint8_t> data)
             const uint8_t* run = p + 2;
             const uint16_t font = getBE16(run + 8);
             const uint16_t size = getBE16(run + 12);
-            if (font > TextSample::kMaxFontNumber || size > TextSample::kMaxSize) return std::nullopt;
+            if (font > TextSample::kMaxFontNumber || size > TextSample::kMaxSize)
+                return std::nullopt;
             s.fontNumber = font;
             s.face = run[10];
             s.size = size;

@@ -88,16 +88,16 @@ struct TextSample {
     static constexpr int kMaxSize = 1000;
     static constexpr int kDefaultSize = 12; // used when size is 0
 
-    std::string text;            // UTF-8; at most 65535 bytes when stored
-    uint16_t fontNumber = 0;     // 0..511, numbered by FontLibrary
+    std::string text;             // UTF-8; at most 65535 bytes when stored
+    uint16_t fontNumber = 0;      // 0..511, numbered by FontLibrary
     uint16_t size = kDefaultSize; // points, which are pixels at 72 dpi; 0..1000
-    uint8_t face = 0;            // TextFace bits
+    uint8_t face = 0;             // TextFace bits
     TextColor textColor{0, 0, 0};
     TextColor backColor{0xFFFF, 0xFFFF, 0xFFFF};
     int16_t justification = TextJustify::flushDefault;
-    Rect textBox;                // empty: the whole picture
-    uint32_t displayFlags = 0;   // TextDisplayFlags bits
-    uint32_t scrollDelay = 0;    // media time units the text holds still while scrolling
+    Rect textBox;              // empty: the whole picture
+    uint32_t displayFlags = 0; // TextDisplayFlags bits
+    uint32_t scrollDelay = 0;  // media time units the text holds still while scrolling
     // Text properties of the media handler.
     int16_t dropShadowOffsetX = 2; // pixels
     int16_t dropShadowOffsetY = 2;

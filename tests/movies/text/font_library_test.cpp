@@ -46,7 +46,8 @@ TEST(FontLibraryTest, NumberingIsStableSortedAndRoundTrips)
 
     FontLibrary again;
     ASSERT_EQ(again.fontCount(), lib.fontCount());
-    for (int i = 0; i < lib.fontCount(); ++i) EXPECT_EQ(again.fontName(i), lib.fontName(i));
+    for (int i = 0; i < lib.fontCount(); ++i)
+        EXPECT_EQ(again.fontName(i), lib.fontName(i));
 }
 
 TEST(FontLibraryTest, ResolvesRealAndSyntheticStyles)

@@ -51,11 +51,13 @@ TEST(TextLayoutTest, RightToLeftWordsReadFromTheRight)
     ASSERT_EQ(l.lines.size(), 1u);
     const auto& glyphs = l.lines[0].glyphs;
     auto xOf = [&](uint32_t g) {
-        auto it = std::find_if(glyphs.begin(), glyphs.end(), [&](auto& lg) { return lg.glyph == g; });
+        auto it =
+            std::find_if(glyphs.begin(), glyphs.end(), [&](auto& lg) { return lg.glyph == g; });
         return it == glyphs.end() ? -1 : it->x64;
     };
     int32_t maxX = 0;
-    for (const auto& g : glyphs) maxX = std::max(maxX, g.x64);
+    for (const auto& g : glyphs)
+        maxX = std::max(maxX, g.x64);
     EXPECT_EQ(xOf(shin), maxX);
     EXPECT_GT(xOf(shin), xOf(ayin));
 
@@ -74,12 +76,16 @@ TEST(TextLayoutTest, LinesWrapAndBreak)
 {
     TextLayout l = layoutText(fonts(), "alpha beta gamma delta", request(200));
     ASSERT_GE(l.lines.size(), 2u);
-    for (const auto& line : l.lines) EXPECT_LE(line.width, 200);
+    for (const auto& line : l.lines)
+        EXPECT_LE(line.width, 200);
     for (size_t i = 1; i < l.lines.size(); ++i)
         EXPECT_EQ(l.lines[i].baseline - l.lines[i - 1].baseline, l.lineHeight);
 
-    TextLayout unwrapped = layoutText(fonts(), "alpha beta gamma delta",
-                                      [] { auto r = request(200); r.wrap = false; return r; }());
+    TextLayout unwrapped = layoutText(fonts(), "alpha beta gamma delta", [] {
+        auto r = request(200);
+        r.wrap = false;
+        return r;
+    }());
     EXPECT_EQ(unwrapped.lines.size(), 1u);
     EXPECT_GT(unwrapped.lines[0].width, 200);
 
@@ -90,5 +96,6 @@ TEST(TextLayoutTest, LinesWrapAndBreak)
     // A long unbroken run is cut into lines in linear time, each within the width.
     TextLayout longWord = layoutText(fonts(), std::string(20000, 'm'), request(100));
     EXPECT_GT(longWord.lines.size(), 1000u);
-    for (const auto& line : longWord.lines) EXPECT_LE(line.width, 100);
+    for (const auto& line : longWord.lines)
+        EXPECT_LE(line.width, 100);
 }

@@ -108,8 +108,10 @@ TEST_F(TextRenderTest, NonKeyedTextFillsItsBoxWithTheBackground)
     for (int32_t y = 0; y < p.height(); ++y)
         for (int32_t x = 0; x < p.width(); ++x) {
             const uint32_t px = p.pixel(x, y);
-            if (!s.textBox.contains(x, y)) outside += px != 0;
-            else EXPECT_EQ(alphaOf(px), 255);
+            if (!s.textBox.contains(x, y))
+                outside += px != 0;
+            else
+                EXPECT_EQ(alphaOf(px), 255);
             white += px == 0xFFFFFFFFu;
         }
     EXPECT_EQ(outside, 0) << "outside the box is untouched";
@@ -203,7 +205,8 @@ TEST_F(TextRenderTest, FaceBitsChangeTheGlyphs)
     int solidRow = 0;
     for (int32_t y = regular.bounds.bottom; y < underlined.bounds.bottom; ++y) {
         int lit = 0;
-        for (int32_t x = 0; x < under.width(); ++x) lit += alphaOf(under.pixel(x, y)) == 255;
+        for (int32_t x = 0; x < under.width(); ++x)
+            lit += alphaOf(under.pixel(x, y)) == 255;
         solidRow = std::max(solidRow, lit);
     }
     EXPECT_GT(solidRow, regular.bounds.width() * 9 / 10);
@@ -264,7 +267,8 @@ TEST_F(TextRenderTest, LinesStackDownwardAndWrapAtTheBoxWidth)
     bool inBand = false;
     for (int32_t y = 0; y < three.height(); ++y) {
         bool lit = false;
-        for (int32_t x = 0; x < three.width() && !lit; ++x) lit = three.pixel(x, y) != 0;
+        for (int32_t x = 0; x < three.width() && !lit; ++x)
+            lit = three.pixel(x, y) != 0;
         if (lit && !inBand) ++bands;
         inBand = lit;
     }
@@ -307,8 +311,7 @@ TEST_F(TextRenderTest, ScrollInStartsOutsideAndArrivesAtRest)
     TextSample still = title("Hello World", Flags::clipToTextBox);
 
     EXPECT_EQ(inkOf(draw(s, 0, duration)).count, 0) << "starts below the box";
-    EXPECT_EQ(renderer.scrollOffset(s, 0, 640, 480, duration).y,
-              s.textBox.bottom - s.textBox.top);
+    EXPECT_EQ(renderer.scrollOffset(s, 0, 640, 480, duration).y, s.textBox.bottom - s.textBox.top);
     const Ink rest = inkOf(draw(still));
     const Ink midway = inkOf(draw(s, 0.25, duration));
     EXPECT_GT(midway.count, 0);
@@ -339,7 +342,8 @@ TEST_F(TextRenderTest, ScrollInStartsOutsideAndArrivesAtRest)
 TEST_F(TextRenderTest, StillTitlesAreRasterisedOnce)
 {
     const TextSample s = title("Hello World", Flags::dropShadow);
-    for (int i = 0; i < 10; ++i) draw(s, i / 10.0);
+    for (int i = 0; i < 10; ++i)
+        draw(s, i / 10.0);
     EXPECT_EQ(renderer.rasterisedCount(), 1u);
     auto first = renderer.renderLayer(s, 0.3, 640, 480);
     EXPECT_EQ(renderer.renderLayer(s, 0.7, 640, 480), first) << "the same layer is shared";
@@ -359,7 +363,8 @@ TEST_F(TextRenderTest, RenderersOnSeveralThreadsShareTheFonts)
 {
     const char* texts[] = {"Hello World", "Καλημέρα", "שלום עולם", "مرحبا"};
     std::vector<Pixmap> expected;
-    for (const char* t : texts) expected.push_back(draw(title(t)));
+    for (const char* t : texts)
+        expected.push_back(draw(title(t)));
     std::vector<std::thread> threads;
     std::vector<int> mismatches(4, 0);
     for (int k = 0; k < 4; ++k)
@@ -374,6 +379,8 @@ TEST_F(TextRenderTest, RenderersOnSeveralThreadsShareTheFonts)
                     mismatches[size_t(k)] += !(p == expected[size_t((i + k) % 4)]);
                 }
         });
-    for (auto& t : threads) t.join();
-    for (int m : mismatches) EXPECT_EQ(m, 0);
+    for (auto& t : threads)
+        t.join();
+    for (int m : mismatches)
+        EXPECT_EQ(m, 0);
 }

@@ -75,8 +75,8 @@ TEST(TextSampleStore, LayoutIsBigEndianLengthTextThenAtoms)
     EXPECT_EQ(getBE32(&b[styl]), 8u + 2 + 20);
     EXPECT_EQ(getBE16(&b[styl + 8]), 1); // one run
     const uint8_t* run = &b[styl + 10];
-    EXPECT_EQ(getBE16(run + 8), 3);      // font
-    EXPECT_EQ(getBE16(run + 12), 48);    // size
+    EXPECT_EQ(getBE16(run + 8), 3);   // font
+    EXPECT_EQ(getBE16(run + 12), 48); // size
     EXPECT_EQ(getBE16(run + 14), 0xFFFF);
     EXPECT_EQ(getBE16(run + 18), 0x8000);
 
@@ -119,7 +119,8 @@ TEST(TextSampleStore, MalformedDataIsRefused)
     const auto good = encodeTextSample(fullSample());
     EXPECT_FALSE(decodeTextSample({}));
     EXPECT_FALSE(decodeTextSample(std::vector<uint8_t>{0}));
-    EXPECT_FALSE(decodeTextSample(std::vector<uint8_t>{0, 5, 'a', 'b'})) << "text runs past the end";
+    EXPECT_FALSE(decodeTextSample(std::vector<uint8_t>{0, 5, 'a', 'b'}))
+        << "text runs past the end";
     EXPECT_FALSE(textSampleFromHandle(Handle()));
 
     // Cutting the data inside an atom breaks it; cutting between atoms leaves fewer atoms.
@@ -127,7 +128,8 @@ TEST(TextSampleStore, MalformedDataIsRefused)
     for (size_t pos = 2 + fullSample().text.size(); pos < good.size(); pos += getBE32(&good[pos]))
         boundaries.push_back(pos);
     for (size_t cut = boundaries.front(); cut < good.size(); ++cut) {
-        const bool between = std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
+        const bool between =
+            std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
         EXPECT_EQ(decodeTextSample(std::span<const uint8_t>(good.data(), cut)).has_value(), between)
             << cut;
     }
@@ -140,7 +142,8 @@ TEST(TextSampleStore, MalformedDataIsRefused)
         return b;
     };
     EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 0, {0, 0, 0, 4}))) << "atom size below 8";
-    EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 0, {0x7F, 0, 0, 0}))) << "atom past the end";
+    EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 0, {0x7F, 0, 0, 0})))
+        << "atom past the end";
     EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 8, {0, 0}))) << "no style run";
     EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 8, {0, 2}))) << "run count disagrees";
     EXPECT_FALSE(decodeTextSample(patched(kTextStyleAtom, 18, {0x02, 0x00}))) << "font 512";
