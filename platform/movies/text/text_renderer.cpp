@@ -139,7 +139,12 @@ TextRenderer::layoutFor(const TextSample& s, int32_t width, int32_t height)
         if (auto hit = findIn(m_layouts, key)) return hit;
     }
     auto entry = std::make_shared<LayoutEntry>();
-    entry->box = s.textBox.isEmpty() ? Rect{0, 0, width, height} : s.textBox;
+    // Boxes far outside any picture are pulled in so that no coordinate arithmetic overflows.
+    static constexpr int32_t kFar = 1 << 24;
+    auto near = [](int32_t v) { return std::clamp(v, -kFar, kFar); };
+    entry->box = s.textBox.isEmpty() ? Rect{0, 0, width, height}
+                                     : Rect{near(s.textBox.left), near(s.textBox.top),
+                                            near(s.textBox.right), near(s.textBox.bottom)};
     LayoutRequest req;
     req.fontNumber = s.fontNumber;
     req.pixelSize = pixelSizeOf(s);

@@ -51,7 +51,7 @@ struct TextLayer {
 class TextRenderer {
 public:
     // fonts must not be null.
-    explicit TextRenderer(std::shared_ptr<FontLibrary> fonts, size_t cachedLayers = 16);
+    explicit TextRenderer(std::shared_ptr<FontLibrary> fonts, size_t cachedLayers = 8);
     ~TextRenderer();
 
     FontLibrary& fonts() { return *m_fonts; }

@@ -384,3 +384,26 @@ TEST_F(TextRenderTest, RenderersOnSeveralThreadsShareTheFonts)
     for (int m : mismatches)
         EXPECT_EQ(m, 0);
 }
+
+TEST_F(TextRenderTest, OddSamplesDrawWithoutHarm)
+{
+    TextSample s = title("Hello");
+    s.textBox = Rect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+    s.displayFlags |= Flags::scrollIn | Flags::dropShadow;
+    s.dropShadowOffsetX = INT16_MIN;
+    s.scrollDelay = UINT32_MAX;
+    draw(s, std::nan(""), 600);
+    draw(s, -5, 600);
+    draw(s, 5, 0);
+
+    TextSample defaults = title("Hello");
+    defaults.fontNumber = 900; // no such font: drawn with font 0
+    defaults.size = 0;         // the default size
+    const Ink ink = inkOf(draw(defaults));
+    EXPECT_GT(ink.count, 50);
+    EXPECT_LT(ink.bounds.height(), 20) << "size 0 draws at 12 pixels";
+
+    Pixmap empty;
+    renderer.renderTextSample(defaults, 0, empty);
+    EXPECT_TRUE(renderer.renderLayer(defaults, 0, 0, 480)->pixels.isEmpty());
+}

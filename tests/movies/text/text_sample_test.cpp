@@ -187,3 +187,21 @@ TEST(TextSampleStore, ColourComponentsRoundToEightBits)
     EXPECT_EQ(colorComponent8(128 * 257), 128);
     EXPECT_EQ(colorComponent8(0x8000), 128);
 }
+
+TEST(TextSampleStore, ArbitraryBytesNeverBreakTheReader)
+{
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const auto good = encodeTextSample(fullSample());
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> b = good;
+        b.resize(next() % (good.size() + 16));
+        for (int k = 0, n = int(next() % 6); k < n && !b.empty(); ++k)
+            b[next() % b.size()] = uint8_t(next());
+        if (auto s = decodeTextSample(b)) {
+            EXPECT_LE(s->fontNumber, TextSample::kMaxFontNumber);
+            EXPECT_LE(s->size, TextSample::kMaxSize);
+            EXPECT_LE(s->dropShadowTransparency, 255);
+        }
+    }
+}
