@@ -112,6 +112,8 @@ void insertIn(std::list<std::pair<std::string, std::shared_ptr<const Value>>>& c
         cache.pop_back();
 }
 
+constexpr size_t kLayerCacheBytes = 64u << 20;
+
 int32_t roundPixels64(int64_t v) { return int32_t((v + 32) >> 6); }
 
 } // namespace
@@ -227,6 +229,15 @@ std::shared_ptr<const TextLayer> TextRenderer::renderLayer(const TextSample& s, 
     std::lock_guard<std::mutex> g(m_lock);
     ++m_rasterised;
     insertIn(m_layers, std::move(key), layer, m_capacity);
+    // Large pictures also bound the cache by bytes; the newest layer always stays.
+    size_t bytes = 0;
+    for (auto it = m_layers.begin(); it != m_layers.end(); ++it) {
+        bytes += size_t(it->second->pixels.width()) * size_t(it->second->pixels.height()) * 4;
+        if (it != m_layers.begin() && bytes > kLayerCacheBytes) {
+            m_layers.erase(it, m_layers.end());
+            break;
+        }
+    }
     return layer;
 }
 

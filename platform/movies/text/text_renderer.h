@@ -50,7 +50,7 @@ struct TextLayer {
 
 class TextRenderer {
 public:
-    // fonts must not be null.
+    // fonts must not be null. At most cachedLayers layers (and 64 MiB of them) are kept.
     explicit TextRenderer(std::shared_ptr<FontLibrary> fonts, size_t cachedLayers = 8);
     ~TextRenderer();
 

@@ -1,3 +1,4 @@
+#include "platform/movies/text/font_face.h"
 #include "platform/movies/text/text_layout.h"
 
 #include <gtest/gtest.h>
@@ -98,4 +99,22 @@ TEST(TextLayoutTest, LinesWrapAndBreak)
     EXPECT_GT(longWord.lines.size(), 1000u);
     for (const auto& line : longWord.lines)
         EXPECT_LE(line.width, 100);
+}
+
+TEST(TextLayoutTest, CharactersMissingFromTheFontComeFromAFallbackFace)
+{
+    const int math = fonts().fontNumber("DejaVu Math TeX Gyre");
+    if (math < 0) GTEST_SKIP() << "DejaVu Math TeX Gyre is not installed";
+    auto r = request();
+    r.fontNumber = math;
+    TextLayout l = layoutText(fonts(), "x مرحبا x", r);
+    ASSERT_FALSE(l.empty());
+    if (l.faces[0].face->hasGlyphFor(U'م')) GTEST_SKIP() << "the font covers Arabic itself";
+    ASSERT_GE(l.faces.size(), 2u);
+    int fromFallback = 0;
+    for (const auto& g : l.lines[0].glyphs) {
+        fromFallback += g.face != 0;
+        EXPECT_NE(g.glyph, 0u) << "no missing-glyph boxes";
+    }
+    EXPECT_GE(fromFallback, 4);
 }
