@@ -158,7 +158,8 @@ std::string EditTime::format() const
         frame = int64_t((__int128(num) * (m_ticks - secs * 600) + __int128(den) * 300) /
                         (__int128(den) * 600));
     char text[64];
-    if (secs <= 3600)
+    // Exactly one hour still reads "60:00:00"; anything after it, even a frame, gets hours.
+    if (m_ticks <= 3600 * kTicksPerSecond)
         std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", (long long)(secs / 60),
                       (long long)(secs % 60), (long long)frame);
     else
