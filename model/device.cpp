@@ -6,6 +6,8 @@
 #include "model/zef_exception.h"
 #include "platform/storage/stream.h"
 
+#include <algorithm>
+
 namespace zef {
 
 bool plausibleCount(storage::StreamReader& in, int32_t count, int64_t minBytes);
@@ -129,6 +131,12 @@ void FDevice::load(storage::StreamReader& in, int32_t version)
         if (!in.ok()) return;
         m_keyframes.push_back(k);
     }
+    // Keyframes are evaluated by binary search; a file with keyframes out of order gets them
+    // sorted (keyframes at the same time keep their order).
+    std::stable_sort(m_keyframes.begin(), m_keyframes.end(),
+                     [](const MatrixKeyframe& a, const MatrixKeyframe& b) {
+                         return a.time.snapped() < b.time.snapped();
+                     });
     m_enabled = in.int32();
 }
 

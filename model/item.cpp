@@ -159,12 +159,30 @@ int32_t ZEFItem::pushShift(int32_t delta)
 int32_t ZEFItem::rippleShift(int32_t delta)
 {
     int64_t d = delta;
-    for (ZEFItem* it = this; it; it = it->next()) {
-        if (d < 0 && -d > it->m_start.ticks()) d = -std::max<int64_t>(0, it->m_start.ticks());
-        if (d != 0) {
-            it->shiftBy(d);
-            it->reportChange(true);
+    if (d < 0) {
+        // Everything from here on moves together, so only the places of this item and the next
+        // against their predecessors limit the shift: never before 0, never into the previous
+        // item on the overlay tracks, and on Layer A never past the previous item's start or
+        // end, and neither this item nor the next into the items before their predecessors.
+        int64_t floor = 0;
+        if (ZEFItem* prev = previous()) {
+            if (m_track == kLayerA) {
+                floor = std::max(prev->m_start.ticks(), prev->m_end.ticks() - duration().ticks());
+                if (ZEFItem* before = prev->previous()) floor = std::max(floor, before->m_end.ticks());
+                // The item after this one may not reach into the previous item either.
+                if (ZEFItem* nx = next())
+                    floor = std::max(floor, m_start.ticks() - (nx->m_start.ticks() - prev->m_end.ticks()));
+            } else {
+                floor = prev->m_end.ticks();
+            }
         }
+        floor = std::max<int64_t>(floor, 0);
+        if (m_start.ticks() + d < floor) d = std::min<int64_t>(0, floor - m_start.ticks());
+    }
+    if (d == 0) return 0;
+    for (ZEFItem* it = this; it; it = it->next()) {
+        it->shiftBy(d);
+        it->reportChange(true);
     }
     return int32_t(d);
 }

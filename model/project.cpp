@@ -202,9 +202,14 @@ int32_t FProject::moveItem(int32_t fromTrack, int32_t fromIndex, int32_t toTrack
     if (toIndex == -1 || size_t(toIndex) > to.size()) toIndex = int32_t(to.size());
     EditTime time;
     if (size_t(toIndex) < to.size()) {
+        // The item goes where the item at toIndex starts, which makes room. On Layer A the
+        // previous item may overlap that place; the moved item then starts after it, so that
+        // no overlap reaches past a neighbour.
         ZEFItem* there = to.at(size_t(toIndex));
         time = there->getStart();
-        there->rippleShift(shift);
+        if (toIndex > 0) time = maxTime(time, to.at(size_t(toIndex - 1))->getEnd());
+        int64_t room = int64_t(shift) + (time.ticks() - there->getStart().ticks());
+        there->rippleShift(int32_t(std::clamp<int64_t>(room, INT32_MIN, INT32_MAX)));
     } else if (toIndex > 0) {
         time = to.at(size_t(toIndex - 1))->getEnd();
     }
@@ -534,32 +539,36 @@ void FProject::newProject()
 
 movies::MatrixRecord FProject::matrixAt(int32_t track, const EditTime& t, bool* exact) const
 {
+    // The keyframes are kept sorted by time, so the scan from a virtual identity keyframe at
+    // 0 to the first keyframe at or after t is a binary search.
     if (exact) *exact = false;
+    const auto& keys = device(track).keyframes();
     const EditTime at = t.snapped();
+    auto k = std::lower_bound(keys.begin(), keys.end(), at,
+                              [](const MatrixKeyframe& key, const EditTime& v) {
+                                  return key.time.snapped() < v;
+                              });
+    if (k != keys.end() && k->time.snapped() == at) {
+        if (exact) *exact = true;
+        return k->matrix;
+    }
     int64_t t0 = 0;
     movies::MatrixRecord m0 = movies::MatrixRecord::identity();
-    for (const MatrixKeyframe& k : device(track).keyframes()) {
-        const EditTime kt = k.time.snapped();
-        if (kt == at) {
-            if (exact) *exact = true;
-            return k.matrix;
-        }
-        if (kt > at) {
-            const int64_t t1 = kt.ticks();
-            if (t1 <= t0 || at.ticks() < t0) return m0;
-            const int64_t f = (at.ticks() - t0) * 65536 / (t1 - t0);
-            movies::MatrixRecord r;
-            for (size_t i = 0; i < 3; ++i)
-                for (size_t j = 0; j < 3; ++j) {
-                    const int64_t a = m0.m[i][j], b = k.matrix.m[i][j];
-                    r.m[i][j] = int32_t(a + (((b - a) * f) >> 16));
-                }
-            return r;
-        }
-        t0 = kt.ticks();
-        m0 = k.matrix;
+    if (k != keys.begin()) {
+        t0 = std::prev(k)->time.snapped().ticks();
+        m0 = std::prev(k)->matrix;
     }
-    return m0;
+    if (k == keys.end()) return m0;
+    const int64_t t1 = k->time.snapped().ticks();
+    if (t1 <= t0 || at.ticks() < t0) return m0;
+    const int64_t f = (at.ticks() - t0) * 65536 / (t1 - t0);
+    movies::MatrixRecord r;
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) {
+            const int64_t a = m0.m[i][j], b = k->matrix.m[i][j];
+            r.m[i][j] = int32_t(a + (((b - a) * f) >> 16));
+        }
+    return r;
 }
 
 int32_t FProject::insertKeyframe(int32_t track, const EditTime& t, const movies::MatrixRecord& m,
@@ -675,6 +684,14 @@ std::string FProject::checkConsistency() const
                     fail(track, i, "filter not owned");
             }
         }
+    }
+    for (int32_t track = 0; track < kTrackCount && err.str().empty(); ++track) {
+        const auto& keys = device(track).keyframes();
+        for (size_t i = 1; i < keys.size(); ++i)
+            if (keys[i].time.snapped() < keys[i - 1].time.snapped()) {
+                err << "track " << track << " keyframe " << i << " out of order";
+                break;
+            }
     }
     return err.str();
 }

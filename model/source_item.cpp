@@ -170,8 +170,8 @@ void ZEFSourceItem::retime(EditTime oldDuration)
 {
     EditTime d = m_sourceOut - m_sourceIn;
     d.scale(factor());
-    if (ZEFItem* nx = next()) nx->rippleShift(clampDelta(d.ticks() - oldDuration.ticks()));
     m_end.setTicks(m_start.ticks() + d.ticks());
+    if (ZEFItem* nx = next()) nx->rippleShift(clampDelta(d.ticks() - oldDuration.ticks()));
     reportChange(false, true);
 }
 

@@ -108,16 +108,15 @@ TEST_F(ItemTest, MovesStopAtNeighboursExceptLayerAOverlaps)
 
 TEST_F(ItemTest, MovesReportRebuildOnlyForLayerANeighbours)
 {
-    StateLog bLog, aLog;
     ZEFItem* b = place(kLayerB, 0, 600);
-    b->setComposition(std::make_unique<FakeState>(bLog));
+    StateLog& bLog = attach(b);
     b->moveTo(EditTime(300), false);
     EXPECT_TRUE(bLog.alive); // re-offset only
     EXPECT_EQ(bLog.offsets, (std::vector<int64_t>{300}));
 
     ZEFItem* a = place(kLayerA, 0, 600);
     place(kLayerA, 1200, 1800);
-    a->setComposition(std::make_unique<FakeState>(aLog));
+    StateLog& aLog = attach(a);
     a->moveTo(EditTime(300), false);
     EXPECT_FALSE(aLog.alive); // had a neighbour in the direction of the move: rebuilt
     ASSERT_FALSE(views.changed.empty());
@@ -526,4 +525,21 @@ TEST_F(ItemTest, TrackRecordsRoundTrip)
     storage::StreamReader br(bad);
     other.device(kLayerC).load(br, 9);
     EXPECT_FALSE(br.ok());
+}
+
+TEST_F(ItemTest, RippleShiftNeverRunsIntoThePreviousItem)
+{
+    place(kLayerB, 0, 600);
+    ZEFItem* b1 = place(kLayerB, 900, 1200);
+    place(kLayerB, 1200, 1500);
+    EXPECT_EQ(b1->rippleShift(-600), -300);
+    EXPECT_EQ(spans(kLayerB), (Spans{{0, 600}, {600, 900}, {900, 1200}}));
+
+    // Layer A: a removed middle item leaves its neighbours overlapping no further than the
+    // rules allow.
+    place(kLayerA, 300, 600);
+    place(kLayerA, 360, 1800);
+    place(kLayerA, 1500, 2400);
+    EXPECT_TRUE(project.removeItemAt(kLayerA, 1, true));
+    EXPECT_EQ(spans(kLayerA), (Spans{{300, 600}, {300, 1200}}));
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -125,8 +126,10 @@ protected:
         return c;
     }
 
+    // The spans of a track; checks the neighbour rules of the whole project on the way.
     std::vector<std::pair<int64_t, int64_t>> spans(int32_t track) const
     {
+        EXPECT_EQ(project.checkConsistency(), "");
         std::vector<std::pair<int64_t, int64_t>> r;
         const FDevice& d = project.device(track);
         for (size_t i = 0; i < d.size(); ++i)
@@ -134,6 +137,15 @@ protected:
         return r;
     }
 
+    // Attaches a recording composition state to the item; the log outlives the project.
+    StateLog& attach(ZEFItem* item)
+    {
+        StateLog& log = logs.emplace_back();
+        item->setComposition(std::make_unique<FakeState>(log));
+        return log;
+    }
+
+    std::deque<StateLog> logs;
     Settings settings;
     FProject project{&settings};
     EditRateContext::Scope rateScope{project.rateContext()};

@@ -105,6 +105,15 @@ TEST_F(ProjectTest, MoveItemAcrossTracksShiftsBothTracks)
     EXPECT_EQ(project.moveItem(kLayerB, 9, kLayerC, 0, false), -1);
 }
 
+TEST_F(ProjectTest, MoveIntoALayerATransitionStartsAfterTheOutgoingItem)
+{
+    place(kLayerA, 0, 600);
+    place(kLayerA, 400, 1200); // a transition from 400 to 600
+    place(kLayerB, 0, 300);
+    EXPECT_EQ(project.moveItem(kLayerB, 0, kLayerA, 1, false), 1);
+    EXPECT_EQ(spans(kLayerA), (Spans{{0, 600}, {600, 900}, {900, 1700}}));
+}
+
 TEST_F(ProjectTest, ReorderItem)
 {
     ZEFItem* first = place(kLayerB, 0, 300);
@@ -170,13 +179,12 @@ TEST_F(ProjectTest, RenderEndFollowsTheProjectEnd)
 
 TEST_F(ProjectTest, ItemChangedReleasesOrReoffsetsAndNotifies)
 {
-    StateLog l0, l1, l2;
     ZEFItem* i0 = place(kLayerB, 0, 600);
     ZEFItem* i1 = place(kLayerB, 600, 1200);
     ZEFItem* i2 = place(kLayerB, 1200, 1800);
-    i0->setComposition(std::make_unique<FakeState>(l0));
-    i1->setComposition(std::make_unique<FakeState>(l1));
-    i2->setComposition(std::make_unique<FakeState>(l2));
+    StateLog& l0 = attach(i0);
+    StateLog& l1 = attach(i1);
+    StateLog& l2 = attach(i2);
     project.modified = false;
     int changes = engine.changes;
 
@@ -194,12 +202,10 @@ TEST_F(ProjectTest, ItemChangedReleasesOrReoffsetsAndNotifies)
     EXPECT_FALSE(l2.alive);
     EXPECT_EQ(engine.refreshed, (std::vector<int32_t>{kLayerB}));
 
-    StateLog other;
-    ZEFItem* a = place(kLayerA, 0, 600);
-    a->setComposition(std::make_unique<FakeState>(other));
-    i0->setComposition(std::make_unique<FakeState>(l0 = StateLog()));
+    StateLog& other = attach(place(kLayerA, 0, 600));
+    StateLog& again = attach(i0);
     project.releaseComposition(kLayerB);
-    EXPECT_FALSE(l0.alive);
+    EXPECT_FALSE(again.alive);
     EXPECT_TRUE(other.alive);
     project.releaseComposition(-1);
     EXPECT_FALSE(other.alive);
@@ -219,9 +225,8 @@ TEST_F(ProjectTest, SingleMoveSendsConstantNotifications)
 
 TEST_F(ProjectTest, TrackEnablingHonoursSingleLayerPreview)
 {
-    StateLog la, lb;
-    place(kLayerA, 0, 600)->setComposition(std::make_unique<FakeState>(la));
-    place(kLayerB, 0, 600)->setComposition(std::make_unique<FakeState>(lb));
+    StateLog& la = attach(place(kLayerA, 0, 600));
+    StateLog& lb = attach(place(kLayerB, 0, 600));
     project.setTrackEnabled(kLayerB, false);
     EXPECT_FALSE(project.device(kLayerB).enabled());
     EXPECT_EQ(lb.enabled, 0);
@@ -272,7 +277,6 @@ TEST_F(ProjectTest, EditFrameRateResnapsTheRenderRange)
 
 TEST_F(ProjectTest, OutputSizeAndRefit)
 {
-    StateLog log;
     auto c = clip(kLayerB, "/m/wide.mov", 30);
     MediaInfo info;
     info.rateNum = 30;
@@ -288,7 +292,7 @@ TEST_F(ProjectTest, OutputSizeAndRefit)
     EXPECT_EQ(s->matrix(0).m[1][1], 0x8000);
     EXPECT_EQ(s->matrix(0).m[2][1], 250 << 16);
     project.addItem(std::move(c), false, false);
-    s->setComposition(std::make_unique<FakeState>(log));
+    StateLog& log = attach(s);
 
     CProjectTemplate wide = project.composition();
     wide.width = 640;
