@@ -16,7 +16,8 @@ FDevice::FDevice(FProject* project, int32_t index) : m_project(project), m_index
 
 FDevice::~FDevice()
 {
-    for (auto& item : m_items) item->m_device = nullptr;
+    for (auto& item : m_items)
+        item->m_device = nullptr;
 }
 
 int32_t FDevice::indexOf(const ZEFItem* item) const
@@ -48,7 +49,8 @@ std::unique_ptr<ZEFItem> FDevice::take(size_t pos)
 
 void FDevice::renumberFrom(size_t pos)
 {
-    for (size_t i = pos; i < m_items.size(); ++i) m_items[i]->m_slot = int32_t(i);
+    for (size_t i = pos; i < m_items.size(); ++i)
+        m_items[i]->m_slot = int32_t(i);
 }
 
 int32_t FDevice::kindOf(const ZEFItem& item)
@@ -69,7 +71,8 @@ void FDevice::save(storage::StreamWriter& out) const
     for (const auto& k : m_keyframes) {
         k.time.save(out);
         for (const auto& row : k.matrix.m)
-            for (int32_t v : row) out.int32(v);
+            for (int32_t v : row)
+                out.int32(v);
     }
     out.int32(m_enabled);
 }
@@ -79,7 +82,8 @@ void FDevice::load(storage::StreamReader& in, int32_t version)
     if (m_project)
         m_project->clearTrack(m_index);
     else
-        while (!m_items.empty()) take(0);
+        while (!m_items.empty())
+            take(0);
     m_keyframes.clear();
 
     int32_t count = in.int32();
@@ -92,10 +96,18 @@ void FDevice::load(storage::StreamReader& in, int32_t version)
         if (!in.ok()) return;
         std::unique_ptr<ZEFItem> item;
         switch (kind) {
-        case kKindSource: item = std::make_unique<ZEFSourceItem>(m_project, m_index); break;
-        case kKindTitler: item = std::make_unique<ZEFTitlerEffect>(m_project, m_index); break;
-        case kKindEffect: item = std::make_unique<ZEFEffectItem>(m_project, m_index); break;
-        default: in.fail(); return;
+        case kKindSource:
+            item = std::make_unique<ZEFSourceItem>(m_project, m_index);
+            break;
+        case kKindTitler:
+            item = std::make_unique<ZEFTitlerEffect>(m_project, m_index);
+            break;
+        case kKindEffect:
+            item = std::make_unique<ZEFEffectItem>(m_project, m_index);
+            break;
+        default:
+            in.fail();
+            return;
         }
         try {
             item->load(in, version);
@@ -127,7 +139,8 @@ void FDevice::load(storage::StreamReader& in, int32_t version)
         MatrixKeyframe k;
         k.time.load(in, version);
         for (auto& row : k.matrix.m)
-            for (int32_t& v : row) v = in.int32();
+            for (int32_t& v : row)
+                v = in.int32();
         if (!in.ok()) return;
         m_keyframes.push_back(k);
     }

@@ -80,9 +80,11 @@ public:
     // symmetrically about zero.
     explicit EditTime(int64_t ticks, int32_t rateNum = 0, int32_t rateDen = 1, int32_t extra = 0);
     // The fields as given, without snapping (stored values, exact media lengths).
-    static EditTime raw(int64_t ticks, int32_t rateNum = 0, int32_t rateDen = 1,
-                        int32_t extra = 0);
-    static EditTime fromSeconds(double s) { return EditTime(int64_t(s * kTicksPerSecond + (s < 0 ? -0.5 : 0.5))); }
+    static EditTime raw(int64_t ticks, int32_t rateNum = 0, int32_t rateDen = 1, int32_t extra = 0);
+    static EditTime fromSeconds(double s)
+    {
+        return EditTime(int64_t(s * kTicksPerSecond + (s < 0 ? -0.5 : 0.5)));
+    }
 
     int64_t ticks() const { return m_ticks; }
     int32_t rateNum() const { return m_rateNum; }

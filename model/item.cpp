@@ -46,6 +46,12 @@ ZEFItem::ZEFItem(FProject* project, int32_t track, ZEFItem* owner)
 
 ZEFItem::~ZEFItem() = default;
 
+void ZEFItem::setTrack(int32_t track)
+{
+    if (m_device) throw ZEFException("The item lies on a track");
+    m_track = track;
+}
+
 bool ZEFItem::activate()
 {
     if (m_project) m_project->previewShowComposition();
@@ -55,7 +61,8 @@ bool ZEFItem::activate()
 bool ZEFItem::isPlaced() const
 {
     const ZEFItem* root = this;
-    while (root->m_owner) root = root->m_owner;
+    while (root->m_owner)
+        root = root->m_owner;
     return root->m_device != nullptr;
 }
 
@@ -63,7 +70,8 @@ void ZEFItem::reportChange(bool reoffsetOnly, bool refreshList)
 {
     if (!m_project) return;
     ZEFItem* root = this;
-    while (root->m_owner) root = root->m_owner;
+    while (root->m_owner)
+        root = root->m_owner;
     if (!root->m_device) return;
     m_project->itemChanged(root, root == this && reoffsetOnly, refreshList);
 }
@@ -79,7 +87,10 @@ void ZEFItem::shiftBy(int64_t delta)
     m_end.setTicks(m_end.ticks() + delta);
 }
 
-ZEFItem* ZEFItem::previous() const { return m_device && m_slot > 0 ? m_device->at(size_t(m_slot - 1)) : nullptr; }
+ZEFItem* ZEFItem::previous() const
+{
+    return m_device && m_slot > 0 ? m_device->at(size_t(m_slot - 1)) : nullptr;
+}
 
 ZEFItem* ZEFItem::next() const { return m_device ? m_device->at(size_t(m_slot + 1)) : nullptr; }
 
@@ -135,14 +146,16 @@ int32_t ZEFItem::pushShift(int32_t delta)
         std::vector<std::pair<ZEFItem*, int64_t>> chain;
         for (ZEFItem* it = this; it; it = it->previous()) {
             ZEFItem* prev = it->previous();
-            int64_t overlap = prev ? std::max<int64_t>(0, prev->m_end.ticks() - it->m_start.ticks()) : 0;
+            int64_t overlap =
+                prev ? std::max<int64_t>(0, prev->m_end.ticks() - it->m_start.ticks()) : 0;
             chain.emplace_back(it, overlap);
         }
         for (auto c = chain.rbegin(); c != chain.rend(); ++c) {
             ZEFItem* it = c->first;
             int64_t newStart = it->m_start.ticks() + delta;
             if (ZEFItem* prev = it->previous()) {
-                if (prev->m_end.ticks() - newStart > c->second) newStart = prev->m_end.ticks() - c->second;
+                if (prev->m_end.ticks() - newStart > c->second)
+                    newStart = prev->m_end.ticks() - c->second;
             } else if (newStart < 0) {
                 newStart = 0;
             }
@@ -168,10 +181,12 @@ int32_t ZEFItem::rippleShift(int32_t delta)
         if (ZEFItem* prev = previous()) {
             if (m_track == kLayerA) {
                 floor = std::max(prev->m_start.ticks(), prev->m_end.ticks() - duration().ticks());
-                if (ZEFItem* before = prev->previous()) floor = std::max(floor, before->m_end.ticks());
+                if (ZEFItem* before = prev->previous())
+                    floor = std::max(floor, before->m_end.ticks());
                 // The item after this one may not reach into the previous item either.
                 if (ZEFItem* nx = next())
-                    floor = std::max(floor, m_start.ticks() - (nx->m_start.ticks() - prev->m_end.ticks()));
+                    floor = std::max(floor,
+                                     m_start.ticks() - (nx->m_start.ticks() - prev->m_end.ticks()));
             } else {
                 floor = prev->m_end.ticks();
             }
@@ -250,7 +265,8 @@ EditTime ZEFItem::trimEnd(EditTime t, int32_t mode, bool clamp)
             }
         }
         if (m_track == kLayerA) {
-            if (ZEFItem* prev = previous(); prev && t < prev->m_end) t.setTicks(prev->m_end.ticks());
+            if (ZEFItem* prev = previous(); prev && t < prev->m_end)
+                t.setTicks(prev->m_end.ticks());
         }
     }
     if (t != m_end) {
@@ -312,11 +328,10 @@ void ZEFItem::cloneAttachments(ZEFItem& copy) const
 {
     if (m_owner) return;
     for (const auto& f : m_filters)
-        copy.addFilter(std::unique_ptr<ZEFEffectItem>(
-            static_cast<ZEFEffectItem*>(f->clone(&copy).release())));
+        copy.addFilter(
+            std::unique_ptr<ZEFEffectItem>(static_cast<ZEFEffectItem*>(f->clone(&copy).release())));
     if (m_transition)
-        copy.m_transition.reset(
-            static_cast<ZEFEffectItem*>(m_transition->clone(&copy).release()));
+        copy.m_transition.reset(static_cast<ZEFEffectItem*>(m_transition->clone(&copy).release()));
 }
 
 void ZEFItem::save(storage::StreamWriter& out) const
@@ -330,7 +345,8 @@ void ZEFItem::save(storage::StreamWriter& out) const
     if (m_owner) return;
     m_transition->save(out);
     out.int32(int32_t(m_filters.size()));
-    for (const auto& f : m_filters) f->save(out);
+    for (const auto& f : m_filters)
+        f->save(out);
 }
 
 void ZEFItem::load(storage::StreamReader& in, int32_t version)

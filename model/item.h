@@ -95,7 +95,10 @@ public:
 
     // The engine's tracks of this item.
     CompositionState* composition() const { return m_composition.get(); }
-    void setComposition(std::unique_ptr<CompositionState> state) { m_composition = std::move(state); }
+    void setComposition(std::unique_ptr<CompositionState> state)
+    {
+        m_composition = std::move(state);
+    }
     bool isBuilt() const { return m_composition != nullptr; }
     void setTracksSize(int32_t width, int32_t height);
     void setTracksEnabled(bool enabled);
@@ -103,7 +106,8 @@ public:
 
     // Fields.
     int32_t track() const { return m_track; }
-    void setTrack(int32_t track) { m_track = track; }
+    // Only for an item on no track (the project moves items between tracks).
+    void setTrack(int32_t track);
     const std::string& name() const { return m_name; }
     EditTime duration() const { return m_end - m_start; }
     ZEFItem* owner() const { return m_owner; }

@@ -1,11 +1,11 @@
 // A mutex and a scoped lock over it, as used to serialise fetches from one clip's readers.
 #pragma once
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <mutex>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 namespace zef {
 

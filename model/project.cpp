@@ -13,14 +13,14 @@ namespace {
 
 const char* const kTrackNames[] = {"Layer A : Main Composite", "Layer B : Overlay 1",
                                    "Layer C : Overlay 2", "Gallery", "Layer T : Titles"};
-const char* const kTrackMenuNames[] = {"Layer A", "Layer B", "Layer C", "Gallery (X)",
-                                       "Layer T"};
+const char* const kTrackMenuNames[] = {"Layer A", "Layer B", "Layer C", "Gallery (X)", "Layer T"};
 
 } // namespace
 
 FProject::FProject(ProjectSettings* settings) : m_settings(settings)
 {
-    for (int32_t i = 0; i < kTrackCount; ++i) m_tracks[size_t(i)] = std::make_unique<FDevice>(this, i);
+    for (int32_t i = 0; i < kTrackCount; ++i)
+        m_tracks[size_t(i)] = std::make_unique<FDevice>(this, i);
     m_rate.install();
     m_composition = CProjectTemplate::builtIn();
     loadDefaults();
@@ -30,7 +30,8 @@ FProject::~FProject()
 {
     // Items report to the project while they are destroyed; take them out first.
     for (auto& t : m_tracks)
-        while (!t->empty()) t->take(t->size() - 1);
+        while (!t->empty())
+            t->take(t->size() - 1);
     m_rate.uninstall();
 }
 
@@ -46,7 +47,8 @@ const char* FProject::trackMenuName(int32_t track)
 
 void FProject::addObserver(ProjectObserver* observer)
 {
-    if (observer && std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
         m_observers.push_back(observer);
 }
 
@@ -92,6 +94,7 @@ int32_t FProject::addItem(std::unique_ptr<ZEFItem> item, bool replaceSameFile, b
                           std::unique_ptr<ZEFItem>* replaced)
 {
     if (!item) throw ZEFException("No item to add");
+    if (item->project() != this) throw ZEFException("The item belongs to another project");
     const int32_t track = item->track();
     FDevice& d = device(track);
     if (replaceSameFile) {
@@ -135,8 +138,7 @@ bool FProject::removeItemAt(int32_t track, int32_t index, bool ripple, bool refr
     owned.reset();
     if (ZEFItem* nx = d.at(size_t(index))) {
         nx->releaseComposition();
-        if (ripple)
-            nx->rippleShift(int32_t(std::clamp<int64_t>(-duration, INT32_MIN, INT32_MAX)));
+        if (ripple) nx->rippleShift(int32_t(std::clamp<int64_t>(-duration, INT32_MIN, INT32_MAX)));
     }
     modified = true;
     if (m_engine) m_engine->compositionChanged();
@@ -152,7 +154,8 @@ bool FProject::removeItemAt(int32_t track, int32_t index, bool ripple, bool refr
 void FProject::clearTrack(int32_t track)
 {
     FDevice& d = device(track);
-    while (!d.empty()) removeItemAt(track, 0, false);
+    while (!d.empty())
+        removeItemAt(track, 0, false);
     notify([](ProjectObserver& o) { o.refreshPreview(); });
 }
 
@@ -311,6 +314,7 @@ EditTime FProject::previousEditPoint(const EditTime& t, int32_t lastTrack) const
 
 EditTime FProject::trackEnd(int32_t track) const
 {
+    if (track == -1) return projectEnd();
     const FDevice& d = device(track);
     return d.empty() ? EditTime() : d.last()->getEnd();
 }
@@ -318,7 +322,8 @@ EditTime FProject::trackEnd(int32_t track) const
 EditTime FProject::projectEnd() const
 {
     EditTime end;
-    for (int32_t track = 0; track < kTrackCount; ++track) end = maxTime(end, trackEnd(track));
+    for (int32_t track = 0; track < kTrackCount; ++track)
+        end = maxTime(end, trackEnd(track));
     return end;
 }
 
@@ -359,7 +364,8 @@ void FProject::releaseComposition(int32_t track)
     for (int32_t t = 0; t < kTrackCount; ++t) {
         if (track != -1 && t != track) continue;
         const FDevice& d = device(t);
-        for (size_t i = 0; i < d.size(); ++i) d.at(i)->releaseComposition();
+        for (size_t i = 0; i < d.size(); ++i)
+            d.at(i)->releaseComposition();
     }
     if (track == -1 && m_engine) m_engine->releaseState();
     modified = true;
@@ -382,11 +388,13 @@ void FProject::setTrackEnabled(int32_t track, bool on)
             if (t == track) continue;
             FDevice& other = device(t);
             other.setEnabled(false);
-            for (size_t i = 0; i < other.size(); ++i) other.at(i)->setTracksEnabled(false);
+            for (size_t i = 0; i < other.size(); ++i)
+                other.at(i)->setTracksEnabled(false);
         }
     }
     d.setEnabled(on);
-    for (size_t i = 0; i < d.size(); ++i) d.at(i)->setTracksEnabled(on);
+    for (size_t i = 0; i < d.size(); ++i)
+        d.at(i)->setTracksEnabled(on);
     modified = true;
     notify([](ProjectObserver& o) {
         o.refreshTimeline();
@@ -418,7 +426,8 @@ void FProject::applyOutputSize()
     const int32_t w = m_composition.width, h = m_composition.height;
     if (m_engine && !m_engine->acceptOutputSize(w, h)) return;
     for (const auto& t : m_tracks)
-        for (size_t i = 0; i < t->size(); ++i) t->at(i)->setTracksSize(w, h);
+        for (size_t i = 0; i < t->size(); ++i)
+            t->at(i)->setTracksSize(w, h);
 }
 
 void FProject::refitClips()
@@ -504,7 +513,8 @@ void FProject::reset(bool keepViews)
 {
     if (m_engine) m_engine->releaseState();
     filePath = "untitled";
-    for (int32_t t = 0; t < kTrackCount; ++t) clearTrack(t);
+    for (int32_t t = 0; t < kTrackCount; ++t)
+        clearTrack(t);
     renderEndFollowsProject = true;
     if (!keepViews) {
         notify([](ProjectObserver& o) {
@@ -522,7 +532,8 @@ void FProject::newProject()
 {
     reset(false);
     loadDefaults();
-    for (auto& t : m_tracks) t->keyframes().clear();
+    for (auto& t : m_tracks)
+        t->keyframes().clear();
     oldPrefixes.clear();
     newPrefixes.clear();
     const std::string title = windowTitle();
@@ -544,10 +555,9 @@ movies::MatrixRecord FProject::matrixAt(int32_t track, const EditTime& t, bool* 
     if (exact) *exact = false;
     const auto& keys = device(track).keyframes();
     const EditTime at = t.snapped();
-    auto k = std::lower_bound(keys.begin(), keys.end(), at,
-                              [](const MatrixKeyframe& key, const EditTime& v) {
-                                  return key.time.snapped() < v;
-                              });
+    auto k = std::lower_bound(
+        keys.begin(), keys.end(), at,
+        [](const MatrixKeyframe& key, const EditTime& v) { return key.time.snapped() < v; });
     if (k != keys.end() && k->time.snapped() == at) {
         if (exact) *exact = true;
         return k->matrix;
@@ -662,12 +672,18 @@ std::string FProject::checkConsistency() const
             const ZEFItem* it = d.at(i);
             const ZEFItem* nx = d.at(i + 1);
             const ZEFItem* after = nx ? d.at(i + 2) : nullptr;
-            if (it->device() != &d || it->slot() != int32_t(i)) fail(track, i, "placement out of step");
-            else if (it->track() != track) fail(track, i, "track field differs");
-            else if (it->owner()) fail(track, i, "an item on a track has an owner");
-            else if (it->project() != this) fail(track, i, "belongs to another project");
-            else if (it->getStart().ticks() < 0) fail(track, i, "starts before 0");
-            else if (it->getEnd() < it->getStart()) fail(track, i, "ends before it starts");
+            if (it->device() != &d || it->slot() != int32_t(i))
+                fail(track, i, "placement out of step");
+            else if (it->track() != track)
+                fail(track, i, "track field differs");
+            else if (it->owner())
+                fail(track, i, "an item on a track has an owner");
+            else if (it->project() != this)
+                fail(track, i, "belongs to another project");
+            else if (it->getStart().ticks() < 0)
+                fail(track, i, "starts before 0");
+            else if (it->getEnd() < it->getStart())
+                fail(track, i, "ends before it starts");
             else if (!it->transition() || it->transition()->owner() != it ||
                      it->transition()->transition())
                 fail(track, i, "transition missing or not owned");

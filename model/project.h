@@ -35,7 +35,7 @@ public:
 
     static constexpr int32_t kFormatMagic = 2;
     static constexpr int32_t kFormatVersion = 9;
-    static const char* trackName(int32_t track); // "Layer A : Main Composite", ...
+    static const char* trackName(int32_t track);     // "Layer A : Main Composite", ...
     static const char* trackMenuName(int32_t track); // "Layer A", ..., "Gallery (X)"
 
     // Links. The project does not own them; each must outlive its registration.
@@ -56,6 +56,10 @@ public:
     static bool validTrack(int32_t track) { return track >= 0 && track < 5; }
 
     // Item placement.
+    // Appends the item to the track named by its own track field (the item must have been
+    // made for this project). With replaceSameFile a clip of that track with exactly the same
+    // path is taken out first and handed to *replaced (destroyed when replaced is null).
+    // With placeAtEnd the item is moved to the former end of the track.
     int32_t addItem(std::unique_ptr<ZEFItem> item, bool replaceSameFile, bool placeAtEnd,
                     std::unique_ptr<ZEFItem>* replaced = nullptr);
     // With refreshPreview, the preview is refreshed as well.
@@ -75,6 +79,7 @@ public:
     std::optional<std::pair<ZEFItem*, ZEFItem*>> transitionAt(const EditTime& t) const;
     EditTime nextEditPoint(const EditTime& t, int32_t lastTrack) const;
     EditTime previousEditPoint(const EditTime& t, int32_t lastTrack) const;
+    // The end of the track's last item (0 when empty); for track -1 the project end.
     EditTime trackEnd(int32_t track) const;
     EditTime projectEnd() const;
 
@@ -136,7 +141,8 @@ public:
 private:
     template <class F> void notify(F&& f)
     {
-        for (ProjectObserver* o : m_observers) f(*o);
+        for (ProjectObserver* o : m_observers)
+            f(*o);
     }
     void loadDefaults();
     void checkTrack(int32_t track) const;

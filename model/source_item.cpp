@@ -112,7 +112,8 @@ bool ZEFSourceItem::latestEnd(EditTime& out) const
 
 DeckRequest ZEFSourceItem::createDeck(bool forTransition)
 {
-    if (forTransition && m_transition) return {DeckRequest::EffectSettings, m_transition.get(), 200};
+    if (forTransition && m_transition)
+        return {DeckRequest::EffectSettings, m_transition.get(), 200};
     return {DeckRequest::ClipSettings, this, 199};
 }
 
@@ -389,14 +390,16 @@ namespace {
 void saveMatrix(storage::StreamWriter& out, const movies::MatrixRecord& m)
 {
     for (const auto& row : m.m)
-        for (int32_t v : row) out.int32(v);
+        for (int32_t v : row)
+            out.int32(v);
 }
 
 movies::MatrixRecord loadMatrix(storage::StreamReader& in)
 {
     movies::MatrixRecord m;
     for (auto& row : m.m)
-        for (int32_t& v : row) v = in.int32();
+        for (int32_t& v : row)
+            v = in.int32();
     return m;
 }
 
@@ -415,7 +418,8 @@ void ZEFSourceItem::save(storage::StreamWriter& out) const
     saveMatrix(out, m_matrices[0]);
     saveMatrix(out, m_matrices[1]);
     out.int32(m_volume);
-    for (movies::Fixed v : m_cropRect) out.int32(v);
+    for (movies::Fixed v : m_cropRect)
+        out.int32(v);
     out.int32(m_placementMode);
     out.flag(m_fitToAspect);
 }
@@ -433,7 +437,8 @@ void ZEFSourceItem::load(storage::StreamReader& in, int32_t version)
     m_matrices[0] = loadMatrix(in);
     m_matrices[1] = loadMatrix(in);
     m_volume = in.int32();
-    for (movies::Fixed& v : m_cropRect) v = in.int32();
+    for (movies::Fixed& v : m_cropRect)
+        v = in.int32();
     m_placementMode = in.int32();
     m_fitToAspect = version >= kFitToAspectSinceVersion ? in.flag() : false;
     if (!in.ok()) return;

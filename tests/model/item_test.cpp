@@ -66,8 +66,9 @@ TEST_F(ItemTest, EffectNamesResolveThroughTheCatalogue)
     ZEFEffectItem* t = item->transition();
     EXPECT_EQ(t->sourceCount(), 2);
     EXPECT_EQ(t->effectInfo().effectType, movies::fourcc("dslv"));
-    EXPECT_EQ(std::string(t->effectDescription().bytes().begin(), t->effectDescription().bytes().end()),
-              "srcA srcB");
+    EXPECT_EQ(
+        std::string(t->effectDescription().bytes().begin(), t->effectDescription().bytes().end()),
+        "srcA srcB");
     EXPECT_NE(t->componentInstance(), nullptr);
     EXPECT_EQ(catalogue.open, 1);
 
@@ -229,8 +230,8 @@ TEST_F(ItemTest, TrimStartOnLayerAPushesEarlierItemsBack)
 
 TEST_F(ItemTest, ClampedTrimsMoveTheSourcePoints)
 {
-    ZEFSourceItem* c = static_cast<ZEFSourceItem*>(
-        project.device(kLayerB).at(size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
+    ZEFSourceItem* c = static_cast<ZEFSourceItem*>(project.device(kLayerB).at(
+        size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
     EXPECT_EQ(c->mediaDuration().ticks(), 6000);
     // Not beyond the media.
     EXPECT_EQ(c->trimEnd(EditTime(8000), kTrimStop, true).ticks(), 6000);
@@ -281,8 +282,8 @@ TEST_F(ItemTest, InvalidClipKeepsItsTimesAndSourceRange)
 
 TEST_F(ItemTest, SourceRangeAndFactorRetimeAndRippleTheTrack)
 {
-    ZEFSourceItem* s = static_cast<ZEFSourceItem*>(
-        project.device(kLayerB).at(size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
+    ZEFSourceItem* s = static_cast<ZEFSourceItem*>(project.device(kLayerB).at(
+        size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
     ZEFItem* after = place(kLayerB, 6000, 6600);
     s->setSourceIn(EditTime(1010, 30, 1)); // snapped at the media rate
     EXPECT_EQ(s->sourceIn().ticks(), 1020);
@@ -408,7 +409,8 @@ TEST_F(ItemTest, OpeningWithDefaultsSetsUpAStill)
             try {
                 s.open(false, false, false, false);
             } catch (const ZEFException& e) {
-                EXPECT_STREQ(e.message(), "Cannot open file /pics/holiday.jpeg\nUnsupported format.");
+                EXPECT_STREQ(e.message(),
+                             "Cannot open file /pics/holiday.jpeg\nUnsupported format.");
                 throw;
             }
         },

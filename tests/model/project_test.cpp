@@ -29,6 +29,11 @@ TEST_F(ProjectTest, StartsUntitledWithDefaults)
         EXPECT_TRUE(project.device(t).enabled());
     }
     EXPECT_THROW(project.device(5), ZEFException);
+    FProject other;
+    EXPECT_THROW(project.addItem(std::make_unique<ZEFEffectItem>(&other, kLayerA), false, false),
+                 ZEFException);
+    EXPECT_THROW(project.addItem(std::make_unique<ZEFEffectItem>(&project, 9), false, false),
+                 ZEFException);
     project.filePath = "/home/u/films/trip";
     EXPECT_EQ(project.windowTitle(), "trip - ZEF Rondavo");
 }
@@ -165,6 +170,7 @@ TEST_F(ProjectTest, RenderEndFollowsTheProjectEnd)
     ZEFItem* c = place(kLayerC, 0, 6000);
     EXPECT_EQ(project.trackEnd(kLayerC).ticks(), 6000);
     EXPECT_EQ(project.projectEnd().ticks(), 6000);
+    EXPECT_EQ(project.trackEnd(-1).ticks(), 6000);
     EXPECT_EQ(project.renderEnd.ticks(), 6000);
     EXPECT_GE(views.ruler, 1);
     c->trimEnd(EditTime(3000), kTrimStop, false);
@@ -214,7 +220,8 @@ TEST_F(ProjectTest, ItemChangedReleasesOrReoffsetsAndNotifies)
 
 TEST_F(ProjectTest, SingleMoveSendsConstantNotifications)
 {
-    for (int i = 0; i < 1000; ++i) place(kLayerB, i * 600, i * 600 + 300);
+    for (int i = 0; i < 1000; ++i)
+        place(kLayerB, i * 600, i * 600 + 300);
     views = Recorder();
     int changes = engine.changes;
     project.device(kLayerB).at(500)->moveTo(EditTime(500 * 600 + 120), false);
@@ -450,4 +457,21 @@ TEST_F(ProjectTest, ConsistencyCheckFindsBrokenNeighbourRules)
     a1->assignEnd(EditTime(1900)); // passing the successor's end
     EXPECT_NE(project.checkConsistency(), "");
     a1->assignEnd(EditTime(1200));
+}
+
+TEST(ProjectRateTest, TheFirstProjectInstallsItsEditRateForItsLifetime)
+{
+    {
+        FProject first;
+        FProject second;
+        EXPECT_TRUE(first.rateContext().isInstalled());
+        EXPECT_FALSE(second.rateContext().isInstalled());
+        first.setEditFrameRate(25 << 16);
+        EXPECT_EQ(EditTime(0).effectiveNum(), 25);
+        second.setEditFrameRate(24 << 16); // seen only inside a scope of its own
+        EXPECT_EQ(EditTime(0).effectiveNum(), 25);
+        EditRateContext::Scope scope(second.rateContext());
+        EXPECT_EQ(EditTime(0).effectiveNum(), 24);
+    }
+    EXPECT_EQ(EditTime(0).effectiveNum(), 30); // the built-in rate again
 }
