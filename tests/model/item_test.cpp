@@ -545,3 +545,57 @@ TEST_F(ItemTest, RippleShiftNeverRunsIntoThePreviousItem)
     EXPECT_TRUE(project.removeItemAt(kLayerA, 1, true));
     EXPECT_EQ(spans(kLayerA), (Spans{{300, 600}, {300, 1200}}));
 }
+
+TEST_F(ItemTest, VersionFourClipRecordsHaveShortTimesAndNoFitFlag)
+{
+    storage::MemoryStream s;
+    storage::StreamWriter w(s);
+    auto time4 = [&](int64_t ticks) {
+        w.int64(ticks);
+        w.int64(600);
+        w.int32(30);
+        w.int32(1);
+    };
+    auto base = [&](int32_t track, const char* name, int64_t start, int64_t end) {
+        w.int32(track);
+        w.string(name);
+        time4(start);
+        time4(end);
+        w.int32(0x808080);
+        w.int32(-1);
+    };
+    base(kLayerA, "old.mov", 600, 1200);
+    base(kLayerA, "Cross Fade", 0, 0); // the transition
+    w.blob({});
+    w.blob({});
+    w.int32(0); // no filters
+    time4(0);   // sourceIn
+    time4(600); // sourceOut
+    w.string("/old/old.mov");
+    w.micro(1.5);
+    for (int32_t v : {1, 0, 0})
+        w.int32(v);
+    for (int i = 0; i < 2; ++i)
+        for (const auto& row : movies::MatrixRecord::identity().m)
+            for (int32_t v : row)
+                w.int32(v);
+    w.int32(256);
+    for (int32_t v : {0, 0, 0x10000, 0x10000})
+        w.int32(v);
+    w.int32(0);    // placementMode, and the last field of a version-4 record
+    w.int32(1234); // whatever follows the record
+    s.rewind();
+
+    storage::StreamReader r(s);
+    ZEFSourceItem c(&project, kLayerB);
+    c.load(r, 4);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.int32(), 1234);
+    EXPECT_EQ(c.track(), kLayerA);
+    EXPECT_EQ(c.getStart().ticks(), 600);
+    EXPECT_EQ(c.sourceOut().ticks(), 600);
+    EXPECT_EQ(c.path(), "/old/old.mov");
+    EXPECT_FLOAT_EQ(c.scaleFactor(), 1.5f);
+    EXPECT_FALSE(c.fitToAspect());
+    EXPECT_EQ(c.transition()->name(), "Cross Fade");
+}
