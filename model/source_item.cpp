@@ -1,0 +1,448 @@
+#include "model/source_item.h"
+
+#include "model/device.h"
+#include "model/project.h"
+#include "model/zef_exception.h"
+#include "platform/storage/stream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace zef {
+
+namespace {
+
+int32_t clampDelta(int64_t delta)
+{
+    return int32_t(std::clamp<int64_t>(delta, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
+
+std::string baseName(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+int32_t bigEndian16(const movies::Handle& h, size_t offset)
+{
+    return int16_t(uint16_t(h.data()[offset] << 8 | h.data()[offset + 1]));
+}
+
+constexpr size_t kImageDescriptionSize = 86;
+
+} // namespace
+
+ZEFSourceItem::ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner)
+    : ZEFItem(project, track, owner)
+{
+    m_matrices[0] = movies::MatrixRecord::identity();
+    m_matrices[1] = movies::MatrixRecord::identity();
+}
+
+ZEFSourceItem::~ZEFSourceItem() { close(); }
+
+bool ZEFSourceItem::activate()
+{
+    if (m_invalid) return false;
+    if (!m_media) {
+        try {
+            open(false, false, false, false);
+        } catch (const ZEFException&) {
+            return false;
+        }
+        if (!m_media) return false;
+    }
+    if (m_project) m_project->previewShowClip(this);
+    return true;
+}
+
+EditTime ZEFSourceItem::mediaDuration() const
+{
+    if (m_invalid) return m_sourceOut;
+    if (m_mediaRateNum > 0 && m_mediaRateDen > 0)
+        return EditTime::raw(int64_t(m_frameCount) * m_mediaRateDen * 600 / m_mediaRateNum,
+                             m_mediaRateNum, m_mediaRateDen);
+    if (m_audioRate > 0) return EditTime::raw(int64_t(m_audioSampleCount) * 600 / m_audioRate);
+    return EditTime();
+}
+
+EditTime ZEFSourceItem::sourceToTimeline(const EditTime& t) const
+{
+    EditTime r = t - m_sourceIn;
+    r.scale(factor());
+    r += m_start;
+    // The result is a timeline time: snapped to the project's edit rate.
+    return EditTime(r.ticks(), 0, 1, r.extra());
+}
+
+EditTime ZEFSourceItem::timelineToSource(const EditTime& t, bool clamp) const
+{
+    EditTime r = t - m_start;
+    r.scale(1.0 / factor());
+    r.setRate(m_mediaRateNum, m_mediaRateDen);
+    r += m_sourceIn;
+    if (clamp) {
+        if (r.ticks() < 0) r.setTicks(0);
+        EditTime d = mediaDuration();
+        if (r > d) r.setTicks(d.ticks());
+    }
+    return r;
+}
+
+EditTime ZEFSourceItem::earliestStart() const
+{
+    if (isStill()) return EditTime();
+    EditTime in = m_sourceIn;
+    in.scale(factor());
+    return EditTime::raw(std::max<int64_t>(0, m_start.ticks() - in.ticks()));
+}
+
+bool ZEFSourceItem::latestEnd(EditTime& out) const
+{
+    if (isStill()) return false;
+    EditTime rest = mediaDuration() - m_sourceIn;
+    rest.scale(factor());
+    out = EditTime::raw(m_start.ticks() + rest.ticks());
+    return true;
+}
+
+DeckRequest ZEFSourceItem::createDeck(bool forTransition)
+{
+    if (forTransition && m_transition)
+        return {DeckRequest::EffectSettings, m_transition.get(), 200};
+    return {DeckRequest::ClipSettings, this, 199};
+}
+
+EditTime ZEFSourceItem::trimStart(EditTime t, int32_t mode, bool clamp)
+{
+    if (m_invalid) return m_start;
+    EditTime oldStart = m_start;
+    EditTime result = ZEFItem::trimStart(t, mode, clamp);
+    if (clamp) {
+        if (isStill()) {
+            retimeStill();
+        } else if (m_start != oldStart) {
+            EditTime d = m_start - oldStart;
+            d.scale(1.0 / factor());
+            int64_t in = std::max<int64_t>(0, m_sourceIn.ticks() + d.ticks());
+            m_sourceIn = EditTime(in, m_mediaRateNum, m_mediaRateDen, m_sourceIn.extra());
+        }
+    }
+    return result;
+}
+
+EditTime ZEFSourceItem::trimEnd(EditTime t, int32_t mode, bool clamp)
+{
+    if (m_invalid) return m_end;
+    EditTime oldEnd = m_end;
+    EditTime result = ZEFItem::trimEnd(t, mode, clamp);
+    if (clamp) {
+        if (isStill()) {
+            retimeStill();
+        } else if (m_end != oldEnd) {
+            EditTime d = m_end - oldEnd;
+            d.scale(1.0 / factor());
+            EditTime out(m_sourceOut.ticks() + d.ticks(), m_mediaRateNum, m_mediaRateDen,
+                         m_sourceOut.extra());
+            EditTime limit = mediaDuration();
+            if (out > limit) out = EditTime::raw(limit.ticks(), m_mediaRateNum, m_mediaRateDen);
+            m_sourceOut = out;
+        }
+    }
+    return result;
+}
+
+// After a trim with clamp, a still shows its one frame for the whole new duration.
+void ZEFSourceItem::retimeStill()
+{
+    m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
+    m_sourceOut = mediaDuration();
+    if (m_sourceOut.ticks() > 0)
+        m_scaleFactor = float(double((m_end - m_start).ticks()) / double(m_sourceOut.ticks()));
+    if (m_scaleType == 0) m_scaleType = 2;
+}
+
+// Gives the item the duration of its source range at its factor; later items follow.
+void ZEFSourceItem::retime(EditTime oldDuration)
+{
+    EditTime d = m_sourceOut - m_sourceIn;
+    d.scale(factor());
+    m_end.setTicks(m_start.ticks() + d.ticks());
+    if (ZEFItem* nx = next()) nx->rippleShift(clampDelta(d.ticks() - oldDuration.ticks()));
+    reportChange(false, true);
+}
+
+void ZEFSourceItem::setSourceIn(const EditTime& t)
+{
+    if (m_invalid) return;
+    EditTime oldDuration = m_end - m_start;
+    m_sourceIn = EditTime(t.ticks(), m_mediaRateNum, m_mediaRateDen, t.extra());
+    retime(oldDuration);
+    refreshThumbnail();
+}
+
+void ZEFSourceItem::setSourceOut(const EditTime& t)
+{
+    if (m_invalid) return;
+    EditTime oldDuration = m_end - m_start;
+    m_sourceOut = EditTime(t.ticks(), m_mediaRateNum, m_mediaRateDen, t.extra());
+    retime(oldDuration);
+}
+
+void ZEFSourceItem::setScaleFactor(float f)
+{
+    if (!(f > 0.0f) || !std::isfinite(f)) throw ZEFException("Invalid scale factor");
+    if (f == m_scaleFactor || m_invalid) return;
+    EditTime oldDuration = m_end - m_start;
+    m_scaleFactor = f;
+    retime(oldDuration);
+}
+
+// ---- media
+
+void ZEFSourceItem::setMediaInfo(const MediaInfo& info)
+{
+    m_mediaRateNum = info.rateNum;
+    m_mediaRateDen = info.rateDen > 0 ? info.rateDen : 1;
+    m_frameCount = info.frameCount;
+    m_audioRate = info.audioRate;
+    m_audioSampleCount = info.audioSampleCount;
+    m_videoTrackCount = info.videoTrackCount;
+    m_audioTrackCount = info.audioTrackCount;
+    m_thumbWidth = std::clamp(info.thumbWidth, 0, 1024);
+    m_thumbHeight = std::clamp(info.thumbHeight, 0, 1024);
+    m_imageDescription = info.imageDescription;
+    m_soundDescription = info.soundDescription;
+}
+
+void ZEFSourceItem::setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info)
+{
+    m_media = std::move(media);
+    m_viaQuickTime = !m_media || m_media->viaMovieToolbox();
+    m_invalid = false;
+    setMediaInfo(info);
+}
+
+void ZEFSourceItem::close() { m_media.reset(); }
+
+void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute)
+{
+    m_invalid = false;
+    m_viaQuickTime = true;
+    close();
+    MediaInfo info;
+    bool notAMovie = false;
+    std::unique_ptr<ClipMedia> media;
+    if (ClipOpener* opener = m_project ? m_project->clipOpener() : nullptr)
+        media = opener->open(m_path, m_videoTrackIndex, m_audioTrackIndex, info, notAMovie);
+
+    if (!media) {
+        m_invalid = true;
+        m_mediaRateNum = 0;
+        m_mediaRateDen = 1;
+        m_audioRate = 0;
+        if (failIfMissing) throw ZEFException("", 1);
+        if (interactive && substitute && m_project) {
+            const auto& from = m_project->oldPrefixes;
+            const auto& to = m_project->newPrefixes;
+            for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
+                if (from[i].empty() || m_path.compare(0, from[i].size(), from[i]) != 0) continue;
+                std::string substituted = to[i] + m_path.substr(from[i].size());
+                if (substituted == m_path) break; // would retry the same path for ever
+                m_path = substituted;
+                throw ZEFException("", 3);
+            }
+        }
+        // The question (locate, delete or keep) is asked by the user interface; until it
+        // answers, an interactive open keeps the clip, marked invalid.
+        if (interactive) return;
+        if (notAMovie) throw ZEFException("Cannot open file " + m_path + "\nUnsupported format.");
+        throw ZEFException("Cannot open file " + m_path);
+    }
+
+    if (info.rateNum == 0 && info.audioRate == 0) throw ZEFException("Invalid file", 1);
+    setMedia(std::move(media), info);
+
+    if (setDefaults) {
+        fitToProjectAspect();
+        if (m_frameCount > 1) {
+            m_scaleType = 0;
+        } else if (m_frameCount == 1) {
+            m_scaleType = 2;
+            int32_t rate = m_project ? m_project->rateContext().wholeRate()
+                                     : EditRateContext::current().wholeRate();
+            m_scaleFactor = float(2 * rate);
+        }
+        m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
+        setSourceOut(mediaDuration());
+        setName(baseName(m_path));
+        refreshThumbnail();
+    }
+}
+
+void ZEFSourceItem::openOnLoad()
+{
+    // A remembered substitution may match again after rewriting; each try strips a prefix or
+    // changes the path, and the number of tries is bounded by the number of prefixes.
+    size_t tries = m_project ? m_project->oldPrefixes.size() + 1 : 1;
+    for (;;) {
+        try {
+            open(false, false, true, true);
+            break;
+        } catch (const ZEFException& e) {
+            if (e.code() != 3) throw;
+            if (--tries == 0) {
+                m_invalid = true;
+                return;
+            }
+        }
+    }
+    if (m_invalid) return;
+    EditTime d = mediaDuration();
+    if (m_sourceIn > d) m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
+    if (m_sourceOut > d) setSourceOut(d);
+    refreshThumbnail();
+}
+
+void ZEFSourceItem::fitToProjectAspect()
+{
+    if (m_imageDescription.size() < kImageDescriptionSize) return;
+    double imageWidth = bigEndian16(m_imageDescription, 32);
+    double imageHeight = bigEndian16(m_imageDescription, 34);
+    double cropWidth = movies::fixedToDouble(m_cropRect[2] - m_cropRect[0]);
+    double cropHeight = movies::fixedToDouble(m_cropRect[3] - m_cropRect[1]);
+    CProjectTemplate out = m_project ? m_project->composition() : CProjectTemplate::builtIn();
+    if (imageWidth <= 0 || imageHeight <= 0 || cropWidth <= 0 || cropHeight <= 0 ||
+        out.width <= 0 || out.height <= 0)
+        return;
+    double h = (cropWidth * imageWidth) / (cropHeight * imageHeight);
+    double g = double(out.width) / double(out.height);
+    movies::Rect target{0, 0, 1000, 1000};
+    if (g > h) {
+        int32_t l = int32_t((1.0 - h / g) * 1000);
+        target.left = l / 2;
+        target.right = 1000 - (l - l / 2);
+    } else {
+        int32_t l = int32_t((1.0 - g / h) * 1000);
+        target.top = l / 2;
+        target.bottom = 1000 - (l - l / 2);
+    }
+    movies::MatrixRecord m = movies::MatrixRecord::mapRect({0, 0, 1000, 1000}, target);
+    m_matrices[0] = m;
+    m_matrices[1] = m;
+    m_fitToAspect = true;
+}
+
+bool ZEFSourceItem::refreshThumbnail()
+{
+    m_thumbnail.assign(size_t(m_thumbWidth) * size_t(m_thumbHeight) * 4, 0);
+    if (m_thumbnail.empty() || !m_media || !m_project || !m_project->engine()) return false;
+    return m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
+                                              m_thumbHeight);
+}
+
+// ---- copies and records
+
+std::unique_ptr<ZEFItem> ZEFSourceItem::clone(ZEFItem* owner) const
+{
+    auto c = std::make_unique<ZEFSourceItem>(m_project, m_track, owner);
+    c->m_name = m_name;
+    c->m_start = m_start;
+    c->m_end = m_end;
+    c->m_graphicsMode = m_graphicsMode;
+    c->m_graphicsModeColor = m_graphicsModeColor;
+    c->m_path = m_path;
+    c->m_sourceIn = m_sourceIn;
+    c->m_sourceOut = m_sourceOut;
+    c->m_scaleFactor = m_scaleFactor;
+    c->m_scaleType = m_scaleType;
+    c->m_videoTrackIndex = m_videoTrackIndex;
+    c->m_audioTrackIndex = m_audioTrackIndex;
+    c->m_auxHandle = m_auxHandle;
+    c->m_imageDescription = m_imageDescription;
+    c->m_soundDescription = m_soundDescription;
+    c->m_mediaRateNum = m_mediaRateNum;
+    c->m_audioRate = m_audioRate;
+    c->m_mediaRateDen = m_mediaRateDen;
+    c->m_fitToAspect = m_fitToAspect;
+    c->m_videoTrackCount = m_videoTrackCount;
+    c->m_audioTrackCount = m_audioTrackCount;
+    c->m_placementMode = m_placementMode;
+    c->m_matrices = m_matrices;
+    c->m_cropRect = m_cropRect;
+    c->m_invalid = m_invalid;
+    c->m_frameCount = m_frameCount;
+    c->m_audioSampleCount = m_audioSampleCount;
+    c->m_thumbWidth = m_thumbWidth;
+    c->m_thumbHeight = m_thumbHeight;
+    c->m_volume = m_volume;
+    c->m_viaQuickTime = m_viaQuickTime;
+    if (!owner) cloneAttachments(*c);
+    return c;
+}
+
+namespace {
+
+void saveMatrix(storage::StreamWriter& out, const movies::MatrixRecord& m)
+{
+    for (const auto& row : m.m)
+        for (int32_t v : row)
+            out.int32(v);
+}
+
+movies::MatrixRecord loadMatrix(storage::StreamReader& in)
+{
+    movies::MatrixRecord m;
+    for (auto& row : m.m)
+        for (int32_t& v : row)
+            v = in.int32();
+    return m;
+}
+
+} // namespace
+
+void ZEFSourceItem::save(storage::StreamWriter& out) const
+{
+    ZEFItem::save(out);
+    m_sourceIn.save(out);
+    m_sourceOut.save(out);
+    out.string(m_path);
+    out.micro(m_scaleFactor);
+    out.int32(m_scaleType);
+    out.int32(m_videoTrackIndex);
+    out.int32(m_audioTrackIndex);
+    saveMatrix(out, m_matrices[0]);
+    saveMatrix(out, m_matrices[1]);
+    out.int32(m_volume);
+    for (movies::Fixed v : m_cropRect)
+        out.int32(v);
+    out.int32(m_placementMode);
+    out.flag(m_fitToAspect);
+}
+
+void ZEFSourceItem::load(storage::StreamReader& in, int32_t version)
+{
+    ZEFItem::load(in, version);
+    m_sourceIn.load(in, version);
+    m_sourceOut.load(in, version);
+    m_path = in.string();
+    m_scaleFactor = float(in.micro());
+    m_scaleType = in.int32();
+    m_videoTrackIndex = in.int32();
+    m_audioTrackIndex = in.int32();
+    m_matrices[0] = loadMatrix(in);
+    m_matrices[1] = loadMatrix(in);
+    m_volume = in.int32();
+    for (movies::Fixed& v : m_cropRect)
+        v = in.int32();
+    m_placementMode = in.int32();
+    m_fitToAspect = version >= kFitToAspectSinceVersion ? in.flag() : false;
+    if (!in.ok()) return;
+    openOnLoad();
+}
+
+} // namespace zef

@@ -1,0 +1,186 @@
+// A clip: an item that shows a range of a media file.
+#pragma once
+
+#include "model/item.h"
+#include "platform/movies/matrix.h"
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace zef {
+
+// The opened media of a clip (a movie of the movie toolbox, or the media-graph readers).
+// Destroying it closes the media.
+class ClipMedia {
+public:
+    virtual ~ClipMedia() = default;
+    virtual bool viaMovieToolbox() const = 0;
+};
+
+struct MediaInfo;
+
+// Opens clip files: the movie toolbox first, the media-graph readers second. Provided by the
+// project owner; without one no file can be opened.
+class ClipOpener {
+public:
+    virtual ~ClipOpener() = default;
+    // The opened media and what it holds, or null when the file cannot be opened; then
+    // notAMovie tells whether the file was readable but holds no movie.
+    virtual std::unique_ptr<ClipMedia> open(const std::string& path, int32_t videoTrackIndex,
+                                            int32_t audioTrackIndex, MediaInfo& info,
+                                            bool& notAMovie) = 0;
+};
+
+// What opening a clip's file tells about its media.
+struct MediaInfo {
+    int32_t rateNum = 0; // 0 = no video
+    int32_t rateDen = 1;
+    int32_t frameCount = 0; // 1 = a still image
+    int32_t audioRate = 0;  // Hz; 0 = no audio
+    int32_t audioSampleCount = 0;
+    int32_t videoTrackCount = 0;
+    int32_t audioTrackCount = 0;
+    int32_t thumbWidth = 0;
+    int32_t thumbHeight = 0;
+    movies::Handle imageDescription;
+    movies::Handle soundDescription;
+};
+
+class ZEFSourceItem : public ZEFItem {
+public:
+    ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner = nullptr);
+    ~ZEFSourceItem() override;
+
+    // Opens the media if needed and makes it the preview source; false when it cannot.
+    bool activate() override;
+    EditTime sourceToTimeline(const EditTime& t) const override;
+    EditTime timelineToSource(const EditTime& t, bool clamp) const override;
+    void save(storage::StreamWriter& out) const override;
+    // Reads the record, then opens the media as on loading a project.
+    void load(storage::StreamReader& in, int32_t version) override;
+    std::unique_ptr<ZEFItem> clone(ZEFItem* owner) const override;
+    int32_t rateDenominator() const override { return m_mediaRateDen; }
+    int32_t rateNumerator() const override { return m_mediaRateNum; }
+    // Frees the thumbnail and allocates a zero-filled one of the thumbnail size; the frame
+    // is drawn into it by the composition engine. False when there is nothing to draw.
+    bool refreshThumbnail() override;
+    EditTime earliestStart() const override;
+    bool latestEnd(EditTime& out) const override;
+    DeckRequest createDeck(bool forTransition) override;
+    // An invalid clip ignores trims. With clamp, trims move the source points (or re-time a
+    // still image).
+    EditTime trimStart(EditTime t, int32_t mode, bool clamp) override;
+    EditTime trimEnd(EditTime t, int32_t mode, bool clamp) override;
+
+    void setSourceIn(const EditTime& t);
+    void setSourceOut(const EditTime& t);
+    void setScaleFactor(float factor);
+    // The factor in use: scaleFactor, or 1 when scaleType is 0.
+    double factor() const
+    {
+        return m_scaleType != 0 && m_scaleFactor > 0.0f && std::isfinite(m_scaleFactor)
+                   ? double(m_scaleFactor)
+                   : 1.0;
+    }
+    EditTime mediaDuration() const;
+    bool isStill() const { return m_frameCount == 1; }
+
+    // Clip media. Opening fills the media fields through setMediaInfo; when the file cannot
+    // be opened the clip becomes invalid and, as asked: failIfMissing throws code 1;
+    // substitute with a remembered prefix rewrites the path and throws code 3; interactive
+    // keeps the clip invalid; otherwise "Cannot open file <path>" is thrown.
+    void open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute);
+    void close();
+    bool isOpen() const { return m_media != nullptr; }
+    // Installs opened media and what was learnt from it.
+    void setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info);
+    void setMediaInfo(const MediaInfo& info);
+    // Sets both placement matrices to keep the clip's aspect in the output frame (needs an
+    // image description of at least 86 bytes); sets fitToAspect.
+    void fitToProjectAspect();
+
+    // Fields.
+    const std::string& path() const { return m_path; }
+    void setPath(const std::string& path) { m_path = path; }
+    const EditTime& sourceIn() const { return m_sourceIn; }
+    const EditTime& sourceOut() const { return m_sourceOut; }
+    // Assigns the source points without re-timing (used when building clips).
+    void assignSourceRange(const EditTime& in, const EditTime& out)
+    {
+        m_sourceIn = in;
+        m_sourceOut = out;
+    }
+    float scaleFactor() const { return m_scaleFactor; }
+    int32_t scaleType() const { return m_scaleType; }
+    void setScaleType(int32_t type) { m_scaleType = type; }
+    int32_t videoTrackIndex() const { return m_videoTrackIndex; }
+    void setVideoTrackIndex(int32_t i) { m_videoTrackIndex = i; }
+    int32_t audioTrackIndex() const { return m_audioTrackIndex; }
+    void setAudioTrackIndex(int32_t i) { m_audioTrackIndex = i; }
+    const movies::Handle& auxHandle() const { return m_auxHandle; }
+    void setAuxHandle(movies::Handle h) { m_auxHandle = std::move(h); }
+    const movies::Handle& imageDescription() const { return m_imageDescription; }
+    const movies::Handle& soundDescription() const { return m_soundDescription; }
+    int32_t mediaRateNum() const { return m_mediaRateNum; }
+    int32_t mediaRateDen() const { return m_mediaRateDen; }
+    int32_t audioRate() const { return m_audioRate; }
+    bool fitToAspect() const { return m_fitToAspect; }
+    int32_t videoTrackCount() const { return m_videoTrackCount; }
+    int32_t audioTrackCount() const { return m_audioTrackCount; }
+    int32_t placementMode() const { return m_placementMode; }
+    void setPlacementMode(int32_t mode) { m_placementMode = mode; }
+    const movies::MatrixRecord& matrix(int i) const { return m_matrices.at(size_t(i)); }
+    void setMatrix(int i, const movies::MatrixRecord& m) { m_matrices.at(size_t(i)) = m; }
+    const std::array<movies::Fixed, 4>& cropRect() const { return m_cropRect; }
+    void setCropRect(const std::array<movies::Fixed, 4>& r) { m_cropRect = r; }
+    bool invalid() const { return m_invalid; }
+    void setInvalid(bool invalid) { m_invalid = invalid; }
+    int32_t frameCount() const { return m_frameCount; }
+    int32_t audioSampleCount() const { return m_audioSampleCount; }
+    const std::vector<uint8_t>& thumbnail() const { return m_thumbnail; }
+    int32_t thumbWidth() const { return m_thumbWidth; }
+    int32_t thumbHeight() const { return m_thumbHeight; }
+    int32_t volume() const { return m_volume; }
+    void setVolume(int32_t v) { m_volume = v; }
+    bool viaMovieToolbox() const { return m_viaQuickTime; }
+
+    static constexpr int32_t kFitToAspectSinceVersion = 9;
+
+private:
+    // Re-times the item after a change of the source range or factor.
+    void retime(EditTime oldDuration);
+    void retimeStill();
+    void openOnLoad();
+
+    std::string m_path;
+    EditTime m_sourceIn;
+    EditTime m_sourceOut;
+    std::unique_ptr<ClipMedia> m_media;
+    float m_scaleFactor = 1.0f;
+    int32_t m_scaleType = 0;
+    int32_t m_videoTrackIndex = 0;
+    int32_t m_audioTrackIndex = 0;
+    movies::Handle m_auxHandle;
+    movies::Handle m_imageDescription;
+    movies::Handle m_soundDescription;
+    int32_t m_mediaRateNum = 0;
+    int32_t m_audioRate = 0;
+    int32_t m_mediaRateDen = 1;
+    bool m_fitToAspect = false;
+    int32_t m_videoTrackCount = 0;
+    int32_t m_audioTrackCount = 0;
+    int32_t m_placementMode = 0;
+    std::array<movies::MatrixRecord, 2> m_matrices;
+    std::array<movies::Fixed, 4> m_cropRect{0, 0, movies::kFixed1, movies::kFixed1};
+    bool m_invalid = false;
+    int32_t m_frameCount = 0;
+    int32_t m_audioSampleCount = 0;
+    std::vector<uint8_t> m_thumbnail;
+    int32_t m_thumbWidth = 0;
+    int32_t m_thumbHeight = 0;
+    int32_t m_volume = 256;
+    bool m_viaQuickTime = true;
+};
+
+} // namespace zef
