@@ -36,12 +36,14 @@ enum class NodeType : uint8_t { Storage = 1, Stream = 2, Root = 5 };
 
 // Converts UTF-8 to UTF-16; false for malformed UTF-8.
 bool utf8ToUtf16(std::string_view in, std::u16string& out);
-// Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+// Converts UTF-16 to UTF-8; an unpaired surrogate is encoded like any other code point (three
+// bytes), so that the conversion back gives the same units.
 std::string utf16ToUtf8(std::u16string_view in);
 // The format's order of sibling names: shorter first, then by upper-cased code units.
 int compareNames(std::u16string_view a, std::u16string_view b);
-// Checks and converts a name given by a caller.
-CfbError makeName(std::string_view utf8, std::u16string& out);
+// Checks and converts a name given by a caller. New names follow every rule; names to look up
+// only need to be convertible and short enough, so that every entry of a file can be opened.
+CfbError makeName(std::string_view utf8, std::u16string& out, bool forLookup);
 
 // ---- Where stream contents come from
 

@@ -33,7 +33,9 @@ bool utf8ToUtf16(std::string_view in, std::u16string& out)
             cp = (cp << 6) | (cc & 0x3F);
         }
         static constexpr uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        // Surrogates are accepted: a name read from a file with an unpaired one is handed out
+        // in that encoding, and must find the entry again.
+        if (cp < minimum[len] || cp > 0x10FFFF) return false;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(char16_t(0xD800 + (cp >> 10)));
@@ -55,8 +57,6 @@ std::string utf16ToUtf8(std::u16string_view in)
             in[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
             ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
         }
         if (cp < 0x80) {
             out.push_back(char(cp));
@@ -113,13 +113,23 @@ int compareNames(std::u16string_view a, std::u16string_view b)
     return 0;
 }
 
-CfbError makeName(std::string_view utf8, std::u16string& out)
+CfbError makeName(std::string_view utf8, std::u16string& out, bool forLookup)
 {
     if (utf8.empty() || !utf8ToUtf16(utf8, out)) return CfbError::InvalidName;
     if (out.size() > kMaxNameUnits) return CfbError::NameTooLong;
-    for (char16_t c : out)
-        if (c == u'/' || c == u'\\' || c == u':' || c == u'!' || c == 0)
+    for (size_t i = 0; i < out.size(); ++i) {
+        const char16_t c = out[i];
+        if (c == 0) return CfbError::InvalidName;
+        if (!forLookup && (c == u'/' || c == u'\\' || c == u':' || c == u'!'))
             return CfbError::InvalidName;
+        if (!forLookup && c >= 0xD800 && c <= 0xDFFF) {
+            // Only proper pairs in new names.
+            bool high = c <= 0xDBFF;
+            bool paired = high ? i + 1 < out.size() && out[i + 1] >= 0xDC00 && out[i + 1] <= 0xDFFF
+                               : i > 0 && out[i - 1] >= 0xD800 && out[i - 1] <= 0xDBFF;
+            if (!paired) return CfbError::InvalidName;
+        }
+    }
     return CfbError::Ok;
 }
 

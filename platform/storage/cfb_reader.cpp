@@ -192,7 +192,7 @@ CfbError Reader::readDirectory()
             if (e.type == 0) continue;
             uint16_t nameBytes = le16(p + 64);
             if (nameBytes > 64 || (nameBytes & 1)) return CfbError::Corrupt;
-            for (uint16_t i = 0; i + 2 <= nameBytes; i += 2) {
+            for (uint16_t i = 0; i + 2 < nameBytes; i += 2) { // the last unit is the terminator
                 char16_t ch = char16_t(le16(p + i));
                 if (ch == 0) break;
                 e.name.push_back(ch);

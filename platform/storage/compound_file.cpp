@@ -366,7 +366,7 @@ std::optional<EntryInfo> Storage::stat(std::string_view name) const
 {
     std::u16string n;
     bool found = false;
-    if (!valid() || makeName(name, n) != CfbError::Ok) return std::nullopt;
+    if (!valid() || makeName(name, n, true) != CfbError::Ok) return std::nullopt;
     size_t i = findChild(*m_node, n, found);
     if (!found) return std::nullopt;
     return infoOf(*m_node->children[i]);
@@ -377,7 +377,7 @@ CfbResult<Storage> Storage::createStorage(std::string_view name)
     CfbResult<Storage> r;
     std::u16string n;
     if (!writable(m_file, m_node, r.error)) return r;
-    if ((r.error = makeName(name, n)) != CfbError::Ok) return r;
+    if ((r.error = makeName(name, n, false)) != CfbError::Ok) return r;
     if (m_node->depth() + 1 >= kMaxDepth) return {{}, CfbError::TooLarge};
     bool found = false;
     size_t i = findChild(*m_node, n, found);
@@ -397,7 +397,7 @@ CfbResult<Storage> Storage::openStorage(std::string_view name) const
     CfbResult<Storage> r;
     std::u16string n;
     if (!valid()) return {{}, CfbError::Removed};
-    if ((r.error = makeName(name, n)) != CfbError::Ok) return r;
+    if ((r.error = makeName(name, n, true)) != CfbError::Ok) return r;
     bool found = false;
     size_t i = findChild(*m_node, n, found);
     if (!found) return {{}, CfbError::NotFound};
@@ -412,7 +412,7 @@ CfbResult<std::unique_ptr<CompoundStream>> Storage::createStream(std::string_vie
     CfbResult<std::unique_ptr<CompoundStream>> r;
     std::u16string n;
     if (!writable(m_file, m_node, r.error)) return r;
-    if ((r.error = makeName(name, n)) != CfbError::Ok) return r;
+    if ((r.error = makeName(name, n, false)) != CfbError::Ok) return r;
     bool found = false;
     size_t i = findChild(*m_node, n, found);
     std::shared_ptr<Node> node;
@@ -437,7 +437,7 @@ CfbResult<std::unique_ptr<CompoundStream>> Storage::openStream(std::string_view 
     CfbResult<std::unique_ptr<CompoundStream>> r;
     std::u16string n;
     if (!valid()) return {nullptr, CfbError::Removed};
-    if ((r.error = makeName(name, n)) != CfbError::Ok) return r;
+    if ((r.error = makeName(name, n, true)) != CfbError::Ok) return r;
     bool found = false;
     size_t i = findChild(*m_node, n, found);
     if (!found) return {nullptr, CfbError::NotFound};
@@ -451,7 +451,7 @@ CfbError Storage::remove(std::string_view name)
     CfbError err = CfbError::Ok;
     std::u16string n;
     if (!writable(m_file, m_node, err)) return err;
-    if ((err = makeName(name, n)) != CfbError::Ok) return err;
+    if ((err = makeName(name, n, true)) != CfbError::Ok) return err;
     bool found = false;
     size_t i = findChild(*m_node, n, found);
     if (!found) return CfbError::NotFound;
@@ -475,8 +475,8 @@ CfbError Storage::rename(std::string_view from, std::string_view to)
     CfbError err = CfbError::Ok;
     std::u16string a, b;
     if (!writable(m_file, m_node, err)) return err;
-    if ((err = makeName(from, a)) != CfbError::Ok) return err;
-    if ((err = makeName(to, b)) != CfbError::Ok) return err;
+    if ((err = makeName(from, a, true)) != CfbError::Ok) return err;
+    if ((err = makeName(to, b, false)) != CfbError::Ok) return err;
     bool found = false;
     size_t i = findChild(*m_node, a, found);
     if (!found) return CfbError::NotFound;
