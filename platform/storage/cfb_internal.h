@@ -113,7 +113,7 @@ private:
     uint64_t m_size = 0;
     uint64_t m_backed = 0; // bytes [0, m_backed) of unloaded chunks come from the extents
     std::vector<Extent> m_extents;
-    std::vector<uint64_t> m_extentStart; // stream position of each extent
+    std::vector<uint64_t> m_extentStart;        // stream position of each extent
     std::vector<std::vector<uint8_t>> m_chunks; // empty = not loaded
 };
 

@@ -234,7 +234,8 @@ CfbError Reader::readMiniFat()
     m_miniFat.reserve(chain.size() * perSector);
     for (uint32_t s : chain) {
         if (!readSector(s, buf.data(), 0xFF)) return CfbError::Corrupt;
-        for (uint32_t k = 0; k < perSector; ++k) m_miniFat.push_back(le32(buf.data() + 4 * k));
+        for (uint32_t k = 0; k < perSector; ++k)
+            m_miniFat.push_back(le32(buf.data() + 4 * k));
     }
     m_miniUsed.assign(std::min<size_t>(m_miniFat.size(), size_t(m_miniStreamSize / 64)), 0);
     return CfbError::Ok;
@@ -341,9 +342,8 @@ CfbError Reader::buildTree(std::shared_ptr<Node>& rootOut)
             if (e.right != kNoStream) stack.push_back(e.right);
         }
         auto& kids = p.storage->children;
-        std::sort(kids.begin(), kids.end(), [](const auto& a, const auto& b) {
-            return compareNames(a->name, b->name) < 0;
-        });
+        std::sort(kids.begin(), kids.end(),
+                  [](const auto& a, const auto& b) { return compareNames(a->name, b->name) < 0; });
         for (size_t i = 1; i < kids.size(); ++i)
             if (compareNames(kids[i - 1]->name, kids[i]->name) == 0) return CfbError::Corrupt;
     }

@@ -24,7 +24,8 @@ void put16(uint8_t* p, uint16_t v)
 }
 void put32(uint8_t* p, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 void put64(uint8_t* p, uint64_t v)
 {
@@ -85,8 +86,8 @@ void Writer::collectEntries()
 // Builds a balanced binary search tree of sorted siblings, taking the middle as the root. All
 // levels but the deepest are full, so colouring the deepest level red (below a black root)
 // gives every path the same number of black entries: a valid red-black tree.
-uint32_t Writer::buildSiblingTree(const std::vector<uint32_t>& ids, size_t lo, size_t hi,
-                                  int depth, int height)
+uint32_t Writer::buildSiblingTree(const std::vector<uint32_t>& ids, size_t lo, size_t hi, int depth,
+                                  int height)
 {
     if (lo >= hi) return kNoStream;
     size_t mid = lo + (hi - lo) / 2;
@@ -117,7 +118,8 @@ bool Writer::putZeros(uint64_t n)
 bool Writer::putStream(const Node& node, uint32_t padTo)
 {
     uint64_t size = node.data.size();
-    if (!node.data.forEachPiece(m_backing, [this](const uint8_t* p, size_t n) { return put(p, n); }))
+    if (!node.data.forEachPiece(m_backing,
+                                [this](const uint8_t* p, size_t n) { return put(p, n); }))
         return false;
     return putZeros(ceilDiv(size, padTo) * padTo - size);
 }
@@ -173,10 +175,13 @@ CfbError Writer::run(std::vector<Placement>* placements)
 
     // The FAT.
     std::vector<uint32_t> fat(size_t(fatSectors * kPerFat), kFreeSect);
-    for (uint32_t s = 0; s < fatSectors; ++s) fat[s] = kFatSect;
-    for (uint32_t s = difatStart; s < dirStart; ++s) fat[s] = kDifSect;
+    for (uint32_t s = 0; s < fatSectors; ++s)
+        fat[s] = kFatSect;
+    for (uint32_t s = difatStart; s < dirStart; ++s)
+        fat[s] = kDifSect;
     auto chain = [&](uint32_t start, uint64_t count) {
-        for (uint64_t i = 0; i + 1 < count; ++i) fat[size_t(start + i)] = uint32_t(start + i + 1);
+        for (uint64_t i = 0; i + 1 < count; ++i)
+            fat[size_t(start + i)] = uint32_t(start + i + 1);
         if (count) fat[size_t(start + count - 1)] = kEndOfChain;
     };
     chain(dirStart, dirSectors);
@@ -236,7 +241,8 @@ CfbError Writer::run(std::vector<Placement>* placements)
             std::u16string name = e.node->name;
             if (e.node->type == NodeType::Root && name.empty()) name = u"Root Entry";
             name.resize(std::min(name.size(), kMaxNameUnits));
-            for (size_t c = 0; c < name.size(); ++c) put16(p + 2 * c, uint16_t(name[c]));
+            for (size_t c = 0; c < name.size(); ++c)
+                put16(p + 2 * c, uint16_t(name[c]));
             put16(p + 64, uint16_t(2 * (name.size() + 1)));
             p[66] = uint8_t(e.node->type);
             p[67] = e.red ? 0 : 1;
@@ -248,7 +254,8 @@ CfbError Writer::run(std::vector<Placement>* placements)
             put64(p + 100, e.node->created);
             put64(p + 108, e.node->modified);
             bool hasData = e.node->type == NodeType::Root ? miniSectors > 0 : e.size > 0;
-            put32(p + 116, hasData ? e.start : (e.node->type == NodeType::Storage ? 0 : kEndOfChain));
+            put32(p + 116,
+                  hasData ? e.start : (e.node->type == NodeType::Storage ? 0 : kEndOfChain));
             put64(p + 120, e.size);
         } else {
             put32(p + 68, kNoStream);
@@ -264,7 +271,8 @@ CfbError Writer::run(std::vector<Placement>* placements)
         if (e.node->type != NodeType::Stream || e.size == 0 || e.size >= kMiniStreamCutoff)
             continue;
         uint64_t count = ceilDiv(e.size, kMiniSectorSize);
-        for (uint64_t i = 0; i + 1 < count; ++i) miniFat[size_t(e.start + i)] = uint32_t(e.start + i + 1);
+        for (uint64_t i = 0; i + 1 < count; ++i)
+            miniFat[size_t(e.start + i)] = uint32_t(e.start + i + 1);
         miniFat[size_t(e.start + count - 1)] = kEndOfChain;
     }
     putTable(miniFat, miniFatSectors);

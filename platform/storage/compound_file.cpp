@@ -20,22 +20,38 @@ using namespace detail;
 const char* errorMessage(CfbError error)
 {
     switch (error) {
-    case CfbError::Ok: return "no error";
-    case CfbError::FileNotFound: return "file not found";
-    case CfbError::AccessDenied: return "access denied";
-    case CfbError::Locked: return "the file is in use";
-    case CfbError::NotCompoundFile: return "not a compound file";
-    case CfbError::Corrupt: return "the compound file is damaged";
-    case CfbError::Unsupported: return "unsupported compound file version";
-    case CfbError::NameTooLong: return "name longer than 31 characters";
-    case CfbError::InvalidName: return "invalid name";
-    case CfbError::AlreadyExists: return "an entry of that name already exists";
-    case CfbError::NotFound: return "no entry of that name";
-    case CfbError::WrongType: return "the entry is of the other kind (stream or storage)";
-    case CfbError::ReadOnly: return "the file is open for reading only";
-    case CfbError::Removed: return "the entry was removed or its file closed";
-    case CfbError::TooLarge: return "size or nesting beyond the format's limits";
-    case CfbError::IoError: return "input/output error";
+    case CfbError::Ok:
+        return "no error";
+    case CfbError::FileNotFound:
+        return "file not found";
+    case CfbError::AccessDenied:
+        return "access denied";
+    case CfbError::Locked:
+        return "the file is in use";
+    case CfbError::NotCompoundFile:
+        return "not a compound file";
+    case CfbError::Corrupt:
+        return "the compound file is damaged";
+    case CfbError::Unsupported:
+        return "unsupported compound file version";
+    case CfbError::NameTooLong:
+        return "name longer than 31 characters";
+    case CfbError::InvalidName:
+        return "invalid name";
+    case CfbError::AlreadyExists:
+        return "an entry of that name already exists";
+    case CfbError::NotFound:
+        return "no entry of that name";
+    case CfbError::WrongType:
+        return "the entry is of the other kind (stream or storage)";
+    case CfbError::ReadOnly:
+        return "the file is open for reading only";
+    case CfbError::Removed:
+        return "the entry was removed or its file closed";
+    case CfbError::TooLarge:
+        return "size or nesting beyond the format's limits";
+    case CfbError::IoError:
+        return "input/output error";
     }
     return "unknown error";
 }
@@ -45,7 +61,8 @@ namespace detail {
 int Node::depth() const
 {
     int d = 0;
-    for (const Node* p = parent; p; p = p->parent) ++d;
+    for (const Node* p = parent; p; p = p->parent)
+        ++d;
     return d;
 }
 
@@ -62,14 +79,18 @@ CfbError fromErrno(int err)
 {
     switch (err) {
     case ENOENT:
-    case ENOTDIR: return CfbError::FileNotFound;
+    case ENOTDIR:
+        return CfbError::FileNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY: return CfbError::AccessDenied;
-    case EWOULDBLOCK: return CfbError::Locked;
-    default: return CfbError::IoError;
+    case ETXTBSY:
+        return CfbError::AccessDenied;
+    case EWOULDBLOCK:
+        return CfbError::Locked;
+    default:
+        return CfbError::IoError;
     }
 }
 
@@ -134,9 +155,11 @@ void rebase(Node& root, const std::vector<Placement>& placements)
         Node* n = stack.back();
         stack.pop_back();
         if (n->type == NodeType::Stream) n->data.setBacked({}, 0);
-        for (auto& c : n->children) stack.push_back(c.get());
+        for (auto& c : n->children)
+            stack.push_back(c.get());
     }
-    for (const Placement& p : placements) p.node->data.setBacked({p.extent}, p.extent.length);
+    for (const Placement& p : placements)
+        p.node->data.setBacked({p.extent}, p.extent.length);
 }
 
 std::string directoryOf(const std::string& path)
@@ -183,14 +206,16 @@ CfbError commitInPlace(FileState& fs)
         stack.pop_back();
         if (n->type == NodeType::Stream && !n->data.loadAll(fs.backing.get()))
             return CfbError::IoError;
-        for (auto& c : n->children) stack.push_back(c.get());
+        for (auto& c : n->children)
+            stack.push_back(c.get());
     }
     if (::lseek(fs.fd, 0, SEEK_SET) != 0) return fromErrno(errno);
     FdSink sink(fs.fd);
     std::vector<Placement> placements;
     CfbError err = writeStructure(*fs.root, nullptr, sink, &placements);
     if (err == CfbError::Ok && !sink.flush()) err = fromErrno(sink.error());
-    if (err == CfbError::Ok && ::ftruncate(fs.fd, off_t(sink.written())) != 0) err = fromErrno(errno);
+    if (err == CfbError::Ok && ::ftruncate(fs.fd, off_t(sink.written())) != 0)
+        err = fromErrno(errno);
     if (err == CfbError::Ok && ::fsync(fs.fd) != 0) err = fromErrno(errno);
     if (err != CfbError::Ok) return err;
     fs.backing = std::make_unique<FdBacking>(fs.fd, sink.written());
@@ -264,9 +289,10 @@ bool usable(const std::shared_ptr<FileState>& fs, const std::shared_ptr<Node>& n
 // Index of the child named name, or the insertion point with found = false.
 size_t findChild(const Node& storage, std::u16string_view name, bool& found)
 {
-    auto it = std::lower_bound(
-        storage.children.begin(), storage.children.end(), name,
-        [](const std::shared_ptr<Node>& n, std::u16string_view v) { return compareNames(n->name, v) < 0; });
+    auto it = std::lower_bound(storage.children.begin(), storage.children.end(), name,
+                               [](const std::shared_ptr<Node>& n, std::u16string_view v) {
+                                   return compareNames(n->name, v) < 0;
+                               });
     found = it != storage.children.end() && compareNames((*it)->name, name) == 0;
     return size_t(it - storage.children.begin());
 }
@@ -312,8 +338,8 @@ size_t CompoundStream::write(const void* buffer, size_t count)
 {
     CfbError err;
     if (!writable(m_file, m_node, err) || m_pos >= maxSize) return 0;
-    size_t n = size_t(std::min<int64_t>(int64_t(std::min<size_t>(count, size_t(maxSize))),
-                                        maxSize - m_pos));
+    size_t n = size_t(
+        std::min<int64_t>(int64_t(std::min<size_t>(count, size_t(maxSize))), maxSize - m_pos));
     if (n == 0) return 0;
     if (!m_node->data.write(m_file->backing.get(), uint64_t(m_pos), buffer, n)) return 0;
     m_file->dirty = true;
@@ -358,7 +384,8 @@ std::vector<EntryInfo> Storage::entries() const
 {
     std::vector<EntryInfo> out;
     if (!valid()) return out;
-    for (const auto& c : m_node->children) out.push_back(infoOf(*c));
+    for (const auto& c : m_node->children)
+        out.push_back(infoOf(*c));
     return out;
 }
 
@@ -464,7 +491,8 @@ CfbError Storage::remove(std::string_view name)
         x->removed = true;
         x->parent = nullptr;
         x->data.setBacked({}, 0);
-        for (auto& c : x->children) stack.push_back(c.get());
+        for (auto& c : x->children)
+            stack.push_back(c.get());
     }
     m_file->dirty = true;
     return CfbError::Ok;

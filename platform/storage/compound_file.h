@@ -9,7 +9,9 @@
 // contents stay in the file and are read on demand. A written stream keeps its changed parts in
 // memory (1 MiB pieces) until commit(), which writes a complete new file next to the old one and
 // renames it over the old one, so a failed commit leaves the old file intact. After a commit the
-// stream contents are read from the new file again and the memory is released.
+// stream contents are read from the new file again and the memory is released. When no new
+// file can be made in the folder (no write permission there), the file is rewritten in place,
+// with every stream loaded into memory first.
 //
 // Ownership: CompoundFile owns the structure. Storage values and CompoundStream objects are
 // handles that share it; they stay safe to use after the CompoundFile is gone or the entry was
@@ -105,7 +107,9 @@ private:
 };
 
 // A storage (the root or a nested one): a handle, cheap to copy. Names are UTF-8, at most 31
-// UTF-16 code units, unique within their storage when compared ignoring case.
+// UTF-16 code units, unique within their storage when compared ignoring case. New names may not
+// contain '/', '\\', ':' or '!'; names listed from a file written elsewhere may, and open as
+// listed (an unpaired UTF-16 surrogate is listed in its three-byte encoding).
 class Storage {
 public:
     Storage() = default; // an empty handle; every operation fails with Removed

@@ -52,7 +52,8 @@ inline std::vector<uint8_t> randomBytes(size_t n, uint32_t seed)
 {
     std::mt19937 rng(seed);
     std::vector<uint8_t> out(n);
-    for (auto& b : out) b = uint8_t(rng());
+    for (auto& b : out)
+        b = uint8_t(rng());
     return out;
 }
 
@@ -76,7 +77,8 @@ inline int run(const std::string& command, std::string* output = nullptr)
     std::string out;
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     int status = ::pclose(p);
     if (output) *output = std::move(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -85,7 +87,8 @@ inline int run(const std::string& command, std::string* output = nullptr)
 inline std::string quote(const std::string& s)
 {
     std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -96,7 +99,8 @@ inline std::vector<uint8_t> readAll(Stream& s)
     s.seek(0);
     uint8_t buf[7777];
     size_t n;
-    while ((n = s.read(buf, sizeof buf)) > 0) out.insert(out.end(), buf, buf + n);
+    while ((n = s.read(buf, sizeof buf)) > 0)
+        out.insert(out.end(), buf, buf + n);
     return out;
 }
 

@@ -15,7 +15,8 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at)
 }
 void set32(std::vector<uint8_t>& b, size_t at, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) b.at(at + size_t(i)) = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b.at(at + size_t(i)) = uint8_t(v >> (8 * i));
 }
 
 // A valid file: streams "big" (5000 bytes, regular sectors), "small" (100 bytes, mini stream)
@@ -29,8 +30,7 @@ protected:
         Storage root = cf.value->root();
         writeAll(*root.createStream("big").value, randomBytes(5000, 1));
         writeAll(*root.createStream("small").value, randomBytes(100, 2));
-        writeAll(*root.createStorage("st").value.createStream("inner").value,
-                 randomBytes(300, 3));
+        writeAll(*root.createStorage("st").value.createStream("inner").value, randomBytes(300, 3));
         ASSERT_EQ(cf.value->close(), CfbError::Ok);
         base = readFile(tmp / "base.zef");
         ASSERT_EQ(open(base), CfbError::Ok);
@@ -43,7 +43,8 @@ protected:
         size_t dir = sectorOffset(get32(b, 48));
         for (size_t at = dir; at + 128 <= b.size(); at += 128) {
             std::string n;
-            for (size_t i = 0; i + 2 < b[at + 64]; i += 2) n += char(b[at + i]);
+            for (size_t i = 0; i + 2 < b[at + 64]; i += 2)
+                n += char(b[at + i]);
             if (n == name) return at;
         }
         ADD_FAILURE() << "no entry " << name;
@@ -79,7 +80,8 @@ protected:
 TEST_F(CorruptFile, HeaderDefects)
 {
     EXPECT_EQ(open({}), CfbError::NotCompoundFile);
-    EXPECT_EQ(open(std::vector<uint8_t>(base.begin(), base.begin() + 7)), CfbError::NotCompoundFile);
+    EXPECT_EQ(open(std::vector<uint8_t>(base.begin(), base.begin() + 7)),
+              CfbError::NotCompoundFile);
     EXPECT_EQ(open(std::vector<uint8_t>(base.begin(), base.begin() + 100)), CfbError::Corrupt)
         << "truncated header";
     auto b = base;
@@ -149,7 +151,8 @@ TEST_F(CorruptFile, ChainDefects)
     set32(b, 44, 110);
     set32(b, 68, big);
     set32(b, 72, 1);
-    for (uint32_t i = 0; i < 128; ++i) set32(b, sectorOffset(big) + 4 * i, big);
+    for (uint32_t i = 0; i < 128; ++i)
+        set32(b, sectorOffset(big) + 4 * i, big);
     EXPECT_EQ(open(b), CfbError::Corrupt) << "DIFAT loop";
 }
 
@@ -218,9 +221,11 @@ TEST_F(CorruptFile, RandomDamageNeverCrashes)
     {
         auto cf = CompoundFile::create((tmp / "seed2.zef").string());
         Storage st = cf.value->root();
-        for (int i = 0; i < 3; ++i) st = st.createStorage("s" + std::to_string(i)).value;
+        for (int i = 0; i < 3; ++i)
+            st = st.createStorage("s" + std::to_string(i)).value;
         for (int i = 0; i < 9; ++i)
-            writeAll(*st.createStream("x" + std::to_string(i)).value, randomBytes(size_t(i) * 700, 9));
+            writeAll(*st.createStream("x" + std::to_string(i)).value,
+                     randomBytes(size_t(i) * 700, 9));
         cf.value->close();
         seeds.push_back(readFile(tmp / "seed2.zef"));
     }

@@ -38,19 +38,23 @@ size_t checkSiblingTrees(const std::vector<uint8_t>& f)
     const uint32_t fatCount = u32(f, 44);
     std::vector<uint32_t> fat;
     for (uint32_t i = 0; i < fatCount && i < 109; ++i)
-        for (uint32_t k = 0; k < 128; ++k) fat.push_back(u32(f, (u32(f, 76 + 4 * i) + 1) * 512 + 4 * k));
+        for (uint32_t k = 0; k < 128; ++k)
+            fat.push_back(u32(f, (u32(f, 76 + 4 * i) + 1) * 512 + 4 * k));
     std::vector<size_t> entry; // byte offset of each directory entry
     for (uint32_t s = u32(f, 48); s != 0xFFFFFFFE; s = fat.at(s))
-        for (int k = 0; k < 4; ++k) entry.push_back((s + 1) * 512 + 128 * k);
+        for (int k = 0; k < 4; ++k)
+            entry.push_back((s + 1) * 512 + 128 * k);
     auto name = [&](uint32_t id) {
         std::string n;
-        for (size_t i = 0; i + 2 < f[entry[id] + 64]; i += 2) n += char(f[entry[id] + i]);
+        for (size_t i = 0; i + 2 < f[entry[id] + 64]; i += 2)
+            n += char(f[entry[id] + i]);
         return n;
     };
     auto less = [](const std::string& a, const std::string& b) {
         if (a.size() != b.size()) return a.size() < b.size();
         for (size_t i = 0; i < a.size(); ++i)
-            if (std::toupper(a[i]) != std::toupper(b[i])) return std::toupper(a[i]) < std::toupper(b[i]);
+            if (std::toupper(a[i]) != std::toupper(b[i]))
+                return std::toupper(a[i]) < std::toupper(b[i]);
         return false;
     };
     size_t reached = 1;
@@ -68,7 +72,8 @@ size_t checkSiblingTrees(const std::vector<uint8_t>& f)
         if (l < 0 || r < 0 || l != r) return -1;
         if (f[e + 66] == 1) { // a storage: its own children
             uint32_t child = u32(f, e + 76);
-            if (child != 0xFFFFFFFF && (f[entry.at(child) + 67] == 0 || check(child, nullptr, nullptr, false) < 0))
+            if (child != 0xFFFFFFFF &&
+                (f[entry.at(child) + 67] == 0 || check(child, nullptr, nullptr, false) < 0))
                 return -1;
         }
         return l + (red ? 0 : 1);
@@ -146,7 +151,8 @@ TEST(CompoundRoundTrip, ManySiblingsFormValidRedBlackTrees)
     EXPECT_EQ(checkSiblingTrees(readFile(tmp / "many.zef")), names.size() + 2);
     for (size_t count : {1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17}) {
         auto cf = createOrDie(tmp / "n.zef");
-        for (size_t i = 0; i < count; ++i) cf->root().createStream("e" + std::to_string(i));
+        for (size_t i = 0; i < count; ++i)
+            cf->root().createStream("e" + std::to_string(i));
         ASSERT_EQ(cf->close(), CfbError::Ok);
         EXPECT_EQ(checkSiblingTrees(readFile(tmp / "n.zef")), count + 1) << count;
     }
@@ -307,7 +313,8 @@ TEST(CompoundApi, NamesFollowTheFormatsRules)
     EXPECT_TRUE(root.openStorage("ÉTÉ СЪЁМКА"));
     // 31 UTF-16 units: 15 characters outside the basic plane take 30, plus one.
     std::string astral;
-    for (int i = 0; i < 15; ++i) astral += "\xF0\x9F\x8E\xAC";
+    for (int i = 0; i < 15; ++i)
+        astral += "\xF0\x9F\x8E\xAC";
     EXPECT_TRUE(root.createStream(astral + "x"));
     EXPECT_EQ(root.createStream(astral + "xy").error, CfbError::NameTooLong);
     ASSERT_EQ(cf->close(), CfbError::Ok);

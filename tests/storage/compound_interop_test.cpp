@@ -22,7 +22,8 @@ void makeSourceTree(const fs::path& root, bool withHuge)
     writeFile(root / "Nested" / "tiny", randomBytes(5, 4));
     writeFile(root / "Nested" / "Deeper" / "justbelow", randomBytes(4095, 5));
     for (int i = 0; i < 12; ++i)
-        writeFile(root / ("item" + std::to_string(i)), randomBytes(size_t(i) * 611, uint32_t(10 + i)));
+        writeFile(root / ("item" + std::to_string(i)),
+                  randomBytes(size_t(i) * 611, uint32_t(10 + i)));
     if (withHuge) writeFile(root / "Nested" / "huge", randomBytes(8 << 20, 6));
 }
 
@@ -57,7 +58,8 @@ TEST(CompoundInterop, GsfListsAndCatsWhatWeWrite)
         for (std::string line; std::getline(lines, line);) {
             std::istringstream words(line);
             std::vector<std::string> w;
-            for (std::string x; words >> x;) w.push_back(x);
+            for (std::string x; words >> x;)
+                w.push_back(x);
             // gsf shows an empty storage with the letter of a stream.
             bool emptyStorage = !content && fs::is_empty(tmp / "src" / path);
             if (w.size() >= 3 && w.back() == path && w[w.size() - 2] == size &&
@@ -118,7 +120,8 @@ TEST(CompoundInterop, WeReadWhatGsfWrites)
     const auto file = tmp / "gsf.ole";
     // createole takes the entries of the top level; folders are added with their contents.
     std::string args;
-    for (const auto& e : fs::directory_iterator(tmp / "src")) args += " " + quote(e.path().string());
+    for (const auto& e : fs::directory_iterator(tmp / "src"))
+        args += " " + quote(e.path().string());
     std::string out;
     ASSERT_EQ(run("gsf createole " + quote(file.string()) + args + " 2>&1", &out), 0) << out;
     // The 8 MiB stream makes gsf write DIFAT sectors too.
@@ -148,7 +151,8 @@ TEST(CompoundInterop, WeReadWhatGsfWrites)
     std::string cat;
     ASSERT_EQ(run("gsf cat " + quote(file.string()) + " Nested/huge", &cat), 0);
     auto huge = randomBytes(8 << 20, 6);
-    EXPECT_TRUE(cat.size() == huge.size() && std::memcmp(cat.data(), huge.data(), huge.size()) == 0);
+    EXPECT_TRUE(cat.size() == huge.size() &&
+                std::memcmp(cat.data(), huge.data(), huge.size()) == 0);
     ASSERT_EQ(run("gsf cat " + quote(file.string()) + " added", &cat), 0);
     EXPECT_EQ(cat.size(), 1234u);
 }
