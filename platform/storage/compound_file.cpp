@@ -544,7 +544,12 @@ CfbResult<std::unique_ptr<CompoundFile>> CompoundFile::create(const std::string&
         ::close(old);
         if (busy) return {nullptr, CfbError::Locked};
     }
-    if (CfbError err = commitState(*fs); err != CfbError::Ok) return {nullptr, err};
+    // Check now that a file can be made beside it, as the first commit will do.
+    std::string probe;
+    int fd = createTemp(fs->path, probe);
+    if (fd < 0) return {nullptr, fromErrno(errno)};
+    ::close(fd);
+    ::unlink(probe.c_str());
     return {std::unique_ptr<CompoundFile>(new CompoundFile(std::move(fs))), CfbError::Ok};
 }
 

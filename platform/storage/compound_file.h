@@ -143,8 +143,10 @@ class CompoundFile {
 public:
     enum class Mode { Read, ReadWrite };
 
-    // Creates a new, empty compound file at path, replacing any file there. The empty file is
-    // written at once, so a path that cannot be written fails here.
+    // Creates a new, empty compound file at path, replacing any file there. The file is written
+    // by the first commit (or close, or destruction); until then a file already at path stays as
+    // it was, so a failed save never leaves an empty or half-written file behind. A folder in
+    // which no file can be made, or a file that another open holds, fails here.
     static CfbResult<std::unique_ptr<CompoundFile>> create(const std::string& path);
     static CfbResult<std::unique_ptr<CompoundFile>> open(const std::string& path, Mode mode);
     // Reads a compound file held in memory; the result is read-only.

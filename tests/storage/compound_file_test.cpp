@@ -346,6 +346,7 @@ TEST(CompoundApi, ErrorsOfMisuseAndOfTheFileSystem)
         EXPECT_EQ(cf->root().openStorage("s").error, CfbError::WrongType);
         EXPECT_EQ(cf->root().openStream("none").error, CfbError::NotFound);
         EXPECT_EQ(cf->root().remove("none"), CfbError::NotFound);
+        ASSERT_EQ(cf->commit(), CfbError::Ok);
         // A second writer or reader is refused while this one holds the file.
         EXPECT_EQ(CompoundFile::open((tmp / "f.zef").string(), CompoundFile::Mode::ReadWrite).error,
                   CfbError::Locked);
@@ -353,6 +354,7 @@ TEST(CompoundApi, ErrorsOfMisuseAndOfTheFileSystem)
                   CfbError::Locked);
         EXPECT_EQ(CompoundFile::create((tmp / "f.zef").string()).error, CfbError::Locked);
         // The destructor commits what is pending.
+        writeAll(*cf->root().createStream("later").value, randomBytes(20, 2));
     }
     {
         auto a = openOrDie(tmp / "f.zef", CompoundFile::Mode::Read);
@@ -361,6 +363,7 @@ TEST(CompoundApi, ErrorsOfMisuseAndOfTheFileSystem)
         auto s = a->root().openStream("s");
         ASSERT_TRUE(s);
         EXPECT_EQ(readAll(*s.value), randomBytes(10, 1));
+        EXPECT_EQ(readAll(*b->root().openStream("later").value), randomBytes(20, 2));
         EXPECT_EQ(s.value->write("x", 1), 0u);
         EXPECT_EQ(s.value->setSize(0), CfbError::ReadOnly);
         EXPECT_EQ(a->root().createStream("t").error, CfbError::ReadOnly);
@@ -376,11 +379,23 @@ TEST(CompoundApi, ErrorsOfMisuseAndOfTheFileSystem)
         EXPECT_TRUE(st.entries().empty());
         EXPECT_EQ(st.openStream("s").error, CfbError::Removed);
     }
-    // create replaces whatever file was there.
+    // create replaces whatever file was there, but only once the new file is complete.
     auto cf = createOrDie(tmp / "text.zef");
     EXPECT_TRUE(cf->root().entries().empty());
+    EXPECT_EQ(readFile(tmp / "text.zef"), std::vector<uint8_t>(600, 'x'));
     cf.reset();
     EXPECT_TRUE(openOrDie(tmp / "text.zef", CompoundFile::Mode::Read));
+    auto replaced = createOrDie(tmp / "f.zef");
+    writeAll(*replaced->root().createStream("new").value, randomBytes(10, 5));
+    {
+        auto old = openOrDie(tmp / "f.zef", CompoundFile::Mode::Read);
+        EXPECT_TRUE(old->root().stat("s")) << "the old file stays until the commit";
+    }
+    ASSERT_EQ(replaced->commit(), CfbError::Ok);
+    replaced.reset();
+    auto now = openOrDie(tmp / "f.zef", CompoundFile::Mode::Read);
+    EXPECT_FALSE(now->root().stat("s"));
+    EXPECT_TRUE(now->root().stat("new"));
     EXPECT_EQ(errorMessage(CfbError::NotCompoundFile), std::string("not a compound file"));
 }
 
