@@ -194,6 +194,18 @@ TEST(CompoundRoundTrip, NestedStoragesEnumerateRemoveAndRename)
         ASSERT_EQ(cf->root().rename("level1", "First"), CfbError::Ok);
         EXPECT_EQ(cf->root().rename("data", "first"), CfbError::AlreadyExists);
         EXPECT_EQ(cf->root().rename("nothing", "other"), CfbError::NotFound);
+        // Nesting stops at 255 levels below the root.
+        Storage deep = cf->root().createStorage("deep").value;
+        int levels = 1;
+        for (;; ++levels) {
+            auto next = deep.createStorage("d");
+            if (!next) {
+                EXPECT_EQ(next.error, CfbError::TooLarge);
+                break;
+            }
+            deep = next.value;
+        }
+        EXPECT_EQ(levels, 255);
     }
     auto cf = openOrDie(tmp / "nested.zef", CompoundFile::Mode::Read);
     Tree t = compoundTree(cf->root());
@@ -201,7 +213,7 @@ TEST(CompoundRoundTrip, NestedStoragesEnumerateRemoveAndRename)
     ASSERT_TRUE(t.count("First/level2/level3/level4/level5/level6"));
     EXPECT_EQ(*t["First/level2/level3/data"], randomBytes(9000, 3));
     EXPECT_EQ(*t["First/level2/level3/level4/level5/data"], randomBytes(15000, 5));
-    EXPECT_EQ(t.size(), 12u);
+    EXPECT_EQ(t.size(), 12u + 255u);
 }
 
 TEST(CompoundRoundTrip, RewriteShorterLongerAndInPlace)
