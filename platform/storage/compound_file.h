@@ -18,7 +18,16 @@
 // removed, but then every operation fails (CfbError::Removed, short reads and writes).
 //
 // Locking: an open file holds an advisory lock (flock): shared for Read, exclusive for
-// ReadWrite and create. A conflicting open fails with CfbError::Locked.
+// ReadWrite and for a created file once it is written. A conflicting open fails with
+// CfbError::Locked.
+//
+// Saving and loading one stream:
+//   auto file = CompoundFile::create(path);                    // file.error when !file
+//   auto header = file.value->root().createStream("Header");  // header.value->write(...)
+//   CfbError done = file.value->close();                      // writes the file
+//
+//   auto file = CompoundFile::open(path, CompoundFile::Mode::Read);
+//   auto header = file.value->root().openStream("Header");    // NotFound when missing
 //
 // Thread safety: none. A CompoundFile and all its handles must be used from one thread at a time.
 #pragma once
