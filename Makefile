@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench demo format-check clean
+.PHONY: all deps configure build test bench demo format-check fuzz-storage clean
 
 all: build
 
@@ -24,6 +24,10 @@ bench: build
 
 demo: build
 	@scripts/demo $(BUILD)
+
+# Fuzzes the compound file reader (clang, separate build folder); SECONDS=180 by default.
+fuzz-storage: deps
+	@scripts/fuzz-storage $(or $(SECONDS),180) $(BUILD)-fuzz
 
 format-check: configure
 	@cmake --build $(BUILD) --target format-check
