@@ -22,7 +22,7 @@ FProject::FProject(ProjectSettings* settings) : m_settings(settings)
     for (int32_t i = 0; i < kTrackCount; ++i)
         m_tracks[size_t(i)] = std::make_unique<FDevice>(this, i);
     m_rate.install();
-    m_composition = CProjectTemplate::builtIn();
+    m_composition = CProjectTemplate::builtInDefaults();
     loadDefaults();
 }
 
@@ -85,7 +85,7 @@ void FProject::loadDefaults()
     captureFileName = c.fileName;
     std::optional<CProjectTemplate> t;
     if (m_settings) t = m_settings->defaultTemplate();
-    setComposition(t ? *t : CProjectTemplate::builtIn());
+    setComposition(t ? *t : CProjectTemplate::builtInDefaults());
 }
 
 // ---- placement
@@ -523,7 +523,7 @@ void FProject::reset(bool keepViews)
         });
         std::optional<CProjectTemplate> t;
         if (m_settings) t = m_settings->defaultTemplate();
-        setComposition(t ? *t : CProjectTemplate::builtIn());
+        setComposition(t ? *t : CProjectTemplate::builtInDefaults());
     }
     modified = false;
 }

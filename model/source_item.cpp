@@ -315,7 +315,7 @@ void ZEFSourceItem::fitToProjectAspect()
     double imageHeight = bigEndian16(m_imageDescription, 34);
     double cropWidth = movies::fixedToDouble(m_cropRect[2] - m_cropRect[0]);
     double cropHeight = movies::fixedToDouble(m_cropRect[3] - m_cropRect[1]);
-    CProjectTemplate out = m_project ? m_project->composition() : CProjectTemplate::builtIn();
+    CProjectTemplate out = m_project ? m_project->composition() : CProjectTemplate::builtInDefaults();
     if (imageWidth <= 0 || imageHeight <= 0 || cropWidth <= 0 || cropHeight <= 0 ||
         out.width <= 0 || out.height <= 0)
         return;

@@ -359,7 +359,8 @@ TEST_F(ProjectTest, NewProjectEmptiesEverything)
     EXPECT_TRUE(project.device(kLayerA).empty());
     EXPECT_EQ(project.device(kLayerA).keyframes().size(), 1u); // reset keeps keyframes
     EXPECT_FALSE(project.modified);
-    EXPECT_EQ(project.composition().name, "Default"); // views kept: template kept
+    EXPECT_EQ(project.composition().name, "New Template");
+    EXPECT_EQ(project.composition().outputFile, "untitled.mov"); // views kept: template kept
 
     project.newProject();
     EXPECT_TRUE(project.device(kLayerA).keyframes().empty());

@@ -1,0 +1,64 @@
+// A user interface for tests: answers come from a queue, and every question is recorded.
+#pragma once
+
+#include "model/user_interface.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace zef::test {
+
+class ScriptedUserInterface : public UserInterface {
+public:
+    struct Asked {
+        std::string text;
+        std::string title;
+        Buttons buttons;
+        Icon icon;
+    };
+
+    std::deque<Answer> answers;              // consumed in order; Cancel when empty
+    std::deque<std::string> filesToOpen;     // "" stands for a cancelled dialog
+    std::deque<std::string> filesToSave;
+    std::vector<Asked> asked;
+    int openDialogs = 0;
+    int saveDialogs = 0;
+
+    Answer ask(const std::string& text, const std::string& title, Buttons buttons,
+               Icon icon) override
+    {
+        asked.push_back({text, title, buttons, icon});
+        if (buttons == Buttons::Ok) return Answer::Ok;
+        if (answers.empty()) return Answer::Cancel;
+        Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+
+    std::optional<std::string> chooseFileToOpen(const std::string&, const std::string&,
+                                                const std::string&) override
+    {
+        ++openDialogs;
+        return pop(filesToOpen);
+    }
+
+    std::optional<std::string> chooseFileToSave(const std::string&, const std::string&,
+                                                const std::string&, const std::string&) override
+    {
+        ++saveDialogs;
+        return pop(filesToSave);
+    }
+
+private:
+    static std::optional<std::string> pop(std::deque<std::string>& q)
+    {
+        if (q.empty()) return std::nullopt;
+        std::string s = q.front();
+        q.pop_front();
+        if (s.empty()) return std::nullopt;
+        return s;
+    }
+};
+
+} // namespace zef::test
