@@ -1,3 +1,4 @@
+#include "model/compound_io.h"
 #include "model/template_list.h"
 #include "scripted_ui.h"
 
@@ -165,4 +166,52 @@ TEST(TemplateListTest, StreamKeepsUserOrBuiltInGroup)
     storage::MemoryStream bad(std::vector<uint8_t>{3, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0});
     storage::StreamReader rb(bad);
     EXPECT_FALSE(back.readStream(rb, false)) << "magic must be 2";
+}
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+std::string tempDir(const char* name)
+{
+    const char* base = std::getenv("ZEF_TEST_TMP");
+    std::filesystem::path p = std::filesystem::path(base ? base : "/tmp") / name;
+    std::filesystem::create_directories(p);
+    return p.string();
+}
+} // namespace
+
+TEST(TemplateFiles, UserFileRoundTripAndBadMagic)
+{
+    std::string dir = tempDir("templates");
+    TemplateList list;
+    list.append(makeTemplate("sys", 1, true));
+    list.append(makeTemplate("mine", 2));
+    ASSERT_TRUE(list.saveFile(dir, "User", false));
+
+    TemplateList back;
+    ASSERT_TRUE(back.loadFile(dir, "User", false));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back.at(0).name, "mine");
+    EXPECT_FALSE(back.at(0).builtIn);
+
+    EXPECT_FALSE(back.loadFile(dir, "Missing", true));
+    EXPECT_EQ(back.size(), 1u);
+
+    // A file whose magic is not 2 loads nothing.
+    ASSERT_EQ(writeCompoundStreamAtomically(dir + "/Bad.tmpl", "Header",
+                                            {3, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0}),
+              0);
+    EXPECT_FALSE(back.loadFile(dir, "Bad", false));
+    EXPECT_EQ(back.size(), 1u);
+}
+
+TEST(TemplateFiles, ShippedSystemFileStartsWithTheDefaultTemplate)
+{
+    TemplateList list;
+    ASSERT_TRUE(list.loadFile(ZEF_DATA_DIR, "System", true));
+    ASSERT_GT(list.size(), 3u);
+    EXPECT_EQ(list.defaultTemplate()->name, "VHS Quality, 30 fps movie");
+    EXPECT_TRUE(list.at(0).builtIn);
+    EXPECT_NE(list.findByName("vhs quality, 30 FPS movie"), nullptr);
 }
