@@ -2,7 +2,7 @@
  *
  * A plug-in component file is a shared library placed in the program's plug-in folder. It
  * exports one data symbol, ZEF_COMPONENT_TABLE_SYMBOL ("ZefComponentTable"), a
- * ZefComponentTable that lists the components it holds. Each entry names, by its exported
+ * ZefPluginTable that lists the components it holds. Each entry names, by its exported
  * symbol name, the dispatch entry the toolbox calls for that component:
  *
  *     int32_t entry(ZefComponentCall* call);
@@ -61,11 +61,11 @@ typedef struct ZefComponentRegistration {
     const char* entryName;  /* exported symbol of the dispatch entry */
 } ZefComponentRegistration;
 
-typedef struct ZefComponentTable {
+typedef struct ZefPluginTable {
     uint32_t abiVersion;    /* ZEF_COMPONENT_ABI_VERSION */
     uint32_t count;         /* 1 .. ZEF_COMPONENT_MAX_ENTRIES */
     const ZefComponentRegistration* entries;
-} ZefComponentTable;
+} ZefPluginTable;
 
 #ifdef __cplusplus
 }

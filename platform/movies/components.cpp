@@ -89,7 +89,7 @@ OSErr ComponentManager::registerPluginFile(const std::string& path,
     library->path = path;
 
     const auto* table =
-        static_cast<const ZefComponentTable*>(dlsym(handle, ZEF_COMPONENT_TABLE_SYMBOL));
+        static_cast<const ZefPluginTable*>(dlsym(handle, ZEF_COMPONENT_TABLE_SYMBOL));
     if (!table) return componentDllEntryNotFoundErr;
     if (table->abiVersion != ZEF_COMPONENT_ABI_VERSION || table->count == 0 ||
         table->count > ZEF_COMPONENT_MAX_ENTRIES || !table->entries)

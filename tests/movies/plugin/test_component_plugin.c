@@ -68,6 +68,6 @@ static const ZefComponentRegistration kEntries[] = {
     },
 };
 
-__attribute__((visibility("default"))) const ZefComponentTable ZefComponentTable = {
+__attribute__((visibility("default"))) const ZefPluginTable ZefComponentTable = {
     ZEF_COMPONENT_ABI_VERSION, 2, kEntries};
 #endif
