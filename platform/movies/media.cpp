@@ -20,7 +20,7 @@ OSErr Media::beginEdits()
 OSErr Media::endEdits()
 {
     if (m_editDepth == 0) return invalidMedia;
-    if (--m_editDepth == 0 && m_storage) return m_storage->flush();
+    --m_editDepth;
     return noErr;
 }
 

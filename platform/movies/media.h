@@ -86,8 +86,8 @@ public:
     TimeScale timeScale() const { return m_timeScale; }
     TimeValue duration() const { return m_starts.back(); }
 
-    // Begin/end of a batch of additions. Additions outside a batch are allowed; endEdits
-    // flushes sample data written to a movie file. invalidMedia when not in edits.
+    // Begin/end of a batch of additions, as callers bracket them. Additions outside a batch
+    // are allowed too. endEdits answers invalidMedia when no batch is open.
     OSErr beginEdits();
     OSErr endEdits();
     bool inEdits() const { return m_editDepth > 0; }

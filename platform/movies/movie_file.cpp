@@ -119,6 +119,7 @@ OSErr MovieStorage::create(const std::string& path, std::shared_ptr<MovieStorage
     s->m_writable = true;
     s->m_end = kHeaderSize;
     if (OSErr err = s->writeHeader(0, 0, 0)) return err;
+    if (OSErr err = s->flush()) return err;
     out = std::move(s);
     return noErr;
 }
