@@ -143,17 +143,34 @@ size_t Track::splitAt(TimeValue t)
     return k + 1;
 }
 
+void Track::appendEdit(Edit e)
+{
+    if (e.duration <= 0) return;
+    starts(); // appending keeps the start table valid
+    if (e.isEmpty() && !m_edits.empty() && m_edits.back().isEmpty()) {
+        m_edits.back().duration += e.duration;
+        m_starts.back() += e.duration;
+        return;
+    }
+    m_starts.push_back(m_starts.back() + e.duration);
+    m_edits.push_back(std::move(e));
+}
+
 OSErr Track::insertEdits(TimeValue at, std::vector<Edit> edits)
 {
     TimeValue total = 0;
     for (const Edit& e : edits) total += e.duration;
     if (at < 0 || at > kMaxTime || total > kMaxTime || duration() > kMaxTime - total - at)
         return invalidTime;
-    if (at > duration()) {
-        Edit gap;
-        gap.duration = at - duration();
-        m_edits.push_back(gap);
-        changed();
+    const TimeValue end = duration();
+    if (at >= end) { // appending, the common case while a movie is built: O(1) per segment
+        if (at > end) {
+            Edit gap;
+            gap.duration = at - end;
+            appendEdit(std::move(gap));
+        }
+        for (Edit& e : edits) appendEdit(std::move(e));
+        return noErr;
     }
     const size_t idx = splitAt(at);
     m_edits.insert(m_edits.begin() + idx, std::make_move_iterator(edits.begin()),
@@ -245,10 +262,21 @@ OSErr Track::scaleSegment(TimeValue start, TimeValue oldDuration, TimeValue newD
     if (duration() - oldDuration > kMaxTime - newDuration) return report(invalidDuration);
     const size_t a = splitAt(start);
     const size_t b = splitAt(start + oldDuration);
-    std::vector<Edit> part(m_edits.begin() + a, m_edits.begin() + b);
+    std::vector<Edit> part(std::make_move_iterator(m_edits.begin() + a),
+                           std::make_move_iterator(m_edits.begin() + b));
     rescaleEdits(part, newDuration, oldDuration);
+    if (part.size() == b - a && b == m_edits.size()) {
+        // The tail was scaled and nothing vanished: renew the start table from a only.
+        starts();
+        for (size_t k = 0; k < part.size(); ++k) {
+            m_edits[a + k] = std::move(part[k]);
+            m_starts[a + k + 1] = m_starts[a + k] + m_edits[a + k].duration;
+        }
+        return report(noErr);
+    }
     m_edits.erase(m_edits.begin() + a, m_edits.begin() + b);
-    m_edits.insert(m_edits.begin() + a, part.begin(), part.end());
+    m_edits.insert(m_edits.begin() + a, std::make_move_iterator(part.begin()),
+                   std::make_move_iterator(part.end()));
     normalize();
     return report(noErr);
 }

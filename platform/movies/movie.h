@@ -144,6 +144,7 @@ private:
     // starting at t (edits.size() at the end).
     size_t splitAt(TimeValue t);
     OSErr insertEdits(TimeValue at, std::vector<Edit> edits);
+    void appendEdit(Edit e);
     void normalize();
     void changed() { m_startsValid = false; }
     const std::vector<TimeValue>& starts() const;
