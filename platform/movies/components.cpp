@@ -82,6 +82,11 @@ OSErr ComponentManager::registerPluginFile(const std::string& path,
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fnfErr;
+    // A file loaded already is not registered twice (its components would be listed twice).
+    for (const Registration& r : m_registrations) {
+        std::error_code ec;
+        if (r.library && std::filesystem::equivalent(r.library->path, path, ec)) return noErr;
+    }
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) return componentDllLoadErr;
     auto library = std::make_shared<Library>();
@@ -234,7 +239,7 @@ OSErr ComponentManager::openComponent(Component component, ComponentInstance* in
     const ComponentResult result = call(ci, kComponentOpenSelect, {ci});
     if (result != noErr) {
         closeComponent(ci);
-        return result == badComponentSelector ? cantOpenHandler : result;
+        return isBadComponentSelector(result) ? cantOpenHandler : result;
     }
     *instance = ci;
     return noErr;
@@ -280,7 +285,7 @@ OSErr ComponentManager::closeComponent(ComponentInstance instance)
     } else {
         destroyInstance(instance);
     }
-    return result == badComponentSelector ? noErr : result;
+    return isBadComponentSelector(result) ? noErr : result;
 }
 
 ComponentResult ComponentManager::dispatch(ComponentInstance instance, ComponentCall& c,
@@ -305,7 +310,7 @@ ComponentResult ComponentManager::dispatch(ComponentInstance instance, Component
         --after->activeCalls;
         if (after->closePending && after->activeCalls == 0) {
             destroyInstance(instance);
-        } else if (result == badComponentSelector && depth > 0 && after->delegate &&
+        } else if (isBadComponentSelector(result) && depth > 0 && after->delegate &&
                    c.selector != kComponentOpenSelect && c.selector != kComponentCloseSelect) {
             const ComponentInstance del = after->delegate;
             result = dispatch(del, c, depth - 1);
@@ -355,7 +360,7 @@ bool ComponentManager::canDo(ComponentInstance instance, int16_t selector)
 ComponentResult ComponentManager::version(ComponentInstance instance)
 {
     const ComponentResult r = call(instance, kComponentVersionSelect);
-    if (r == badComponentSelector) {
+    if (isBadComponentSelector(r)) {
         if (const Instance* inst = findInstance(instance)) {
             if (const Registration* reg = findRegistration(inst->component))
                 return ComponentResult(reg->info.version);

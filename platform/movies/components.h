@@ -13,7 +13,7 @@
 // Matches come in registration order.
 //
 // Delegation: an instance may have a delegate instance. A call that the instance answers with
-// badComponentSelector (Open and Close excepted) is passed on to its delegate, and so on along
+// badComponentSelector or its 16-bit form (Open and Close excepted) is passed on to its delegate, and so on along
 // the chain (at most kMaxDelegationDepth hops, so a cycle cannot hang). Components may also
 // pass a call on themselves with delegateCall.
 //
@@ -97,7 +97,8 @@ public:
     // validInstancesExist while instances are open; invalidComponentID for an unknown id.
     OSErr unregisterComponent(Component component);
 
-    // Loads a plug-in file and registers every component of its table, all or none.
+    // Loads a plug-in file and registers every component of its table, all or none. A file
+    // whose components are registered already is not registered again (noErr, none added).
     // fnfErr: no such file; componentDllLoadErr: not a loadable library;
     // componentDllEntryNotFoundErr: no table, or a dispatch entry the library does not export;
     // paramErr: a table of another version, with no or too many entries or without names.

@@ -61,5 +61,12 @@ constexpr OSErr validInstancesExist = -3001;  // unregistering a component that 
 // 16-bit result, are -32767 and -32766.
 constexpr ComponentResult badComponentInstance = int32_t(0x80008001u);
 constexpr ComponentResult badComponentSelector = int32_t(0x80008002u);
+// Some components answer an unknown selector with the 16-bit form sign-extended to 32 bits;
+// the manager treats it like badComponentSelector (isBadComponentSelector).
+constexpr ComponentResult badComponentSelectorShort = -32766;
+constexpr bool isBadComponentSelector(ComponentResult r)
+{
+    return r == badComponentSelector || r == badComponentSelectorShort;
+}
 
 } // namespace zef::movies

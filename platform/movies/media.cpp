@@ -30,6 +30,20 @@ Handle Media::sampleDescription(int32_t index) const
     return m_descriptions[size_t(index - 1)];
 }
 
+std::optional<ImageDescription> Media::imageDescription(int32_t index) const
+{
+    const Handle h = sampleDescription(index);
+    if (h.isNull()) return std::nullopt;
+    return ImageDescription::fromHandle(h);
+}
+
+std::optional<SoundDescription> Media::soundDescription(int32_t index) const
+{
+    const Handle h = sampleDescription(index);
+    if (h.isNull()) return std::nullopt;
+    return SoundDescription::fromHandle(h);
+}
+
 OSErr Media::addSampleDescription(const Handle& description, int32_t* index)
 {
     if (description.isNull()) return invalidSampleDescription;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "platform/movies/atom_container.h"
+#include "platform/movies/descriptions.h"
 #include "platform/movies/errors.h"
 #include "platform/movies/fourcc.h"
 #include "platform/movies/handle.h"
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -95,6 +97,9 @@ public:
     // Sample descriptions (1-based). addSampleDescription reuses an equal existing one.
     int32_t sampleDescriptionCount() const { return int32_t(m_descriptions.size()); }
     Handle sampleDescription(int32_t index) const; // null Handle for a bad index
+    // The description read as an image or sound description (none when bad or too short).
+    std::optional<ImageDescription> imageDescription(int32_t index) const;
+    std::optional<SoundDescription> soundDescription(int32_t index) const;
     OSErr addSampleDescription(const Handle& description, int32_t* index);
     OSErr setSampleDescription(int32_t index, const Handle& description);
     // Appends without looking for an equal one (keeps stored indexes); returns the index.

@@ -21,6 +21,9 @@ constexpr uint32_t kTagMedia = fourcc("MDIA");
 constexpr uint32_t kTagTrack = fourcc("TRAK");
 constexpr int32_t kKindStorage = 1;
 constexpr int32_t kKindFile = 2;
+// Regions are rebuilt by union, which costs more with every rectangle: stored regions are
+// limited to what clip regions need.
+constexpr int32_t kMaxRegionRects = 256;
 
 void writeMatrix(StreamWriter& w, const MatrixRecord& m)
 {
@@ -29,10 +32,11 @@ void writeMatrix(StreamWriter& w, const MatrixRecord& m)
     }
 }
 
-void writeRegion(StreamWriter& w, const std::optional<Region>& r)
+bool writeRegion(StreamWriter& w, const std::optional<Region>& r)
 {
+    if (r && r->rects().size() > size_t(kMaxRegionRects)) return false;
     w.flag(r.has_value());
-    if (!r) return;
+    if (!r) return true;
     w.int32(int32_t(r->rects().size()));
     for (const Rect& x : r->rects()) {
         w.int32(x.left);
@@ -40,6 +44,7 @@ void writeRegion(StreamWriter& w, const std::optional<Region>& r)
         w.int32(x.right);
         w.int32(x.bottom);
     }
+    return true;
 }
 
 void writeSection(StreamWriter& w, uint32_t tag, MemoryStream& payload)
@@ -75,7 +80,7 @@ bool readRegion(StreamReader& r, std::optional<Region>& out)
     out.reset();
     if (!r.flag()) return r.ok();
     int32_t n = 0;
-    if (!readCount(r, n, 16) || n > 65536) return false;
+    if (!readCount(r, n, 16) || n > kMaxRegionRects) return false;
     Region reg;
     for (int32_t k = 0; k < n; ++k) {
         Rect x;
@@ -200,7 +205,7 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
         s.flag(movie.isActive());
         s.uint32(movie.playHints());
         writeMatrix(s, movie.matrix());
-        writeRegion(s, movie.clipRegion());
+        if (!writeRegion(s, movie.clipRegion())) return paramErr;
         writeSection(w, kTagMovie, p);
     }
 
@@ -279,7 +284,7 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
         s.int32(t->width());
         s.int32(t->height());
         writeMatrix(s, t->matrix());
-        writeRegion(s, t->clipRegion());
+        if (!writeRegion(s, t->clipRegion())) return paramErr;
         s.int32(t->media() ? mediaIndex[t->media().get()] : -1);
         s.int32(int32_t(t->references().size()));
         for (const auto& [type, ids] : t->references()) {

@@ -20,6 +20,7 @@
 //            references by type, edit list with media indexes).
 //   Sections of unknown tags are skipped. Saving again appends a new table at the end and
 //   points the header at it; sample data stays where it was written.
+// Clip regions of more than 256 rectangles are not stored (paramErr).
 // Samples held in memory, or in another movie file, are copied into the file when the movie is
 // saved. Samples of media files are stored by path, stream and time; reopening resolves the
 // path through a caller-given function (the sample keeps its path when that fails).

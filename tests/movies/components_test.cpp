@@ -184,6 +184,21 @@ TEST(ComponentCalls, DelegationChainsAndCycles)
     EXPECT_EQ(cm.delegateCall(d, explicitCall), 1100) << "a component passing a call on";
     EXPECT_EQ(explicitCall.instance, d);
 
+    // A component that answers the 16-bit form of the error delegates all the same.
+    struct Short : ComponentImplementation {
+        ComponentResult dispatch(ComponentCall& call, ComponentManager&) override
+        {
+            return call.selector < 0 ? noErr : badComponentSelectorShort;
+        }
+    };
+    const Component shortOne = cm.registerComponent(desc("spit", "shrt", "zefa"), "S", "", 0,
+                                                    [] { return std::make_unique<Short>(); });
+    ComponentInstance s = 0;
+    ASSERT_EQ(cm.openComponent(shortOne, &s), noErr);
+    EXPECT_EQ(cm.call(s, 10), badComponentSelectorShort);
+    ASSERT_EQ(cm.setDelegate(s, b), noErr);
+    EXPECT_EQ(cm.call(s, 10), 1000);
+
     // A cycle ends with badComponentSelector instead of recursing forever.
     ASSERT_EQ(cm.setDelegate(b, d), noErr);
     EXPECT_EQ(cm.call(d, 99), badComponentSelector);
@@ -208,6 +223,11 @@ TEST(PluginComponents, LoadCallAndStorage)
     EXPECT_EQ(info.description, desc("imdc", "TEST", "zefT", 0x420));
     EXPECT_EQ(info.file, ZEF_TEST_PLUGIN_GOOD_PATH);
     EXPECT_EQ(cm.findNextComponent(0, {fourcc("imdc"), 0, 0, 0x400, 0x400}), ids[0]);
+
+    std::vector<Component> again;
+    ASSERT_EQ(cm.registerPluginFile(ZEF_TEST_PLUGIN_GOOD_PATH, &again), noErr);
+    EXPECT_TRUE(again.empty()) << "a file loaded already is not listed twice";
+    EXPECT_EQ(cm.countComponents({0, fourcc("TEST"), 0, 0, 0}), 2);
 
     ComponentInstance one = 0, two = 0;
     ASSERT_EQ(cm.openComponent(ids[0], &one), noErr);

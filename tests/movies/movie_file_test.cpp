@@ -194,6 +194,13 @@ TEST(MovieFile, MemoryMovieSavedSelfContained)
     std::vector<uint8_t> data;
     ASSERT_EQ(p.media->getSampleData(p.sampleIndex, data), noErr);
     EXPECT_EQ(data, (std::vector<uint8_t>{5, 6}));
+
+    // Clip regions beyond what files store are refused rather than written.
+    Region comb;
+    for (int k = 0; k < 300; ++k) comb = comb.united(Region(Rect{2 * k, 0, 2 * k + 1, 1}));
+    ASSERT_EQ(comb.rects().size(), 300u);
+    sound->setClipRegion(comb);
+    EXPECT_EQ(saveMovieToFile(movie, tempPath("comb.zmov").string()), paramErr);
 }
 
 TEST(MovieFile, CorruptFilesAreRefused)

@@ -90,6 +90,9 @@ TEST(EditList, MappingScalingAndOffsets)
 {
     Movie movie(600);
     Track* t = makeVideoTrack(movie, 600, 10, 60); // 10 frames of 0.1 s
+    ASSERT_TRUE(t->media()->imageDescription(1));
+    EXPECT_EQ(t->media()->imageDescription(1)->width, 320);
+    EXPECT_FALSE(t->media()->imageDescription(2));
     EXPECT_EQ(t->insertMedia(0, 0, 601), timeNotInMedia);
     ASSERT_EQ(t->insertMedia(0, 0, 600), noErr);
     EXPECT_EQ(t->duration(), 600);
