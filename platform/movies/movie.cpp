@@ -291,6 +291,7 @@ bool Track::lookup(TimeValue t, TrackPosition& out) const
     out.editIndex = k;
     out.editStart = s[k];
     out.editEnd = s[k + 1];
+    out.nextTime = out.editEnd;
     if (e.isEmpty()) return true;
     out.media = e.media.get();
     out.rate = e.rate(m_movie->timeScale());
@@ -299,6 +300,12 @@ bool Track::lookup(TimeValue t, TrackPosition& out) const
     if (out.sampleIndex >= 0) {
         out.sampleStart = e.media->sampleStart(out.sampleIndex);
         out.sampleDuration = e.media->sample(out.sampleIndex)->duration;
+        if (e.mediaDuration > 0) {
+            // The first track time whose media time reaches the sample's end.
+            const TimeValue toEnd = out.sampleStart + out.sampleDuration - e.mediaTime;
+            const TimeValue dt = -mulDivFloor(-toEnd, e.duration, e.mediaDuration); // ceiling
+            out.nextTime = std::min(out.editEnd, s[k] + dt);
+        }
     }
     return true;
 }

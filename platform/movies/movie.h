@@ -74,6 +74,8 @@ struct TrackPosition {
     TimeValue sampleStart = 0;     // media time
     TimeValue sampleDuration = 0;  // media time
     Fixed rate = 0;
+    // The first movie time after t at which the segment or the sample changes.
+    TimeValue nextTime = 0;
 };
 
 class Track {

@@ -99,6 +99,9 @@ TEST(EditList, MappingScalingAndOffsets)
     EXPECT_EQ(at(*t, 0), (std::pair<TimeValue, int64_t>{0, 0}));
     EXPECT_EQ(at(*t, 59).second, 0);
     EXPECT_EQ(at(*t, 60).second, 1);
+    TrackPosition q;
+    ASSERT_TRUE(t->lookup(30, q));
+    EXPECT_EQ(q.nextTime, 60) << "the next frame starts at 60";
     EXPECT_EQ(at(*t, 599).second, 9);
     TrackPosition p;
     EXPECT_FALSE(t->lookup(600, p));
@@ -111,6 +114,7 @@ TEST(EditList, MappingScalingAndOffsets)
     EXPECT_EQ(p.mediaTime, 60);
     EXPECT_EQ(p.sampleIndex, 1);
     EXPECT_EQ(p.rate, kFixed1 / 2);
+    EXPECT_EQ(p.nextTime, 240) << "frames last twice as long";
     EXPECT_EQ(at(*t, 119).second, 0);
     EXPECT_EQ(at(*t, 1199).second, 9);
 
@@ -121,6 +125,8 @@ TEST(EditList, MappingScalingAndOffsets)
     EXPECT_EQ(at(*t, 600).first, 300);
     EXPECT_EQ(at(*t, 650).first, 375);
     EXPECT_EQ(at(*t, 700).first, 450);
+    ASSERT_TRUE(t->lookup(600, q));
+    EXPECT_EQ(q.nextTime, 640) << "media 300..360 is one frame, played at 1.5x";
     EXPECT_EQ(t->scaleSegment(900, 200, 10), timeNotInTrack);
 
     // Offset: a leading empty segment.
@@ -128,6 +134,9 @@ TEST(EditList, MappingScalingAndOffsets)
     EXPECT_EQ(t->offset(), 250);
     EXPECT_EQ(t->duration(), 1250);
     EXPECT_EQ(at(*t, 249).first, -1);
+    ASSERT_TRUE(t->lookup(10, q));
+    EXPECT_EQ(q.media, nullptr);
+    EXPECT_EQ(q.nextTime, 250) << "inside the offset: the next change is its end";
     EXPECT_EQ(at(*t, 250).first, 0);
     ASSERT_EQ(t->setOffset(0), noErr);
     EXPECT_EQ(t->offset(), 0);
