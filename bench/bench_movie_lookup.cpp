@@ -17,8 +17,10 @@ Track* buildTrack(Movie& movie, int samples)
     d.cType = fourcc("raw ");
     const Handle desc = d.toHandle();
     const uint8_t byte = 0;
-    for (int k = 0; k < samples; ++k) t->media()->addSample({&byte, 1}, 20, 1, desc);
-    for (int k = 0; k < samples; ++k) t->insertMedia(TimeValue(k) * 20, TimeValue(k) * 20, 20);
+    for (int k = 0; k < samples; ++k)
+        t->media()->addSample({&byte, 1}, 20, 1, desc);
+    for (int k = 0; k < samples; ++k)
+        t->insertMedia(TimeValue(k) * 20, TimeValue(k) * 20, 20);
     return t;
 }
 

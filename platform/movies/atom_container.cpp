@@ -78,7 +78,8 @@ int AtomContainer::depthOf(uint32_t slot) const
 int AtomContainer::subtreeHeight(uint32_t slot) const
 {
     int h = 0;
-    for (uint32_t c : m_nodes[slot].children) h = std::max(h, 1 + subtreeHeight(c));
+    for (uint32_t c : m_nodes[slot].children)
+        h = std::max(h, 1 + subtreeHeight(c));
     return h;
 }
 
@@ -86,7 +87,8 @@ size_t AtomContainer::subtreeSize(uint32_t slot) const
 {
     const Node& n = m_nodes[slot];
     size_t s = kAtomHeaderSize + n.data.size();
-    for (uint32_t c : n.children) s += subtreeSize(c);
+    for (uint32_t c : n.children)
+        s += subtreeSize(c);
     return s;
 }
 
@@ -145,8 +147,7 @@ OSErr AtomContainer::insertChild(QTAtom parent, QTAtomType type, QTAtomID id, in
                                  const void* data, size_t size, QTAtom* newAtom)
 {
     return insertChild(parent, type, id, index,
-                       std::span<const uint8_t>(static_cast<const uint8_t*>(data), size),
-                       newAtom);
+                       std::span<const uint8_t>(static_cast<const uint8_t*>(data), size), newAtom);
 }
 
 QTAtom AtomContainer::findChildByIndex(QTAtom parent, QTAtomType type, int16_t index,
@@ -329,7 +330,8 @@ OSErr AtomContainer::removeChildren(QTAtom parent, QTAtomType type)
         (type == 0 || m_nodes[c].type == type ? drop : keep).push_back(c);
     }
     m_nodes[ps].children = std::move(keep);
-    for (uint32_t c : drop) freeSubtree(c);
+    for (uint32_t c : drop)
+        freeSubtree(c);
     return noErr;
 }
 
@@ -362,8 +364,7 @@ OSErr AtomContainer::copySubtree(const AtomContainer& source, QTAtom atomInSourc
     const int64_t ss = source.slotOf(atomInSource);
     const int64_t ps = slotOf(parent);
     if (ss <= 0 || ps < 0) return invalidAtomErr;
-    if (depthOf(uint32_t(ps)) + 1 + source.subtreeHeight(uint32_t(ss)) > kMaxDepth)
-        return paramErr;
+    if (depthOf(uint32_t(ps)) + 1 + source.subtreeHeight(uint32_t(ss)) > kMaxDepth) return paramErr;
     const Node& from = source.m_nodes[ss];
     uint32_t pos = 0;
     if (OSErr err = placeChild(uint32_t(ps), from.type, from.id, index, &pos)) return err;
@@ -403,7 +404,8 @@ OSErr AtomContainer::copyAtom(QTAtom atom, AtomContainer& out) const
 size_t AtomContainer::atomCount() const
 {
     size_t alive = 0;
-    for (const Node& n : m_nodes) alive += n.alive ? 1 : 0;
+    for (const Node& n : m_nodes)
+        alive += n.alive ? 1 : 0;
     return alive - 1;
 }
 
@@ -421,7 +423,8 @@ void AtomContainer::writeAtom(uint32_t slot, std::vector<uint8_t>& out) const
     if (n.children.empty()) {
         out.insert(out.end(), n.data.begin(), n.data.end());
     } else {
-        for (uint32_t c : n.children) writeAtom(c, out);
+        for (uint32_t c : n.children)
+            writeAtom(c, out);
     }
 }
 

@@ -44,9 +44,9 @@ public:
     static constexpr size_t kContainerHeaderSize = 12;
     static constexpr size_t kAtomHeaderSize = 20;
     static constexpr QTAtomType kRootType = fourcc("sean");
-    static constexpr int kMaxDepth = 64;                       // root = depth 0
-    static constexpr size_t kMaxFlattenedSize = 64u << 20;     // 64 MB
-    static constexpr size_t kMaxLeafSize = 16u << 20;          // one atom's data
+    static constexpr int kMaxDepth = 64;                   // root = depth 0
+    static constexpr size_t kMaxFlattenedSize = 64u << 20; // 64 MB
+    static constexpr size_t kMaxLeafSize = 16u << 20;      // one atom's data
 
     AtomContainer();
 
@@ -58,8 +58,8 @@ public:
     // or too large).
     OSErr insertChild(QTAtom parent, QTAtomType type, QTAtomID id, int16_t index,
                       std::span<const uint8_t> data = {}, QTAtom* newAtom = nullptr);
-    OSErr insertChild(QTAtom parent, QTAtomType type, QTAtomID id, int16_t index,
-                      const void* data, size_t size, QTAtom* newAtom = nullptr);
+    OSErr insertChild(QTAtom parent, QTAtomType type, QTAtomID id, int16_t index, const void* data,
+                      size_t size, QTAtom* newAtom = nullptr);
 
     // The index-th (1-based) child of that type, or 0 when there is none.
     QTAtom findChildByIndex(QTAtom parent, QTAtomType type, int16_t index,

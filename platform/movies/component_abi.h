@@ -40,17 +40,17 @@ extern "C" {
 #define ZEF_COMPONENT_MAX_ENTRIES 64
 
 typedef struct ZefComponentCall {
-    int32_t selector;   /* the request, sign-extended from 16 bits */
+    int32_t selector; /* the request, sign-extended from 16 bits */
     uint32_t paramCount;
     intptr_t params[ZEF_COMPONENT_MAX_PARAMS];
-    intptr_t instance;  /* the instance the call is made on */
-    void* storage;      /* the instance's storage word, in and out */
+    intptr_t instance; /* the instance the call is made on */
+    void* storage;     /* the instance's storage word, in and out */
 } ZefComponentCall;
 
 typedef int32_t (*ZefComponentEntry)(ZefComponentCall* call);
 
 typedef struct ZefComponentRegistration {
-    uint32_t type;          /* four-char codes, first character in the high byte */
+    uint32_t type; /* four-char codes, first character in the high byte */
     uint32_t subType;
     uint32_t manufacturer;
     uint32_t flags;
@@ -58,12 +58,12 @@ typedef struct ZefComponentRegistration {
     const char* name;
     const char* info;
     uint32_t version;
-    const char* entryName;  /* exported symbol of the dispatch entry */
+    const char* entryName; /* exported symbol of the dispatch entry */
 } ZefComponentRegistration;
 
 typedef struct ZefPluginTable {
-    uint32_t abiVersion;    /* ZEF_COMPONENT_ABI_VERSION */
-    uint32_t count;         /* 1 .. ZEF_COMPONENT_MAX_ENTRIES */
+    uint32_t abiVersion; /* ZEF_COMPONENT_ABI_VERSION */
+    uint32_t count;      /* 1 .. ZEF_COMPONENT_MAX_ENTRIES */
     const ZefComponentRegistration* entries;
 } ZefPluginTable;
 

@@ -22,10 +22,8 @@ namespace {
 bool matches(const ComponentDescription& reg, const ComponentDescription& looking)
 {
     if (looking.componentType && reg.componentType != looking.componentType) return false;
-    if (looking.componentSubType && reg.componentSubType != looking.componentSubType)
-        return false;
-    if (looking.componentManufacturer &&
-        reg.componentManufacturer != looking.componentManufacturer)
+    if (looking.componentSubType && reg.componentSubType != looking.componentSubType) return false;
+    if (looking.componentManufacturer && reg.componentManufacturer != looking.componentManufacturer)
         return false;
     const uint32_t mask = looking.componentFlagsMask;
     return (reg.componentFlags & mask) == (looking.componentFlags & mask);
@@ -52,8 +50,8 @@ ComponentManager::~ComponentManager()
 }
 
 Component ComponentManager::registerComponent(const ComponentDescription& description,
-                                              std::string name, std::string info,
-                                              uint32_t version, ComponentFactory factory)
+                                              std::string name, std::string info, uint32_t version,
+                                              ComponentFactory factory)
 {
     if (!factory) return 0;
     Registration r;
@@ -173,10 +171,9 @@ Component ComponentManager::findNextComponent(Component previous,
 
 int ComponentManager::countComponents(const ComponentDescription& looking) const
 {
-    return int(std::count_if(m_registrations.begin(), m_registrations.end(),
-                             [&](const Registration& r) {
-                                 return matches(r.info.description, looking);
-                             }));
+    return int(
+        std::count_if(m_registrations.begin(), m_registrations.end(),
+                      [&](const Registration& r) { return matches(r.info.description, looking); }));
 }
 
 OSErr ComponentManager::getComponentInfo(Component component, ComponentInfo& info) const
@@ -209,7 +206,8 @@ bool ComponentManager::isOpen(ComponentInstance instance) const
 int ComponentManager::openInstanceCount(Component component) const
 {
     int n = 0;
-    for (const auto& [id, inst] : m_instances) n += inst->component == component ? 1 : 0;
+    for (const auto& [id, inst] : m_instances)
+        n += inst->component == component ? 1 : 0;
     return n;
 }
 
@@ -288,8 +286,7 @@ OSErr ComponentManager::closeComponent(ComponentInstance instance)
     return isBadComponentSelector(result) ? noErr : result;
 }
 
-ComponentResult ComponentManager::dispatch(ComponentInstance instance, ComponentCall& c,
-                                           int depth)
+ComponentResult ComponentManager::dispatch(ComponentInstance instance, ComponentCall& c, int depth)
 {
     Instance* inst = findInstance(instance);
     if (!inst) return badComponentInstance;

@@ -13,9 +13,9 @@
 // Matches come in registration order.
 //
 // Delegation: an instance may have a delegate instance. A call that the instance answers with
-// badComponentSelector or its 16-bit form (Open and Close excepted) is passed on to its delegate, and so on along
-// the chain (at most kMaxDelegationDepth hops, so a cycle cannot hang). Components may also
-// pass a call on themselves with delegateCall.
+// badComponentSelector or its 16-bit form (Open and Close excepted) is passed on to its delegate,
+// and so on along the chain (at most kMaxDelegationDepth hops, so a cycle cannot hang). Components
+// may also pass a call on themselves with delegateCall.
 //
 // A ComponentManager is created by the program (or a test) and handed to what needs it; it is
 // not thread-safe: all calls happen on one thread, which is also the thread components run

@@ -17,8 +17,8 @@
 
 namespace zef::movies {
 
-constexpr QTAtomType kTrackModifierInput = 0x696E;  // 'in'
-constexpr QTAtomType kTrackModifierType = 0x7479;   // 'ty'
+constexpr QTAtomType kTrackModifierInput = 0x696E; // 'in'
+constexpr QTAtomType kTrackModifierType = 0x7479;  // 'ty'
 constexpr QTAtomType kEffectDataSourceType = fourcc("dtst");
 
 constexpr uint32_t kTrackModifierTypeMatrix = 1;
@@ -33,7 +33,7 @@ constexpr FourCC kSourceB = fourcc("srcB");
 struct InputMapEntry {
     int32_t referenceIndex = 0; // index of the 'ssrc' track reference
     uint32_t inputType = 0;
-    FourCC sourceName = 0;      // 0 for modifiers
+    FourCC sourceName = 0; // 0 for modifiers
     friend bool operator==(const InputMapEntry&, const InputMapEntry&) = default;
 };
 

@@ -222,7 +222,8 @@ OSErr Media::getSampleData(int64_t index, std::vector<uint8_t>& out) const
     case SampleData::Kind::Storage:
         if (!s->data.storage) return badDataRefIndex;
         return s->data.storage->read(s->data.offset, s->data.size, out);
-    case SampleData::Kind::FileStream: return featureUnsupported;
+    case SampleData::Kind::FileStream:
+        return featureUnsupported;
     }
     return badDataRefIndex;
 }

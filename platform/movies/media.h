@@ -111,8 +111,7 @@ public:
     // sampleTime receives the media time of the first new sample. Errors leave the media
     // unchanged: paramErr (count < 1, bytes not divisible), invalidDuration, ioErr.
     OSErr addSample(std::span<const uint8_t> bytes, TimeValue durationPerSample, int32_t count,
-                    const Handle& description, bool sync = true,
-                    TimeValue* sampleTime = nullptr);
+                    const Handle& description, bool sync = true, TimeValue* sampleTime = nullptr);
     // The same with data that stays in a shared block (no copy): [offset, offset + size).
     OSErr addSampleReference(std::shared_ptr<const std::vector<uint8_t>> block, int64_t offset,
                              int64_t size, TimeValue durationPerSample, int32_t count,

@@ -77,7 +77,8 @@ const std::vector<TimeValue>& Track::starts() const
     if (!m_startsValid) {
         m_starts.assign(1, 0);
         m_starts.reserve(m_edits.size() + 1);
-        for (const Edit& e : m_edits) m_starts.push_back(m_starts.back() + e.duration);
+        for (const Edit& e : m_edits)
+            m_starts.push_back(m_starts.back() + e.duration);
         m_startsValid = true;
     }
     return m_starts;
@@ -126,7 +127,7 @@ size_t Track::splitAt(TimeValue t)
     auto it = std::lower_bound(s.begin(), s.end(), t);
     const size_t idx = size_t(it - s.begin());
     if (it != s.end() && *it == t) return idx; // already a boundary (or the end)
-    const size_t k = idx - 1;                 // the segment holding t
+    const size_t k = idx - 1;                  // the segment holding t
     Edit first = m_edits[k];
     Edit second = m_edits[k];
     const TimeValue d = t - s[k];
@@ -159,7 +160,8 @@ void Track::appendEdit(Edit e)
 OSErr Track::insertEdits(TimeValue at, std::vector<Edit> edits)
 {
     TimeValue total = 0;
-    for (const Edit& e : edits) total += e.duration;
+    for (const Edit& e : edits)
+        total += e.duration;
     if (at < 0 || at > kMaxTime || total > kMaxTime || duration() > kMaxTime - total - at)
         return invalidTime;
     const TimeValue end = duration();
@@ -169,7 +171,8 @@ OSErr Track::insertEdits(TimeValue at, std::vector<Edit> edits)
             gap.duration = at - end;
             appendEdit(std::move(gap));
         }
-        for (Edit& e : edits) appendEdit(std::move(e));
+        for (Edit& e : edits)
+            appendEdit(std::move(e));
         return noErr;
     }
     const size_t idx = splitAt(at);
@@ -185,10 +188,10 @@ OSErr Track::insertMedia(TimeValue trackStart, TimeValue mediaTime, TimeValue me
     if (!m_media) return report(invalidMedia);
     if (rate <= 0) return report(paramErr);
     if (mediaDuration <= 0 || mediaDuration > kMaxTime) return report(invalidDuration);
-    const TimeValue trackDuration = std::max<TimeValue>(
-        1, TimeValue((__int128(mediaDuration) * m_movie->timeScale() * 65536 +
-                      __int128(m_media->timeScale()) * rate / 2) /
-                     (__int128(m_media->timeScale()) * rate)));
+    const TimeValue trackDuration =
+        std::max<TimeValue>(1, TimeValue((__int128(mediaDuration) * m_movie->timeScale() * 65536 +
+                                          __int128(m_media->timeScale()) * rate / 2) /
+                                         (__int128(m_media->timeScale()) * rate)));
     if (mediaTime == -1) return insertEmptySegment(trackStart, trackDuration);
     if (mediaTime < 0 || mediaTime > m_media->duration() ||
         mediaDuration > m_media->duration() - mediaTime)
@@ -327,8 +330,7 @@ OSErr Track::addReference(const Track& target, OSType type, int32_t* index)
 Track* Track::reference(OSType type, int32_t index) const
 {
     auto it = m_references.find(type);
-    if (it == m_references.end() || index < 1 || size_t(index) > it->second.size())
-        return nullptr;
+    if (it == m_references.end() || index < 1 || size_t(index) > it->second.size()) return nullptr;
     const uint32_t id = it->second[size_t(index - 1)];
     return id ? m_movie->trackByID(id) : nullptr;
 }
@@ -363,7 +365,8 @@ OSErr Movie::setTimeScale(TimeScale scale)
 TimeValue Movie::duration() const
 {
     TimeValue d = 0;
-    for (const auto& t : m_tracks) d = std::max(d, t->duration());
+    for (const auto& t : m_tracks)
+        d = std::max(d, t->duration());
     return d;
 }
 
@@ -399,7 +402,8 @@ OSErr Movie::disposeTrack(Track* track)
     if (!owns(track)) return report(invalidTrack);
     const uint32_t id = track->id();
     for (auto& t : m_tracks) {
-        for (auto& [type, ids] : t->m_references) std::replace(ids.begin(), ids.end(), id, 0u);
+        for (auto& [type, ids] : t->m_references)
+            std::replace(ids.begin(), ids.end(), id, 0u);
     }
     m_tracks.erase(std::find_if(m_tracks.begin(), m_tracks.end(),
                                 [&](const auto& p) { return p.get() == track; }));

@@ -66,13 +66,13 @@ struct Edit {
 // Where a movie time falls in a track (Track::lookup).
 struct TrackPosition {
     size_t editIndex = 0;
-    TimeValue editStart = 0;       // movie time
+    TimeValue editStart = 0; // movie time
     TimeValue editEnd = 0;
-    Media* media = nullptr;        // null inside an empty segment
+    Media* media = nullptr; // null inside an empty segment
     TimeValue mediaTime = 0;
-    int64_t sampleIndex = -1;      // -1 inside an empty segment
-    TimeValue sampleStart = 0;     // media time
-    TimeValue sampleDuration = 0;  // media time
+    int64_t sampleIndex = -1;     // -1 inside an empty segment
+    TimeValue sampleStart = 0;    // media time
+    TimeValue sampleDuration = 0; // media time
     Fixed rate = 0;
     // The first movie time after t at which the segment or the sample changes.
     TimeValue nextTime = 0;

@@ -28,7 +28,8 @@ constexpr int32_t kMaxRegionRects = 256;
 void writeMatrix(StreamWriter& w, const MatrixRecord& m)
 {
     for (const auto& row : m.m) {
-        for (int32_t v : row) w.int32(v);
+        for (int32_t v : row)
+            w.int32(v);
     }
 }
 
@@ -70,7 +71,8 @@ MatrixRecord readMatrix(StreamReader& r)
 {
     MatrixRecord m;
     for (auto& row : m.m) {
-        for (int32_t& v : row) v = r.int32();
+        for (int32_t& v : row)
+            v = r.int32();
     }
     return m;
 }
@@ -102,13 +104,15 @@ uint32_t crc32(std::span<const uint8_t> bytes, uint32_t crc)
         std::array<uint32_t, 256> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             t[i] = c;
         }
         return t;
     }();
     crc = ~crc;
-    for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+    for (uint8_t b : bytes)
+        crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -190,7 +194,8 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
     };
     for (const auto& t : movie.tracks()) {
         note(t->media().get());
-        for (const Edit& e : t->edits()) note(e.media.get());
+        for (const Edit& e : t->edits())
+            note(e.media.get());
     }
 
     std::vector<std::string> paths;
@@ -269,10 +274,12 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
         MemoryStream p;
         StreamWriter s(p);
         s.int32(int32_t(paths.size()));
-        for (const std::string& path : paths) s.string(path);
+        for (const std::string& path : paths)
+            s.string(path);
         writeSection(w, kTagPaths, p);
     }
-    for (MemoryStream& ms : mediaSections) writeSection(w, kTagMedia, ms);
+    for (MemoryStream& ms : mediaSections)
+        writeSection(w, kTagMedia, ms);
 
     for (const auto& t : movie.tracks()) {
         MemoryStream p;
@@ -290,7 +297,8 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
         for (const auto& [type, ids] : t->references()) {
             s.uint32(type);
             s.int32(int32_t(ids.size()));
-            for (uint32_t id : ids) s.uint32(id);
+            for (uint32_t id : ids)
+                s.uint32(id);
         }
         s.int32(int32_t(t->edits().size()));
         for (const Edit& e : t->edits()) {
@@ -307,8 +315,7 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
     if (int64_t(bytes.size()) > MovieStorage::kMaxTableSize) return memFullErr;
     int64_t tableOffset = 0;
     if (OSErr err = dst.append(bytes, &tableOffset)) return err;
-    if (OSErr err = dst.writeHeader(tableOffset, int64_t(bytes.size()), crc32(bytes)))
-        return err;
+    if (OSErr err = dst.writeHeader(tableOffset, int64_t(bytes.size()), crc32(bytes))) return err;
     return dst.flush();
 }
 
@@ -418,8 +425,7 @@ bool MovieFileReader::readMedia(StreamReader& r, Context& ctx)
             s.data.kind = SampleData::Kind::FileStream;
             s.data.stream = r.int32();
             s.data.fileTime = r.int64();
-            if (p < 0 || size_t(p) >= ctx.paths.size() || s.data.stream < 0 ||
-                s.data.fileTime < 0)
+            if (p < 0 || size_t(p) >= ctx.paths.size() || s.data.stream < 0 || s.data.fileTime < 0)
                 return false;
             s.data.filePath = ctx.paths[size_t(p)];
             s.data.file = ctx.files[size_t(p)];
@@ -457,7 +463,8 @@ bool MovieFileReader::readTrack(StreamReader& r, Context& ctx, Movie& movie)
         int32_t count = 0;
         if (!readCount(r, count, 4) || type == 0) return false;
         std::vector<uint32_t>& ids = t->m_references[type];
-        for (int32_t j = 0; j < count; ++j) ids.push_back(r.uint32());
+        for (int32_t j = 0; j < count; ++j)
+            ids.push_back(r.uint32());
     }
     if (!readCount(r, n, 28)) return false;
     TimeValue total = 0;
@@ -472,8 +479,7 @@ bool MovieFileReader::readTrack(StreamReader& r, Context& ctx, Movie& movie)
         if (mi < -1 || mi >= int32_t(ctx.medias.size())) return false;
         if (mi >= 0) {
             e.media = ctx.medias[size_t(mi)];
-            if (e.mediaTime < 0 || e.mediaDuration < 0 ||
-                e.mediaTime > e.media->duration() ||
+            if (e.mediaTime < 0 || e.mediaDuration < 0 || e.mediaTime > e.media->duration() ||
                 e.mediaDuration > e.media->duration() - e.mediaTime)
                 return false;
         }

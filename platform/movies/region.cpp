@@ -67,7 +67,8 @@ bool Region::contains(const Rect& r) const
 int64_t Region::area() const
 {
     int64_t a = 0;
-    for (const Rect& r : m_rects) a += int64_t(r.width()) * int64_t(r.height());
+    for (const Rect& r : m_rects)
+        a += int64_t(r.width()) * int64_t(r.height());
     return a;
 }
 
@@ -76,10 +77,7 @@ Region Region::intersected(const Region& other) const
 {
     return combine(*this, other, Op::Intersect);
 }
-Region Region::subtracted(const Region& other) const
-{
-    return combine(*this, other, Op::Subtract);
-}
+Region Region::subtracted(const Region& other) const { return combine(*this, other, Op::Subtract); }
 
 void Region::offset(int32_t dx, int32_t dy)
 {
@@ -133,9 +131,15 @@ Region Region::combine(const Region& a, const Region& b, Op op)
             const bool inb = inSpans(sb, xs[k]);
             bool in = false;
             switch (op) {
-            case Op::Union: in = ina || inb; break;
-            case Op::Intersect: in = ina && inb; break;
-            case Op::Subtract: in = ina && !inb; break;
+            case Op::Union:
+                in = ina || inb;
+                break;
+            case Op::Intersect:
+                in = ina && inb;
+                break;
+            case Op::Subtract:
+                in = ina && !inb;
+                break;
             }
             if (!in) continue;
             if (!spans.empty() && spans.back().right == xs[k]) {
@@ -150,10 +154,12 @@ Region Region::combine(const Region& a, const Region& b, Op op)
             continue;
         }
         if (havePrev && prevBottom == y0 && spans == prevSpans) {
-            for (size_t k = prevBandStart; k < out.m_rects.size(); ++k) out.m_rects[k].bottom = y1;
+            for (size_t k = prevBandStart; k < out.m_rects.size(); ++k)
+                out.m_rects[k].bottom = y1;
         } else {
             prevBandStart = out.m_rects.size();
-            for (const Span& s : spans) out.m_rects.push_back(Rect{s.left, y0, s.right, y1});
+            for (const Span& s : spans)
+                out.m_rects.push_back(Rect{s.left, y0, s.right, y1});
             prevSpans = spans;
         }
         prevBottom = y1;

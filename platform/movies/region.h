@@ -15,8 +15,8 @@ namespace zef::movies {
 
 class Region {
 public:
-    Region() = default;                // empty
-    explicit Region(const Rect& r);    // the rectangle (empty when r is empty)
+    Region() = default;             // empty
+    explicit Region(const Rect& r); // the rectangle (empty when r is empty)
 
     bool isEmpty() const { return m_rects.empty(); }
     bool isRectangular() const { return m_rects.size() == 1; }

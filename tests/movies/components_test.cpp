@@ -26,9 +26,15 @@ public:
     ComponentResult dispatch(ComponentCall& call, ComponentManager&) override
     {
         switch (call.selector) {
-        case kComponentOpenSelect: ++m_log->opens; return m_openResult;
-        case kComponentCloseSelect: ++m_log->closes; return noErr;
-        case kComponentTargetSelect: m_log->lastTarget = call.params[0]; return noErr;
+        case kComponentOpenSelect:
+            ++m_log->opens;
+            return m_openResult;
+        case kComponentCloseSelect:
+            ++m_log->closes;
+            return noErr;
+        case kComponentTargetSelect:
+            m_log->lastTarget = call.params[0];
+            return noErr;
         case kComponentCanDoSelect:
             return m_answers.count(int16_t(call.params[0])) ? 1 : badComponentSelector;
         default: {
@@ -60,8 +66,8 @@ ComponentDescription desc(const char (&type)[5], const char (&sub)[5], const cha
 std::filesystem::path tempDir(const char* name)
 {
     const char* base = std::getenv("ZEF_TEST_TMP");
-    auto dir = std::filesystem::path(base ? base : std::filesystem::temp_directory_path().string()) /
-               name;
+    auto dir =
+        std::filesystem::path(base ? base : std::filesystem::temp_directory_path().string()) / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -73,12 +79,12 @@ TEST(ComponentSearch, WildcardsFlagsUnderMaskAndOrder)
 {
     ComponentManager cm;
     Log log;
-    const Component a = cm.registerComponent(desc("imdc", "dslv", "appl", 0x20), "A", "", 1,
-                                             answering(&log, {}));
-    const Component b = cm.registerComponent(desc("imdc", "dslv", "zefa", 0x420), "B", "", 1,
-                                             answering(&log, {}));
-    const Component c = cm.registerComponent(desc("imdc", "gain", "appl", 0), "C", "", 1,
-                                             answering(&log, {}));
+    const Component a =
+        cm.registerComponent(desc("imdc", "dslv", "appl", 0x20), "A", "", 1, answering(&log, {}));
+    const Component b =
+        cm.registerComponent(desc("imdc", "dslv", "zefa", 0x420), "B", "", 1, answering(&log, {}));
+    const Component c =
+        cm.registerComponent(desc("imdc", "gain", "appl", 0), "C", "", 1, answering(&log, {}));
     const Component d = cm.registerComponent(desc("spit", "MooV", "appl", 0), "D", "info D", 7,
                                              answering(&log, {}));
 
@@ -248,8 +254,8 @@ TEST(PluginComponents, LoadCallAndStorage)
     EXPECT_EQ(cm.version(plain), 0x00010000) << "no Version selector: registered version";
     // A built-in component delegating to a plug-in one.
     Log log;
-    const Component wrapper = cm.registerComponent(desc("imdc", "wrap", "zefa"), "W", "", 0,
-                                                   answering(&log, {}));
+    const Component wrapper =
+        cm.registerComponent(desc("imdc", "wrap", "zefa"), "W", "", 0, answering(&log, {}));
     ComponentInstance w = 0;
     ASSERT_EQ(cm.openComponent(wrapper, &w), noErr);
     ASSERT_EQ(cm.setDelegate(w, one), noErr);

@@ -197,7 +197,8 @@ TEST(MovieFile, MemoryMovieSavedSelfContained)
 
     // Clip regions beyond what files store are refused rather than written.
     Region comb;
-    for (int k = 0; k < 300; ++k) comb = comb.united(Region(Rect{2 * k, 0, 2 * k + 1, 1}));
+    for (int k = 0; k < 300; ++k)
+        comb = comb.united(Region(Rect{2 * k, 0, 2 * k + 1, 1}));
     ASSERT_EQ(comb.rects().size(), 300u);
     sound->setClipRegion(comb);
     EXPECT_EQ(saveMovieToFile(movie, tempPath("comb.zmov").string()), paramErr);
@@ -252,7 +253,8 @@ TEST(MovieFile, CorruptFilesAreRefused)
         m.int32(600);
         m.flag(true);
         m.uint32(0);
-        for (int k = 0; k < 9; ++k) m.int32(0);
+        for (int k = 0; k < 9; ++k)
+            m.int32(0);
         m.flag(false);
         w.uint32(fourcc("MVHD"));
         w.blob(mv.bytes());
@@ -264,7 +266,8 @@ TEST(MovieFile, CorruptFilesAreRefused)
         t.int16(0);
         t.int32(0);
         t.int32(0);
-        for (int k = 0; k < 9; ++k) t.int32(0);
+        for (int k = 0; k < 9; ++k)
+            t.int32(0);
         t.flag(false);
         t.int32(-1); // no own media
         t.int32(0);  // no references

@@ -60,12 +60,15 @@ TEST(RegionTest, UnionIntersectionAndCanonicalForm)
 TEST(AtomContainerLayout, EffectDescriptionBytes)
 {
     AtomContainer c;
-    ASSERT_EQ(c.insertChild(kParentAtomIsContainer, fourcc("what"), 1, 0, fourBytes(fourcc("dslv"))),
-              noErr);
-    ASSERT_EQ(c.insertChild(kParentAtomIsContainer, fourcc("src "), 1, 0, fourBytes(fourcc("srcA"))),
-              noErr);
-    ASSERT_EQ(c.insertChild(kParentAtomIsContainer, fourcc("src "), 2, 0, fourBytes(fourcc("srcB"))),
-              noErr);
+    ASSERT_EQ(
+        c.insertChild(kParentAtomIsContainer, fourcc("what"), 1, 0, fourBytes(fourcc("dslv"))),
+        noErr);
+    ASSERT_EQ(
+        c.insertChild(kParentAtomIsContainer, fourcc("src "), 1, 0, fourBytes(fourcc("srcA"))),
+        noErr);
+    ASSERT_EQ(
+        c.insertChild(kParentAtomIsContainer, fourcc("src "), 2, 0, fourBytes(fourcc("srcB"))),
+        noErr);
 
     std::vector<uint8_t> expected(12, 0); // 10 reserved bytes and the lock count
     appendHeader(expected, 20 + 3 * 24, fourcc("sean"), 1, 3);
@@ -97,13 +100,13 @@ TEST(AtomContainerLayout, NestedInputMapEntryAndEmptyContainer)
     ASSERT_EQ(c.insertChild(in, fourcc("dtst"), 1, 0, fourBytes(fourcc("srcA"))), noErr);
     const std::vector<uint8_t> b = bytesOf(c.flatten());
     ASSERT_EQ(b.size(), 12u + 20 + 20 + 24 + 24);
-    EXPECT_EQ(getBE32(&b[12]), 88u);             // root size
-    EXPECT_EQ(getBE16(&b[12 + 14]), 1);          // root child count
-    EXPECT_EQ(getBE32(&b[32]), 68u);             // 'in' size
-    EXPECT_EQ(getBE32(&b[36]), 0x696Eu);         // 'in' type
-    EXPECT_EQ(getBE32(&b[40]), 2u);              // its ID = the reference index
-    EXPECT_EQ(getBE16(&b[46]), 2);               // two children
-    EXPECT_EQ(getBE32(&b[52]), 24u);             // 'ty' leaf
+    EXPECT_EQ(getBE32(&b[12]), 88u);     // root size
+    EXPECT_EQ(getBE16(&b[12 + 14]), 1);  // root child count
+    EXPECT_EQ(getBE32(&b[32]), 68u);     // 'in' size
+    EXPECT_EQ(getBE32(&b[36]), 0x696Eu); // 'in' type
+    EXPECT_EQ(getBE32(&b[40]), 2u);      // its ID = the reference index
+    EXPECT_EQ(getBE16(&b[46]), 2);       // two children
+    EXPECT_EQ(getBE32(&b[52]), 24u);     // 'ty' leaf
     EXPECT_EQ(getBE32(&b[56]), 0x7479u);
     EXPECT_EQ(getBE32(&b[72]), fourcc("vide"));
     EXPECT_EQ(getBE32(&b[80]), fourcc("dtst"));

@@ -5,7 +5,7 @@
 
 #include <stdlib.h>
 
-#define FOURCC(a, b, c, d)                                                                   \
+#define FOURCC(a, b, c, d)                                                                         \
     (((uint32_t)(a) << 24) | ((uint32_t)(b) << 16) | ((uint32_t)(c) << 8) | (uint32_t)(d))
 #define BAD_SELECTOR ((int32_t)0x80008002u)
 
@@ -31,7 +31,8 @@ __attribute__((visibility("default"))) int32_t TestAdderDispatch(ZefComponentCal
         const intptr_t sel = call->params[0];
         return (sel >= -4 && sel <= -1) || sel == 1 || sel == 2;
     }
-    case -4: return 0x00020001;
+    case -4:
+        return 0x00020001;
     case 1:
         if (call->paramCount < 2) return -50;
         return (int32_t)(call->params[0] + call->params[1]);
@@ -39,7 +40,8 @@ __attribute__((visibility("default"))) int32_t TestAdderDispatch(ZefComponentCal
         AdderStorage* s = (AdderStorage*)call->storage;
         return s ? ++s->calls : -50;
     }
-    default: return BAD_SELECTOR;
+    default:
+        return BAD_SELECTOR;
     }
 }
 
@@ -48,16 +50,19 @@ __attribute__((visibility("default"))) int32_t TestPlainDispatch(ZefComponentCal
 {
     switch (call->selector) {
     case -1:
-    case -2: return 0;
-    case 3: return 42;
-    default: return BAD_SELECTOR;
+    case -2:
+        return 0;
+    case 3:
+        return 42;
+    default:
+        return BAD_SELECTOR;
     }
 }
 
 #ifndef ZEF_TEST_PLUGIN_NO_TABLE
 static const ZefComponentRegistration kEntries[] = {
-    {FOURCC('i', 'm', 'd', 'c'), FOURCC('T', 'E', 'S', 'T'), FOURCC('z', 'e', 'f', 'T'), 0x420u,
-     0u, "Test Adder", "Adds numbers", 0x00020001u, "TestAdderDispatch"},
+    {FOURCC('i', 'm', 'd', 'c'), FOURCC('T', 'E', 'S', 'T'), FOURCC('z', 'e', 'f', 'T'), 0x420u, 0u,
+     "Test Adder", "Adds numbers", 0x00020001u, "TestAdderDispatch"},
     {FOURCC('s', 'p', 'i', 't'), FOURCC('T', 'E', 'S', 'T'), FOURCC('z', 'e', 'f', 'T'), 0u, 0u,
      "Test Plain", "Answers 42", 0x00010000u,
 #ifdef ZEF_TEST_PLUGIN_MISSING_ENTRY
@@ -68,6 +73,6 @@ static const ZefComponentRegistration kEntries[] = {
     },
 };
 
-__attribute__((visibility("default"))) const ZefPluginTable ZefComponentTable = {
-    ZEF_COMPONENT_ABI_VERSION, 2, kEntries};
+__attribute__((visibility("default")))
+const ZefPluginTable ZefComponentTable = {ZEF_COMPONENT_ABI_VERSION, 2, kEntries};
 #endif
