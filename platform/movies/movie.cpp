@@ -72,16 +72,11 @@ Rect Track::bounds() const
 
 OSErr Track::report(OSErr err) const { return m_movie->report(err); }
 
-const std::vector<TimeValue>& Track::starts() const
+void Track::changed()
 {
-    if (!m_startsValid) {
-        m_starts.assign(1, 0);
-        m_starts.reserve(m_edits.size() + 1);
-        for (const Edit& e : m_edits)
-            m_starts.push_back(m_starts.back() + e.duration);
-        m_startsValid = true;
-    }
-    return m_starts;
+    m_starts.assign(1, 0);
+    m_starts.reserve(m_edits.size() + 1);
+    for (const Edit& e : m_edits) m_starts.push_back(m_starts.back() + e.duration);
 }
 
 TimeValue Track::duration() const { return starts().back(); }
@@ -147,7 +142,6 @@ size_t Track::splitAt(TimeValue t)
 void Track::appendEdit(Edit e)
 {
     if (e.duration <= 0) return;
-    starts(); // appending keeps the start table valid
     if (e.isEmpty() && !m_edits.empty() && m_edits.back().isEmpty()) {
         m_edits.back().duration += e.duration;
         m_starts.back() += e.duration;
@@ -226,6 +220,7 @@ OSErr Track::insertSegmentFrom(const Track& source, TimeValue sourceIn, TimeValu
     if (sourceIn < srcEnd) {
         Track copy(source.m_movie, 0);
         copy.m_edits = source.m_edits;
+        copy.changed();
         const size_t a = copy.splitAt(sourceIn);
         const size_t b = copy.splitAt(inEnd);
         pieces.assign(copy.m_edits.begin() + a, copy.m_edits.begin() + b);
@@ -270,7 +265,6 @@ OSErr Track::scaleSegment(TimeValue start, TimeValue oldDuration, TimeValue newD
     rescaleEdits(part, newDuration, oldDuration);
     if (part.size() == b - a && b == m_edits.size()) {
         // The tail was scaled and nothing vanished: renew the start table from a only.
-        starts();
         for (size_t k = 0; k < part.size(); ++k) {
             m_edits[a + k] = std::move(part[k]);
             m_starts[a + k + 1] = m_starts[a + k] + m_edits[a + k].duration;

@@ -16,8 +16,8 @@
 //
 // Errors are returned as codes (errors.h); the movie remembers the last one and hands every
 // failure to its error procedure when one is installed. Track pointers stay valid until the
-// track is disposed or the movie destroyed. Not thread-safe: one thread builds a movie;
-// evaluation may read it from another thread only while nobody changes it.
+// track is disposed or the movie destroyed. One thread builds a movie; while nobody changes
+// it, any number of threads may evaluate it (lookups and sample reads only read).
 #pragma once
 
 #include "platform/movies/atom_container.h"
@@ -148,8 +148,10 @@ private:
     OSErr insertEdits(TimeValue at, std::vector<Edit> edits);
     void appendEdit(Edit e);
     void normalize();
-    void changed() { m_startsValid = false; }
-    const std::vector<TimeValue>& starts() const;
+    // Rebuilds the start table after the edit list changed. The table is always current, so
+    // const lookups only read and may run on several threads at once.
+    void changed();
+    const std::vector<TimeValue>& starts() const { return m_starts; }
     OSErr report(OSErr err) const;
 
     Movie* m_movie;
@@ -164,8 +166,7 @@ private:
     std::shared_ptr<Media> m_media;
     std::vector<Edit> m_edits;
     std::map<OSType, std::vector<uint32_t>> m_references;
-    mutable std::vector<TimeValue> m_starts; // segment start times, size edits + 1
-    mutable bool m_startsValid = false;
+    std::vector<TimeValue> m_starts{0}; // segment start times, size edits + 1
 };
 
 class Movie {

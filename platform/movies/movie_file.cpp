@@ -135,6 +135,7 @@ OSErr MovieStorage::create(const std::string& path, std::shared_ptr<MovieStorage
 
 OSErr MovieStorage::writeHeader(int64_t tableOffset, int64_t tableSize, uint32_t crc)
 {
+    std::lock_guard lock(m_mutex);
     if (!m_writable) return ioErr;
     MemoryStream ms;
     StreamWriter w(ms);
@@ -152,6 +153,7 @@ OSErr MovieStorage::writeHeader(int64_t tableOffset, int64_t tableSize, uint32_t
 
 OSErr MovieStorage::append(std::span<const uint8_t> bytes, int64_t* offset)
 {
+    std::lock_guard lock(m_mutex);
     if (!m_writable) return ioErr;
     if (!m_file.seek(m_end)) return ioErr;
     if (!bytes.empty() && m_file.write(bytes.data(), bytes.size()) != bytes.size()) {
@@ -165,6 +167,7 @@ OSErr MovieStorage::append(std::span<const uint8_t> bytes, int64_t* offset)
 
 OSErr MovieStorage::read(int64_t offset, int64_t size, std::vector<uint8_t>& out)
 {
+    std::lock_guard lock(m_mutex);
     if (offset < 0 || size < 0 || offset > m_end || size > m_end - offset) return badDataRefIndex;
     std::vector<uint8_t> buf(static_cast<size_t>(size));
     if (!m_file.seek(offset)) return ioErr;
@@ -175,6 +178,7 @@ OSErr MovieStorage::read(int64_t offset, int64_t size, std::vector<uint8_t>& out
 
 OSErr MovieStorage::flush()
 {
+    std::lock_guard lock(m_mutex);
     if (!m_writable) return noErr;
     return m_file.sync() == 0 ? noErr : ioErr;
 }

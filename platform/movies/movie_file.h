@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,7 +44,8 @@
 namespace zef::movies {
 
 // The data file of a file movie. Shared by the movie, its media and their samples, so the
-// file stays open while anything refers to its data. Not thread-safe.
+// file stays open while anything refers to its data. Reads and appends are serialised by a
+// mutex, so samples may be read from several threads.
 class MovieStorage {
 public:
     static constexpr size_t kHeaderSize = 40;
@@ -71,6 +73,7 @@ private:
     OSErr writeHeader(int64_t tableOffset, int64_t tableSize, uint32_t crc);
 
     std::string m_path;
+    std::mutex m_mutex;
     storage::FileStream m_file;
     int64_t m_end = 0;
     bool m_writable = false;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace zef::movies;
 namespace fs = std::filesystem;
@@ -164,6 +165,35 @@ TEST(MovieFile, BuildIntoFileSaveAndReopen)
     std::unique_ptr<Movie> third;
     ASSERT_EQ(openMovieFile(path.string(), third), noErr);
     expectSameStructure(*back, *third);
+}
+
+TEST(MovieFile, ConcurrentEvaluationReadsTheRightSamples)
+{
+    std::unique_ptr<Movie> movie;
+    ASSERT_EQ(createMovieFile(tempPath("threads.zmov").string(), 600, movie), noErr);
+    Track* t = movie->newTrack(0, 0, 0);
+    ASSERT_EQ(movie->newTrackMedia(t, VideoMediaType, 600), noErr);
+    for (int k = 0; k < 200; ++k) {
+        const std::vector<uint8_t> frame(64, uint8_t(k));
+        ASSERT_EQ(t->media()->addSample(frame, 20, 1, rawDescription()), noErr);
+    }
+    ASSERT_EQ(t->insertMedia(0, 0, 4000), noErr);
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int n = 0; n < 4; ++n) {
+        threads.emplace_back([&, n] {
+            for (int k = 0; k < 2000; ++k) {
+                const TimeValue time = (k * 37 + n * 11) % 4000;
+                TrackPosition p;
+                std::vector<uint8_t> data;
+                if (!t->lookup(time, p) || p.media->getSampleData(p.sampleIndex, data) != noErr ||
+                    data != std::vector<uint8_t>(64, uint8_t(time / 20)))
+                    ++wrong[size_t(n)];
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 TEST(MovieFile, MemoryMovieSavedSelfContained)
