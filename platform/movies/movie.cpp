@@ -76,7 +76,8 @@ void Track::changed()
 {
     m_starts.assign(1, 0);
     m_starts.reserve(m_edits.size() + 1);
-    for (const Edit& e : m_edits) m_starts.push_back(m_starts.back() + e.duration);
+    for (const Edit& e : m_edits)
+        m_starts.push_back(m_starts.back() + e.duration);
 }
 
 TimeValue Track::duration() const { return starts().back(); }
@@ -416,6 +417,40 @@ Track* Movie::trackByID(uint32_t id) const
         if (t->id() == id) return t.get();
     }
     return nullptr;
+}
+
+namespace {
+
+bool hasCharacteristic(const Track& t, OSType characteristic)
+{
+    if (!t.media()) return false;
+    const OSType type = t.media()->type();
+    if (characteristic == VisualMediaCharacteristic)
+        return type == VideoMediaType || type == TextMediaType;
+    if (characteristic == AudioMediaCharacteristic) return type == SoundMediaType;
+    return false;
+}
+
+} // namespace
+
+Track* Movie::indTrackWithCharacteristic(size_t index, OSType characteristic,
+                                         bool enabledOnly) const
+{
+    size_t n = 0;
+    for (const auto& t : m_tracks) {
+        if ((enabledOnly && !t->enabled()) || !hasCharacteristic(*t, characteristic)) continue;
+        if (++n == index) return t.get();
+    }
+    return nullptr;
+}
+
+size_t Movie::countTracksWithCharacteristic(OSType characteristic, bool enabledOnly) const
+{
+    size_t n = 0;
+    for (const auto& t : m_tracks) {
+        if ((!enabledOnly || t->enabled()) && hasCharacteristic(*t, characteristic)) ++n;
+    }
+    return n;
 }
 
 bool Movie::owns(const Track* track) const

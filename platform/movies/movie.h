@@ -43,6 +43,10 @@ constexpr OSType kTrackReferenceModifier = fourcc("ssrc");
 constexpr OSType kTrackReferenceTimeCode = fourcc("tmcd");
 constexpr OSType kTrackReferenceChapterList = fourcc("chap");
 
+// Media characteristics for finding tracks: visual (video and text media) and audible (sound).
+constexpr OSType VisualMediaCharacteristic = fourcc("eyes");
+constexpr OSType AudioMediaCharacteristic = fourcc("ears");
+
 // Play hints.
 constexpr uint32_t hintsPlayingEveryFrame = 0x40;
 constexpr uint32_t hintsHighQuality = 0x100;
@@ -194,6 +198,10 @@ public:
     size_t trackCount() const { return m_tracks.size(); }
     Track* indTrack(size_t index) const; // 1-based, in creation order; null when out of range
     Track* trackByID(uint32_t id) const;
+    // The index-th (1-based) track whose media has the characteristic, counting enabled
+    // tracks only when enabledOnly; null when there is none.
+    Track* indTrackWithCharacteristic(size_t index, OSType characteristic, bool enabledOnly) const;
+    size_t countTracksWithCharacteristic(OSType characteristic, bool enabledOnly) const;
     bool owns(const Track* track) const;
     const std::vector<std::unique_ptr<Track>>& tracks() const { return m_tracks; }
 
@@ -206,6 +214,11 @@ public:
     void setMatrix(const MatrixRecord& m) { m_matrix = m; }
     const std::optional<Region>& clipRegion() const { return m_clip; }
     void setClipRegion(std::optional<Region> clip) { m_clip = std::move(clip); }
+    // The display clip applies after the movie matrix, in display coordinates.
+    const std::optional<Region>& displayClipRegion() const { return m_displayClip; }
+    void setDisplayClipRegion(std::optional<Region> clip) { m_displayClip = std::move(clip); }
+    int16_t volume() const { return m_volume; } // 8.8, 256 = unity
+    void setVolume(int16_t volume) { m_volume = volume; }
     Rect naturalBounds() const;
     Rect box() const;
     // Sets the movie matrix so that the natural bounds map onto box.
@@ -237,6 +250,8 @@ private:
     bool m_active = true;
     MatrixRecord m_matrix = MatrixRecord::identity();
     std::optional<Region> m_clip;
+    std::optional<Region> m_displayClip;
+    int16_t m_volume = 256;
     uint32_t m_playHints = 0;
     ProgressProc m_progress;
     ErrorProc m_errorProc;

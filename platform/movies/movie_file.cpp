@@ -215,6 +215,8 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
         s.uint32(movie.playHints());
         writeMatrix(s, movie.matrix());
         if (!writeRegion(s, movie.clipRegion())) return paramErr;
+        if (!writeRegion(s, movie.displayClipRegion())) return paramErr;
+        s.int16(movie.volume());
         writeSection(w, kTagMovie, p);
     }
 
@@ -555,6 +557,9 @@ OSErr MovieFileReader::open(const std::string& path, std::unique_ptr<Movie>& out
             std::optional<Region> clip;
             good = readRegion(s, clip);
             movie->setClipRegion(std::move(clip));
+            good = good && readRegion(s, clip);
+            movie->setDisplayClipRegion(std::move(clip));
+            movie->setVolume(s.int16());
         } else if (tag == kTagPaths) {
             int32_t n = 0;
             if (havePaths || !readCount(s, n, 2)) return invalidMovie;

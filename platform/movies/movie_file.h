@@ -12,7 +12,8 @@
 //    36  uint32 reserved (0)
 //   sample data: the bytes of samples, appended as they are added;
 //   structure table: a sequence of sections, each uint32 tag + int32 length + payload:
-//     'MVHD' time scale, active flag, play hints, movie matrix, clip region,
+//     'MVHD' time scale, active flag, play hints, movie matrix, clip region, display clip
+//            region, volume,
 //     'PATH' the media file paths that FileStream samples refer to,
 //     'MDIA' one per media (type, time scale, graphics mode, op colour, input map as a
 //            flattened atom container, text properties, sample descriptions, samples),

@@ -76,6 +76,8 @@ void buildMovie(Movie& movie)
     tween->setClipRegion(Region(Rect{0, 0, 10, 10}).united(Region(Rect{5, 5, 20, 20})));
     ASSERT_EQ(addTrackInput(*effect, *tween, kTrackModifierTypeMatrix), noErr);
     movie.setClipRegion(Region(Rect{1, 2, 60, 40}));
+    movie.setDisplayClipRegion(Region(Rect{0, 0, 30, 20}));
+    movie.setVolume(128);
     movie.setPlayHints(0x40100, 0x0FFFFFFF);
 }
 
@@ -85,6 +87,8 @@ void expectSameStructure(const Movie& a, const Movie& b)
     EXPECT_EQ(a.duration(), b.duration());
     EXPECT_EQ(a.playHints(), b.playHints());
     EXPECT_EQ(a.clipRegion(), b.clipRegion());
+    EXPECT_EQ(a.displayClipRegion(), b.displayClipRegion());
+    EXPECT_EQ(a.volume(), b.volume());
     ASSERT_EQ(a.trackCount(), b.trackCount());
     for (size_t k = 1; k <= a.trackCount(); ++k) {
         const Track& x = *a.indTrack(k);
@@ -192,7 +196,8 @@ TEST(MovieFile, ConcurrentEvaluationReadsTheRightSamples)
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
@@ -285,7 +290,9 @@ TEST(MovieFile, CorruptFilesAreRefused)
         m.uint32(0);
         for (int k = 0; k < 9; ++k)
             m.int32(0);
-        m.flag(false);
+        m.flag(false); // no clip region
+        m.flag(false); // no display clip region
+        m.int16(256);  // volume
         w.uint32(fourcc("MVHD"));
         w.blob(mv.bytes());
         zef::storage::MemoryStream tr;

@@ -283,6 +283,18 @@ TEST(MovieStructure, ReferencesInputMapsAndDisposal)
     EXPECT_EQ(inputTrack(*effect, entries[1]), srcB);
     EXPECT_EQ(inputTrack(*effect, entries[2]), tween);
 
+    // Finding tracks by characteristic: the tween track is neither visual nor audible.
+    Track* sound = movie.newTrack(0, 0, 256);
+    ASSERT_EQ(movie.newTrackMedia(sound, SoundMediaType, 44100), noErr);
+    EXPECT_EQ(movie.countTracksWithCharacteristic(VisualMediaCharacteristic, true), 3u);
+    EXPECT_EQ(movie.indTrackWithCharacteristic(1, AudioMediaCharacteristic, true), sound);
+    srcB->setEnabled(false);
+    EXPECT_EQ(movie.indTrackWithCharacteristic(2, VisualMediaCharacteristic, true), effect);
+    EXPECT_EQ(movie.indTrackWithCharacteristic(2, VisualMediaCharacteristic, false), srcB);
+    EXPECT_EQ(movie.indTrackWithCharacteristic(3, VisualMediaCharacteristic, true), nullptr);
+    srcB->setEnabled(true);
+    ASSERT_EQ(movie.disposeTrack(sound), noErr);
+
     Movie other(600);
     Track* foreign = other.newTrack(0, 0, 0);
     EXPECT_EQ(effect->addReference(*foreign, kTrackReferenceModifier, nullptr), invalidTrack);
