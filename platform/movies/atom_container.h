@@ -104,7 +104,8 @@ public:
 
     // Copies the atom atomInSource of source, with its subtree, under parent of this
     // container (index as insertChild; IDs kept; a clash gives duplicateAtomTypeAndIDErr).
-    // source may be this container, but atomInSource may not contain parent.
+    // source may be this container (the copy is taken from a snapshot, so an atom may even be
+    // copied into its own subtree).
     OSErr copySubtree(const AtomContainer& source, QTAtom atomInSource, QTAtom parent,
                       int16_t index, QTAtom* newAtom = nullptr);
     // Copies every child of source's root under parent, in order.
