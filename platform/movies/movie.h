@@ -48,7 +48,7 @@ constexpr OSType VisualMediaCharacteristic = fourcc("eyes");
 constexpr OSType AudioMediaCharacteristic = fourcc("ears");
 
 // Play hints.
-constexpr uint32_t hintsPlayingEveryFrame = 0x40;
+constexpr uint32_t hintsPlayingEveryFrame = 0x40000;
 constexpr uint32_t hintsHighQuality = 0x100;
 
 // Messages of the progress procedure.

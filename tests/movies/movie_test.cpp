@@ -337,9 +337,9 @@ TEST(MovieStructure, BoxClipHintsErrorsAndProgress)
     EXPECT_EQ(movie.matrix().m[2][0], -10 << 16);
 
     movie.setPlayHints(0x40100, 0x0FFFFFFF);
-    EXPECT_EQ(movie.playHints(), hintsHighQuality | 0x40000u);
+    EXPECT_EQ(movie.playHints(), hintsHighQuality | hintsPlayingEveryFrame);
     movie.setPlayHints(0, hintsHighQuality);
-    EXPECT_EQ(movie.playHints(), 0x40000u);
+    EXPECT_EQ(movie.playHints(), hintsPlayingEveryFrame);
 
     std::vector<OSErr> errors;
     movie.setErrorProc([&](OSErr e) { errors.push_back(e); });
