@@ -453,6 +453,17 @@ size_t Movie::countTracksWithCharacteristic(OSType characteristic, bool enabledO
     return n;
 }
 
+std::vector<Track*> Movie::enabledTracksByLayer() const
+{
+    std::vector<Track*> out;
+    for (const auto& t : m_tracks) {
+        if (t->enabled()) out.push_back(t.get());
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Track* a, const Track* b) { return a->layer() < b->layer(); });
+    return out;
+}
+
 bool Movie::owns(const Track* track) const
 {
     if (!track) return false;

@@ -202,6 +202,9 @@ public:
     // tracks only when enabledOnly; null when there is none.
     Track* indTrackWithCharacteristic(size_t index, OSType characteristic, bool enabledOnly) const;
     size_t countTracksWithCharacteristic(OSType characteristic, bool enabledOnly) const;
+    // The enabled tracks in drawing order: front (lowest layer) first; equal layers keep
+    // their creation order.
+    std::vector<Track*> enabledTracksByLayer() const;
     bool owns(const Track* track) const;
     const std::vector<std::unique_ptr<Track>>& tracks() const { return m_tracks; }
 

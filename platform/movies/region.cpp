@@ -1,5 +1,7 @@
 #include "platform/movies/region.h"
 
+#include "platform/movies/big_endian.h"
+
 #include <algorithm>
 
 namespace zef::movies {
@@ -166,6 +168,22 @@ Region Region::combine(const Region& a, const Region& b, Op op)
         havePrev = true;
     }
     return out;
+}
+
+std::vector<uint8_t> packRectRegion(const Rect& r)
+{
+    std::vector<uint8_t> out;
+    appendBE16(out, 10);
+    for (int32_t v : {r.top, r.left, r.bottom, r.right})
+        appendBE16(out, uint16_t(int16_t(v)));
+    return out;
+}
+
+std::optional<Region> unpackRectRegion(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() < 10 || getBE16(bytes.data()) != 10) return std::nullopt;
+    auto at = [&](size_t k) { return int32_t(int16_t(getBE16(bytes.data() + 2 + 2 * k))); };
+    return Region(Rect{at(1), at(0), at(3), at(2)});
 }
 
 } // namespace zef::movies

@@ -9,6 +9,8 @@
 #include "platform/movies/geometry.h"
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 namespace zef::movies {
@@ -43,5 +45,11 @@ private:
 
     std::vector<Rect> m_rects;
 };
+
+// The packed region record stored in tween samples: 16-bit big-endian size (10), then top,
+// left, bottom and right. Only rectangular regions have this 10-byte form.
+std::vector<uint8_t> packRectRegion(const Rect& r);
+// Reads a packed rectangular region; none for any other size or a short block.
+std::optional<Region> unpackRectRegion(std::span<const uint8_t> bytes);
 
 } // namespace zef::movies

@@ -322,6 +322,13 @@ TEST(MovieStructure, BoxClipHintsErrorsAndProgress)
     Movie movie(600);
     Track* t = makeVideoTrack(movie, 600, 1, 600);
     makeVideoTrack(movie, 600, 1, 600)->setEnabled(false);
+    Track* back = makeVideoTrack(movie, 600, 1, 600);
+    Track* front = makeVideoTrack(movie, 600, 1, 600);
+    back->setLayer(998);
+    front->setLayer(-20);
+    EXPECT_EQ(movie.enabledTracksByLayer(), (std::vector<Track*>{front, t, back}));
+    back->setEnabled(false);
+    front->setEnabled(false);
     EXPECT_EQ(movie.box(), (Rect{0, 0, 320, 240}));
     t->setMatrix(MatrixRecord::translation(10 << 16, 0));
     EXPECT_EQ(movie.naturalBounds(), (Rect{10, 0, 330, 240}));

@@ -57,6 +57,17 @@ TEST(RegionTest, UnionIntersectionAndCanonicalForm)
     EXPECT_EQ(Region().bounds(), Rect{});
 }
 
+TEST(RegionTest, PackedRectangularRecord)
+{
+    const std::vector<uint8_t> packed = packRectRegion(Rect{10, 20, 330, 260});
+    EXPECT_EQ(packed, (std::vector<uint8_t>{0, 10, 0, 20, 0, 10, 1, 4, 1, 74}));
+    EXPECT_EQ(unpackRectRegion(packed), Region(Rect{10, 20, 330, 260}));
+    EXPECT_FALSE(unpackRectRegion(std::span(packed).first(9)));
+    std::vector<uint8_t> complex = packed;
+    complex[1] = 28; // a region with scan lines: not handled here
+    EXPECT_FALSE(unpackRectRegion(complex));
+}
+
 TEST(AtomContainerLayout, EffectDescriptionBytes)
 {
     AtomContainer c;
