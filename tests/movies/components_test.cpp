@@ -166,6 +166,34 @@ TEST(ComponentCalls, RefusedOpenClosesAgain)
     EXPECT_EQ(cm.openDefaultComponent(fourcc("none"), 0, &ci), badComponentType);
 }
 
+TEST(ComponentCalls, ClosingItselfDuringACallIsDeferred)
+{
+    struct SelfClosing : ComponentImplementation {
+        int* closes;
+        explicit SelfClosing(int* c) : closes(c) {}
+        ComponentResult dispatch(ComponentCall& call, ComponentManager& cm) override
+        {
+            if (call.selector == kComponentCloseSelect) ++*closes;
+            if (call.selector != 20) return call.selector < 0 ? noErr : badComponentSelector;
+            const OSErr err = cm.closeComponent(call.instance);
+            // Still alive here: the object is released when this call returns.
+            return err == noErr && !cm.isOpen(call.instance) ? 7 : -1;
+        }
+    };
+    ComponentManager cm;
+    int closes = 0;
+    const Component c = cm.registerComponent(desc("clos", "self", "zefa"), "S", "", 0, [&] {
+        return std::make_unique<SelfClosing>(&closes);
+    });
+    ComponentInstance ci = 0;
+    ASSERT_EQ(cm.openComponent(c, &ci), noErr);
+    EXPECT_EQ(cm.call(ci, 20), 7);
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(cm.isOpen(ci));
+    EXPECT_EQ(cm.openInstanceCount(c), 0);
+    EXPECT_EQ(cm.call(ci, 20), badComponentInstance);
+}
+
 TEST(ComponentCalls, DelegationChainsAndCycles)
 {
     ComponentManager cm;
