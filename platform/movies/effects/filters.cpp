@@ -1,0 +1,617 @@
+// One-source effects (filters). Colour filters keep the source's alpha.
+#include "platform/movies/effects/effect_impl.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+namespace zef::movies::fx {
+
+using namespace pixel;
+
+namespace {
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZEF_FX_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZEF_FX_CLONES
+#endif
+
+using Lut = std::array<uint8_t, 256>;
+
+void copyAll(const Pixmap& s, Pixmap& d)
+{
+    for (int32_t y = 0; y < d.height(); ++y)
+        std::memcpy(d.row(y), s.row(y), size_t(d.width()) * 4);
+}
+
+// Applies one table per colour channel, keeping alpha.
+void applyLuts(const Pixmap& s, Pixmap& d, const Lut& r, const Lut& g, const Lut& b)
+{
+    for (int32_t y = 0; y < d.height(); ++y) {
+        const uint32_t* in = s.row(y);
+        uint32_t* out = d.row(y);
+        for (int32_t x = 0; x < d.width(); ++x) {
+            uint32_t p = in[x];
+            out[x] = (p & 0xFF000000u) | (uint32_t(r[(p >> 16) & 255]) << 16) |
+                     (uint32_t(g[(p >> 8) & 255]) << 8) | b[p & 255];
+        }
+    }
+}
+
+// Pixel (x, y) with coordinates clamped to the picture.
+inline uint32_t at(const Pixmap& p, int32_t x, int32_t y)
+{
+    x = std::clamp(x, 0, p.width() - 1);
+    y = std::clamp(y, 0, p.height() - 1);
+    return p.row(y)[x];
+}
+
+std::vector<uint8_t> lumaPlane(const Pixmap& s)
+{
+    std::vector<uint8_t> l(size_t(s.width()) * size_t(s.height()));
+    for (int32_t y = 0; y < s.height(); ++y) {
+        const uint32_t* in = s.row(y);
+        uint8_t* o = &l[size_t(y) * size_t(s.width())];
+        for (int32_t x = 0; x < s.width(); ++x) o[x] = uint8_t(luma(in[x]));
+    }
+    return l;
+}
+
+// Sobel gradients of a plane at (x, y), edges clamped.
+inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t y, int& gx, int& gy)
+{
+    auto v = [&](int32_t xx, int32_t yy) {
+        xx = std::clamp(xx, 0, w - 1);
+        yy = std::clamp(yy, 0, h - 1);
+        return int(plane[size_t(yy) * size_t(w) + size_t(xx)]);
+    };
+    gx = (v(x + 1, y - 1) + 2 * v(x + 1, y) + v(x + 1, y + 1)) -
+         (v(x - 1, y - 1) + 2 * v(x - 1, y) + v(x - 1, y + 1));
+    gy = (v(x - 1, y + 1) + 2 * v(x, y + 1) + v(x + 1, y + 1)) -
+         (v(x - 1, y - 1) + 2 * v(x, y - 1) + v(x + 1, y - 1));
+}
+
+// Horizontal box pass: each output pixel is the mean of the 2r+1 pixels around it.
+ZEF_FX_CLONES void boxRow(const uint32_t* in, uint32_t* out, int32_t w, int32_t r, uint32_t inv)
+{
+    uint32_t sa = 0, sr = 0, sg = 0, sb = 0;
+    auto addp = [&](uint32_t p, int k) {
+        sa += uint32_t(k) * (p >> 24);
+        sr += uint32_t(k) * ((p >> 16) & 255);
+        sg += uint32_t(k) * ((p >> 8) & 255);
+        sb += uint32_t(k) * (p & 255);
+    };
+    addp(in[0], r + 1);
+    for (int32_t i = 1; i <= r; ++i) addp(in[std::min(i, w - 1)], 1);
+    constexpr uint32_t half = 1u << 23;
+    for (int32_t x = 0; x < w; ++x) {
+        out[x] = pack((sa * inv + half) >> 24, (sr * inv + half) >> 24, (sg * inv + half) >> 24,
+                      (sb * inv + half) >> 24);
+        uint32_t pin = in[std::min(x + r + 1, w - 1)], pout = in[std::max(x - r, 0)];
+        sa += (pin >> 24) - (pout >> 24);
+        sr += ((pin >> 16) & 255) - ((pout >> 16) & 255);
+        sg += ((pin >> 8) & 255) - ((pout >> 8) & 255);
+        sb += (pin & 255) - (pout & 255);
+    }
+}
+
+// Vertical box pass over whole rows; sums holds 4 sums per column.
+ZEF_FX_CLONES void addRow(uint32_t* sums, const uint32_t* row, int32_t w, uint32_t k)
+{
+    for (int32_t x = 0; x < w; ++x) {
+        uint32_t p = row[x];
+        sums[4 * x + 0] += k * (p >> 24);
+        sums[4 * x + 1] += k * ((p >> 16) & 255);
+        sums[4 * x + 2] += k * ((p >> 8) & 255);
+        sums[4 * x + 3] += k * (p & 255);
+    }
+}
+
+ZEF_FX_CLONES void slideRow(uint32_t* sums, const uint32_t* in, const uint32_t* outgoing,
+                            int32_t w)
+{
+    for (int32_t x = 0; x < w; ++x) {
+        uint32_t p = in[x], q = outgoing[x];
+        sums[4 * x + 0] += (p >> 24) - (q >> 24);
+        sums[4 * x + 1] += ((p >> 16) & 255) - ((q >> 16) & 255);
+        sums[4 * x + 2] += ((p >> 8) & 255) - ((q >> 8) & 255);
+        sums[4 * x + 3] += (p & 255) - (q & 255);
+    }
+}
+
+ZEF_FX_CLONES void emitSums(const uint32_t* sums, uint32_t* out, int32_t w, uint32_t inv)
+{
+    constexpr uint32_t half = 1u << 23;
+    for (int32_t x = 0; x < w; ++x)
+        out[x] = pack((sums[4 * x] * inv + half) >> 24, (sums[4 * x + 1] * inv + half) >> 24,
+                      (sums[4 * x + 2] * inv + half) >> 24, (sums[4 * x + 3] * inv + half) >> 24);
+}
+
+void boxVertical(const Pixmap& in, Pixmap& out, int32_t r, uint32_t inv)
+{
+    const int32_t w = in.width(), h = in.height();
+    std::vector<uint32_t> sums(size_t(w) * 4, 0);
+    addRow(sums.data(), in.row(0), w, uint32_t(r + 1));
+    for (int32_t i = 1; i <= r; ++i) addRow(sums.data(), in.row(std::min(i, h - 1)), w, 1);
+    for (int32_t y = 0; y < h; ++y) {
+        emitSums(sums.data(), out.row(y), w, inv);
+        slideRow(sums.data(), in.row(std::min(y + r + 1, h - 1)), in.row(std::max(y - r, 0)), w);
+    }
+}
+
+} // namespace
+
+void boxBlur3(const Pixmap& src, Pixmap& dst, int32_t radius)
+{
+    const int32_t w = src.width(), h = src.height();
+    if (radius <= 0 || src.isEmpty()) {
+        copyAll(src, dst);
+        return;
+    }
+    const uint32_t n = uint32_t(2 * radius + 1);
+    const uint32_t inv = uint32_t(((1ull << 24) + n / 2) / n);
+    bool opaque = true;
+    for (int32_t y = 0; y < h && opaque; ++y) {
+        uint32_t acc = 0xFFFFFFFFu;
+        const uint32_t* r = src.row(y);
+        for (int32_t x = 0; x < w; ++x) acc &= r[x];
+        opaque = (acc >> 24) == 255;
+    }
+    Pixmap a = src, b(w, h);
+    if (!opaque)
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) a.row(y)[x] = premultiply(a.row(y)[x]);
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int32_t y = 0; y < h; ++y) boxRow(a.row(y), b.row(y), w, radius, inv);
+        boxVertical(b, a, radius, inv);
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        uint32_t* out = dst.row(y);
+        const uint32_t* in = a.row(y);
+        if (opaque)
+            std::memcpy(out, in, size_t(w) * 4);
+        else
+            for (int32_t x = 0; x < w; ++x) out[x] = unpremultiply(in[x]);
+    }
+}
+
+void alphaGain(const EffectContext& c)
+{
+    const double gain = c.num(fourcc("gain"));
+    const int32_t offset = c.integer(fourcc("offs"));
+    if (gain == 1.0 && offset == 0) {
+        copyAll(*c.a, c.dst);
+        return;
+    }
+    Lut lut;
+    for (int i = 0; i < 256; ++i) lut[size_t(i)] = clamp8(int(std::lround(i * gain)) + offset);
+    for (int32_t y = 0; y < c.dst.height(); ++y) {
+        const uint32_t* in = c.a->row(y);
+        uint32_t* out = c.dst.row(y);
+        for (int32_t x = 0; x < c.dst.width(); ++x)
+            out[x] = (in[x] & 0xFFFFFFu) | (uint32_t(lut[in[x] >> 24]) << 24);
+    }
+}
+
+void blur(const EffectContext& c)
+{
+    const double r = c.num(fourcc("radi"));
+    if (!(r >= 0.5)) {
+        copyAll(*c.a, c.dst);
+        return;
+    }
+    // Three box passes of equal width approximate a gaussian of sigma = radius / 2.
+    const double sigma = r / 2.0;
+    const double ideal = std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0);
+    const int32_t box = std::max(1, int32_t(std::lround((ideal - 1.0) / 2.0)));
+    boxBlur3(*c.a, c.dst, box);
+}
+
+void sharpen(const EffectContext& c)
+{
+    const int32_t k = int32_t(std::lround(c.num(fourcc("amnt")) * 256));
+    if (k == 0) {
+        copyAll(*c.a, c.dst);
+        return;
+    }
+    const Pixmap& s = *c.a;
+    const int32_t w = s.width(), h = s.height();
+    for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* row = s.row(y);
+        const uint32_t* up = s.row(std::max(y - 1, 0));
+        const uint32_t* dn = s.row(std::min(y + 1, h - 1));
+        uint32_t* out = c.dst.row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            uint32_t p = row[x], l = row[std::max(x - 1, 0)], r = row[std::min(x + 1, w - 1)];
+            uint32_t u = up[x], d = dn[x];
+            auto ch = [&](int sh) {
+                int v = int((p >> sh) & 255);
+                int nsum = int((l >> sh) & 255) + int((r >> sh) & 255) + int((u >> sh) & 255) +
+                           int((d >> sh) & 255);
+                int diff = 4 * v - nsum;
+                int delta = (k * diff + (diff >= 0 ? 512 : -512)) / 1024;
+                return uint32_t(clamp8(v + delta));
+            };
+            out[x] = (p & 0xFF000000u) | (ch(16) << 16) | (ch(8) << 8) | ch(0);
+        }
+    }
+}
+
+void brightnessContrast(const EffectContext& c)
+{
+    const double bright = c.num(fourcc("brit")) * 2.55;
+    const double cont = c.num(fourcc("cont")) / 100.0;
+    const double factor = cont >= 0 ? 1.0 + 3.0 * cont : 1.0 + cont;
+    Lut lut;
+    for (int i = 0; i < 256; ++i) lut[size_t(i)] = clamp8d((i - 127.5) * factor + 127.5 + bright);
+    applyLuts(*c.a, c.dst, lut, lut, lut);
+}
+
+void colourTint(const EffectContext& c)
+{
+    const uint32_t tint = c.colour(fourcc("tcol"));
+    const uint32_t amount = weight256(float(c.num(fourcc("amnt"))));
+    // Luma maps black → tint colour at mid-grey → white.
+    std::array<uint32_t, 256> tone;
+    for (int yv = 0; yv < 256; ++yv) {
+        auto ch = [&](int sh) {
+            int t = int((tint >> sh) & 255);
+            int v = yv <= 128 ? (t * yv + 64) / 128 : t + ((255 - t) * (yv - 128) + 63) / 127;
+            return uint32_t(clamp8(v));
+        };
+        tone[size_t(yv)] = (ch(16) << 16) | (ch(8) << 8) | ch(0);
+    }
+    for (int32_t y = 0; y < c.dst.height(); ++y) {
+        const uint32_t* in = c.a->row(y);
+        uint32_t* out = c.dst.row(y);
+        for (int32_t x = 0; x < c.dst.width(); ++x) {
+            uint32_t p = in[x];
+            uint32_t t = tone[luma(p)] | (p & 0xFF000000u);
+            out[x] = (mix256(p, t, amount) & 0xFFFFFFu) | (p & 0xFF000000u);
+        }
+    }
+}
+
+void colourStyle(const EffectContext& c)
+{
+    const int style = c.integer(fourcc("styl"));
+    const int threshold = c.integer(fourcc("thrs"));
+    const int levels = std::clamp(c.integer(fourcc("levl")), 2, 256);
+    Lut lut;
+    for (int i = 0; i < 256; ++i) {
+        int v = i;
+        if (style == 0 || style == 2)
+            if (v >= threshold) v = 255 - v;
+        if (style == 1 || style == 2) {
+            int q = (v * (levels - 1) + 127) / 255;
+            v = (q * 255 + (levels - 1) / 2) / (levels - 1);
+        }
+        lut[size_t(i)] = uint8_t(v);
+    }
+    applyLuts(*c.a, c.dst, lut, lut, lut);
+}
+
+void edgeDetection(const EffectContext& c)
+{
+    const Pixmap& s = *c.a;
+    const int32_t w = s.width(), h = s.height();
+    const double strength = c.num(fourcc("strn")) / 4.0;
+    const bool invert = c.flag(fourcc("invt"));
+    auto mag = [&](int gx, int gy) {
+        uint8_t v = clamp8d(std::sqrt(double(gx * gx + gy * gy)) * strength);
+        return uint32_t(invert ? 255 - v : v);
+    };
+    if (!c.flag(fourcc("colr"))) {
+        std::vector<uint8_t> l = lumaPlane(s);
+        for (int32_t y = 0; y < h; ++y) {
+            uint32_t* out = c.dst.row(y);
+            const uint32_t* in = s.row(y);
+            for (int32_t x = 0; x < w; ++x) {
+                int gx, gy;
+                sobel(l.data(), w, h, x, y, gx, gy);
+                uint32_t v = mag(gx, gy);
+                out[x] = (in[x] & 0xFF000000u) | (v << 16) | (v << 8) | v;
+            }
+        }
+        return;
+    }
+    std::vector<uint8_t> plane(size_t(w) * size_t(h));
+    for (int sh : {16, 8, 0}) {
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                plane[size_t(y) * size_t(w) + size_t(x)] = uint8_t((s.row(y)[x] >> sh) & 255);
+        for (int32_t y = 0; y < h; ++y) {
+            uint32_t* out = c.dst.row(y);
+            for (int32_t x = 0; x < w; ++x) {
+                int gx, gy;
+                sobel(plane.data(), w, h, x, y, gx, gy);
+                uint32_t v = mag(gx, gy);
+                uint32_t keep = sh == 16 ? (s.row(y)[x] & 0xFF000000u) : out[x] & ~(0xFFu << sh);
+                out[x] = keep | (v << sh);
+            }
+        }
+    }
+}
+
+void emboss(const EffectContext& c)
+{
+    const Pixmap& s = *c.a;
+    const int32_t w = s.width(), h = s.height();
+    const double a = c.num(fourcc("angl")) * std::numbers::pi / 180.0;
+    // Light from the given direction (0° = from the right, 90° = from above).
+    const double lx = -std::cos(a), ly = std::sin(a);
+    const double k = c.num(fourcc("strn")) / 8.0;
+    std::vector<uint8_t> l = lumaPlane(s);
+    for (int32_t y = 0; y < h; ++y) {
+        uint32_t* out = c.dst.row(y);
+        const uint32_t* in = s.row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            int gx, gy;
+            sobel(l.data(), w, h, x, y, gx, gy);
+            uint32_t v = clamp8d(128.0 + (gx * lx + gy * ly) * k);
+            out[x] = (in[x] & 0xFF000000u) | (v << 16) | (v << 8) | v;
+        }
+    }
+}
+
+namespace {
+
+// Darkens (or lightens) a soft disc into the picture.
+void stamp(Pixmap& d, float cx, float cy, float radius, uint32_t colour, float opacity)
+{
+    const int32_t x0 = std::max(0, int32_t(std::floor(cx - radius - 1)));
+    const int32_t x1 = std::min(d.width(), int32_t(std::ceil(cx + radius + 1)));
+    const int32_t y0 = std::max(0, int32_t(std::floor(cy - radius - 1)));
+    const int32_t y1 = std::min(d.height(), int32_t(std::ceil(cy + radius + 1)));
+    for (int32_t y = y0; y < y1; ++y) {
+        uint32_t* row = d.row(y);
+        for (int32_t x = x0; x < x1; ++x) {
+            float dx = float(x) + 0.5f - cx, dy = float(y) + 0.5f - cy;
+            float cover = std::clamp(radius + 0.5f - std::sqrt(dx * dx + dy * dy), 0.0f, 1.0f);
+            if (cover <= 0) continue;
+            uint32_t w = weight256(cover * opacity);
+            row[x] = (mix256(row[x], colour, w) & 0xFFFFFFu) | (row[x] & 0xFF000000u);
+        }
+    }
+}
+
+} // namespace
+
+void filmNoise(const EffectContext& c)
+{
+    const Pixmap& s = *c.a;
+    Pixmap& d = c.dst;
+    const int32_t w = s.width(), h = s.height();
+    const uint32_t seed = uint32_t(c.integer(fourcc("seed")));
+    const int64_t t = c.ticks600();
+    const uint32_t frame = hash3(seed, uint32_t(t), uint32_t(uint64_t(t) >> 32));
+    const float fade = float(c.num(fourcc("fade"))) / 100.0f;
+    const float grain = float(c.num(fourcc("grai"))) / 100.0f * 64.0f;
+    const uint32_t fadeW = weight256(fade);
+    // Faded, warm old-film colours plus per-pixel grain.
+    for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* in = s.row(y);
+        uint32_t* out = d.row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            uint32_t p = in[x];
+            if (fadeW) {
+                uint32_t yl = luma(p);
+                uint32_t sep = pack(p >> 24, std::min<uint32_t>(255, yl * 276 / 256), yl * 240 / 256,
+                                    yl * 200 / 256);
+                p = (mix256(p, sep, fadeW) & 0xFFFFFFu) | (p & 0xFF000000u);
+            }
+            if (grain > 0) {
+                uint32_t hsh = hash3(frame, uint32_t(x), uint32_t(y));
+                int n = int(std::lround((unit(hsh) - 0.5f) * grain));
+                p = pack(p >> 24, clamp8(int((p >> 16) & 255) + n), clamp8(int((p >> 8) & 255) + n),
+                         clamp8(int(p & 255) + n));
+            }
+            out[x] = p;
+        }
+    }
+    const float scale = std::sqrt(float(w) * float(h) / (640.0f * 480.0f));
+    // Dust: a few specks per frame, mostly dark.
+    const int dust = int(std::lround(c.num(fourcc("dust")) / 100.0 * 24.0 * scale));
+    for (int i = 0; i < dust; ++i) {
+        uint32_t h1 = hash3(frame, 0x44555354u, uint32_t(i));
+        uint32_t h2 = hash32(h1 + 1), h3 = hash32(h1 + 2);
+        float cx = unit(h1) * float(w), cy = unit(h2) * float(h);
+        float r = (0.6f + 2.4f * unit(h3)) * scale;
+        uint32_t col = (h3 & 7) == 0 ? 0xFFF0F0F0u : 0xFF101010u;
+        stamp(d, cx, cy, r, col, 0.85f);
+    }
+    // Hairs: thin curved lines.
+    const int hairs = int(std::lround(c.num(fourcc("hair")) / 100.0 * 5.0));
+    for (int i = 0; i < hairs; ++i) {
+        uint32_t h1 = hash3(frame, 0x48414952u, uint32_t(i));
+        if (unit(hash32(h1 + 7)) > 0.6f) continue; // not every hair shows on every frame
+        float x0 = unit(h1) * float(w), y0 = unit(hash32(h1 + 1)) * float(h);
+        float len = (20.0f + 60.0f * unit(hash32(h1 + 2))) * scale;
+        float a0 = unit(hash32(h1 + 3)) * 6.2831853f;
+        float bend = (unit(hash32(h1 + 4)) - 0.5f) * 3.0f;
+        int steps = std::max(2, int(len * 2));
+        for (int k = 0; k <= steps; ++k) {
+            float u = float(k) / float(steps);
+            float ang = a0 + bend * u;
+            float px = x0 + std::cos(ang) * len * u, py = y0 + std::sin(ang) * len * u;
+            stamp(d, px, py, 0.5f * scale, 0xFF181818u, 0.6f);
+        }
+    }
+}
+
+namespace {
+
+void rgbToHsl(float r, float g, float b, float& h, float& s, float& l)
+{
+    float mx = std::max({r, g, b}), mn = std::min({r, g, b});
+    l = (mx + mn) * 0.5f;
+    float dlt = mx - mn;
+    if (dlt <= 0) {
+        h = s = 0;
+        return;
+    }
+    s = l > 0.5f ? dlt / (2.0f - mx - mn) : dlt / (mx + mn);
+    if (mx == r) h = (g - b) / dlt + (g < b ? 6.0f : 0.0f);
+    else if (mx == g) h = (b - r) / dlt + 2.0f;
+    else h = (r - g) / dlt + 4.0f;
+    h /= 6.0f;
+}
+
+float hueChannel(float p, float q, float t)
+{
+    if (t < 0) t += 1;
+    if (t > 1) t -= 1;
+    if (t < 1.0f / 6) return p + (q - p) * 6 * t;
+    if (t < 0.5f) return q;
+    if (t < 2.0f / 3) return p + (q - p) * (2.0f / 3 - t) * 6;
+    return p;
+}
+
+} // namespace
+
+void hslBalance(const EffectContext& c)
+{
+    const float dh = float(c.num(fourcc("hue "))) / 360.0f;
+    const float ds = float(c.num(fourcc("satu"))) / 100.0f;
+    const float dl = float(c.num(fourcc("lite"))) / 100.0f;
+    if (dh == 0 && ds == 0 && dl == 0) {
+        copyAll(*c.a, c.dst);
+        return;
+    }
+    for (int32_t y = 0; y < c.dst.height(); ++y) {
+        const uint32_t* in = c.a->row(y);
+        uint32_t* out = c.dst.row(y);
+        for (int32_t x = 0; x < c.dst.width(); ++x) {
+            uint32_t p = in[x];
+            float h, s, l;
+            rgbToHsl(float((p >> 16) & 255) / 255.f, float((p >> 8) & 255) / 255.f,
+                     float(p & 255) / 255.f, h, s, l);
+            h += dh;
+            h -= std::floor(h);
+            s = std::clamp(ds >= 0 ? s + (1 - s) * ds : s * (1 + ds), 0.0f, 1.0f);
+            l = std::clamp(dl >= 0 ? l + (1 - l) * dl : l * (1 + dl), 0.0f, 1.0f);
+            float r, g, b;
+            if (s <= 0) {
+                r = g = b = l;
+            } else {
+                float q = l < 0.5f ? l * (1 + s) : l + s - l * s;
+                float pp = 2 * l - q;
+                r = hueChannel(pp, q, h + 1.0f / 3);
+                g = hueChannel(pp, q, h);
+                b = hueChannel(pp, q, h - 1.0f / 3);
+            }
+            out[x] = pack(p >> 24, clamp8f(r * 255), clamp8f(g * 255), clamp8f(b * 255));
+        }
+    }
+}
+
+void rgbBalance(const EffectContext& c)
+{
+    Lut luts[3];
+    const FourCC codes[3] = {fourcc("redg"), fourcc("grng"), fourcc("blug")};
+    for (int k = 0; k < 3; ++k) {
+        double g = c.num(codes[k]);
+        for (int i = 0; i < 256; ++i) luts[k][size_t(i)] = clamp8d(i * g);
+    }
+    applyLuts(*c.a, c.dst, luts[0], luts[1], luts[2]);
+}
+
+void convolution(const EffectContext& c)
+{
+    int k[9];
+    int sum = 0;
+    for (int i = 0; i < 9; ++i) {
+        k[i] = c.integer(fourcc("kn11") + FourCC(((i / 3) << 8) | (i % 3)));
+        sum += k[i];
+    }
+    int div = c.integer(fourcc("divs"));
+    if (div == 0) div = sum != 0 ? sum : 1; // 0 asks for the kernel's own sum
+    const int bias = c.integer(fourcc("bias"));
+    const Pixmap& s = *c.a;
+    const int32_t w = s.width(), h = s.height();
+    for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* rows[3] = {s.row(std::max(y - 1, 0)), s.row(y), s.row(std::min(y + 1, h - 1))};
+        uint32_t* out = c.dst.row(y);
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, w - 1)};
+            int acc[3] = {0, 0, 0};
+            for (int j = 0; j < 3; ++j)
+                for (int i = 0; i < 3; ++i) {
+                    int kv = k[j * 3 + i];
+                    if (!kv) continue;
+                    uint32_t p = rows[j][xs[i]];
+                    acc[0] += kv * int((p >> 16) & 255);
+                    acc[1] += kv * int((p >> 8) & 255);
+                    acc[2] += kv * int(p & 255);
+                }
+            auto fin = [&](int v) {
+                // Division rounded to nearest, symmetric for negative values.
+                int q = (v >= 0) == (div > 0) ? (std::abs(v) + std::abs(div) / 2) / std::abs(div)
+                                          : -((std::abs(v) + std::abs(div) / 2) / std::abs(div));
+                return uint32_t(clamp8(q + bias));
+            };
+            out[x] = (s.row(y)[x] & 0xFF000000u) | (fin(acc[0]) << 16) | (fin(acc[1]) << 8) |
+                     fin(acc[2]);
+        }
+    }
+}
+
+void lensFlare(const EffectContext& c)
+{
+    const int32_t w = c.dst.width(), h = c.dst.height();
+    const ParamValue pos = c.point(fourcc("posn"));
+    const float px = float(pos.x) * w, py = float(pos.y) * h;
+    const float bright = float(c.num(fourcc("brit")));
+    const uint32_t col = c.colour(fourcc("fcol"));
+    const float cr = float((col >> 16) & 255) / 255.f, cg = float((col >> 8) & 255) / 255.f,
+                cb = float(col & 255) / 255.f;
+    const float diag = std::sqrt(float(w) * w + float(h) * h);
+    const float glow = 0.06f * diag, halo = 0.14f * diag, haloW = 0.012f * diag;
+    // Ghost discs along the line from the light through the centre.
+    struct Ghost { float x, y, r, amount, tr, tg, tb; };
+    const float mx = w * 0.5f, my = h * 0.5f;
+    const Ghost ghosts[4] = {
+        {px + (mx - px) * 0.6f, py + (my - py) * 0.6f, 0.025f * diag, 0.25f, 0.6f, 0.8f, 1.0f},
+        {px + (mx - px) * 1.3f, py + (my - py) * 1.3f, 0.04f * diag, 0.18f, 1.0f, 0.7f, 0.4f},
+        {px + (mx - px) * 1.7f, py + (my - py) * 1.7f, 0.015f * diag, 0.35f, 0.5f, 1.0f, 0.6f},
+        {px + (mx - px) * 2.1f, py + (my - py) * 2.1f, 0.06f * diag, 0.12f, 0.7f, 0.6f, 1.0f}};
+    for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* in = c.a->row(y);
+        uint32_t* out = c.dst.row(y);
+        const float fy = float(y) + 0.5f;
+        for (int32_t x = 0; x < w; ++x) {
+            const float fx = float(x) + 0.5f;
+            float dx = fx - px, dy = fy - py;
+            float r = std::sqrt(dx * dx + dy * dy);
+            float core = std::exp(-(r * r) / (2 * glow * glow));
+            float ring = std::exp(-((r - halo) * (r - halo)) / (2 * haloW * haloW)) * 0.25f;
+            float streak = std::exp(-std::fabs(dy) / (0.004f * diag + 1)) *
+                           std::exp(-std::fabs(dx) / (0.35f * diag)) * 0.4f;
+            float fr = (core + streak) * cr + ring * 0.9f * cr;
+            float fg = (core + streak) * cg + ring * 0.6f * cg;
+            float fb = (core + streak) * cb + ring * 1.0f * cb;
+            for (const Ghost& g : ghosts) {
+                float gx = fx - g.x, gy = fy - g.y;
+                float gr = std::sqrt(gx * gx + gy * gy);
+                if (gr >= g.r + 1.5f) continue;
+                float e = std::clamp(g.r + 1.0f - gr, 0.0f, 1.0f) * g.amount;
+                fr += e * g.tr;
+                fg += e * g.tg;
+                fb += e * g.tb;
+            }
+            uint32_t p = in[x];
+            auto screen = [&](int sh, float f) {
+                float v = float((p >> sh) & 255) / 255.f;
+                float o = 1.0f - (1.0f - v) * (1.0f - std::clamp(f * bright, 0.0f, 1.0f));
+                return uint32_t(clamp8f(o * 255.f));
+            };
+            out[x] = (p & 0xFF000000u) | (screen(16, fr) << 16) | (screen(8, fg) << 8) | screen(0, fb);
+        }
+    }
+}
+
+} // namespace zef::movies::fx
