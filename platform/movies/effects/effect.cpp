@@ -194,7 +194,7 @@ EncodedParameters encodeParameters(const ParameterSet& set)
     for (const auto& e : set.entries()) {
         std::vector<uint8_t> bytes;
         appendValue(bytes, e.type, e.start);
-        if (e.tweened) appendValue(bytes, e.type, e.end);
+        if (e.tweened && !(e.start == e.end)) appendValue(bytes, e.type, e.end);
         out.emplace_back(e.code, std::move(bytes));
     }
     return out;

@@ -106,8 +106,8 @@ private:
 };
 
 // The parameter values as (code, big-endian bytes) pairs, one per parameter, ready to be
-// stored as atoms of an effect description. A tweening value holds its start then its end
-// value; other values hold one value. Integer, Boolean, Enum: int32; Fixed, Angle: 16.16;
+// stored as atoms of an effect description. A value whose start and end differ holds its
+// start then its end value; other values hold one value. Integer, Boolean, Enum: int32; Fixed, Angle: 16.16;
 // Colour: red, green, blue as 16-bit; Point: x then y as 16.16.
 using EncodedParameters = std::vector<std::pair<FourCC, std::vector<uint8_t>>>;
 EncodedParameters encodeParameters(const ParameterSet& set);
