@@ -10,12 +10,6 @@ using namespace pixel;
 
 namespace {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ZEF_ROW_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ZEF_ROW_CLONES
-#endif
-
 template <typename F> inline void perPixel(const uint32_t* s, uint32_t* d, int32_t n, F f)
 {
     for (int32_t i = 0; i < n; ++i) d[i] = f(s[i], d[i]);
@@ -52,19 +46,19 @@ inline uint32_t over(uint32_t s, uint32_t d)
     return pack(oa, ch(16), ch(8), ch(0));
 }
 
-ZEF_ROW_CLONES void copyRow(const uint32_t* s, uint32_t* d, int32_t n)
+ZEF_VECTOR_LOOP void copyRow(const uint32_t* s, uint32_t* d, int32_t n)
 {
     if (s != d) std::memmove(d, s, size_t(n) * 4);
 }
 
-ZEF_ROW_CLONES bool rowOpaque(const uint32_t* d, int32_t n)
+ZEF_VECTOR_LOOP bool rowOpaque(const uint32_t* d, int32_t n)
 {
     uint32_t acc = 0xFFFFFFFFu;
     for (int32_t i = 0; i < n; ++i) acc &= d[i];
     return (acc >> 24) == 255;
 }
 
-ZEF_ROW_CLONES void overOpaqueRow(const uint32_t* s, uint32_t* d, int32_t n)
+ZEF_VECTOR_LOOP void overOpaqueRow(const uint32_t* s, uint32_t* d, int32_t n)
 {
     for (int32_t i = 0; i < n; ++i) d[i] = mix255(d[i], s[i], s[i] >> 24) | kAlpha;
 }
@@ -98,7 +92,7 @@ inline uint32_t unpremultiplyAgainst(uint32_t p, uint32_t k)
     return pack(a, ch(16), ch(8), ch(0));
 }
 
-ZEF_ROW_CLONES void blendRow(const uint32_t* s, uint32_t* d, int32_t n, uint32_t op)
+ZEF_VECTOR_LOOP void blendRow(const uint32_t* s, uint32_t* d, int32_t n, uint32_t op)
 {
     uint32_t wr = (op >> 16) & 255, wg = (op >> 8) & 255, wb = op & 255;
     for (int32_t i = 0; i < n; ++i) {
@@ -110,7 +104,7 @@ ZEF_ROW_CLONES void blendRow(const uint32_t* s, uint32_t* d, int32_t n, uint32_t
     }
 }
 
-ZEF_ROW_CLONES void addMaxRow(const uint32_t* s, uint32_t* d, int32_t n)
+ZEF_VECTOR_LOOP void addMaxRow(const uint32_t* s, uint32_t* d, int32_t n)
 {
     for (int32_t i = 0; i < n; ++i) {
         uint32_t sp = s[i], dp = d[i];
@@ -122,7 +116,7 @@ ZEF_ROW_CLONES void addMaxRow(const uint32_t* s, uint32_t* d, int32_t n)
     }
 }
 
-ZEF_ROW_CLONES void addMinRow(const uint32_t* s, uint32_t* d, int32_t n)
+ZEF_VECTOR_LOOP void addMinRow(const uint32_t* s, uint32_t* d, int32_t n)
 {
     for (int32_t i = 0; i < n; ++i) {
         uint32_t sp = s[i], dp = d[i];

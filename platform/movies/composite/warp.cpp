@@ -126,14 +126,24 @@ inline uint32_t applyTaps(const uint32_t* const* px, const int32_t* w, int32_t c
     return pack(a >> kWeightBits, r >> kWeightBits, g >> kWeightBits, b >> kWeightBits);
 }
 
-inline uint32_t lerp2(uint32_t p0, uint32_t p1, uint32_t w0, uint32_t w1)
+// A 14-bit second-tap weight as a 0..256 blend weight.
+inline uint32_t to256(int32_t w1) { return uint32_t((w1 * 256 + kWeightOne / 2) >> kWeightBits); }
+
+ZEF_VECTOR_LOOP void blendRows(const uint32_t* r0, const uint32_t* r1, uint32_t* out, int32_t n,
+                               uint32_t w)
 {
-    constexpr uint32_t h = kWeightOne / 2;
-    uint32_t a = ((p0 >> 24) * w0 + (p1 >> 24) * w1 + h) >> kWeightBits;
-    uint32_t r = (((p0 >> 16) & 255) * w0 + ((p1 >> 16) & 255) * w1 + h) >> kWeightBits;
-    uint32_t g = (((p0 >> 8) & 255) * w0 + ((p1 >> 8) & 255) * w1 + h) >> kWeightBits;
-    uint32_t b = ((p0 & 255) * w0 + (p1 & 255) * w1 + h) >> kWeightBits;
-    return (a << 24) | (r << 16) | (g << 8) | b;
+    for (int32_t i = 0; i < n; ++i) out[i] = mix256(r0[i], r1[i], w);
+}
+
+ZEF_VECTOR_LOOP void horizontal2(const uint32_t* row, const int32_t* first, const uint32_t* w,
+                                 uint32_t* out, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t f = first[i];
+        // A zero second weight may name a pixel past the row's end: read the first again.
+        const int32_t g = w[i] ? f + 1 : f;
+        out[i] = mix256(row[f], row[g], w[i]);
+    }
 }
 
 // Sends one finished destination row span [x0, x1) at row y through the clip and the mode.
@@ -171,19 +181,45 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
 
     const int32_t outW = h.d1 - h.d0;
     const int32_t rows = v.srcMax - v.srcMin + 1;
+    const int32_t outH = v.d1 - v.d0;
+    if (h.stride == 2 && v.stride == 2 && outH < rows) {
+        // Bilinear and fewer output rows than source rows: blend the two source rows of each
+        // output row first (a plain vector loop), then pick columns from that one row.
+        const int32_t c0 = h.srcMin, span = h.srcMax - h.srcMin + 1;
+        std::vector<uint32_t> blended(static_cast<size_t>(span)), line(static_cast<size_t>(outW));
+        std::vector<int32_t> first(h.first);
+        std::vector<uint32_t> w8(static_cast<size_t>(outW));
+        for (size_t i = 0; i < w8.size(); ++i) {
+            first[i] -= c0;
+            w8[i] = to256(h.weight[i * 2 + 1]);
+        }
+        for (int32_t y = v.d0; y < v.d1; ++y) {
+            const size_t iy = size_t(y - v.d0);
+            const int32_t f = v.first[iy];
+            const uint32_t wy = to256(v.weight[iy * 2 + 1]);
+            const uint32_t* r0 = from->row(f) + c0;
+            if (wy == 0)
+                std::copy(r0, r0 + span, blended.begin());
+            else
+                blendRows(r0, from->row(f + 1) + c0, blended.data(), span, wy);
+            horizontal2(blended.data(), first.data(), w8.data(), line.data(), outW);
+            if (!opaque)
+                for (auto& p : line) p = unpremultiply(p);
+            emitRow(line.data(), h.d0, dst, y, h.d0, h.d1, clip, mode, op);
+        }
+        return PixelStatus::Ok;
+    }
     // Horizontal pass over the source rows the vertical taps need.
     std::vector<uint32_t> mid(size_t(outW) * size_t(rows));
     std::vector<const uint32_t*> ptrs(size_t(h.stride));
+    // Two-tap (bilinear) weights as 0..256 for the packed-channel blends.
+    std::vector<uint32_t> w8(h.stride == 2 ? size_t(outW) : 0);
+    for (size_t i = 0; i < w8.size(); ++i) w8[i] = to256(h.weight[i * 2 + 1]);
     for (int32_t sy0 = 0; sy0 < rows; ++sy0) {
         const uint32_t* srow = from->row(v.srcMin + sy0);
         uint32_t* out = &mid[size_t(sy0) * size_t(outW)];
         if (h.stride == 2) {
-            for (int32_t i = 0; i < outW; ++i) {
-                const int32_t* w = &h.weight[size_t(i) * 2];
-                int32_t f = h.first[size_t(i)];
-                out[i] = w[1] ? lerp2(srow[f], srow[f + 1], uint32_t(w[0]), uint32_t(w[1]))
-                              : srow[f];
-            }
+            horizontal2(srow, h.first.data(), w8.data(), out, outW);
         } else {
             for (int32_t i = 0; i < outW; ++i) {
                 const int32_t* w = &h.weight[size_t(i) * size_t(h.stride)];
@@ -206,9 +242,7 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
             if (w[1] == 0) {
                 std::copy(r0, r0 + outW, line.begin());
             } else {
-                const uint32_t* r1 = r0 + outW;
-                uint32_t w0 = uint32_t(w[0]), w1 = uint32_t(w[1]);
-                for (int32_t i = 0; i < outW; ++i) line[size_t(i)] = lerp2(r0[i], r1[i], w0, w1);
+                blendRows(r0, r0 + outW, line.data(), outW, to256(w[1]));
             }
         } else {
             int32_t count = 0;

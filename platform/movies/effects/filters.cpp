@@ -8,17 +8,15 @@
 #include <numbers>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace zef::movies::fx {
 
 using namespace pixel;
 
 namespace {
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ZEF_FX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ZEF_FX_CLONES
-#endif
 
 using Lut = std::array<uint8_t, 256>;
 
@@ -75,72 +73,108 @@ inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t
          (v(x - 1, y - 1) + 2 * v(x, y - 1) + v(x + 1, y - 1));
 }
 
-// Horizontal box pass: each output pixel is the mean of the 2r+1 pixels around it.
-ZEF_FX_CLONES void boxRow(const uint32_t* in, uint32_t* out, int32_t w, int32_t r, uint32_t inv)
+// Vertical box pass: each output pixel is the mean of the 2r+1 pixels above and below it
+// (edges extended). Rows are handled as byte arrays with one running sum per byte, which
+// keeps every loop a plain element-wise one that vectorises.
+ZEF_VECTOR_LOOP void addRow(uint32_t* sums, const uint8_t* row, int32_t n, uint32_t k)
 {
-    uint32_t sa = 0, sr = 0, sg = 0, sb = 0;
-    auto addp = [&](uint32_t p, int k) {
-        sa += uint32_t(k) * (p >> 24);
-        sr += uint32_t(k) * ((p >> 16) & 255);
-        sg += uint32_t(k) * ((p >> 8) & 255);
-        sb += uint32_t(k) * (p & 255);
+    for (int32_t i = 0; i < n; ++i) sums[i] += k * row[i];
+}
+
+ZEF_VECTOR_LOOP void slideRow(uint32_t* sums, const uint8_t* in, const uint8_t* outgoing, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i) sums[i] += uint32_t(in[i]) - uint32_t(outgoing[i]);
+}
+
+ZEF_VECTOR_LOOP void emitSums(const uint32_t* sums, uint8_t* out, int32_t n, uint32_t inv)
+{
+    for (int32_t i = 0; i < n; ++i) out[i] = uint8_t((sums[i] * inv + (1u << 23)) >> 24);
+}
+
+// Columns [x0, x1) of in, blurred vertically into the same columns of out.
+void boxVertical(const Pixmap& in, Pixmap& out, int32_t r, uint32_t inv, int32_t x0, int32_t x1,
+                 std::vector<uint32_t>& sums)
+{
+    const int32_t h = in.height(), n = (x1 - x0) * 4;
+    auto bytes = [x0](const Pixmap& p, int32_t y) {
+        return reinterpret_cast<const uint8_t*>(p.row(y) + x0);
     };
-    addp(in[0], r + 1);
-    for (int32_t i = 1; i <= r; ++i) addp(in[std::min(i, w - 1)], 1);
-    constexpr uint32_t half = 1u << 23;
-    for (int32_t x = 0; x < w; ++x) {
-        out[x] = pack((sa * inv + half) >> 24, (sr * inv + half) >> 24, (sg * inv + half) >> 24,
-                      (sb * inv + half) >> 24);
-        uint32_t pin = in[std::min(x + r + 1, w - 1)], pout = in[std::max(x - r, 0)];
-        sa += (pin >> 24) - (pout >> 24);
-        sr += ((pin >> 16) & 255) - ((pout >> 16) & 255);
-        sg += ((pin >> 8) & 255) - ((pout >> 8) & 255);
-        sb += (pin & 255) - (pout & 255);
-    }
-}
-
-// Vertical box pass over whole rows; sums holds 4 sums per column.
-ZEF_FX_CLONES void addRow(uint32_t* sums, const uint32_t* row, int32_t w, uint32_t k)
-{
-    for (int32_t x = 0; x < w; ++x) {
-        uint32_t p = row[x];
-        sums[4 * x + 0] += k * (p >> 24);
-        sums[4 * x + 1] += k * ((p >> 16) & 255);
-        sums[4 * x + 2] += k * ((p >> 8) & 255);
-        sums[4 * x + 3] += k * (p & 255);
-    }
-}
-
-ZEF_FX_CLONES void slideRow(uint32_t* sums, const uint32_t* in, const uint32_t* outgoing,
-                            int32_t w)
-{
-    for (int32_t x = 0; x < w; ++x) {
-        uint32_t p = in[x], q = outgoing[x];
-        sums[4 * x + 0] += (p >> 24) - (q >> 24);
-        sums[4 * x + 1] += ((p >> 16) & 255) - ((q >> 16) & 255);
-        sums[4 * x + 2] += ((p >> 8) & 255) - ((q >> 8) & 255);
-        sums[4 * x + 3] += (p & 255) - (q & 255);
-    }
-}
-
-ZEF_FX_CLONES void emitSums(const uint32_t* sums, uint32_t* out, int32_t w, uint32_t inv)
-{
-    constexpr uint32_t half = 1u << 23;
-    for (int32_t x = 0; x < w; ++x)
-        out[x] = pack((sums[4 * x] * inv + half) >> 24, (sums[4 * x + 1] * inv + half) >> 24,
-                      (sums[4 * x + 2] * inv + half) >> 24, (sums[4 * x + 3] * inv + half) >> 24);
-}
-
-void boxVertical(const Pixmap& in, Pixmap& out, int32_t r, uint32_t inv)
-{
-    const int32_t w = in.width(), h = in.height();
-    std::vector<uint32_t> sums(size_t(w) * 4, 0);
-    addRow(sums.data(), in.row(0), w, uint32_t(r + 1));
-    for (int32_t i = 1; i <= r; ++i) addRow(sums.data(), in.row(std::min(i, h - 1)), w, 1);
+    sums.assign(size_t(n), 0);
+    addRow(sums.data(), bytes(in, 0), n, uint32_t(r + 1));
+    for (int32_t i = 1; i <= r; ++i) addRow(sums.data(), bytes(in, std::min(i, h - 1)), n, 1);
     for (int32_t y = 0; y < h; ++y) {
-        emitSums(sums.data(), out.row(y), w, inv);
-        slideRow(sums.data(), in.row(std::min(y + r + 1, h - 1)), in.row(std::max(y - r, 0)), w);
+        emitSums(sums.data(), reinterpret_cast<uint8_t*>(out.row(y) + x0), n, inv);
+        slideRow(sums.data(), bytes(in, std::min(y + r + 1, h - 1)), bytes(in, std::max(y - r, 0)), n);
     }
+}
+
+// Horizontal box pass over one row, in place: a running sum of the 2r + 1 pixels around each
+// pixel, edges extended. The four channels of a pixel are summed side by side in one vector
+// register where the processor allows it.
+void boxHorizontalScalar(uint32_t* row, int32_t w, int32_t r, uint32_t inv, std::vector<uint32_t>& tmp)
+{
+    tmp.assign(row, row + w);
+    uint32_t sum[4] = {0, 0, 0, 0};
+    auto add = [&](uint32_t p, uint32_t k) {
+        for (int c = 0; c < 4; ++c) sum[c] += k * ((p >> (8 * c)) & 255);
+    };
+    add(tmp[0], uint32_t(r + 1));
+    for (int32_t i = 1; i <= r; ++i) add(tmp[size_t(std::min(i, w - 1))], 1);
+    for (int32_t x = 0; x < w; ++x) {
+        uint32_t o = 0;
+        for (int c = 0; c < 4; ++c) o |= ((sum[c] * inv + (1u << 23)) >> 24) << (8 * c);
+        row[x] = o;
+        uint32_t pin = tmp[size_t(std::min(x + r + 1, w - 1))], pout = tmp[size_t(std::max(x - r, 0))];
+        for (int c = 0; c < 4; ++c)
+            sum[c] += ((pin >> (8 * c)) & 255) - ((pout >> (8 * c)) & 255);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("sse4.1"))) inline __m128i widen(uint32_t p)
+{
+    return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(int(p)));
+}
+
+__attribute__((target("sse4.1"))) inline __m128i boxStep(uint32_t* out, __m128i sum, __m128i inv,
+                                                        uint32_t pin, uint32_t pout)
+{
+    __m128i v = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(sum, inv), _mm_set1_epi32(1 << 23)), 24);
+    v = _mm_packus_epi32(v, v);
+    *out = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    return _mm_add_epi32(sum, _mm_sub_epi32(widen(pin), widen(pout)));
+}
+
+__attribute__((target("sse4.1"))) void boxHorizontalSse41(uint32_t* row, int32_t w, int32_t r,
+                                                           uint32_t inv,
+                                                           std::vector<uint32_t>& tmp)
+{
+    tmp.assign(row, row + w);
+    const uint32_t* t = tmp.data();
+    __m128i sum = _mm_mullo_epi32(widen(t[0]), _mm_set1_epi32(r + 1));
+    for (int32_t i = 1; i <= r; ++i) sum = _mm_add_epi32(sum, widen(t[std::min(i, w - 1)]));
+    const __m128i vinv = _mm_set1_epi32(int(inv));
+    // Interior pixels need no clamping of the window.
+    const int32_t lo = std::min(w, r), hi = std::max(lo, w - r - 1);
+    int32_t x = 0;
+    for (; x < lo; ++x)
+        sum = boxStep(row + x, sum, vinv, t[std::min(x + r + 1, w - 1)], t[std::max(x - r, 0)]);
+    for (; x < hi; ++x) sum = boxStep(row + x, sum, vinv, t[x + r + 1], t[x - r]);
+    for (; x < w; ++x)
+        sum = boxStep(row + x, sum, vinv, t[std::min(x + r + 1, w - 1)], t[std::max(x - r, 0)]);
+}
+#endif
+
+void boxHorizontal(uint32_t* row, int32_t w, int32_t r, uint32_t inv, std::vector<uint32_t>& tmp)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool sse41 = __builtin_cpu_supports("sse4.1");
+    if (sse41) {
+        boxHorizontalSse41(row, w, r, inv, tmp);
+        return;
+    }
+#endif
+    boxHorizontalScalar(row, w, r, inv, tmp);
 }
 
 } // namespace
@@ -165,9 +199,21 @@ void boxBlur3(const Pixmap& src, Pixmap& dst, int32_t radius)
     if (!opaque)
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x) a.row(y)[x] = premultiply(a.row(y)[x]);
-    for (int pass = 0; pass < 3; ++pass) {
-        for (int32_t y = 0; y < h; ++y) boxRow(a.row(y), b.row(y), w, radius, inv);
-        boxVertical(b, a, radius, inv);
+    // Three horizontal passes row by row (the row stays in cache), then three vertical ones.
+    std::vector<uint32_t> scratch;
+    for (int32_t y = 0; y < h; ++y)
+        for (int pass = 0; pass < 3; ++pass) boxHorizontal(a.row(y), w, radius, inv, scratch);
+    // Vertical passes in strips of columns narrow enough for all three to run in cache; the
+    // third pass writes back into a.
+    std::vector<uint32_t> sums;
+    constexpr int32_t kStrip = 128;
+    for (int32_t x0 = 0; x0 < w; x0 += kStrip) {
+        const int32_t x1 = std::min(w, x0 + kStrip);
+        boxVertical(a, b, radius, inv, x0, x1, sums);
+        boxVertical(b, a, radius, inv, x0, x1, sums);
+        boxVertical(a, b, radius, inv, x0, x1, sums);
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(a.row(y) + x0, b.row(y) + x0, size_t(x1 - x0) * 4);
     }
     for (int32_t y = 0; y < h; ++y) {
         uint32_t* out = dst.row(y);

@@ -14,13 +14,7 @@ using namespace pixel;
 
 namespace {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ZEF_FX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ZEF_FX_CLONES
-#endif
-
-ZEF_FX_CLONES void mixRow(const uint32_t* a, const uint32_t* b, uint32_t* out, int32_t n,
+ZEF_VECTOR_LOOP void mixRow(const uint32_t* a, const uint32_t* b, uint32_t* out, int32_t n,
                           uint32_t w)
 {
     for (int32_t i = 0; i < n; ++i) out[i] = mix256(a[i], b[i], w);
@@ -44,16 +38,28 @@ EdgeStyle edgeStyle(const EffectContext& c)
                      float(std::max(0, c.integer(fourcc("soft"))))};
 }
 
-// One output row of a distance-field wipe: a pixel at distance d from where B starts shows B
-// when d is below the moving threshold t, the border colour in a band of the border width
-// around it, and A beyond; the soft edge blends across each boundary.
-void wipeRow(const float* d, int32_t n, float t, const EdgeStyle& e, const uint32_t* a,
-             const uint32_t* b, uint32_t* out)
+// How one output row of a distance-field wipe is made: runs of pure A, pure B, or mixed
+// pixels (B, the border colour and A weighted per pixel). A pixel at distance d from where B
+// starts shows B when d is below the moving threshold t, the border colour in a band of the
+// border width around it, and A beyond; the soft edge blends across each boundary.
+struct RowPlan {
+    enum Kind : uint8_t { A, B, Mixed };
+    struct Run {
+        int32_t x0, x1;
+        Kind kind;
+    };
+    std::vector<Run> runs;
+    std::vector<uint16_t> wB, wE; // per pixel, for mixed runs
+};
+
+void planRow(const float* d, int32_t n, float t, const EdgeStyle& e, RowPlan& plan)
 {
     const float lo = t - e.border * 0.5f, hi = t + e.border * 0.5f;
     const float invSoft = e.soft > 0 ? 1.0f / e.soft : 0.0f;
-    int32_t x = 0;
-    while (x < n) {
+    plan.runs.clear();
+    plan.wB.resize(size_t(n));
+    plan.wE.resize(size_t(n));
+    for (int32_t x = 0; x < n; ++x) {
         uint32_t wB, wE;
         if (e.soft > 0) {
             wB = weight256((lo - d[x]) * invSoft + 0.5f);
@@ -62,27 +68,35 @@ void wipeRow(const float* d, int32_t n, float t, const EdgeStyle& e, const uint3
             wB = d[x] < lo ? 256 : 0;
             wE = d[x] < hi ? 256 : 0;
         }
-        if (wB == 256 || wE == 0) {
-            // A run of pure B or pure A pixels is copied whole.
-            const bool isB = wB == 256;
-            int32_t end = x + 1;
-            if (e.soft > 0) {
-                while (end < n && (isB ? (lo - d[end]) * invSoft + 0.5f >= 1.0f
-                                       : (hi - d[end]) * invSoft + 0.5f <= 0.0f))
-                    ++end;
-            } else {
-                while (end < n && (isB ? d[end] < lo : d[end] >= hi)) ++end;
-            }
-            copyPixels(out + x, (isB ? b : a) + x, end - x);
-            x = end;
+        RowPlan::Kind k = wB == 256 ? RowPlan::B : (wE == 0 ? RowPlan::A : RowPlan::Mixed);
+        plan.wB[size_t(x)] = uint16_t(wB);
+        plan.wE[size_t(x)] = uint16_t(wE);
+        if (!plan.runs.empty() && plan.runs.back().kind == k)
+            plan.runs.back().x1 = x + 1;
+        else
+            plan.runs.push_back({x, x + 1, k});
+    }
+}
+
+void applyPlan(const RowPlan& plan, uint32_t border, const uint32_t* a, const uint32_t* b,
+               uint32_t* out)
+{
+    for (const RowPlan::Run& r : plan.runs) {
+        if (r.kind == RowPlan::A) {
+            copyPixels(out + r.x0, a + r.x0, r.x1 - r.x0);
+        } else if (r.kind == RowPlan::B) {
+            copyPixels(out + r.x0, b + r.x0, r.x1 - r.x0);
         } else {
-            out[x] = mix3(b[x], wB, e.colour, wE - wB, a[x], 256 - wE);
-            ++x;
+            for (int32_t x = r.x0; x < r.x1; ++x) {
+                uint32_t wB = plan.wB[size_t(x)], wE = plan.wE[size_t(x)];
+                out[x] = mix3(b[x], wB, border, wE - wB, a[x], 256 - wE);
+            }
         }
     }
 }
 
-// Runs a distance-field wipe: dist(x, y) gives each pixel centre's distance in [0, dmax].
+// Runs a distance-field wipe: dist(x, y) gives each pixel centre's distance in [0, dmax]. When
+// the distance depends on x only, one plan serves every row.
 template <typename Dist>
 void distanceWipe(const EffectContext& c, float dmax, bool xOnly, const EdgeStyle& e, Dist dist)
 {
@@ -91,10 +105,13 @@ void distanceWipe(const EffectContext& c, float dmax, bool xOnly, const EdgeStyl
     // At p = 0 nothing of B or the border shows, at p = 1 only B.
     const float t = float(c.p) * (dmax + extra) - extra * 0.5f + (c.p >= 1.0 ? 1.0f : 0.0f);
     std::vector<float> d(static_cast<size_t>(w));
+    RowPlan plan;
     for (int32_t y = 0; y < h; ++y) {
-        if (!xOnly || y == 0)
+        if (!xOnly || y == 0) {
             for (int32_t x = 0; x < w; ++x) d[size_t(x)] = dist(float(x) + 0.5f, float(y) + 0.5f);
-        wipeRow(d.data(), w, t, e, c.a->row(y), c.b->row(y), c.dst.row(y));
+            planRow(d.data(), w, t, e, plan);
+        }
+        applyPlan(plan, e.colour, c.a->row(y), c.b->row(y), c.dst.row(y));
     }
 }
 
