@@ -24,7 +24,8 @@ Pixmap picture(int32_t w, int32_t h, uint32_t salt, bool varyAlpha)
 
 void setFps(benchmark::State& state)
 {
-    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void runEffect(benchmark::State& state, const char* name, FourCC param, double value)

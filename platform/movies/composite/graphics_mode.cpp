@@ -12,7 +12,8 @@ namespace {
 
 template <typename F> inline void perPixel(const uint32_t* s, uint32_t* d, int32_t n, F f)
 {
-    for (int32_t i = 0; i < n; ++i) d[i] = f(s[i], d[i]);
+    for (int32_t i = 0; i < n; ++i)
+        d[i] = f(s[i], d[i]);
 }
 
 // Colour channels by f(src, dst, channelIndex 0..2 = r, g, b), alpha = max of both.
@@ -54,13 +55,15 @@ ZEF_VECTOR_LOOP void copyRow(const uint32_t* s, uint32_t* d, int32_t n)
 ZEF_VECTOR_LOOP bool rowOpaque(const uint32_t* d, int32_t n)
 {
     uint32_t acc = 0xFFFFFFFFu;
-    for (int32_t i = 0; i < n; ++i) acc &= d[i];
+    for (int32_t i = 0; i < n; ++i)
+        acc &= d[i];
     return (acc >> 24) == 255;
 }
 
 ZEF_VECTOR_LOOP void overOpaqueRow(const uint32_t* s, uint32_t* d, int32_t n)
 {
-    for (int32_t i = 0; i < n; ++i) d[i] = mix255(d[i], s[i], s[i] >> 24) | kAlpha;
+    for (int32_t i = 0; i < n; ++i)
+        d[i] = mix255(d[i], s[i], s[i] >> 24) | kAlpha;
 }
 
 void straightAlphaRow(const uint32_t* s, uint32_t* d, int32_t n)
@@ -72,7 +75,8 @@ void straightAlphaRow(const uint32_t* s, uint32_t* d, int32_t n)
         if (rowOpaque(d + i, m)) {
             overOpaqueRow(s + i, d + i, m);
         } else {
-            for (int32_t k = 0; k < m; ++k) d[i + k] = over(s[i + k], d[i + k]);
+            for (int32_t k = 0; k < m; ++k)
+                d[i + k] = over(s[i + k], d[i + k]);
         }
     }
 }
@@ -133,12 +137,18 @@ ZEF_VECTOR_LOOP void addMinRow(const uint32_t* s, uint32_t* d, int32_t n)
 const char* pixelStatusText(PixelStatus s)
 {
     switch (s) {
-    case PixelStatus::Ok: return "no error";
-    case PixelStatus::UnsupportedMode: return "unsupported graphics mode";
-    case PixelStatus::BadArgument: return "bad argument";
-    case PixelStatus::MissingSource: return "missing source picture";
-    case PixelStatus::UnknownEffect: return "unknown effect";
-    case PixelStatus::OutOfMemory: return "out of memory";
+    case PixelStatus::Ok:
+        return "no error";
+    case PixelStatus::UnsupportedMode:
+        return "unsupported graphics mode";
+    case PixelStatus::BadArgument:
+        return "bad argument";
+    case PixelStatus::MissingSource:
+        return "missing source picture";
+    case PixelStatus::UnknownEffect:
+        return "unknown effect";
+    case PixelStatus::OutOfMemory:
+        return "out of memory";
     }
     return "unknown error";
 }
@@ -147,11 +157,29 @@ bool isSupportedGraphicsMode(int32_t mode)
 {
     using namespace GraphicsMode;
     switch (mode) {
-    case kNone: case kSrcCopy: case kSrcOr: case kSrcXor: case kSrcBic: case kNotSrcCopy:
-    case kNotSrcOr: case kNotSrcXor: case kNotSrcBic: case kBlend: case kAddPin: case kAddOver:
-    case kSubPin: case kTransparent: case kAddMax: case kSubOver: case kAddMin: case kDitherCopy:
-    case kStraightAlpha: case kPremulWhiteAlpha: case kPremulBlackAlpha:
-    case kStraightAlphaBlend: case kPremulColorAlpha:
+    case kNone:
+    case kSrcCopy:
+    case kSrcOr:
+    case kSrcXor:
+    case kSrcBic:
+    case kNotSrcCopy:
+    case kNotSrcOr:
+    case kNotSrcXor:
+    case kNotSrcBic:
+    case kBlend:
+    case kAddPin:
+    case kAddOver:
+    case kSubPin:
+    case kTransparent:
+    case kAddMax:
+    case kSubOver:
+    case kAddMin:
+    case kDitherCopy:
+    case kStraightAlpha:
+    case kPremulWhiteAlpha:
+    case kPremulBlackAlpha:
+    case kStraightAlphaBlend:
+    case kPremulColorAlpha:
         return true;
     default:
         return false;
@@ -161,25 +189,51 @@ bool isSupportedGraphicsMode(int32_t mode)
 PixelStatus compositeRow(const uint32_t* s, uint32_t* d, int32_t n, int32_t mode, uint32_t op)
 {
     using namespace GraphicsMode;
-    if (n <= 0) return isSupportedGraphicsMode(mode) ? PixelStatus::Ok : PixelStatus::UnsupportedMode;
+    if (n <= 0)
+        return isSupportedGraphicsMode(mode) ? PixelStatus::Ok : PixelStatus::UnsupportedMode;
     op &= 0xFFFFFFu;
     const uint32_t opR = op >> 16, opG = (op >> 8) & 255, opB = op & 255;
     const uint32_t opc[3] = {opR, opG, opB};
     switch (mode) {
     case kNone:
     case kSrcCopy:
-    case kDitherCopy: copyRow(s, d, n); break;
-    case kSrcOr: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((a | b) & 0xFFFFFF); }); break;
-    case kSrcXor: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((a ^ b) & 0xFFFFFF); }); break;
-    case kSrcBic: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | (b & ~a & 0xFFFFFF); }); break;
-    case kNotSrcCopy: perPixel(s, d, n, [](uint32_t a, uint32_t) { return a ^ 0xFFFFFFu; }); break;
-    case kNotSrcOr: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((~a | b) & 0xFFFFFF); }); break;
-    case kNotSrcXor: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((~a ^ b) & 0xFFFFFF); }); break;
-    case kNotSrcBic: perPixel(s, d, n, [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | (a & b & 0xFFFFFF); }); break;
-    case kBlend: blendRow(s, d, n, op); break;
+    case kDitherCopy:
+        copyRow(s, d, n);
+        break;
+    case kSrcOr:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((a | b) & 0xFFFFFF); });
+        break;
+    case kSrcXor:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((a ^ b) & 0xFFFFFF); });
+        break;
+    case kSrcBic:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | (b & ~a & 0xFFFFFF); });
+        break;
+    case kNotSrcCopy:
+        perPixel(s, d, n, [](uint32_t a, uint32_t) { return a ^ 0xFFFFFFu; });
+        break;
+    case kNotSrcOr:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((~a | b) & 0xFFFFFF); });
+        break;
+    case kNotSrcXor:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | ((~a ^ b) & 0xFFFFFF); });
+        break;
+    case kNotSrcBic:
+        perPixel(s, d, n,
+                 [](uint32_t a, uint32_t b) { return maxAlpha(a, b) | (a & b & 0xFFFFFF); });
+        break;
+    case kBlend:
+        blendRow(s, d, n, op);
+        break;
     case kAddPin:
         perPixel(s, d, n, [&](uint32_t a, uint32_t b) {
-            return channels(a, b, [&](uint32_t x, uint32_t y, int c) { return std::min(x + y, opc[c]); });
+            return channels(a, b,
+                            [&](uint32_t x, uint32_t y, int c) { return std::min(x + y, opc[c]); });
         });
         break;
     case kAddOver:
@@ -204,17 +258,26 @@ PixelStatus compositeRow(const uint32_t* s, uint32_t* d, int32_t n, int32_t mode
         for (int32_t i = 0; i < n; ++i)
             if ((s[i] & 0xFFFFFFu) != op) d[i] = s[i];
         break;
-    case kAddMax: addMaxRow(s, d, n); break;
-    case kAddMin: addMinRow(s, d, n); break;
-    case kStraightAlpha: straightAlphaRow(s, d, n); break;
+    case kAddMax:
+        addMaxRow(s, d, n);
+        break;
+    case kAddMin:
+        addMinRow(s, d, n);
+        break;
+    case kStraightAlpha:
+        straightAlphaRow(s, d, n);
+        break;
     case kPremulWhiteAlpha:
-        for (int32_t i = 0; i < n; ++i) d[i] = over(unpremultiplyAgainst(s[i], 0xFFFFFF), d[i]);
+        for (int32_t i = 0; i < n; ++i)
+            d[i] = over(unpremultiplyAgainst(s[i], 0xFFFFFF), d[i]);
         break;
     case kPremulBlackAlpha:
-        for (int32_t i = 0; i < n; ++i) d[i] = over(unpremultiplyAgainst(s[i], 0), d[i]);
+        for (int32_t i = 0; i < n; ++i)
+            d[i] = over(unpremultiplyAgainst(s[i], 0), d[i]);
         break;
     case kPremulColorAlpha:
-        for (int32_t i = 0; i < n; ++i) d[i] = over(unpremultiplyAgainst(s[i], op), d[i]);
+        for (int32_t i = 0; i < n; ++i)
+            d[i] = over(unpremultiplyAgainst(s[i], op), d[i]);
         break;
     case kStraightAlphaBlend: {
         const uint32_t opMax = std::max({opR, opG, opB});
@@ -233,7 +296,8 @@ PixelStatus compositeRow(const uint32_t* s, uint32_t* d, int32_t n, int32_t mode
         }
         break;
     }
-    default: return PixelStatus::UnsupportedMode;
+    default:
+        return PixelStatus::UnsupportedMode;
     }
     return PixelStatus::Ok;
 }
@@ -254,7 +318,9 @@ PixelStatus composite(const Pixmap& src, const Rect& srcRect, Pixmap& dst, Point
         // Drawing a picture onto itself: work from a copy so rows are not read after writing.
         Pixmap copy(s.width(), s.height());
         composite(src, s, copy, Point{0, 0}, GraphicsMode::kSrcCopy);
-        return composite(copy, copy.bounds(), dst, Point{at.x + (s.left - srcRect.left), at.y + (s.top - srcRect.top)}, mode, opColour, clip);
+        return composite(copy, copy.bounds(), dst,
+                         Point{at.x + (s.left - srcRect.left), at.y + (s.top - srcRect.top)}, mode,
+                         opColour, clip);
     }
     // Where the visible source part lands in dst, in 64-bit to avoid overflow on far offsets.
     int64_t dx = int64_t(at.x) - srcRect.left, dy = int64_t(at.y) - srcRect.top;

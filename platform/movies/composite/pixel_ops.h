@@ -53,18 +53,21 @@ constexpr uint32_t mix256(uint32_t a, uint32_t b, uint32_t w)
 {
     uint32_t iw = 256 - w;
     uint32_t rb = (((a & kPairMask) * iw + (b & kPairMask) * w + 0x00800080u) >> 8) & kPairMask;
-    uint32_t ag = ((((a >> 8) & kPairMask) * iw + ((b >> 8) & kPairMask) * w + 0x00800080u) >> 8) &
-                  kPairMask;
+    uint32_t ag =
+        ((((a >> 8) & kPairMask) * iw + ((b >> 8) & kPairMask) * w + 0x00800080u) >> 8) & kPairMask;
     return rb | (ag << 8);
 }
 
 // Three-way mix a·wa + b·wb + c·wc over 256 with wa + wb + wc = 256.
 constexpr uint32_t mix3(uint32_t a, uint32_t wa, uint32_t b, uint32_t wb, uint32_t c, uint32_t wc)
 {
-    uint32_t rb = (((a & kPairMask) * wa + (b & kPairMask) * wb + (c & kPairMask) * wc +
-                    0x00800080u) >> 8) & kPairMask;
+    uint32_t rb =
+        (((a & kPairMask) * wa + (b & kPairMask) * wb + (c & kPairMask) * wc + 0x00800080u) >> 8) &
+        kPairMask;
     uint32_t ag = ((((a >> 8) & kPairMask) * wa + ((b >> 8) & kPairMask) * wb +
-                    ((c >> 8) & kPairMask) * wc + 0x00800080u) >> 8) & kPairMask;
+                    ((c >> 8) & kPairMask) * wc + 0x00800080u) >>
+                   8) &
+                  kPairMask;
     return rb | (ag << 8);
 }
 

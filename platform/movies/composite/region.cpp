@@ -44,14 +44,17 @@ ClipRegion::ClipRegion(std::span<const Rect> rects)
         bool joins = !merged.empty() && merged == prev && prevStart < m_rects.size() &&
                      m_rects.back().bottom == y0;
         if (joins) {
-            for (size_t k = prevStart; k < m_rects.size(); ++k) m_rects[k].bottom = y1;
+            for (size_t k = prevStart; k < m_rects.size(); ++k)
+                m_rects[k].bottom = y1;
         } else {
             prevStart = m_rects.size();
-            for (auto iv : merged) m_rects.push_back(Rect{iv.first, y0, iv.second, y1});
+            for (auto iv : merged)
+                m_rects.push_back(Rect{iv.first, y0, iv.second, y1});
         }
         prev = std::move(merged);
     }
-    for (const Rect& r : m_rects) m_bounds = unite(m_bounds, r);
+    for (const Rect& r : m_rects)
+        m_bounds = unite(m_bounds, r);
 }
 
 bool ClipRegion::contains(int32_t x, int32_t y) const

@@ -63,8 +63,16 @@ bool makeTaps(double scale, double offset, int32_t lo, int32_t hi, int32_t c0, i
             w[1] = fr;
             count = 2;
             // Edge pixels extend outwards.
-            if (i0 < lo) { i0 = lo; w[0] = 1; w[1] = 0; }
-            if (i0 >= hi - 1) { i0 = hi - 1; w[0] = 1; w[1] = 0; }
+            if (i0 < lo) {
+                i0 = lo;
+                w[0] = 1;
+                w[1] = 0;
+            }
+            if (i0 >= hi - 1) {
+                i0 = hi - 1;
+                w[0] = 1;
+                w[1] = 0;
+            }
         } else {
             double a = std::max(u - inv / 2, double(lo)), b = std::min(u + inv / 2, double(hi));
             i0 = int32_t(std::floor(a));
@@ -76,8 +84,13 @@ bool makeTaps(double scale, double offset, int32_t lo, int32_t hi, int32_t c0, i
                 w[size_t(k)] = std::max(0.0, cr - cl);
                 total += w[size_t(k)];
             }
-            if (total <= 0) { w[0] = 1; total = 1; count = 1; }
-            for (int32_t k = 0; k < count; ++k) w[size_t(k)] /= total;
+            if (total <= 0) {
+                w[0] = 1;
+                total = 1;
+                count = 1;
+            }
+            for (int32_t k = 0; k < count; ++k)
+                w[size_t(k)] /= total;
         }
         // Integer weights summing exactly to one, so that flat areas stay exact.
         int32_t* wi = &t.weight[i * size_t(t.stride)];
@@ -105,7 +118,8 @@ bool regionOpaque(const Pixmap& p, const Rect& r)
     for (int32_t y = r.top; y < r.bottom; ++y) {
         const uint32_t* row = p.row(y);
         uint32_t acc = 0xFFFFFFFFu;
-        for (int32_t x = r.left; x < r.right; ++x) acc &= row[x];
+        for (int32_t x = r.left; x < r.right; ++x)
+            acc &= row[x];
         if ((acc >> 24) != 255) return false;
     }
     return true;
@@ -132,7 +146,8 @@ inline uint32_t to256(int32_t w1) { return uint32_t((w1 * 256 + kWeightOne / 2) 
 ZEF_VECTOR_LOOP void blendRows(const uint32_t* r0, const uint32_t* r1, uint32_t* out, int32_t n,
                                uint32_t w)
 {
-    for (int32_t i = 0; i < n; ++i) out[i] = mix256(r0[i], r1[i], w);
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = mix256(r0[i], r1[i], w);
 }
 
 ZEF_VECTOR_LOOP void horizontal2(const uint32_t* row, const int32_t* first, const uint32_t* w,
@@ -174,7 +189,8 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
         premul = src;
         for (int32_t y = sr.top; y < sr.bottom; ++y) {
             uint32_t* row = premul.row(y);
-            for (int32_t x = sr.left; x < sr.right; ++x) row[x] = premultiply(row[x]);
+            for (int32_t x = sr.left; x < sr.right; ++x)
+                row[x] = premultiply(row[x]);
         }
         from = &premul;
     }
@@ -204,7 +220,8 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
                 blendRows(r0, from->row(f + 1) + c0, blended.data(), span, wy);
             horizontal2(blended.data(), first.data(), w8.data(), line.data(), outW);
             if (!opaque)
-                for (auto& p : line) p = unpremultiply(p);
+                for (auto& p : line)
+                    p = unpremultiply(p);
             emitRow(line.data(), h.d0, dst, y, h.d0, h.d1, clip, mode, op);
         }
         return PixelStatus::Ok;
@@ -214,7 +231,8 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
     std::vector<const uint32_t*> ptrs(size_t(h.stride));
     // Two-tap (bilinear) weights as 0..256 for the packed-channel blends.
     std::vector<uint32_t> w8(h.stride == 2 ? size_t(outW) : 0);
-    for (size_t i = 0; i < w8.size(); ++i) w8[i] = to256(h.weight[i * 2 + 1]);
+    for (size_t i = 0; i < w8.size(); ++i)
+        w8[i] = to256(h.weight[i * 2 + 1]);
     for (int32_t sy0 = 0; sy0 < rows; ++sy0) {
         const uint32_t* srow = from->row(v.srcMin + sy0);
         uint32_t* out = &mid[size_t(sy0) * size_t(outW)];
@@ -225,7 +243,8 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
                 const int32_t* w = &h.weight[size_t(i) * size_t(h.stride)];
                 int32_t f = h.first[size_t(i)];
                 int32_t count = 0;
-                for (int32_t k = 0; k < h.stride && f + k < sr.right; ++k) ptrs[size_t(count++)] = srow + f + k;
+                for (int32_t k = 0; k < h.stride && f + k < sr.right; ++k)
+                    ptrs[size_t(count++)] = srow + f + k;
                 out[i] = applyTaps(ptrs.data(), w, count);
             }
         }
@@ -246,15 +265,18 @@ PixelStatus resampleAxisAligned(const Pixmap& src, const Rect& srcRect, Pixmap& 
             }
         } else {
             int32_t count = 0;
-            for (int32_t k = 0; k < v.stride && f + k < rows; ++k) rowPtrs[size_t(count++)] = &mid[size_t(f + k) * size_t(outW)];
+            for (int32_t k = 0; k < v.stride && f + k < rows; ++k)
+                rowPtrs[size_t(count++)] = &mid[size_t(f + k) * size_t(outW)];
             std::vector<const uint32_t*> px(static_cast<size_t>(count));
             for (int32_t i = 0; i < outW; ++i) {
-                for (int32_t k = 0; k < count; ++k) px[size_t(k)] = rowPtrs[size_t(k)] + i;
+                for (int32_t k = 0; k < count; ++k)
+                    px[size_t(k)] = rowPtrs[size_t(k)] + i;
                 line[size_t(i)] = applyTaps(px.data(), w, count);
             }
         }
         if (!opaque)
-            for (auto& p : line) p = unpremultiply(p);
+            for (auto& p : line)
+                p = unpremultiply(p);
         emitRow(line.data(), h.d0, dst, y, h.d0, h.d1, clip, mode, op);
     }
     return PixelStatus::Ok;

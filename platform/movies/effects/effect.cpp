@@ -49,9 +49,12 @@ ParamValue clampValue(const ParamDescriptor& p, ParamValue v)
 size_t valueSize(ParamType t)
 {
     switch (t) {
-    case ParamType::Colour: return 6;
-    case ParamType::Point: return 8;
-    default: return 4;
+    case ParamType::Colour:
+        return 6;
+    case ParamType::Point:
+        return 8;
+    default:
+        return 4;
     }
 }
 
@@ -62,9 +65,13 @@ void appendValue(std::vector<uint8_t>& out, ParamType t, const ParamValue& v)
     switch (t) {
     case ParamType::Integer:
     case ParamType::Boolean:
-    case ParamType::Enum: appendBE32(out, uint32_t(int32_t(std::llround(v.x)))); break;
+    case ParamType::Enum:
+        appendBE32(out, uint32_t(int32_t(std::llround(v.x))));
+        break;
     case ParamType::Fixed:
-    case ParamType::Angle: appendBE32(out, uint32_t(toFixed(v.x))); break;
+    case ParamType::Angle:
+        appendBE32(out, uint32_t(toFixed(v.x)));
+        break;
     case ParamType::Colour: {
         uint32_t c = uint32_t(v.x);
         appendBE16(out, uint16_t(((c >> 16) & 255) * 257));
@@ -85,9 +92,13 @@ ParamValue readValue(const uint8_t* p, ParamType t)
     switch (t) {
     case ParamType::Integer:
     case ParamType::Boolean:
-    case ParamType::Enum: v.x = int32_t(getBE32(p)); break;
+    case ParamType::Enum:
+        v.x = int32_t(getBE32(p));
+        break;
     case ParamType::Fixed:
-    case ParamType::Angle: v.x = fixedToDouble(int32_t(getBE32(p))); break;
+    case ParamType::Angle:
+        v.x = fixedToDouble(int32_t(getBE32(p)));
+        break;
     case ParamType::Colour: {
         auto ch = [](uint16_t c) { return uint32_t((c + 128) / 257); };
         uint32_t r = ch(getBE16(p)), g = ch(getBE16(p + 2)), b = ch(getBE16(p + 4));
@@ -161,8 +172,10 @@ ParamValue ParameterSet::valueAt(FourCC code, double p) const
     if (p >= 1) return e->end;
     switch (e->type) {
     case ParamType::Boolean:
-    case ParamType::Enum: return e->start;
-    case ParamType::Integer: return {std::round(e->start.x + (e->end.x - e->start.x) * p), 0};
+    case ParamType::Enum:
+        return e->start;
+    case ParamType::Integer:
+        return {std::round(e->start.x + (e->end.x - e->start.x) * p), 0};
     case ParamType::Colour: {
         uint32_t a = uint32_t(e->start.x), b = uint32_t(e->end.x);
         auto ch = [&](int sh) {

@@ -107,8 +107,8 @@ private:
 
 // The parameter values as (code, big-endian bytes) pairs, one per parameter, ready to be
 // stored as atoms of an effect description. A value whose start and end differ holds its
-// start then its end value; other values hold one value. Integer, Boolean, Enum: int32; Fixed, Angle: 16.16;
-// Colour: red, green, blue as 16-bit; Point: x then y as 16.16.
+// start then its end value; other values hold one value. Integer, Boolean, Enum: int32; Fixed,
+// Angle: 16.16; Colour: red, green, blue as 16-bit; Point: x then y as 16.16.
 using EncodedParameters = std::vector<std::pair<FourCC, std::vector<uint8_t>>>;
 EncodedParameters encodeParameters(const ParameterSet& set);
 
@@ -121,8 +121,8 @@ std::optional<ParameterSet> decodeParameters(const EffectDescriptor& d,
 
 // One frame to render.
 struct EffectFrame {
-    double progress = 0;   // 0..1 within the effect sample (clamped; NaN counts as 0)
-    int64_t time = 0;      // the frame's time, for effects that animate or draw noise
+    double progress = 0; // 0..1 within the effect sample (clamped; NaN counts as 0)
+    int64_t time = 0;    // the frame's time, for effects that animate or draw noise
     int32_t timeScale = 600;
     const Pixmap* srcA = nullptr;
     const Pixmap* srcB = nullptr;

@@ -36,16 +36,22 @@ ParamDescriptor colourParam(FourCC code, const char* name, uint32_t rgb, bool tw
 ParamDescriptor enumParam(FourCC code, const char* name, std::vector<std::string> choices,
                           int def = 0)
 {
-    return ParamDescriptor{code,  name, ParamType::Enum,    0, double(choices.size() - 1),
-                           {double(def), 0}, false, std::move(choices)};
+    return ParamDescriptor{code,
+                           name,
+                           ParamType::Enum,
+                           0,
+                           double(choices.size() - 1),
+                           {double(def), 0},
+                           false,
+                           std::move(choices)};
 }
 ParamDescriptor pointParam(FourCC code, const char* name, double x, double y, bool tweens = true)
 {
     return ParamDescriptor{code, name, ParamType::Point, 0, 1, {x, y}, tweens, {}};
 }
 
-EffectDescriptor effect(const char (&code)[5], const char* name, int32_t sources,
-                        EffectRenderFn fn, std::vector<ParamDescriptor> params)
+EffectDescriptor effect(const char (&code)[5], const char* name, int32_t sources, EffectRenderFn fn,
+                        std::vector<ParamDescriptor> params)
 {
     EffectDescriptor d;
     d.code = fourcc(code);
@@ -81,31 +87,31 @@ std::vector<EffectDescriptor> builtInDescriptors()
 
     // Two sources.
     v.push_back(effect("dslv", "Cross Fade", 2, crossFade, {}));
-    v.push_back(effect("smpt", "Wipe", 2, wipe,
-                       withEdges({enumParam(fourcc("wpty"), "Wipe Type",
-                                            {"Left to Right", "Right to Left", "Top Down",
-                                             "Bottom Up", "Top-Left Diagonal",
-                                             "Top-Right Diagonal", "Bottom-Left Diagonal",
-                                             "Bottom-Right Diagonal", "Barn Doors Vertical",
-                                             "Barn Doors Horizontal", "Box Out", "Box In",
-                                             "Clock"})})));
-    v.push_back(effect("smp2", "Iris", 2, iris,
-                       withEdges({enumParam(fourcc("shap"), "Shape",
-                                            {"Circle", "Rectangle", "Diamond"}),
-                                  centre, boolParam(fourcc("revs"), "Reverse", false)})));
-    v.push_back(effect("smp3", "Radial", 2, radial,
-                       withEdges({enumParam(fourcc("rdty"), "Sweep",
-                                            {"Clockwise", "Counter-clockwise", "Fan",
-                                             "Double Clock"}),
-                                  angleParam(fourcc("angl"), "Start Angle", -180, 180, 0), centre})));
-    v.push_back(effect("smp4", "Matrix Wipe", 2, matrixWipe,
-                       {integerParam(fourcc("cols"), "Columns", 1, 64, 8, false),
-                        integerParam(fourcc("rows"), "Rows", 1, 64, 6, false),
-                        enumParam(fourcc("ordr"), "Order",
-                                  {"Row by Row", "Column by Column", "Serpentine", "Spiral",
-                                   "Random"}),
-                        seed}));
-    v.push_back(effect("push", "Push", 2, push, {enumParam(fourcc("from"), "Direction", directions)}));
+    v.push_back(effect(
+        "smpt", "Wipe", 2, wipe,
+        withEdges({enumParam(fourcc("wpty"), "Wipe Type",
+                             {"Left to Right", "Right to Left", "Top Down", "Bottom Up",
+                              "Top-Left Diagonal", "Top-Right Diagonal", "Bottom-Left Diagonal",
+                              "Bottom-Right Diagonal", "Barn Doors Vertical",
+                              "Barn Doors Horizontal", "Box Out", "Box In", "Clock"})})));
+    v.push_back(
+        effect("smp2", "Iris", 2, iris,
+               withEdges({enumParam(fourcc("shap"), "Shape", {"Circle", "Rectangle", "Diamond"}),
+                          centre, boolParam(fourcc("revs"), "Reverse", false)})));
+    v.push_back(
+        effect("smp3", "Radial", 2, radial,
+               withEdges({enumParam(fourcc("rdty"), "Sweep",
+                                    {"Clockwise", "Counter-clockwise", "Fan", "Double Clock"}),
+                          angleParam(fourcc("angl"), "Start Angle", -180, 180, 0), centre})));
+    v.push_back(
+        effect("smp4", "Matrix Wipe", 2, matrixWipe,
+               {integerParam(fourcc("cols"), "Columns", 1, 64, 8, false),
+                integerParam(fourcc("rows"), "Rows", 1, 64, 6, false),
+                enumParam(fourcc("ordr"), "Order",
+                          {"Row by Row", "Column by Column", "Serpentine", "Spiral", "Random"}),
+                seed}));
+    v.push_back(
+        effect("push", "Push", 2, push, {enumParam(fourcc("from"), "Direction", directions)}));
     v.push_back(effect("slid", "Slide", 2, slide,
                        {enumParam(fourcc("from"), "Direction", directions),
                         boolParam(fourcc("revl"), "Slide Out", false)}));
@@ -116,37 +122,38 @@ std::vector<EffectDescriptor> builtInDescriptors()
     v.push_back(effect("mplo", "Implode", 2, implode, {centre}));
     v.push_back(effect("matt", "Gradient Wipe", 2, gradientWipe,
                        {enumParam(fourcc("grad"), "Gradient",
-                                  {"Horizontal", "Vertical", "Diagonal", "Radial",
-                                   "Luminance of A", "Luminance of B"}),
+                                  {"Horizontal", "Vertical", "Diagonal", "Radial", "Luminance of A",
+                                   "Luminance of B"}),
                         fixedParam(fourcc("soft"), "Softness", 0, 1, 0.1),
                         boolParam(fourcc("invt"), "Invert", false)}));
     v.push_back(effect("ckey", "Chroma Key", 2, chromaKey,
                        {colourParam(fourcc("kcol"), "Key Colour", 0x0000FF),
                         integerParam(fourcc("tolr"), "Tolerance", 0, 442, 40),
                         integerParam(fourcc("soft"), "Softness", 0, 442, 10)}));
-    v.push_back(effect("blnd", "Alpha Compositor", 2, alphaCompositor,
-                       {enumParam(fourcc("mode"), "Alpha Type",
-                                  {"Straight Alpha", "Pre-multiplied White Alpha",
-                                   "Pre-multiplied Black Alpha"}),
-                        fixedParam(fourcc("opac"), "Opacity", 0, 1, 1)}));
+    v.push_back(effect(
+        "blnd", "Alpha Compositor", 2, alphaCompositor,
+        {enumParam(fourcc("mode"), "Alpha Type",
+                   {"Straight Alpha", "Pre-multiplied White Alpha", "Pre-multiplied Black Alpha"}),
+         fixedParam(fourcc("opac"), "Opacity", 0, 1, 1)}));
 
     // One source.
     v.push_back(effect("gain", "Alpha Gain", 1, alphaGain,
                        {fixedParam(fourcc("gain"), "Gain", 0, 8, 1),
                         integerParam(fourcc("offs"), "Offset", -255, 255, 0)}));
     v.push_back(effect("blur", "Blur", 1, blur, {fixedParam(fourcc("radi"), "Radius", 0, 100, 2)}));
-    v.push_back(effect("shrp", "Sharpen", 1, sharpen, {fixedParam(fourcc("amnt"), "Amount", 0, 4, 1)}));
+    v.push_back(
+        effect("shrp", "Sharpen", 1, sharpen, {fixedParam(fourcc("amnt"), "Amount", 0, 4, 1)}));
     v.push_back(effect("brco", "Brightness and Contrast", 1, brightnessContrast,
                        {integerParam(fourcc("brit"), "Brightness", -100, 100, 0),
                         integerParam(fourcc("cont"), "Contrast", -100, 100, 0)}));
     v.push_back(effect("tint", "Colour Tint", 1, colourTint,
                        {colourParam(fourcc("tcol"), "Tint Colour", 0x9C7A54),
                         fixedParam(fourcc("amnt"), "Amount", 0, 1, 1)}));
-    v.push_back(effect("csty", "Colour Style", 1, colourStyle,
-                       {enumParam(fourcc("styl"), "Style",
-                                  {"Solarize", "Posterize", "Solarize and Posterize"}),
-                        integerParam(fourcc("thrs"), "Solarize Threshold", 0, 255, 128),
-                        integerParam(fourcc("levl"), "Posterize Levels", 2, 32, 4)}));
+    v.push_back(effect(
+        "csty", "Colour Style", 1, colourStyle,
+        {enumParam(fourcc("styl"), "Style", {"Solarize", "Posterize", "Solarize and Posterize"}),
+         integerParam(fourcc("thrs"), "Solarize Threshold", 0, 255, 128),
+         integerParam(fourcc("levl"), "Posterize Levels", 2, 32, 4)}));
     v.push_back(effect("edge", "Edge Detection", 1, edgeDetection,
                        {fixedParam(fourcc("strn"), "Strength", 0, 8, 1),
                         boolParam(fourcc("colr"), "Colour Edges", false),
@@ -169,8 +176,8 @@ std::vector<EffectDescriptor> builtInDescriptors()
                         fixedParam(fourcc("blug"), "Blue", 0, 4, 1)}));
     {
         std::vector<ParamDescriptor> k;
-        const char* names[9] = {"Top Left", "Top",    "Top Right",    "Left",  "Centre",
-                                "Right",    "Bottom Left", "Bottom", "Bottom Right"};
+        const char* names[9] = {"Top Left", "Top",         "Top Right", "Left",        "Centre",
+                                "Right",    "Bottom Left", "Bottom",    "Bottom Right"};
         for (int i = 0; i < 9; ++i) {
             FourCC code = fourcc("kn11") + FourCC(((i / 3) << 8) | (i % 3));
             k.push_back(integerParam(code, names[i], -256, 256, i == 4 ? 1 : 0, false));
@@ -225,8 +232,7 @@ bool validParams(const EffectDescriptor& d)
                 (p.defaultValue.y < p.min || p.defaultValue.y > p.max))
                 return false;
         }
-        if (p.type == ParamType::Enum && p.defaultValue.x >= double(p.choices.size()))
-            return false;
+        if (p.type == ParamType::Enum && p.defaultValue.x >= double(p.choices.size())) return false;
     }
     return true;
 }
@@ -234,7 +240,8 @@ bool validParams(const EffectDescriptor& d)
 std::string lower(const std::string& s)
 {
     std::string r = s;
-    for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : r)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     return r;
 }
 
@@ -243,7 +250,8 @@ std::string lower(const std::string& s)
 EffectRegistry EffectRegistry::withBuiltIns()
 {
     EffectRegistry r;
-    for (auto& d : builtInDescriptors()) r.add(std::move(d));
+    for (auto& d : builtInDescriptors())
+        r.add(std::move(d));
     return r;
 }
 

@@ -54,13 +54,15 @@ std::vector<uint8_t> lumaPlane(const Pixmap& s)
     for (int32_t y = 0; y < s.height(); ++y) {
         const uint32_t* in = s.row(y);
         uint8_t* o = &l[size_t(y) * size_t(s.width())];
-        for (int32_t x = 0; x < s.width(); ++x) o[x] = uint8_t(luma(in[x]));
+        for (int32_t x = 0; x < s.width(); ++x)
+            o[x] = uint8_t(luma(in[x]));
     }
     return l;
 }
 
 // Sobel gradients of a plane at (x, y), edges clamped.
-inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t y, int& gx, int& gy)
+inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t y, int& gx,
+                  int& gy)
 {
     auto v = [&](int32_t xx, int32_t yy) {
         xx = std::clamp(xx, 0, w - 1);
@@ -78,17 +80,20 @@ inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t
 // keeps every loop a plain element-wise one that vectorises.
 ZEF_VECTOR_LOOP void addRow(uint32_t* sums, const uint8_t* row, int32_t n, uint32_t k)
 {
-    for (int32_t i = 0; i < n; ++i) sums[i] += k * row[i];
+    for (int32_t i = 0; i < n; ++i)
+        sums[i] += k * row[i];
 }
 
 ZEF_VECTOR_LOOP void slideRow(uint32_t* sums, const uint8_t* in, const uint8_t* outgoing, int32_t n)
 {
-    for (int32_t i = 0; i < n; ++i) sums[i] += uint32_t(in[i]) - uint32_t(outgoing[i]);
+    for (int32_t i = 0; i < n; ++i)
+        sums[i] += uint32_t(in[i]) - uint32_t(outgoing[i]);
 }
 
 ZEF_VECTOR_LOOP void emitSums(const uint32_t* sums, uint8_t* out, int32_t n, uint32_t inv)
 {
-    for (int32_t i = 0; i < n; ++i) out[i] = uint8_t((sums[i] * inv + (1u << 23)) >> 24);
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = uint8_t((sums[i] * inv + (1u << 23)) >> 24);
 }
 
 // Columns [x0, x1) of in, blurred vertically into the same columns of out.
@@ -101,30 +106,37 @@ void boxVertical(const Pixmap& in, Pixmap& out, int32_t r, uint32_t inv, int32_t
     };
     sums.assign(size_t(n), 0);
     addRow(sums.data(), bytes(in, 0), n, uint32_t(r + 1));
-    for (int32_t i = 1; i <= r; ++i) addRow(sums.data(), bytes(in, std::min(i, h - 1)), n, 1);
+    for (int32_t i = 1; i <= r; ++i)
+        addRow(sums.data(), bytes(in, std::min(i, h - 1)), n, 1);
     for (int32_t y = 0; y < h; ++y) {
         emitSums(sums.data(), reinterpret_cast<uint8_t*>(out.row(y) + x0), n, inv);
-        slideRow(sums.data(), bytes(in, std::min(y + r + 1, h - 1)), bytes(in, std::max(y - r, 0)), n);
+        slideRow(sums.data(), bytes(in, std::min(y + r + 1, h - 1)), bytes(in, std::max(y - r, 0)),
+                 n);
     }
 }
 
 // Horizontal box pass over one row, in place: a running sum of the 2r + 1 pixels around each
 // pixel, edges extended. The four channels of a pixel are summed side by side in one vector
 // register where the processor allows it.
-void boxHorizontalScalar(uint32_t* row, int32_t w, int32_t r, uint32_t inv, std::vector<uint32_t>& tmp)
+void boxHorizontalScalar(uint32_t* row, int32_t w, int32_t r, uint32_t inv,
+                         std::vector<uint32_t>& tmp)
 {
     tmp.assign(row, row + w);
     uint32_t sum[4] = {0, 0, 0, 0};
     auto add = [&](uint32_t p, uint32_t k) {
-        for (int c = 0; c < 4; ++c) sum[c] += k * ((p >> (8 * c)) & 255);
+        for (int c = 0; c < 4; ++c)
+            sum[c] += k * ((p >> (8 * c)) & 255);
     };
     add(tmp[0], uint32_t(r + 1));
-    for (int32_t i = 1; i <= r; ++i) add(tmp[size_t(std::min(i, w - 1))], 1);
+    for (int32_t i = 1; i <= r; ++i)
+        add(tmp[size_t(std::min(i, w - 1))], 1);
     for (int32_t x = 0; x < w; ++x) {
         uint32_t o = 0;
-        for (int c = 0; c < 4; ++c) o |= ((sum[c] * inv + (1u << 23)) >> 24) << (8 * c);
+        for (int c = 0; c < 4; ++c)
+            o |= ((sum[c] * inv + (1u << 23)) >> 24) << (8 * c);
         row[x] = o;
-        uint32_t pin = tmp[size_t(std::min(x + r + 1, w - 1))], pout = tmp[size_t(std::max(x - r, 0))];
+        uint32_t pin = tmp[size_t(std::min(x + r + 1, w - 1))],
+                 pout = tmp[size_t(std::max(x - r, 0))];
         for (int c = 0; c < 4; ++c)
             sum[c] += ((pin >> (8 * c)) & 255) - ((pout >> (8 * c)) & 255);
     }
@@ -137,29 +149,31 @@ __attribute__((target("sse4.1"))) inline __m128i widen(uint32_t p)
 }
 
 __attribute__((target("sse4.1"))) inline __m128i boxStep(uint32_t* out, __m128i sum, __m128i inv,
-                                                        uint32_t pin, uint32_t pout)
+                                                         uint32_t pin, uint32_t pout)
 {
-    __m128i v = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(sum, inv), _mm_set1_epi32(1 << 23)), 24);
+    __m128i v =
+        _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(sum, inv), _mm_set1_epi32(1 << 23)), 24);
     v = _mm_packus_epi32(v, v);
     *out = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
     return _mm_add_epi32(sum, _mm_sub_epi32(widen(pin), widen(pout)));
 }
 
 __attribute__((target("sse4.1"))) void boxHorizontalSse41(uint32_t* row, int32_t w, int32_t r,
-                                                           uint32_t inv,
-                                                           std::vector<uint32_t>& tmp)
+                                                          uint32_t inv, std::vector<uint32_t>& tmp)
 {
     tmp.assign(row, row + w);
     const uint32_t* t = tmp.data();
     __m128i sum = _mm_mullo_epi32(widen(t[0]), _mm_set1_epi32(r + 1));
-    for (int32_t i = 1; i <= r; ++i) sum = _mm_add_epi32(sum, widen(t[std::min(i, w - 1)]));
+    for (int32_t i = 1; i <= r; ++i)
+        sum = _mm_add_epi32(sum, widen(t[std::min(i, w - 1)]));
     const __m128i vinv = _mm_set1_epi32(int(inv));
     // Interior pixels need no clamping of the window.
     const int32_t lo = std::min(w, r), hi = std::max(lo, w - r - 1);
     int32_t x = 0;
     for (; x < lo; ++x)
         sum = boxStep(row + x, sum, vinv, t[std::min(x + r + 1, w - 1)], t[std::max(x - r, 0)]);
-    for (; x < hi; ++x) sum = boxStep(row + x, sum, vinv, t[x + r + 1], t[x - r]);
+    for (; x < hi; ++x)
+        sum = boxStep(row + x, sum, vinv, t[x + r + 1], t[x - r]);
     for (; x < w; ++x)
         sum = boxStep(row + x, sum, vinv, t[std::min(x + r + 1, w - 1)], t[std::max(x - r, 0)]);
 }
@@ -192,17 +206,20 @@ void boxBlur3(const Pixmap& src, Pixmap& dst, int32_t radius)
     for (int32_t y = 0; y < h && opaque; ++y) {
         uint32_t acc = 0xFFFFFFFFu;
         const uint32_t* r = src.row(y);
-        for (int32_t x = 0; x < w; ++x) acc &= r[x];
+        for (int32_t x = 0; x < w; ++x)
+            acc &= r[x];
         opaque = (acc >> 24) == 255;
     }
     Pixmap a = src, b(w, h);
     if (!opaque)
         for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) a.row(y)[x] = premultiply(a.row(y)[x]);
+            for (int32_t x = 0; x < w; ++x)
+                a.row(y)[x] = premultiply(a.row(y)[x]);
     // Three horizontal passes row by row (the row stays in cache), then three vertical ones.
     std::vector<uint32_t> scratch;
     for (int32_t y = 0; y < h; ++y)
-        for (int pass = 0; pass < 3; ++pass) boxHorizontal(a.row(y), w, radius, inv, scratch);
+        for (int pass = 0; pass < 3; ++pass)
+            boxHorizontal(a.row(y), w, radius, inv, scratch);
     // Vertical passes in strips of columns narrow enough for all three to run in cache; the
     // third pass writes back into a.
     std::vector<uint32_t> sums;
@@ -221,7 +238,8 @@ void boxBlur3(const Pixmap& src, Pixmap& dst, int32_t radius)
         if (opaque)
             std::memcpy(out, in, size_t(w) * 4);
         else
-            for (int32_t x = 0; x < w; ++x) out[x] = unpremultiply(in[x]);
+            for (int32_t x = 0; x < w; ++x)
+                out[x] = unpremultiply(in[x]);
     }
 }
 
@@ -234,7 +252,8 @@ void alphaGain(const EffectContext& c)
         return;
     }
     Lut lut;
-    for (int i = 0; i < 256; ++i) lut[size_t(i)] = clamp8(int(std::lround(i * gain)) + offset);
+    for (int i = 0; i < 256; ++i)
+        lut[size_t(i)] = clamp8(int(std::lround(i * gain)) + offset);
     for (int32_t y = 0; y < c.dst.height(); ++y) {
         const uint32_t* in = c.a->row(y);
         uint32_t* out = c.dst.row(y);
@@ -293,7 +312,8 @@ void brightnessContrast(const EffectContext& c)
     const double cont = c.num(fourcc("cont")) / 100.0;
     const double factor = cont >= 0 ? 1.0 + 3.0 * cont : 1.0 + cont;
     Lut lut;
-    for (int i = 0; i < 256; ++i) lut[size_t(i)] = clamp8d((i - 127.5) * factor + 127.5 + bright);
+    for (int i = 0; i < 256; ++i)
+        lut[size_t(i)] = clamp8d((i - 127.5) * factor + 127.5 + bright);
     applyLuts(*c.a, c.dst, lut, lut, lut);
 }
 
@@ -446,8 +466,8 @@ void filmNoise(const EffectContext& c)
             uint32_t p = in[x];
             if (fadeW) {
                 uint32_t yl = luma(p);
-                uint32_t sep = pack(p >> 24, std::min<uint32_t>(255, yl * 276 / 256), yl * 240 / 256,
-                                    yl * 200 / 256);
+                uint32_t sep = pack(p >> 24, std::min<uint32_t>(255, yl * 276 / 256),
+                                    yl * 240 / 256, yl * 200 / 256);
                 p = (mix256(p, sep, fadeW) & 0xFFFFFFu) | (p & 0xFF000000u);
             }
             if (grain > 0) {
@@ -501,9 +521,12 @@ void rgbToHsl(float r, float g, float b, float& h, float& s, float& l)
         return;
     }
     s = l > 0.5f ? dlt / (2.0f - mx - mn) : dlt / (mx + mn);
-    if (mx == r) h = (g - b) / dlt + (g < b ? 6.0f : 0.0f);
-    else if (mx == g) h = (b - r) / dlt + 2.0f;
-    else h = (r - g) / dlt + 4.0f;
+    if (mx == r)
+        h = (g - b) / dlt + (g < b ? 6.0f : 0.0f);
+    else if (mx == g)
+        h = (b - r) / dlt + 2.0f;
+    else
+        h = (r - g) / dlt + 4.0f;
     h /= 6.0f;
 }
 
@@ -561,7 +584,8 @@ void rgbBalance(const EffectContext& c)
     const FourCC codes[3] = {fourcc("redg"), fourcc("grng"), fourcc("blug")};
     for (int k = 0; k < 3; ++k) {
         double g = c.num(codes[k]);
-        for (int i = 0; i < 256; ++i) luts[k][size_t(i)] = clamp8d(i * g);
+        for (int i = 0; i < 256; ++i)
+            luts[k][size_t(i)] = clamp8d(i * g);
     }
     applyLuts(*c.a, c.dst, luts[0], luts[1], luts[2]);
 }
@@ -580,7 +604,8 @@ void convolution(const EffectContext& c)
     const Pixmap& s = *c.a;
     const int32_t w = s.width(), h = s.height();
     for (int32_t y = 0; y < h; ++y) {
-        const uint32_t* rows[3] = {s.row(std::max(y - 1, 0)), s.row(y), s.row(std::min(y + 1, h - 1))};
+        const uint32_t* rows[3] = {s.row(std::max(y - 1, 0)), s.row(y),
+                                   s.row(std::min(y + 1, h - 1))};
         uint32_t* out = c.dst.row(y);
         for (int32_t x = 0; x < w; ++x) {
             const int32_t xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, w - 1)};
@@ -596,8 +621,9 @@ void convolution(const EffectContext& c)
                 }
             auto fin = [&](int v) {
                 // Division rounded to nearest, symmetric for negative values.
-                int q = (v >= 0) == (div > 0) ? (std::abs(v) + std::abs(div) / 2) / std::abs(div)
-                                          : -((std::abs(v) + std::abs(div) / 2) / std::abs(div));
+                int q = (v >= 0) == (div > 0)
+                            ? (std::abs(v) + std::abs(div) / 2) / std::abs(div)
+                            : -((std::abs(v) + std::abs(div) / 2) / std::abs(div));
                 return uint32_t(clamp8(q + bias));
             };
             out[x] = (s.row(y)[x] & 0xFF000000u) | (fin(acc[0]) << 16) | (fin(acc[1]) << 8) |
@@ -618,7 +644,9 @@ void lensFlare(const EffectContext& c)
     const float diag = std::sqrt(float(w) * w + float(h) * h);
     const float glow = 0.06f * diag, halo = 0.14f * diag, haloW = 0.012f * diag;
     // Ghost discs along the line from the light through the centre.
-    struct Ghost { float x, y, r, amount, tr, tg, tb; };
+    struct Ghost {
+        float x, y, r, amount, tr, tg, tb;
+    };
     const float mx = w * 0.5f, my = h * 0.5f;
     const Ghost ghosts[4] = {
         {px + (mx - px) * 0.6f, py + (my - py) * 0.6f, 0.025f * diag, 0.25f, 0.6f, 0.8f, 1.0f},
@@ -655,7 +683,8 @@ void lensFlare(const EffectContext& c)
                 float o = 1.0f - (1.0f - v) * (1.0f - std::clamp(f * bright, 0.0f, 1.0f));
                 return uint32_t(clamp8f(o * 255.f));
             };
-            out[x] = (p & 0xFF000000u) | (screen(16, fr) << 16) | (screen(8, fg) << 8) | screen(0, fb);
+            out[x] =
+                (p & 0xFF000000u) | (screen(16, fr) << 16) | (screen(8, fg) << 8) | screen(0, fb);
         }
     }
 }

@@ -50,7 +50,8 @@ void sampledField(Pixmap& d, int32_t step, Field field, Shade shade)
     std::vector<float> grid(size_t(gw) * size_t(gh));
     for (int32_t j = 0; j < gh; ++j)
         for (int32_t i = 0; i < gw; ++i)
-            grid[size_t(j) * size_t(gw) + size_t(i)] = field(float(i * step) + 0.5f, float(j * step) + 0.5f);
+            grid[size_t(j) * size_t(gw) + size_t(i)] =
+                field(float(i * step) + 0.5f, float(j * step) + 0.5f);
     const float inv = 1.0f / float(step);
     for (int32_t y = 0; y < h; ++y) {
         const int32_t j = y / step;
@@ -87,7 +88,9 @@ void cloud(const EffectContext& c)
     const int32_t step = std::clamp(int32_t(scale / 32), 1, 4);
     sampledField(
         c.dst, step,
-        [&](float x, float y) { return fractalNoise((x + drift) / scale, y / scale, octaves, seed); },
+        [&](float x, float y) {
+            return fractalNoise((x + drift) / scale, y / scale, octaves, seed);
+        },
         [&](int32_t, int32_t, float n) {
             float dens = smooth(thr - 0.12f, thr + 0.22f, n);
             return mix256(sky, cl, weight256(dens)) | 0xFF000000u;
@@ -113,7 +116,8 @@ void fire(const EffectContext& c)
     for (int i = 0; i < 256; ++i) {
         float v = float(i) / 255.0f;
         int k = 0;
-        while (k < 3 && v > kStops[k + 1][0]) ++k;
+        while (k < 3 && v > kStops[k + 1][0])
+            ++k;
         float t = (v - kStops[k][0]) / (kStops[k + 1][0] - kStops[k][0]);
         palette[i] = pack(255, clamp8f(kStops[k][1] + (kStops[k + 1][1] - kStops[k][1]) * t),
                           clamp8f(kStops[k][2] + (kStops[k + 1][2] - kStops[k][2]) * t),
@@ -164,15 +168,13 @@ void ripple(const EffectContext& c)
                 base = mix256(c1, c2, weight256(t));
             }
             float light = 1.0f - 0.45f * slope * (ux * lx + uy * ly);
-            out[x] = pack(255, clamp8f(float((base >> 16) & 255) * light),
-                          clamp8f(float((base >> 8) & 255) * light), clamp8f(float(base & 255) * light));
+            out[x] =
+                pack(255, clamp8f(float((base >> 16) & 255) * light),
+                     clamp8f(float((base >> 8) & 255) * light), clamp8f(float(base & 255) * light));
         }
     }
 }
 
-void solidColour(const EffectContext& c)
-{
-    c.dst.fill(c.colour(fourcc("colr")) | 0xFF000000u);
-}
+void solidColour(const EffectContext& c) { c.dst.fill(c.colour(fourcc("colr")) | 0xFF000000u); }
 
 } // namespace zef::movies::fx

@@ -15,9 +15,10 @@ using namespace pixel;
 namespace {
 
 ZEF_VECTOR_LOOP void mixRow(const uint32_t* a, const uint32_t* b, uint32_t* out, int32_t n,
-                          uint32_t w)
+                            uint32_t w)
 {
-    for (int32_t i = 0; i < n; ++i) out[i] = mix256(a[i], b[i], w);
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = mix256(a[i], b[i], w);
 }
 
 inline void copyPixels(uint32_t* d, const uint32_t* s, int32_t n)
@@ -108,7 +109,8 @@ void distanceWipe(const EffectContext& c, float dmax, bool xOnly, const EdgeStyl
     RowPlan plan;
     for (int32_t y = 0; y < h; ++y) {
         if (!xOnly || y == 0) {
-            for (int32_t x = 0; x < w; ++x) d[size_t(x)] = dist(float(x) + 0.5f, float(y) + 0.5f);
+            for (int32_t x = 0; x < w; ++x)
+                d[size_t(x)] = dist(float(x) + 0.5f, float(y) + 0.5f);
             planRow(d.data(), w, t, e, plan);
         }
         applyPlan(plan, e.colour, c.a->row(y), c.b->row(y), c.dst.row(y));
@@ -140,16 +142,40 @@ void wipe(const EffectContext& c)
     const EdgeStyle e = edgeStyle(c);
     switch (c.integer(fourcc("wpty"))) {
     default:
-    case 0: distanceWipe(c, W, true, e, [](float x, float) { return x; }); break;
-    case 1: distanceWipe(c, W, true, e, [W](float x, float) { return W - x; }); break;
-    case 2: distanceWipe(c, H, false, e, [](float, float y) { return y; }); break;
-    case 3: distanceWipe(c, H, false, e, [H](float, float y) { return H - y; }); break;
-    case 4: distanceWipe(c, (W + H) * kSqrt1_2, false, e, [](float x, float y) { return (x + y) * kSqrt1_2; }); break;
-    case 5: distanceWipe(c, (W + H) * kSqrt1_2, false, e, [W](float x, float y) { return (W - x + y) * kSqrt1_2; }); break;
-    case 6: distanceWipe(c, (W + H) * kSqrt1_2, false, e, [H](float x, float y) { return (x + H - y) * kSqrt1_2; }); break;
-    case 7: distanceWipe(c, (W + H) * kSqrt1_2, false, e, [W, H](float x, float y) { return (W - x + H - y) * kSqrt1_2; }); break;
-    case 8: distanceWipe(c, W / 2, true, e, [W](float x, float) { return std::fabs(x - W / 2); }); break;
-    case 9: distanceWipe(c, H / 2, false, e, [H](float, float y) { return std::fabs(y - H / 2); }); break;
+    case 0:
+        distanceWipe(c, W, true, e, [](float x, float) { return x; });
+        break;
+    case 1:
+        distanceWipe(c, W, true, e, [W](float x, float) { return W - x; });
+        break;
+    case 2:
+        distanceWipe(c, H, false, e, [](float, float y) { return y; });
+        break;
+    case 3:
+        distanceWipe(c, H, false, e, [H](float, float y) { return H - y; });
+        break;
+    case 4:
+        distanceWipe(c, (W + H) * kSqrt1_2, false, e,
+                     [](float x, float y) { return (x + y) * kSqrt1_2; });
+        break;
+    case 5:
+        distanceWipe(c, (W + H) * kSqrt1_2, false, e,
+                     [W](float x, float y) { return (W - x + y) * kSqrt1_2; });
+        break;
+    case 6:
+        distanceWipe(c, (W + H) * kSqrt1_2, false, e,
+                     [H](float x, float y) { return (x + H - y) * kSqrt1_2; });
+        break;
+    case 7:
+        distanceWipe(c, (W + H) * kSqrt1_2, false, e,
+                     [W, H](float x, float y) { return (W - x + H - y) * kSqrt1_2; });
+        break;
+    case 8:
+        distanceWipe(c, W / 2, true, e, [W](float x, float) { return std::fabs(x - W / 2); });
+        break;
+    case 9:
+        distanceWipe(c, H / 2, false, e, [H](float, float y) { return std::fabs(y - H / 2); });
+        break;
     case 10:
         distanceWipe(c, W / 2, false, e, [W, H](float x, float y) {
             return std::max(std::fabs(x - W / 2), std::fabs(y - H / 2) * W / H);
@@ -162,9 +188,8 @@ void wipe(const EffectContext& c)
         break;
     case 12: {
         const float r = (W + H) * 0.25f;
-        distanceWipe(c, 2 * kPi * r, false, e, [W, H, r](float x, float y) {
-            return clockAngle(x - W / 2, y - H / 2) * r;
-        });
+        distanceWipe(c, 2 * kPi * r, false, e,
+                     [W, H, r](float x, float y) { return clockAngle(x - W / 2, y - H / 2) * r; });
         break;
     }
     }
@@ -205,7 +230,9 @@ void radial(const EffectContext& c)
     };
     switch (c.integer(fourcc("rdty"))) {
     default:
-    case 0: distanceWipe(c, 2 * kPi * r, false, e, [=](float x, float y) { return rel(x, y) * r; }); break;
+    case 0:
+        distanceWipe(c, 2 * kPi * r, false, e, [=](float x, float y) { return rel(x, y) * r; });
+        break;
     case 1:
         distanceWipe(c, 2 * kPi * r, false, e, [=](float x, float y) {
             float a = rel(x, y);
@@ -239,40 +266,50 @@ void matrixWipe(const EffectContext& c)
     switch (c.integer(fourcc("ordr"))) {
     default:
     case 0:
-        for (int32_t i = 0; i < n; ++i) order.push_back(i);
+        for (int32_t i = 0; i < n; ++i)
+            order.push_back(i);
         break;
     case 1:
         for (int32_t i = 0; i < cols; ++i)
-            for (int32_t j = 0; j < rows; ++j) order.push_back(j * cols + i);
+            for (int32_t j = 0; j < rows; ++j)
+                order.push_back(j * cols + i);
         break;
     case 2:
         for (int32_t j = 0; j < rows; ++j)
-            for (int32_t i = 0; i < cols; ++i) order.push_back(j * cols + (j % 2 ? cols - 1 - i : i));
+            for (int32_t i = 0; i < cols; ++i)
+                order.push_back(j * cols + (j % 2 ? cols - 1 - i : i));
         break;
     case 3: {
         int32_t l = 0, t = 0, r = cols - 1, b = rows - 1;
         while (l <= r && t <= b) {
-            for (int32_t i = l; i <= r; ++i) order.push_back(t * cols + i);
-            for (int32_t j = t + 1; j <= b; ++j) order.push_back(j * cols + r);
+            for (int32_t i = l; i <= r; ++i)
+                order.push_back(t * cols + i);
+            for (int32_t j = t + 1; j <= b; ++j)
+                order.push_back(j * cols + r);
             if (t < b)
-                for (int32_t i = r - 1; i >= l; --i) order.push_back(b * cols + i);
+                for (int32_t i = r - 1; i >= l; --i)
+                    order.push_back(b * cols + i);
             if (l < r)
-                for (int32_t j = b - 1; j > t; --j) order.push_back(j * cols + l);
+                for (int32_t j = b - 1; j > t; --j)
+                    order.push_back(j * cols + l);
             ++l, ++t, --r, --b;
         }
         break;
     }
     case 4: {
-        for (int32_t i = 0; i < n; ++i) order.push_back(i);
+        for (int32_t i = 0; i < n; ++i)
+            order.push_back(i);
         const uint32_t seed = uint32_t(c.integer(fourcc("seed")));
         for (int32_t i = n - 1; i > 0; --i)
-            std::swap(order[size_t(i)], order[size_t(hash3(seed, uint32_t(i), 0x4D415458u) % uint32_t(i + 1))]);
+            std::swap(order[size_t(i)],
+                      order[size_t(hash3(seed, uint32_t(i), 0x4D415458u) % uint32_t(i + 1))]);
         break;
     }
     }
     std::vector<uint8_t> showB(size_t(n), 0);
     const int32_t revealed = c.p >= 1.0 ? n : int32_t(std::floor(c.p * n));
-    for (int32_t k = 0; k < revealed; ++k) showB[size_t(order[size_t(k)])] = 1;
+    for (int32_t k = 0; k < revealed; ++k)
+        showB[size_t(order[size_t(k)])] = 1;
     for (int32_t y = 0; y < h; ++y) {
         const int32_t j = int32_t(int64_t(y) * rows / h);
         for (int32_t i = 0; i < cols; ++i) {
@@ -313,10 +350,18 @@ void push(const EffectContext& c)
     const int32_t sx = int32_t(std::lround(c.p * w)), sy = int32_t(std::lround(c.p * h));
     switch (c.integer(fourcc("from"))) {
     default:
-    case 0: shiftPair(c, sx, 0, sx - w, 0); break;
-    case 1: shiftPair(c, -sx, 0, w - sx, 0); break;
-    case 2: shiftPair(c, 0, sy, 0, sy - h); break;
-    case 3: shiftPair(c, 0, -sy, 0, h - sy); break;
+    case 0:
+        shiftPair(c, sx, 0, sx - w, 0);
+        break;
+    case 1:
+        shiftPair(c, -sx, 0, w - sx, 0);
+        break;
+    case 2:
+        shiftPair(c, 0, sy, 0, sy - h);
+        break;
+    case 3:
+        shiftPair(c, 0, -sy, 0, h - sy);
+        break;
     }
 }
 
@@ -329,22 +374,39 @@ void slide(const EffectContext& c)
         // B slides in over a still A.
         switch (dir) {
         default:
-        case 0: shiftPair(c, 0, 0, sx - w, 0); break;
-        case 1: shiftPair(c, 0, 0, w - sx, 0); break;
-        case 2: shiftPair(c, 0, 0, 0, sy - h); break;
-        case 3: shiftPair(c, 0, 0, 0, h - sy); break;
+        case 0:
+            shiftPair(c, 0, 0, sx - w, 0);
+            break;
+        case 1:
+            shiftPair(c, 0, 0, w - sx, 0);
+            break;
+        case 2:
+            shiftPair(c, 0, 0, 0, sy - h);
+            break;
+        case 3:
+            shiftPair(c, 0, 0, 0, h - sy);
+            break;
         }
         return;
     }
     // A slides out in the direction, uncovering a still B: draw B, then the moved A over it.
-    for (int32_t y = 0; y < h; ++y) copyPixels(c.dst.row(y), c.b->row(y), w);
+    for (int32_t y = 0; y < h; ++y)
+        copyPixels(c.dst.row(y), c.b->row(y), w);
     int32_t dx = 0, dy = 0;
     switch (dir) {
     default:
-    case 0: dx = sx; break;
-    case 1: dx = -sx; break;
-    case 2: dy = sy; break;
-    case 3: dy = -sy; break;
+    case 0:
+        dx = sx;
+        break;
+    case 1:
+        dx = -sx;
+        break;
+    case 2:
+        dy = sy;
+        break;
+    case 3:
+        dy = -sy;
+        break;
     }
     composite(*c.a, c.dst, Point{dx, dy}, GraphicsMode::kSrcCopy);
 }
@@ -352,7 +414,8 @@ void slide(const EffectContext& c)
 void zoom(const EffectContext& c)
 {
     const int32_t w = c.dst.width(), h = c.dst.height();
-    for (int32_t y = 0; y < h; ++y) copyPixels(c.dst.row(y), c.a->row(y), w);
+    for (int32_t y = 0; y < h; ++y)
+        copyPixels(c.dst.row(y), c.a->row(y), w);
     const ParamValue cp = c.point(fourcc("cent"));
     const double q = c.p;
     Rect r;
@@ -366,7 +429,8 @@ void zoom(const EffectContext& c)
 void implode(const EffectContext& c)
 {
     const int32_t w = c.dst.width(), h = c.dst.height();
-    for (int32_t y = 0; y < h; ++y) copyPixels(c.dst.row(y), c.b->row(y), w);
+    for (int32_t y = 0; y < h; ++y)
+        copyPixels(c.dst.row(y), c.b->row(y), w);
     const ParamValue cp = c.point(fourcc("cent"));
     const double q = c.p;
     Rect r;
@@ -380,7 +444,8 @@ void implode(const EffectContext& c)
 void explode(const EffectContext& c)
 {
     const int32_t w = c.dst.width(), h = c.dst.height();
-    for (int32_t y = 0; y < h; ++y) copyPixels(c.dst.row(y), c.b->row(y), w);
+    for (int32_t y = 0; y < h; ++y)
+        copyPixels(c.dst.row(y), c.b->row(y), w);
     if (c.p >= 1.0) return;
     const ParamValue cp = c.point(fourcc("cent"));
     const double cx = cp.x * w, cy = cp.y * h;
@@ -423,16 +488,26 @@ void gradientWipe(const EffectContext& c)
             float g;
             switch (kind) {
             default:
-            case 0: g = fx; break;
-            case 1: g = fy; break;
-            case 2: g = (fx + fy) * 0.5f; break;
+            case 0:
+                g = fx;
+                break;
+            case 1:
+                g = fy;
+                break;
+            case 2:
+                g = (fx + fy) * 0.5f;
+                break;
             case 3: {
                 float dx = (fx - 0.5f) * float(w), dy = (fy - 0.5f) * float(h);
                 g = std::min(std::sqrt(dx * dx + dy * dy) / maxR, 0.999f);
                 break;
             }
-            case 4: g = (float(luma(a[x])) + 0.5f) / 256.0f; break;
-            case 5: g = (float(luma(b[x])) + 0.5f) / 256.0f; break;
+            case 4:
+                g = (float(luma(a[x])) + 0.5f) / 256.0f;
+                break;
+            case 5:
+                g = (float(luma(b[x])) + 0.5f) / 256.0f;
+                break;
             }
             if (invert) g = 1.0f - g;
             uint32_t wB = c.p >= 1.0 ? 256 : weight256((t - g) * invSoft);
@@ -454,7 +529,8 @@ void chromaKey(const EffectContext& c)
         uint32_t* out = c.dst.row(y);
         for (int32_t x = 0; x < c.dst.width(); ++x) {
             uint32_t p = a[x];
-            int dr = int((p >> 16) & 255) - kr, dg = int((p >> 8) & 255) - kg, db = int(p & 255) - kb;
+            int dr = int((p >> 16) & 255) - kr, dg = int((p >> 8) & 255) - kg,
+                db = int(p & 255) - kb;
             float d2 = float(dr * dr + dg * dg + db * db);
             if (d2 <= tol2) {
                 out[x] = b[x];
@@ -474,7 +550,8 @@ void alphaCompositor(const EffectContext& c)
                                           GraphicsMode::kPremulWhiteAlpha,
                                           GraphicsMode::kPremulBlackAlpha};
     const int32_t mode = kModes[std::clamp(c.integer(fourcc("mode")), 0, 2)];
-    const uint32_t opacity = uint32_t(std::lround(std::clamp(c.num(fourcc("opac")), 0.0, 1.0) * 255));
+    const uint32_t opacity =
+        uint32_t(std::lround(std::clamp(c.num(fourcc("opac")), 0.0, 1.0) * 255));
     const int32_t w = c.dst.width();
     std::vector<uint32_t> line(opacity < 255 ? size_t(w) : 0);
     for (int32_t y = 0; y < c.dst.height(); ++y) {

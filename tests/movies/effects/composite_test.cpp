@@ -89,8 +89,10 @@ TEST(GraphicsModes, AlphaModes)
     // ... against grey 0x404040.
     EXPECT_TRUE(near(one(0x80A02020u, 0xFF0000FFu, GM::kPremulColorAlpha, 0x404040), 0xFF80007Fu));
     // Straight alpha blend: alpha further weighted by the op colour per channel.
-    EXPECT_TRUE(near(one(0xFFFFFFFFu, 0xFF000000u, GM::kStraightAlphaBlend, 0xFF8000), 0xFFFF8000u));
-    EXPECT_TRUE(near(one(0x80FFFFFFu, 0xFF000000u, GM::kStraightAlphaBlend, 0xFFFFFF), 0xFF808080u));
+    EXPECT_TRUE(
+        near(one(0xFFFFFFFFu, 0xFF000000u, GM::kStraightAlphaBlend, 0xFF8000), 0xFFFF8000u));
+    EXPECT_TRUE(
+        near(one(0x80FFFFFFu, 0xFF000000u, GM::kStraightAlphaBlend, 0xFFFFFF), 0xFF808080u));
 }
 
 TEST(GraphicsModes, StraightAlphaRowsMatchPixelByPixel)
@@ -126,7 +128,8 @@ TEST(GraphicsModes, PlacementAndClipping)
     ASSERT_EQ(composite(s, d, Point{-2, 4}, GM::kSrcCopy), PixelStatus::Ok);
     for (int32_t y = 0; y < 6; ++y)
         for (int32_t x = 0; x < 6; ++x)
-            EXPECT_EQ(d.pixel(x, y), (x < 2 && y >= 4) ? 0xFFFFFFFFu : 0xFF000000u) << x << "," << y;
+            EXPECT_EQ(d.pixel(x, y), (x < 2 && y >= 4) ? 0xFFFFFFFFu : 0xFF000000u)
+                << x << "," << y;
 
     // Clip to two overlapping rectangles: straight alpha must apply once per pixel.
     Pixmap half(6, 6, 0x80FFFFFFu);
@@ -209,9 +212,11 @@ TEST(Warp, TranslationRotationAndClip)
 {
     Pixmap s(3, 2);
     for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < 3; ++x) s.setPixel(x, y, argb(255, uint8_t(x * 50), uint8_t(y * 50), 7));
+        for (int32_t x = 0; x < 3; ++x)
+            s.setPixel(x, y, argb(255, uint8_t(x * 50), uint8_t(y * 50), 7));
     Pixmap d(8, 8, 0xFF000000u);
-    ASSERT_EQ(drawWarped(s, d, MatrixRecord::translation(5 * kFixed1, 1 * kFixed1)), PixelStatus::Ok);
+    ASSERT_EQ(drawWarped(s, d, MatrixRecord::translation(5 * kFixed1, 1 * kFixed1)),
+              PixelStatus::Ok);
     EXPECT_EQ(d.pixel(5, 1), s.pixel(0, 0));
     EXPECT_EQ(d.pixel(7, 2), s.pixel(2, 1));
     EXPECT_EQ(d.pixel(4, 1), 0xFF000000u);
@@ -226,15 +231,16 @@ TEST(Warp, TranslationRotationAndClip)
     d.fill(0xFF000000u);
     ASSERT_EQ(drawWarped(s, d, rot), PixelStatus::Ok);
     for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(d.pixel(1 - y, x), s.pixel(x, y)) << x << "," << y;
+        for (int32_t x = 0; x < 3; ++x)
+            EXPECT_EQ(d.pixel(1 - y, x), s.pixel(x, y)) << x << "," << y;
     EXPECT_EQ(d.pixel(2, 0), 0xFF000000u);
 
     // Clip rectangle: only its pixels change.
     Pixmap white(8, 8, 0xFFFFFFFFu);
     d.fill(0xFF000000u);
     ClipRegion clip(Rect{2, 3, 5, 4});
-    ASSERT_EQ(drawWarped(white, d, MatrixRecord::scaling(kFixed1 / 2 * 3, kFixed1), GM::kSrcCopy,
-                         0, &clip),
+    ASSERT_EQ(drawWarped(white, d, MatrixRecord::scaling(kFixed1 / 2 * 3, kFixed1), GM::kSrcCopy, 0,
+                         &clip),
               PixelStatus::Ok);
     for (int32_t y = 0; y < 8; ++y)
         for (int32_t x = 0; x < 8; ++x)
@@ -250,19 +256,22 @@ TEST(Warp, ScalingAveragesAndKeepsFlatFields)
     // 2× reduction of a 1-pixel checkerboard: every output pixel is the mean.
     Pixmap checker(64, 32);
     for (int32_t y = 0; y < 32; ++y)
-        for (int32_t x = 0; x < 64; ++x) checker.setPixel(x, y, (x + y) % 2 ? 0xFFFFFFFFu : 0xFF000000u);
+        for (int32_t x = 0; x < 64; ++x)
+            checker.setPixel(x, y, (x + y) % 2 ? 0xFFFFFFFFu : 0xFF000000u);
     for (int32_t factor : {2, 4, 8}) {
         Pixmap small = resized(checker, 64 / factor, 32 / factor);
         for (int32_t y = 0; y < small.height(); ++y)
             for (int32_t x = 0; x < small.width(); ++x)
-                ASSERT_TRUE(near(small.pixel(x, y), 0xFF808080u, 1)) << factor << ": " << x << "," << y;
+                ASSERT_TRUE(near(small.pixel(x, y), 0xFF808080u, 1))
+                    << factor << ": " << x << "," << y;
     }
     // A flat field stays exactly flat at any scale.
     Pixmap flat(37, 23, 0xFF123456u);
     for (auto [w, h] : {std::pair{100, 7}, {5, 3}, {37, 50}, {1, 1}}) {
         Pixmap r = resized(flat, w, h);
         for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) ASSERT_EQ(r.pixel(x, y), 0xFF123456u);
+            for (int32_t x = 0; x < w; ++x)
+                ASSERT_EQ(r.pixel(x, y), 0xFF123456u);
     }
     // Into a rectangle partly outside the destination.
     Pixmap d(10, 10, 0xFF000000u);

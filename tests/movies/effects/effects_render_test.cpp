@@ -52,7 +52,8 @@ Pixmap filtered(const EffectDescriptor& d, const ParameterSet& ps, const Pixmap&
 ParameterSet with(const EffectDescriptor& d, std::initializer_list<std::pair<FourCC, double>> v)
 {
     ParameterSet ps = ParameterSet::defaults(d);
-    for (auto [c, x] : v) EXPECT_TRUE(ps.set(d, c, {x, 0})) << fourccToString(c);
+    for (auto [c, x] : v)
+        EXPECT_TRUE(ps.set(d, c, {x, 0})) << fourccToString(c);
     return ps;
 }
 
@@ -71,7 +72,8 @@ TEST(EffectRender, EveryEffectWritesExactlyItsDestinationAtOddSizes)
                 for (double p : {0.0, 0.37, 1.0}) {
                     if (w > 100 && p != 0.37) continue;
                     Pixmap out(w, h, 0x5A010203u);
-                    ASSERT_EQ(run(*d, ParameterSet::defaults(*d), p, &a, &b, out, 1234), PixelStatus::Ok)
+                    ASSERT_EQ(run(*d, ParameterSet::defaults(*d), p, &a, &b, out, 1234),
+                              PixelStatus::Ok)
                         << d->name;
                     bool allWritten = true;
                     for (int32_t y = 0; y < h && allWritten; ++y)
@@ -112,7 +114,8 @@ TEST(EffectRender, SourceMayBeTheDestination)
     Pixmap src = noisy(20, 12, 9);
     Pixmap expected = filtered(blur, ParameterSet::defaults(blur), src);
     Pixmap inPlace = src;
-    ASSERT_EQ(run(blur, ParameterSet::defaults(blur), 0, &inPlace, nullptr, inPlace), PixelStatus::Ok);
+    ASSERT_EQ(run(blur, ParameterSet::defaults(blur), 0, &inPlace, nullptr, inPlace),
+              PixelStatus::Ok);
     EXPECT_EQ(inPlace, expected);
 }
 
@@ -121,7 +124,8 @@ TEST(EffectRender, FramesRenderTheSameOnManyThreads)
     const Pixmap a = noisy(96, 64, 3), b = noisy(96, 64, 4);
     std::vector<const EffectDescriptor*> all;
     for (int n = 0; n <= 2; ++n)
-        for (auto* d : builtInEffects().list(n)) all.push_back(d);
+        for (auto* d : builtInEffects().list(n))
+            all.push_back(d);
     std::vector<Pixmap> serial;
     for (auto* d : all) {
         Pixmap out(96, 64);
@@ -139,8 +143,10 @@ TEST(EffectRender, FramesRenderTheSameOnManyThreads)
                 if (!(out == serial[k])) ++mismatches[size_t(t)];
             }
         });
-    for (auto& th : threads) th.join();
-    for (int m : mismatches) EXPECT_EQ(m, 0);
+    for (auto& th : threads)
+        th.join();
+    for (int m : mismatches)
+        EXPECT_EQ(m, 0);
 }
 
 TEST(EffectRender, ToneFilters)
@@ -192,7 +198,8 @@ TEST(EffectRender, ConvolutionSharpenEdgesAndEmboss)
 
     // A 3×3 box with divisor 0 (= the kernel's sum) keeps a flat field.
     ParameterSet box = ParameterSet::defaults(conv);
-    for (FourCC c = 0; c < 9; ++c) box.set(conv, fourcc("kn11") + (((c / 3) << 8) | (c % 3)), {1, 0});
+    for (FourCC c = 0; c < 9; ++c)
+        box.set(conv, fourcc("kn11") + (((c / 3) << 8) | (c % 3)), {1, 0});
     box.set(conv, fourcc("divs"), {0, 0});
     Pixmap flat(5, 5, 0xFF3366CCu);
     EXPECT_EQ(filtered(conv, box, flat), flat);
@@ -206,15 +213,18 @@ TEST(EffectRender, ConvolutionSharpenEdgesAndEmboss)
     EXPECT_EQ(redOf(m), std::min(255, redOf(l) + 10));
 
     for (const char* code : {"shrp", "edge", "embs"}) {
-        const EffectDescriptor* d = builtInEffects().findByName(
-            std::string(code) == "shrp" ? "Sharpen" : std::string(code) == "edge" ? "Edge Detection" : "Emboss");
+        const EffectDescriptor* d =
+            builtInEffects().findByName(std::string(code) == "shrp"   ? "Sharpen"
+                                        : std::string(code) == "edge" ? "Edge Detection"
+                                                                      : "Emboss");
         ASSERT_TRUE(d);
         Pixmap f = filtered(*d, ParameterSet::defaults(*d), flat);
-        uint32_t expect = std::string(code) == "shrp" ? 0xFF3366CCu
+        uint32_t expect = std::string(code) == "shrp"   ? 0xFF3366CCu
                           : std::string(code) == "edge" ? 0xFF000000u
                                                         : 0xFF808080u;
         for (int32_t y = 0; y < 5; ++y)
-            for (int32_t x = 0; x < 5; ++x) EXPECT_EQ(f.pixel(x, y), expect) << code;
+            for (int32_t x = 0; x < 5; ++x)
+                EXPECT_EQ(f.pixel(x, y), expect) << code;
     }
     // A vertical step is found by edge detection only at the step.
     Pixmap step(8, 3, 0xFF000000u);

@@ -43,8 +43,8 @@ Pixmap render(const EffectDescriptor& d, const ParameterSet& ps, double p, const
     return out;
 }
 
-Pixmap render(const char (&code)[5], double p, const Pixmap* a = nullptr,
-              const Pixmap* b = nullptr, int32_t w = 16, int32_t h = 8)
+Pixmap render(const char (&code)[5], double p, const Pixmap* a = nullptr, const Pixmap* b = nullptr,
+              int32_t w = 16, int32_t h = 8)
 {
     const EffectDescriptor& d = effectOf(code);
     return render(d, ParameterSet::defaults(d), p, a, b, w, h);
@@ -129,7 +129,7 @@ TEST(EffectParameters, EncodeDecodeRoundTripAndTweens)
     EXPECT_FALSE(ps.set(wipe, fourcc("zzzz"), {1, 0}));
 
     EncodedParameters enc = encodeParameters(ps);
-    auto find = [&](const char (&c)[5]) -> const std::vector<uint8_t>& {
+    auto find = [&](const char(&c)[5]) -> const std::vector<uint8_t>& {
         for (auto& [code, bytes] : enc)
             if (code == fourcc(c)) return bytes;
         static std::vector<uint8_t> none;
@@ -162,7 +162,8 @@ TEST(EffectParameters, DecodingRejectsMalformedAndClamps)
     EXPECT_FALSE(decodeParameters(wipe, {{fourcc("wpty"), {0, 0, 4}}})) << "short value";
     EXPECT_FALSE(decodeParameters(wipe, {{fourcc("wpty"), {0, 0, 0, 1, 0, 0, 0, 2}}}))
         << "a start/end pair for a parameter that does not tween";
-    EXPECT_FALSE(decodeParameters(wipe, {{fourcc("soft"), {0, 0, 0, 1}}, {fourcc("soft"), {0, 0, 0, 1}}}));
+    EXPECT_FALSE(
+        decodeParameters(wipe, {{fourcc("soft"), {0, 0, 0, 1}}, {fourcc("soft"), {0, 0, 0, 1}}}));
     // Unknown atoms are ignored; out-of-range values clamp.
     auto ps = decodeParameters(wipe, {{fourcc("what"), {1, 2, 3}},
                                       {fourcc("wpty"), {0x7F, 0xFF, 0xFF, 0xFF}},
@@ -203,7 +204,8 @@ TEST(Effects, LeftToRightWipeSplitsAtTheMiddle)
     ps.set(wipe, fourcc("bcol"), {double(0xFF00FF00u), 0});
     Pixmap bordered = render(wipe, ps, 0.5, &a, &b, 640, 4);
     EXPECT_EQ(bordered.pixel(317, 0), 0xFFFF0000u);
-    for (int32_t x = 318; x < 322; ++x) EXPECT_EQ(bordered.pixel(x, 0), 0xFF00FF00u) << x;
+    for (int32_t x = 318; x < 322; ++x)
+        EXPECT_EQ(bordered.pixel(x, 0), 0xFF00FF00u) << x;
     EXPECT_EQ(bordered.pixel(322, 0), 0xFF0000FFu);
 
     // A soft edge ramps across its width.
@@ -222,8 +224,8 @@ TEST(Effects, TransitionsRunFromAToB)
     // Every transition shows exactly A at the start and exactly B at the end, whatever its
     // pattern, border and soft edge.
     const Pixmap a = pattern(37, 21, 1), b = pattern(37, 21, 2);
-    for (const char* code : {"dslv", "smpt", "smp2", "smp3", "smp4", "push", "slid", "zoom",
-                             "xplo", "mplo", "matt"}) {
+    for (const char* code :
+         {"dslv", "smpt", "smp2", "smp3", "smp4", "push", "slid", "zoom", "xplo", "mplo", "matt"}) {
         const EffectDescriptor* d = builtInEffects().find(code4(code));
         ASSERT_TRUE(d) << code;
         std::vector<ParameterSet> variants{ParameterSet::defaults(*d)};
@@ -262,7 +264,8 @@ TEST(Effects, PushSlideAndMatrixWipeGeometry)
     // 8 × 6 blocks row by row: at 50% the top three block rows show B.
     Pixmap ma(64, 48, 0xFF000000u), mb(64, 48, 0xFFFFFFFFu);
     Pixmap m = render("smp4", 0.5, &ma, &mb, 64, 48);
-    for (int32_t y = 0; y < 48; y += 7) EXPECT_EQ(m.pixel(5, y), y < 24 ? 0xFFFFFFFFu : 0xFF000000u) << y;
+    for (int32_t y = 0; y < 48; y += 7)
+        EXPECT_EQ(m.pixel(5, y), y < 24 ? 0xFFFFFFFFu : 0xFF000000u) << y;
 }
 
 TEST(Effects, ChromaKeyAndAlphaCompositor)
@@ -283,7 +286,8 @@ TEST(Effects, ChromaKeyAndAlphaCompositor)
 TEST(Effects, AlphaGainDefaultIsAnExactPassThrough)
 {
     Pixmap src = pattern(33, 9, 5);
-    for (int32_t x = 0; x < 33; ++x) src.setPixel(x, 3, (src.pixel(x, 3) & 0xFFFFFFu) | uint32_t(x * 7) << 24);
+    for (int32_t x = 0; x < 33; ++x)
+        src.setPixel(x, 3, (src.pixel(x, 3) & 0xFFFFFFu) | uint32_t(x * 7) << 24);
     EXPECT_EQ(render("gain", 0.4, &src, nullptr, 33, 9), src);
 
     const EffectDescriptor& gain = effectOf("gain");
@@ -341,10 +345,11 @@ TEST(Effects, NoiseIsDeterministicPerSeedAndTime)
         const Pixmap* a = d->sources ? &src : nullptr;
         Pixmap t1 = render(*d, ps, 0.5, a, nullptr, 64, 48, 600);
         EXPECT_EQ(render(*d, ps, 0.5, a, nullptr, 64, 48, 600), t1) << code;
-        EXPECT_NE(render(*d, ps, 0.5, a, nullptr, 64, 48, 1200), t1) << code << " changes with time";
+        EXPECT_NE(render(*d, ps, 0.5, a, nullptr, 64, 48, 1200), t1)
+            << code << " changes with time";
         ParameterSet other = ps;
         other.set(*d, fourcc("seed"), {77, 0});
-        EXPECT_NE(render(*d, other, 0.5, a, nullptr, 64, 48, 600), t1) << code << " changes with seed";
+        EXPECT_NE(render(*d, other, 0.5, a, nullptr, 64, 48, 600), t1)
+            << code << " changes with seed";
     }
 }
-
