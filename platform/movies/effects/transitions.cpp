@@ -201,10 +201,11 @@ void iris(const EffectContext& c)
     const ParamValue cp = c.point(fourcc("cent"));
     const float cx = float(cp.x) * W, cy = float(cp.y) * H, ar = W / H;
     const int shape = c.integer(fourcc("shap"));
+    // Rectangles and diamonds keep the frame's proportions; a circle stays round.
     auto base = [=](float x, float y) {
-        float dx = std::fabs(x - cx), dy = std::fabs(y - cy) * ar;
-        if (shape == 1) return std::max(dx, dy);
-        if (shape == 2) return dx + dy;
+        float dx = std::fabs(x - cx), dy = std::fabs(y - cy);
+        if (shape == 1) return std::max(dx, dy * ar);
+        if (shape == 2) return dx + dy * ar;
         return std::sqrt(dx * dx + dy * dy);
     };
     float dmax = std::max({base(0, 0), base(W, 0), base(0, H), base(W, H), 1.0f});
