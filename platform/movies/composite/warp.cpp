@@ -434,6 +434,14 @@ PixelStatus scaleInto(const Pixmap& src, const Rect& srcRect, Pixmap& dst, const
     }
 }
 
+PixelStatus drawPicture(const Pixmap& src, Pixmap& dst, const Rect& dstRect,
+                        std::span<const Rect> clipRects, int32_t mode, uint32_t opColour)
+{
+    if (clipRects.empty()) return scaleInto(src, src.bounds(), dst, dstRect, mode, opColour);
+    ClipRegion clip(clipRects);
+    return scaleInto(src, src.bounds(), dst, dstRect, mode, opColour, &clip);
+}
+
 Pixmap resized(const Pixmap& src, int32_t width, int32_t height)
 {
     Pixmap out(width, height, 0);

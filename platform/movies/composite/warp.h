@@ -14,6 +14,8 @@
 #include "platform/movies/matrix.h"
 #include "platform/movies/pixmap.h"
 
+#include <span>
+
 namespace zef::movies {
 
 // Draws src onto dst through m (source coordinates → destination pixels, translation in
@@ -29,6 +31,12 @@ PixelStatus drawWarped(const Pixmap& src, Pixmap& dst, const MatrixRecord& m,
 PixelStatus scaleInto(const Pixmap& src, const Rect& srcRect, Pixmap& dst, const Rect& dstRect,
                       int32_t mode = GraphicsMode::kSrcCopy, uint32_t opColour = 0x808080,
                       const ClipRegion* clip = nullptr);
+
+// Draws the whole of src into dstRect of dst (resized when the sizes differ), clipped to the
+// union of clipRects (an empty list clips to dst only), combining by the graphics mode.
+PixelStatus drawPicture(const Pixmap& src, Pixmap& dst, const Rect& dstRect,
+                        std::span<const Rect> clipRects, int32_t mode = GraphicsMode::kSrcCopy,
+                        uint32_t opColour = 0x808080);
 
 // A new picture of width × height holding src resized.
 Pixmap resized(const Pixmap& src, int32_t width, int32_t height);

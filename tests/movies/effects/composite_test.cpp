@@ -297,3 +297,18 @@ TEST(Warp, TransparentPixelsDoNotDarkenEdges)
     EXPECT_EQ(big.pixel(0, 0), 0xFFFFFFFFu);
     EXPECT_EQ(big.pixel(7, 0) >> 24, 0u);
 }
+
+TEST(Warp, DrawPictureIntoRectThroughClipList)
+{
+    Pixmap src(2, 2, 0x80FFFFFFu), dst(8, 8, 0xFF000000u);
+    const Rect clips[] = {{0, 0, 4, 8}, {2, 0, 6, 2}}; // overlapping: each pixel drawn once
+    ASSERT_EQ(drawPicture(src, dst, Rect{1, 1, 7, 7}, clips, GM::kStraightAlpha), PixelStatus::Ok);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x) {
+            bool inRect = x >= 1 && x < 7 && y >= 1 && y < 7;
+            bool inClip = x < 4 || (x < 6 && y < 2);
+            EXPECT_EQ(dst.pixel(x, y), inRect && inClip ? 0xFF808080u : 0xFF000000u)
+                << x << "," << y;
+        }
+    EXPECT_EQ(drawPicture(src, dst, Rect{0, 0, 8, 8}, {}, 999), PixelStatus::UnsupportedMode);
+}
