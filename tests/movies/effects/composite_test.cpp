@@ -312,3 +312,22 @@ TEST(Warp, DrawPictureIntoRectThroughClipList)
         }
     EXPECT_EQ(drawPicture(src, dst, Rect{0, 0, 8, 8}, {}, 999), PixelStatus::UnsupportedMode);
 }
+
+TEST(Warp, MirrorMatricesFlipExactly)
+{
+    Pixmap s(5, 3);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) s.setPixel(x, y, argb(255, uint8_t(x * 40), uint8_t(y * 90), 1));
+    MatrixRecord flipH = MatrixRecord::scaling(-kFixed1, kFixed1);
+    flipH.translate(5 * kFixed1, 0);
+    MatrixRecord flipV = MatrixRecord::scaling(kFixed1, -kFixed1);
+    flipV.translate(0, 3 * kFixed1);
+    Pixmap h(5, 3, 0), v(5, 3, 0);
+    ASSERT_EQ(drawWarped(s, h, flipH), PixelStatus::Ok);
+    ASSERT_EQ(drawWarped(s, v, flipV), PixelStatus::Ok);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) {
+            EXPECT_EQ(h.pixel(x, y), s.pixel(4 - x, y));
+            EXPECT_EQ(v.pixel(x, y), s.pixel(x, 2 - y));
+        }
+}
