@@ -317,7 +317,8 @@ TEST(Warp, MirrorMatricesFlipExactly)
 {
     Pixmap s(5, 3);
     for (int32_t y = 0; y < 3; ++y)
-        for (int32_t x = 0; x < 5; ++x) s.setPixel(x, y, argb(255, uint8_t(x * 40), uint8_t(y * 90), 1));
+        for (int32_t x = 0; x < 5; ++x)
+            s.setPixel(x, y, argb(255, uint8_t(x * 40), uint8_t(y * 90), 1));
     MatrixRecord flipH = MatrixRecord::scaling(-kFixed1, kFixed1);
     flipH.translate(5 * kFixed1, 0);
     MatrixRecord flipV = MatrixRecord::scaling(kFixed1, -kFixed1);

@@ -265,3 +265,22 @@ TEST(EffectRender, GeneratorsAndLensFlare)
     ASSERT_EQ(run(lens, off, 0, &dark, nullptr, flare), PixelStatus::Ok);
     EXPECT_EQ(flare, dark);
 }
+
+#include "platform/movies/effects/effect_impl.h"
+
+TEST(EffectRender, WideBoxBlurKeepsFlatFieldsAndSymmetry)
+{
+    // Windows wider than the two-rows-at-once path allows take the 32-bit path.
+    for (int32_t radius : {1, 40, 70}) {
+        Pixmap flat(150, 9, 0xFF3C7FE1u), out(150, 9);
+        fx::boxBlur3(flat, out, radius);
+        EXPECT_EQ(out, flat) << radius;
+        Pixmap bar(151, 3, 0xFF000000u);
+        bar.fill(Rect{75, 0, 76, 3}, 0xFFFFFFFFu);
+        Pixmap spread(151, 3);
+        fx::boxBlur3(bar, spread, radius);
+        for (int32_t x = 0; x < 151; ++x)
+            EXPECT_EQ(spread.pixel(x, 1), spread.pixel(150 - x, 1));
+        EXPECT_GT(greenOf(spread.pixel(75, 1)), greenOf(spread.pixel(75 + radius + 5, 1)));
+    }
+}
