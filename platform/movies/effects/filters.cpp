@@ -96,22 +96,21 @@ ZEF_VECTOR_LOOP void emitSums(const uint32_t* sums, uint8_t* out, int32_t n, uin
         out[i] = uint8_t((sums[i] * inv + (1u << 23)) >> 24);
 }
 
-// Columns [x0, x1) of in, blurred vertically into the same columns of out.
-void boxVertical(const Pixmap& in, Pixmap& out, int32_t r, uint32_t inv, int32_t x0, int32_t x1,
-                 std::vector<uint32_t>& sums)
+// Columns [inX, inX + cols) of in, blurred vertically into columns [outX, outX + cols) of out.
+void boxVertical(const Pixmap& in, int32_t inX, Pixmap& out, int32_t outX, int32_t cols, int32_t r,
+                 uint32_t inv, std::vector<uint32_t>& sums)
 {
-    const int32_t h = in.height(), n = (x1 - x0) * 4;
-    auto bytes = [x0](const Pixmap& p, int32_t y) {
-        return reinterpret_cast<const uint8_t*>(p.row(y) + x0);
+    const int32_t h = in.height(), n = cols * 4;
+    auto bytes = [inX, &in](int32_t y) {
+        return reinterpret_cast<const uint8_t*>(in.row(y) + inX);
     };
     sums.assign(size_t(n), 0);
-    addRow(sums.data(), bytes(in, 0), n, uint32_t(r + 1));
+    addRow(sums.data(), bytes(0), n, uint32_t(r + 1));
     for (int32_t i = 1; i <= r; ++i)
-        addRow(sums.data(), bytes(in, std::min(i, h - 1)), n, 1);
+        addRow(sums.data(), bytes(std::min(i, h - 1)), n, 1);
     for (int32_t y = 0; y < h; ++y) {
-        emitSums(sums.data(), reinterpret_cast<uint8_t*>(out.row(y) + x0), n, inv);
-        slideRow(sums.data(), bytes(in, std::min(y + r + 1, h - 1)), bytes(in, std::max(y - r, 0)),
-                 n);
+        emitSums(sums.data(), reinterpret_cast<uint8_t*>(out.row(y) + outX), n, inv);
+        slideRow(sums.data(), bytes(std::min(y + r + 1, h - 1)), bytes(std::max(y - r, 0)), n);
     }
 }
 
@@ -273,34 +272,37 @@ void boxBlur3(const Pixmap& src, Pixmap& dst, int32_t radius)
             acc &= r[x];
         opaque = (acc >> 24) == 255;
     }
-    Pixmap a = src, b(w, h);
-    if (!opaque)
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x)
-                a.row(y)[x] = premultiply(a.row(y)[x]);
-    // Three horizontal passes row by row (the row stays in cache), then three vertical ones.
-    boxHorizontalAll(a, radius, inv);
-    // Vertical passes in strips of columns narrow enough for all three to run in cache; the
-    // third pass writes back into a.
-    std::vector<uint32_t> sums;
-    constexpr int32_t kStrip = 128;
-    for (int32_t x0 = 0; x0 < w; x0 += kStrip) {
-        const int32_t x1 = std::min(w, x0 + kStrip);
-        boxVertical(a, b, radius, inv, x0, x1, sums);
-        boxVertical(b, a, radius, inv, x0, x1, sums);
-        boxVertical(a, b, radius, inv, x0, x1, sums);
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(a.row(y) + x0, b.row(y) + x0, size_t(x1 - x0) * 4);
-    }
+    // Work in dst: a copy of src (pre-multiplied when it has transparency).
     for (int32_t y = 0; y < h; ++y) {
+        const uint32_t* in = src.row(y);
         uint32_t* out = dst.row(y);
-        const uint32_t* in = a.row(y);
-        if (opaque)
-            std::memcpy(out, in, size_t(w) * 4);
-        else
+        if (opaque) {
+            if (in != out) std::memcpy(out, in, size_t(w) * 4);
+        } else {
             for (int32_t x = 0; x < w; ++x)
-                out[x] = unpremultiply(in[x]);
+                out[x] = premultiply(in[x]);
+        }
     }
+    // Three horizontal passes row by row (the row stays in cache), then three vertical ones.
+    boxHorizontalAll(dst, radius, inv);
+    // Vertical passes in strips of columns narrow enough for all three to run in cache:
+    // dst → s1 → s2 → dst.
+    constexpr int32_t kStrip = 64;
+    const int32_t stripW = std::min(w, kStrip);
+    Pixmap s1(stripW, h), s2(stripW, h);
+    std::vector<uint32_t> sums;
+    for (int32_t x0 = 0; x0 < w; x0 += kStrip) {
+        const int32_t cols = std::min(w - x0, kStrip);
+        boxVertical(dst, x0, s1, 0, cols, radius, inv, sums);
+        boxVertical(s1, 0, s2, 0, cols, radius, inv, sums);
+        boxVertical(s2, 0, dst, x0, cols, radius, inv, sums);
+    }
+    if (!opaque)
+        for (int32_t y = 0; y < h; ++y) {
+            uint32_t* row = dst.row(y);
+            for (int32_t x = 0; x < w; ++x)
+                row[x] = unpremultiply(row[x]);
+        }
 }
 
 void alphaGain(const EffectContext& c)
