@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+
 using namespace zef::movies;
 
 namespace {
@@ -85,12 +87,34 @@ void BM_WarpHalfSize(benchmark::State& state)
     setFps(state);
 }
 
+void BM_WarpRotate10(benchmark::State& state)
+{
+    const int32_t w = int32_t(state.range(0)), h = int32_t(state.range(1));
+    Pixmap src = picture(w, h, 7, false), dst = picture(w, h, 8, false);
+    // 10° about the centre: the general (affine) path.
+    const double a = 10.0 * 3.14159265358979 / 180.0;
+    MatrixRecord m = MatrixRecord::translation(-(w / 2) * kFixed1, -(h / 2) * kFixed1);
+    MatrixRecord r = MatrixRecord::identity();
+    r.m[0][0] = doubleToFixed(std::cos(a));
+    r.m[0][1] = doubleToFixed(std::sin(a));
+    r.m[1][0] = doubleToFixed(-std::sin(a));
+    r.m[1][1] = doubleToFixed(std::cos(a));
+    m.concat(r);
+    m.translate((w / 2) * kFixed1, (h / 2) * kFixed1);
+    for (auto _ : state) {
+        drawWarped(src, dst, m);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    setFps(state);
+}
+
 #define SIZES ->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_CrossFade) SIZES;
 BENCHMARK(BM_WipeLeftToRight) SIZES;
 BENCHMARK(BM_CompositeStraightAlpha) SIZES;
 BENCHMARK(BM_CompositeCopy) SIZES;
 BENCHMARK(BM_WarpHalfSize) SIZES;
+BENCHMARK(BM_WarpRotate10) SIZES;
 BENCHMARK(BM_BlurRadius8) SIZES;
 
 } // namespace

@@ -314,25 +314,49 @@ bool invert(const Mat3& a, Mat3& out)
     return true;
 }
 
-inline uint32_t bilinearAt(const Pixmap& src, double fx, double fy)
+// Bilinear sample between pixel (x0, y0) and its right and lower neighbours with weights
+// 0..256, edges extended.
+inline uint32_t bilinearCore(const Pixmap& src, int32_t x0, int32_t y0, uint32_t wx, uint32_t wy)
 {
-    // fx, fy: position in pixel-centre units (pixel i's centre at i).
     const int32_t w = src.width(), h = src.height();
-    double flx = std::floor(fx), fly = std::floor(fy);
-    int32_t x0 = int32_t(flx), y0 = int32_t(fly);
-    uint32_t wx = uint32_t((fx - flx) * 256.0 + 0.5), wy = uint32_t((fy - fly) * 256.0 + 0.5);
     int32_t x1 = x0 + 1, y1 = y0 + 1;
     if (x0 < 0) x0 = x1 = 0, wx = 0;
     if (x1 >= w) x1 = w - 1, x0 = std::min(x0, w - 1);
     if (y0 < 0) y0 = y1 = 0, wy = 0;
     if (y1 >= h) y1 = h - 1, y0 = std::min(y0, h - 1);
-    uint32_t p00 = src.row(y0)[x0], p01 = src.row(y0)[x1];
-    uint32_t p10 = src.row(y1)[x0], p11 = src.row(y1)[x1];
+    const uint32_t* r0 = src.row(y0);
+    const uint32_t* r1 = src.row(y1);
+    uint32_t p00 = r0[x0], p01 = r0[x1], p10 = r1[x0], p11 = r1[x1];
     if (((p00 & p01 & p10 & p11) >> 24) == 255)
         return mix256(mix256(p00, p01, wx), mix256(p10, p11, wx), wy);
     uint32_t top = mix256(premultiply(p00), premultiply(p01), wx);
     uint32_t bot = mix256(premultiply(p10), premultiply(p11), wx);
     return unpremultiply(mix256(top, bot, wy));
+}
+
+inline uint32_t bilinearAt(const Pixmap& src, double fx, double fy)
+{
+    // fx, fy: position in pixel-centre units (pixel i's centre at i).
+    double flx = std::floor(fx), fly = std::floor(fy);
+    return bilinearCore(src, int32_t(flx), int32_t(fly), uint32_t((fx - flx) * 256.0 + 0.5),
+                        uint32_t((fy - fly) * 256.0 + 0.5));
+}
+
+// Sends the covered runs of one destination row: inside(x) says whether pixel x is covered
+// and, when it is, has stored its colour in line.
+template <typename Inside>
+void emitCovered(std::vector<uint32_t>& line, const Rect& area, int32_t y, Pixmap& dst,
+                 const ClipRegion& clip, int32_t mode, uint32_t op, Inside inside)
+{
+    int32_t runStart = -1;
+    for (int32_t x = area.left; x <= area.right; ++x) {
+        const bool in = x < area.right && inside(x);
+        if (in && runStart < 0) runStart = x;
+        if (!in && runStart >= 0) {
+            emitRow(line.data(), area.left, dst, y, runStart, x, clip, mode, op);
+            runStart = -1;
+        }
+    }
 }
 
 PixelStatus drawGeneral(const Pixmap& src, Pixmap& dst, const MatrixRecord& m, int32_t mode,
@@ -344,30 +368,47 @@ PixelStatus drawGeneral(const Pixmap& src, Pixmap& dst, const MatrixRecord& m, i
     if (area.isEmpty()) return PixelStatus::Ok;
     const double sw = src.width(), sh = src.height();
     std::vector<uint32_t> line(size_t(area.width()));
+    const bool affine = m.m[0][2] == 0 && m.m[1][2] == 0 && m.m[2][2] == kFract1;
+    constexpr double kOne = 4294967296.0; // 32.32 fixed point
     for (int32_t y = area.top; y < area.bottom; ++y) {
         const double py = y + 0.5;
-        int32_t runStart = -1;
-        for (int32_t x = area.left; x <= area.right; ++x) {
-            bool inside = false;
-            if (x < area.right) {
-                const double px = x + 0.5;
-                double U = px * inv[0][0] + py * inv[1][0] + inv[2][0];
-                double V = px * inv[0][1] + py * inv[1][1] + inv[2][1];
-                double W = px * inv[0][2] + py * inv[1][2] + inv[2][2];
-                if (W > 1e-12) {
-                    double u = U / W, v = V / W;
-                    if (u >= 0 && u < sw && v >= 0 && v < sh) {
-                        inside = true;
-                        line[size_t(x - area.left)] = bilinearAt(src, u - 0.5, v - 0.5);
-                    }
-                }
-            }
-            if (inside && runStart < 0) runStart = x;
-            if (!inside && runStart >= 0) {
-                emitRow(line.data(), area.left, dst, y, runStart, x, clip, mode, op);
-                runStart = -1;
-            }
+        auto mapped = [&](double px, double& u, double& v) {
+            double U = px * inv[0][0] + py * inv[1][0] + inv[2][0];
+            double V = px * inv[0][1] + py * inv[1][1] + inv[2][1];
+            double W = px * inv[0][2] + py * inv[1][2] + inv[2][2];
+            if (!(W > 1e-12)) return false;
+            u = U / W;
+            v = V / W;
+            return true;
+        };
+        double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+        const double x0c = area.left + 0.5, x1c = area.right - 0.5;
+        if (affine && mapped(x0c, u0, v0) && mapped(x1c, u1, v1) &&
+            std::max({std::fabs(u0), std::fabs(v0), std::fabs(u1), std::fabs(v1)}) < 1e9) {
+            // Affine rows step through the source in 32.32 fixed point: no division per pixel.
+            int64_t U = std::llround(u0 * kOne), V = std::llround(v0 * kOne);
+            const int64_t dU = std::llround(inv[0][0] * kOne), dV = std::llround(inv[0][1] * kOne);
+            const int64_t maxU = int64_t(src.width()) << 32, maxV = int64_t(src.height()) << 32;
+            emitCovered(line, area, y, dst, clip, mode, op, [&](int32_t x) {
+                const int64_t u = U, v = V;
+                U += dU;
+                V += dV;
+                if (u < 0 || u >= maxU || v < 0 || v >= maxV) return false;
+                const int64_t fx = u - (int64_t(1) << 31), fy = v - (int64_t(1) << 31);
+                const uint32_t wx = uint32_t(((fx & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
+                const uint32_t wy = uint32_t(((fy & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
+                line[size_t(x - area.left)] =
+                    bilinearCore(src, int32_t(fx >> 32), int32_t(fy >> 32), wx, wy);
+                return true;
+            });
+            continue;
         }
+        emitCovered(line, area, y, dst, clip, mode, op, [&](int32_t x) {
+            double u, v;
+            if (!mapped(x + 0.5, u, v) || !(u >= 0 && u < sw && v >= 0 && v < sh)) return false;
+            line[size_t(x - area.left)] = bilinearAt(src, u - 0.5, v - 0.5);
+            return true;
+        });
     }
     return PixelStatus::Ok;
 }
