@@ -342,6 +342,26 @@ inline uint32_t bilinearAt(const Pixmap& src, double fx, double fy)
                         uint32_t((fy - fly) * 256.0 + 0.5));
 }
 
+// floor(a / b) and ceil(a / b) for b > 0.
+inline int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+inline int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
+
+// Narrows [k0, k1) to the steps k where 0 <= u0 + k·du < limit.
+inline void coveredSteps(int64_t u0, int64_t du, int64_t limit, int64_t& k0, int64_t& k1)
+{
+    if (du == 0) {
+        if (u0 < 0 || u0 >= limit) k1 = k0;
+        return;
+    }
+    if (du > 0) {
+        k0 = std::max(k0, ceilDiv(-u0, du));
+        k1 = std::min(k1, ceilDiv(limit - u0, du));
+    } else {
+        k0 = std::max(k0, floorDiv(u0 - limit, -du) + 1);
+        k1 = std::min(k1, floorDiv(u0, -du) + 1);
+    }
+}
+
 // Sends the covered runs of one destination row: inside(x) says whether pixel x is covered
 // and, when it is, has stored its colour in line.
 template <typename Inside>
@@ -384,23 +404,27 @@ PixelStatus drawGeneral(const Pixmap& src, Pixmap& dst, const MatrixRecord& m, i
         double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
         const double x0c = area.left + 0.5, x1c = area.right - 0.5;
         if (affine && mapped(x0c, u0, v0) && mapped(x1c, u1, v1) &&
-            std::max({std::fabs(u0), std::fabs(v0), std::fabs(u1), std::fabs(v1)}) < 1e9) {
+            std::max({std::fabs(u0), std::fabs(v0), std::fabs(u1), std::fabs(v1)}) < 5e8) {
             // Affine rows step through the source in 32.32 fixed point: no division per pixel.
             int64_t U = std::llround(u0 * kOne), V = std::llround(v0 * kOne);
             const int64_t dU = std::llround(inv[0][0] * kOne), dV = std::llround(inv[0][1] * kOne);
             const int64_t maxU = int64_t(src.width()) << 32, maxV = int64_t(src.height()) << 32;
-            emitCovered(line, area, y, dst, clip, mode, op, [&](int32_t x) {
-                const int64_t u = U, v = V;
-                U += dU;
-                V += dV;
-                if (u < 0 || u >= maxU || v < 0 || v >= maxV) return false;
-                const int64_t fx = u - (int64_t(1) << 31), fy = v - (int64_t(1) << 31);
+            // The covered pixels of an affine row form one run; find it without testing pixels.
+            const int64_t n = area.width();
+            int64_t k0 = 0, k1 = n;
+            coveredSteps(U, dU, maxU, k0, k1);
+            coveredSteps(V, dV, maxV, k0, k1);
+            if (k0 >= k1) continue;
+            U += k0 * dU;
+            V += k0 * dV;
+            for (int64_t k = k0; k < k1; ++k, U += dU, V += dV) {
+                const int64_t fx = U - (int64_t(1) << 31), fy = V - (int64_t(1) << 31);
                 const uint32_t wx = uint32_t(((fx & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
                 const uint32_t wy = uint32_t(((fy & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
-                line[size_t(x - area.left)] =
-                    bilinearCore(src, int32_t(fx >> 32), int32_t(fy >> 32), wx, wy);
-                return true;
-            });
+                line[size_t(k)] = bilinearCore(src, int32_t(fx >> 32), int32_t(fy >> 32), wx, wy);
+            }
+            emitRow(line.data(), area.left, dst, y, area.left + int32_t(k0),
+                    area.left + int32_t(k1), clip, mode, op);
             continue;
         }
         emitCovered(line, area, y, dst, clip, mode, op, [&](int32_t x) {

@@ -330,7 +330,7 @@ void shiftPair(const EffectContext& c, int32_t adx, int32_t ady, int32_t bdx, in
     const int32_t w = c.dst.width(), h = c.dst.height();
     for (int32_t y = 0; y < h; ++y) {
         uint32_t* out = c.dst.row(y);
-        // Every output pixel is covered by exactly one of A or B: B's placed rectangle first.
+        // A at its offset, then B over it at its own; together they cover the row.
         int32_t by = y - bdy;
         int32_t bx0 = std::max(0, bdx), bx1 = std::min(w, w + bdx);
         bool rowHasB = by >= 0 && by < h && bx0 < bx1;
