@@ -353,3 +353,56 @@ TEST(Effects, NoiseIsDeterministicPerSeedAndTime)
             << code << " changes with seed";
     }
 }
+
+TEST(Effects, ShapesAtTheirMidpoints)
+{
+    const Pixmap a(101, 101, 0xFF000000u), b(101, 101, 0xFFFFFFFFu);
+    auto shows = [](const Pixmap& p, int32_t x, int32_t y) { return p.pixel(x, y) == 0xFFFFFFFFu; };
+
+    // Iris circle: B inside a radius of half the centre-to-corner distance (35.7 pixels).
+    Pixmap iris = render("smp2", 0.5, &a, &b, 101, 101);
+    EXPECT_TRUE(shows(iris, 50 + 30, 50));
+    EXPECT_TRUE(shows(iris, 50, 50 - 30));
+    EXPECT_FALSE(shows(iris, 50 + 40, 50));
+    EXPECT_FALSE(shows(iris, 50 + 27, 50 + 27)) << "round, not square";
+
+    // Box out: a centred square half the frame's size.
+    const EffectDescriptor& wipe = effectOf("smpt");
+    ParameterSet box = ParameterSet::defaults(wipe);
+    box.set(wipe, fourcc("wpty"), {10, 0});
+    Pixmap boxed = render(wipe, box, 0.5, &a, &b, 101, 101);
+    EXPECT_TRUE(shows(boxed, 50 + 24, 50 + 24));
+    EXPECT_FALSE(shows(boxed, 50 + 26, 50));
+
+    // Clock and radial sweep: at a quarter, the upper right quadrant only.
+    ParameterSet clock = ParameterSet::defaults(wipe);
+    clock.set(wipe, fourcc("wpty"), {12, 0});
+    for (const Pixmap& p :
+         {render(wipe, clock, 0.25, &a, &b, 101, 101), render("smp3", 0.25, &a, &b, 101, 101)}) {
+        EXPECT_TRUE(shows(p, 70, 30));
+        EXPECT_FALSE(shows(p, 70, 70));
+        EXPECT_FALSE(shows(p, 30, 30));
+    }
+
+    // Zoom: B fills the centred half-size rectangle; implode: A does.
+    const Pixmap a2(100, 100, 0xFF000000u), b2(100, 100, 0xFFFFFFFFu);
+    Pixmap z = render("zoom", 0.5, &a2, &b2, 100, 100);
+    EXPECT_TRUE(shows(z, 25, 25) && shows(z, 74, 74));
+    EXPECT_FALSE(shows(z, 24, 50) || shows(z, 75, 50));
+    Pixmap im = render("mplo", 0.5, &a2, &b2, 100, 100);
+    EXPECT_FALSE(shows(im, 25, 25) || shows(im, 74, 74));
+    EXPECT_TRUE(shows(im, 24, 50) && shows(im, 75, 50));
+
+    // Gradient wipe on the luminance of A: dark pixels of A give way first.
+    Pixmap ramp(64, 1);
+    for (int32_t x = 0; x < 64; ++x)
+        ramp.setPixel(x, 0, argb(255, uint8_t(x * 4), uint8_t(x * 4), uint8_t(x * 4)));
+    const EffectDescriptor& matt = effectOf("matt");
+    ParameterSet luma = ParameterSet::defaults(matt);
+    luma.set(matt, fourcc("grad"), {4, 0});
+    luma.set(matt, fourcc("soft"), {0, 0});
+    Pixmap white(64, 1, 0xFFFF0000u);
+    Pixmap g = render(matt, luma, 0.5, &ramp, &white, 64, 1);
+    EXPECT_EQ(g.pixel(10, 0), 0xFFFF0000u);
+    EXPECT_EQ(g.pixel(50, 0), ramp.pixel(50, 0));
+}
