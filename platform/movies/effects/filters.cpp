@@ -48,31 +48,42 @@ inline uint32_t at(const Pixmap& p, int32_t x, int32_t y)
     return p.row(y)[x];
 }
 
-std::vector<uint8_t> lumaPlane(const Pixmap& s)
-{
-    std::vector<uint8_t> l(size_t(s.width()) * size_t(s.height()));
-    for (int32_t y = 0; y < s.height(); ++y) {
-        const uint32_t* in = s.row(y);
-        uint8_t* o = &l[size_t(y) * size_t(s.width())];
-        for (int32_t x = 0; x < s.width(); ++x)
-            o[x] = uint8_t(luma(in[x]));
+// One value per pixel with a one-pixel border repeating the edges, so that 3 × 3
+// neighbourhoods need no clamping: (w + 2) × (h + 2) values.
+struct Plane {
+    std::vector<uint8_t> v;
+    int32_t stride = 0;
+    const uint8_t* at(int32_t x, int32_t y) const
+    {
+        return &v[size_t(y + 1) * size_t(stride) + size_t(x + 1)];
     }
-    return l;
+};
+
+template <typename Value> Plane paddedPlane(const Pixmap& s, Value value)
+{
+    const int32_t w = s.width(), h = s.height();
+    Plane p;
+    p.stride = w + 2;
+    p.v.resize(size_t(p.stride) * size_t(h + 2));
+    for (int32_t y = -1; y <= h; ++y) {
+        const uint32_t* in = s.row(std::clamp(y, 0, h - 1));
+        uint8_t* o = &p.v[size_t(y + 1) * size_t(p.stride)];
+        for (int32_t x = 0; x < w; ++x)
+            o[x + 1] = value(in[x]);
+        o[0] = o[1];
+        o[w + 1] = o[w];
+    }
+    return p;
 }
 
-// Sobel gradients of a plane at (x, y), edges clamped.
-inline void sobel(const uint8_t* plane, int32_t w, int32_t h, int32_t x, int32_t y, int& gx,
-                  int& gy)
+// Sobel gradients of a padded plane at (x, y).
+inline void sobel(const Plane& p, int32_t x, int32_t y, int& gx, int& gy)
 {
-    auto v = [&](int32_t xx, int32_t yy) {
-        xx = std::clamp(xx, 0, w - 1);
-        yy = std::clamp(yy, 0, h - 1);
-        return int(plane[size_t(yy) * size_t(w) + size_t(xx)]);
-    };
-    gx = (v(x + 1, y - 1) + 2 * v(x + 1, y) + v(x + 1, y + 1)) -
-         (v(x - 1, y - 1) + 2 * v(x - 1, y) + v(x - 1, y + 1));
-    gy = (v(x - 1, y + 1) + 2 * v(x, y + 1) + v(x + 1, y + 1)) -
-         (v(x - 1, y - 1) + 2 * v(x, y - 1) + v(x + 1, y - 1));
+    const uint8_t* c = p.at(x, y);
+    const uint8_t* u = c - p.stride;
+    const uint8_t* d = c + p.stride;
+    gx = (u[1] + 2 * c[1] + d[1]) - (u[-1] + 2 * c[-1] + d[-1]);
+    gy = (d[-1] + 2 * d[0] + d[1]) - (u[-1] + 2 * u[0] + u[1]);
 }
 
 // Vertical box pass: each output pixel is the mean of the 2r+1 pixels above and below it
@@ -429,34 +440,32 @@ void edgeDetection(const EffectContext& c)
     const int32_t w = s.width(), h = s.height();
     const double strength = c.num(fourcc("strn")) / 4.0;
     const bool invert = c.flag(fourcc("invt"));
+    const float fstrength = float(strength);
     auto mag = [&](int gx, int gy) {
-        uint8_t v = clamp8d(std::sqrt(double(gx * gx + gy * gy)) * strength);
+        uint8_t v = clamp8f(std::sqrt(float(gx * gx + gy * gy)) * fstrength);
         return uint32_t(invert ? 255 - v : v);
     };
     if (!c.flag(fourcc("colr"))) {
-        std::vector<uint8_t> l = lumaPlane(s);
+        const Plane l = paddedPlane(s, [](uint32_t p) { return uint8_t(luma(p)); });
         for (int32_t y = 0; y < h; ++y) {
             uint32_t* out = c.dst.row(y);
             const uint32_t* in = s.row(y);
             for (int32_t x = 0; x < w; ++x) {
                 int gx, gy;
-                sobel(l.data(), w, h, x, y, gx, gy);
+                sobel(l, x, y, gx, gy);
                 uint32_t v = mag(gx, gy);
                 out[x] = (in[x] & 0xFF000000u) | (v << 16) | (v << 8) | v;
             }
         }
         return;
     }
-    std::vector<uint8_t> plane(size_t(w) * size_t(h));
     for (int sh : {16, 8, 0}) {
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x)
-                plane[size_t(y) * size_t(w) + size_t(x)] = uint8_t((s.row(y)[x] >> sh) & 255);
+        const Plane plane = paddedPlane(s, [sh](uint32_t p) { return uint8_t((p >> sh) & 255); });
         for (int32_t y = 0; y < h; ++y) {
             uint32_t* out = c.dst.row(y);
             for (int32_t x = 0; x < w; ++x) {
                 int gx, gy;
-                sobel(plane.data(), w, h, x, y, gx, gy);
+                sobel(plane, x, y, gx, gy);
                 uint32_t v = mag(gx, gy);
                 uint32_t keep = sh == 16 ? (s.row(y)[x] & 0xFF000000u) : out[x] & ~(0xFFu << sh);
                 out[x] = keep | (v << sh);
@@ -473,14 +482,15 @@ void emboss(const EffectContext& c)
     // Light from the given direction (0° = from the right, 90° = from above).
     const double lx = -std::cos(a), ly = std::sin(a);
     const double k = c.num(fourcc("strn")) / 8.0;
-    std::vector<uint8_t> l = lumaPlane(s);
+    const Plane l = paddedPlane(s, [](uint32_t p) { return uint8_t(luma(p)); });
+    const float kx = float(lx * k), ky = float(ly * k);
     for (int32_t y = 0; y < h; ++y) {
         uint32_t* out = c.dst.row(y);
         const uint32_t* in = s.row(y);
         for (int32_t x = 0; x < w; ++x) {
             int gx, gy;
-            sobel(l.data(), w, h, x, y, gx, gy);
-            uint32_t v = clamp8d(128.0 + (gx * lx + gy * ly) * k);
+            sobel(l, x, y, gx, gy);
+            uint32_t v = clamp8f(128.0f + float(gx) * kx + float(gy) * ky);
             out[x] = (in[x] & 0xFF000000u) | (v << 16) | (v << 8) | v;
         }
     }
@@ -520,6 +530,7 @@ void filmNoise(const EffectContext& c)
     const float fade = float(c.num(fourcc("fade"))) / 100.0f;
     const float grain = float(c.num(fourcc("grai"))) / 100.0f * 64.0f;
     const uint32_t fadeW = weight256(fade);
+    const int grainScale = int(grain + 0.5f);
     // Faded, warm old-film colours plus per-pixel grain.
     for (int32_t y = 0; y < h; ++y) {
         const uint32_t* in = s.row(y);
@@ -532,9 +543,11 @@ void filmNoise(const EffectContext& c)
                                     yl * 240 / 256, yl * 200 / 256);
                 p = (mix256(p, sep, fadeW) & 0xFFFFFFu) | (p & 0xFF000000u);
             }
-            if (grain > 0) {
-                uint32_t hsh = hash3(frame, uint32_t(x), uint32_t(y));
-                int n = int(std::lround((unit(hsh) - 0.5f) * grain));
+            if (grainScale > 0) {
+                uint32_t hsh =
+                    hash32(frame + uint32_t(y) * 0x9E3779B1u + uint32_t(x) * 0x85EBCA77u);
+                // Symmetric noise in ±grain/2 from the hash's top 16 bits.
+                int n = ((int(hsh >> 16) - 32768) * grainScale + (1 << 15)) >> 16;
                 p = pack(p >> 24, clamp8(int((p >> 16) & 255) + n), clamp8(int((p >> 8) & 255) + n),
                          clamp8(int(p & 255) + n));
             }
@@ -715,35 +728,56 @@ void lensFlare(const EffectContext& c)
         {px + (mx - px) * 1.3f, py + (my - py) * 1.3f, 0.04f * diag, 0.18f, 1.0f, 0.7f, 0.4f},
         {px + (mx - px) * 1.7f, py + (my - py) * 1.7f, 0.015f * diag, 0.35f, 0.5f, 1.0f, 0.6f},
         {px + (mx - px) * 2.1f, py + (my - py) * 2.1f, 0.06f * diag, 0.12f, 0.7f, 0.6f, 1.0f}};
+    // The glow and the streak are separable: exp(−(dx² + dy²)/2σ²) = gx(dx)·gy(dy), and the
+    // streak is a product of one factor per axis too. Per-column tables and one factor per row
+    // leave only the thin halo ring and the ghost discs to work out per pixel.
+    std::vector<float> coreX(static_cast<size_t>(w)), streakX(static_cast<size_t>(w));
+    for (int32_t x = 0; x < w; ++x) {
+        const float dx = float(x) + 0.5f - px;
+        coreX[size_t(x)] = std::exp(-(dx * dx) / (2 * glow * glow));
+        streakX[size_t(x)] = std::exp(-std::fabs(dx) / (0.35f * diag)) * 0.4f;
+    }
+    const float ringReach = halo + 5 * haloW, ringInner = std::max(0.0f, halo - 5 * haloW);
     for (int32_t y = 0; y < h; ++y) {
         const uint32_t* in = c.a->row(y);
         uint32_t* out = c.dst.row(y);
-        const float fy = float(y) + 0.5f;
+        const float fy = float(y) + 0.5f, dy = fy - py;
+        const float coreY = std::exp(-(dy * dy) / (2 * glow * glow));
+        const float streakY = std::exp(-std::fabs(dy) / (0.004f * diag + 1));
+        const bool ringRow = std::fabs(dy) < ringReach;
+        bool ghostRow[4];
+        for (int k = 0; k < 4; ++k)
+            ghostRow[k] = std::fabs(fy - ghosts[k].y) < ghosts[k].r + 1.5f;
         for (int32_t x = 0; x < w; ++x) {
-            const float fx = float(x) + 0.5f;
-            float dx = fx - px, dy = fy - py;
-            float r = std::sqrt(dx * dx + dy * dy);
-            float core = std::exp(-(r * r) / (2 * glow * glow));
-            float ring = std::exp(-((r - halo) * (r - halo)) / (2 * haloW * haloW)) * 0.25f;
-            float streak = std::exp(-std::fabs(dy) / (0.004f * diag + 1)) *
-                           std::exp(-std::fabs(dx) / (0.35f * diag)) * 0.4f;
-            float fr = (core + streak) * cr + ring * 0.9f * cr;
-            float fg = (core + streak) * cg + ring * 0.6f * cg;
-            float fb = (core + streak) * cb + ring * 1.0f * cb;
-            for (const Ghost& g : ghosts) {
+            const float fx = float(x) + 0.5f, dx = fx - px;
+            const float base = coreX[size_t(x)] * coreY + streakX[size_t(x)] * streakY;
+            float fr = base * cr, fg = base * cg, fb = base * cb;
+            if (ringRow) {
+                const float r2 = dx * dx + dy * dy;
+                if (r2 < ringReach * ringReach && r2 > ringInner * ringInner) {
+                    const float d = std::sqrt(r2) - halo;
+                    const float ring = std::exp(-(d * d) / (2 * haloW * haloW)) * 0.25f;
+                    fr += ring * 0.9f * cr;
+                    fg += ring * 0.6f * cg;
+                    fb += ring * cb;
+                }
+            }
+            for (int k = 0; k < 4; ++k) {
+                if (!ghostRow[k]) continue;
+                const Ghost& g = ghosts[k];
                 float gx = fx - g.x, gy = fy - g.y;
-                float gr = std::sqrt(gx * gx + gy * gy);
-                if (gr >= g.r + 1.5f) continue;
-                float e = std::clamp(g.r + 1.0f - gr, 0.0f, 1.0f) * g.amount;
+                float g2 = gx * gx + gy * gy;
+                if (g2 >= (g.r + 1.5f) * (g.r + 1.5f)) continue;
+                float e = std::clamp(g.r + 1.0f - std::sqrt(g2), 0.0f, 1.0f) * g.amount;
                 fr += e * g.tr;
                 fg += e * g.tg;
                 fb += e * g.tb;
             }
             uint32_t p = in[x];
             auto screen = [&](int sh, float f) {
-                float v = float((p >> sh) & 255) / 255.f;
-                float o = 1.0f - (1.0f - v) * (1.0f - std::clamp(f * bright, 0.0f, 1.0f));
-                return uint32_t(clamp8f(o * 255.f));
+                float v = float((p >> sh) & 255);
+                float o = 255.0f - (255.0f - v) * (1.0f - std::clamp(f * bright, 0.0f, 1.0f));
+                return uint32_t(clamp8f(o));
             };
             out[x] =
                 (p & 0xFF000000u) | (screen(16, fr) << 16) | (screen(8, fg) << 8) | screen(0, fb);

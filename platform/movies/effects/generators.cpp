@@ -149,25 +149,42 @@ void ripple(const EffectContext& c)
     const float phase0 = float(c.seconds() * c.num(fourcc("sped")));
     constexpr float kTwoPi = 2.0f * std::numbers::pi_v<float>;
     const float lx = -0.7071f, ly = -0.7071f; // light from the upper left
+    // The wave depends on the distance from the centre only: tabulate its slope every quarter
+    // pixel of radius and interpolate.
+    constexpr float kStepsPerPixel = 4.0f;
+    const float maxR = std::sqrt(float(w) * w + float(h) * h) + 2.0f;
+    std::vector<float> slopeTable(static_cast<size_t>(maxR * kStepsPerPixel) + 2);
+    for (size_t i = 0; i < slopeTable.size(); ++i) {
+        const float r = float(i) / kStepsPerPixel;
+        const float falloff = 1.0f / (1.0f + r / (8.0f * wave));
+        slopeTable[i] = amp * std::cos(kTwoPi * (r / wave - phase0)) * falloff;
+    }
+    std::vector<uint32_t> gradientRow;
+    if (gradient) {
+        // Background colour by (displaced) height, 1024 steps down the frame.
+        gradientRow.resize(1025);
+        for (size_t i = 0; i < gradientRow.size(); ++i)
+            gradientRow[i] = mix256(c1, c2, weight256(float(i) / 1024.0f));
+    }
     for (int32_t y = 0; y < h; ++y) {
         uint32_t* out = c.dst.row(y);
-        const float fy = float(y) + 0.5f;
+        const float fy = float(y) + 0.5f, dy = fy - cy;
         for (int32_t x = 0; x < w; ++x) {
-            const float fx = float(x) + 0.5f;
-            float dx = fx - cx, dy = fy - cy;
-            float r = std::sqrt(dx * dx + dy * dy);
-            float falloff = 1.0f / (1.0f + r / (8.0f * wave));
-            float phase = kTwoPi * (r / wave - phase0);
-            float slope = amp * std::cos(phase) * falloff; // dh/dr, scaled
-            float ux = r > 0 ? dx / r : 0, uy = r > 0 ? dy / r : 0;
+            const float dx = float(x) + 0.5f - cx;
+            const float r = std::sqrt(dx * dx + dy * dy);
+            const float fi = r * kStepsPerPixel;
+            const size_t i = size_t(fi);
+            const float slope =
+                slopeTable[i] + (slopeTable[i + 1] - slopeTable[i]) * (fi - float(i));
+            const float inv = r > 0 ? 1.0f / r : 0.0f;
+            const float ux = dx * inv, uy = dy * inv;
             // Refraction shifts where the background is seen; the slope facing the light is lit.
-            float sy = fy + uy * slope * wave * 0.25f;
             uint32_t base = c1;
             if (gradient) {
-                float t = std::clamp(sy / float(h), 0.0f, 1.0f);
-                base = mix256(c1, c2, weight256(t));
+                const float sy = fy + uy * slope * wave * 0.25f;
+                base = gradientRow[size_t(std::clamp(sy / float(h), 0.0f, 1.0f) * 1024.0f)];
             }
-            float light = 1.0f - 0.45f * slope * (ux * lx + uy * ly);
+            const float light = 1.0f - 0.45f * slope * (ux * lx + uy * ly);
             out[x] =
                 pack(255, clamp8f(float((base >> 16) & 255) * light),
                      clamp8f(float((base >> 8) & 255) * light), clamp8f(float(base & 255) * light));
