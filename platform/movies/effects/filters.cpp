@@ -76,6 +76,21 @@ template <typename Value> Plane paddedPlane(const Pixmap& s, Value value)
     return p;
 }
 
+// The picture with a one-pixel border repeating its edges: (w + 2) × (h + 2) pixels.
+Pixmap paddedPixels(const Pixmap& s)
+{
+    const int32_t w = s.width(), h = s.height();
+    Pixmap p(w + 2, h + 2);
+    for (int32_t y = -1; y <= h; ++y) {
+        const uint32_t* in = s.row(std::clamp(y, 0, h - 1));
+        uint32_t* o = p.row(y + 1);
+        std::memcpy(o + 1, in, size_t(w) * 4);
+        o[0] = in[0];
+        o[w + 1] = in[w - 1];
+    }
+    return p;
+}
+
 // Sobel gradients of a padded plane at (x, y).
 inline void sobel(const Plane& p, int32_t x, int32_t y, int& gx, int& gy)
 {
@@ -358,21 +373,20 @@ void sharpen(const EffectContext& c)
     }
     const Pixmap& s = *c.a;
     const int32_t w = s.width(), h = s.height();
+    const Pixmap pad = paddedPixels(s);
     for (int32_t y = 0; y < h; ++y) {
-        const uint32_t* row = s.row(y);
-        const uint32_t* up = s.row(std::max(y - 1, 0));
-        const uint32_t* dn = s.row(std::min(y + 1, h - 1));
+        const uint32_t* up = pad.row(y) + 1;
+        const uint32_t* row = pad.row(y + 1) + 1;
+        const uint32_t* dn = pad.row(y + 2) + 1;
         uint32_t* out = c.dst.row(y);
         for (int32_t x = 0; x < w; ++x) {
-            uint32_t p = row[x], l = row[std::max(x - 1, 0)], r = row[std::min(x + 1, w - 1)];
-            uint32_t u = up[x], d = dn[x];
+            const uint32_t p = row[x], l = row[x - 1], r = row[x + 1], u = up[x], d = dn[x];
             auto ch = [&](int sh) {
                 int v = int((p >> sh) & 255);
                 int nsum = int((l >> sh) & 255) + int((r >> sh) & 255) + int((u >> sh) & 255) +
                            int((d >> sh) & 255);
-                int diff = 4 * v - nsum;
-                int delta = (k * diff + (diff >= 0 ? 512 : -512)) / 1024;
-                return uint32_t(clamp8(v + delta));
+                // v + k·(4v − neighbours)/1024, rounded.
+                return uint32_t(clamp8(v + ((k * (4 * v - nsum) + 512) >> 10)));
             };
             out[x] = (p & 0xFF000000u) | (ch(16) << 16) | (ch(8) << 8) | ch(0);
         }
@@ -678,31 +692,35 @@ void convolution(const EffectContext& c)
     const int bias = c.integer(fourcc("bias"));
     const Pixmap& s = *c.a;
     const int32_t w = s.width(), h = s.height();
+    const Pixmap pad = paddedPixels(s);
+    // Division rounded to nearest, halves away from zero, by multiplying with the reciprocal.
+    const float invDiv = 1.0f / float(std::abs(div));
+    const bool negate = div < 0;
+    auto fin = [&](int v) {
+        int q = int(float(std::abs(v)) * invDiv + 0.5f);
+        if ((v < 0) != negate) q = -q;
+        return uint32_t(clamp8(q + bias));
+    };
+    // Only the kernel's non-zero taps are visited.
+    struct Tap {
+        int row, dx, k;
+    } taps[9];
+    int tapCount = 0;
+    for (int i = 0; i < 9; ++i)
+        if (k[i]) taps[tapCount++] = Tap{i / 3, i % 3 - 1, k[i]};
     for (int32_t y = 0; y < h; ++y) {
-        const uint32_t* rows[3] = {s.row(std::max(y - 1, 0)), s.row(y),
-                                   s.row(std::min(y + 1, h - 1))};
+        const uint32_t* rows[3] = {pad.row(y) + 1, pad.row(y + 1) + 1, pad.row(y + 2) + 1};
+        const uint32_t* in = s.row(y);
         uint32_t* out = c.dst.row(y);
         for (int32_t x = 0; x < w; ++x) {
-            const int32_t xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, w - 1)};
             int acc[3] = {0, 0, 0};
-            for (int j = 0; j < 3; ++j)
-                for (int i = 0; i < 3; ++i) {
-                    int kv = k[j * 3 + i];
-                    if (!kv) continue;
-                    uint32_t p = rows[j][xs[i]];
-                    acc[0] += kv * int((p >> 16) & 255);
-                    acc[1] += kv * int((p >> 8) & 255);
-                    acc[2] += kv * int(p & 255);
-                }
-            auto fin = [&](int v) {
-                // Division rounded to nearest, symmetric for negative values.
-                int q = (v >= 0) == (div > 0)
-                            ? (std::abs(v) + std::abs(div) / 2) / std::abs(div)
-                            : -((std::abs(v) + std::abs(div) / 2) / std::abs(div));
-                return uint32_t(clamp8(q + bias));
-            };
-            out[x] = (s.row(y)[x] & 0xFF000000u) | (fin(acc[0]) << 16) | (fin(acc[1]) << 8) |
-                     fin(acc[2]);
+            for (int t = 0; t < tapCount; ++t) {
+                const uint32_t p = rows[taps[t].row][x + taps[t].dx];
+                acc[0] += taps[t].k * int((p >> 16) & 255);
+                acc[1] += taps[t].k * int((p >> 8) & 255);
+                acc[2] += taps[t].k * int(p & 255);
+            }
+            out[x] = (in[x] & 0xFF000000u) | (fin(acc[0]) << 16) | (fin(acc[1]) << 8) | fin(acc[2]);
         }
     }
 }
