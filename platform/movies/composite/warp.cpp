@@ -3,6 +3,9 @@
 #include "platform/movies/composite/pixel_ops.h"
 
 #include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cmath>
 #include <vector>
 
@@ -334,6 +337,30 @@ inline uint32_t bilinearCore(const Pixmap& src, int32_t x0, int32_t y0, uint32_t
     return unpremultiply(mix256(top, bot, wy));
 }
 
+// Bilinear blend of the opaque pixels r0[0], r0[1] (upper) and r1[0], r1[1] (lower).
+inline uint32_t blendQuad(const uint32_t* r0, const uint32_t* r1, uint32_t wx, uint32_t wy)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0)), zero);
+    const __m128i bot =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1)), zero);
+    const __m128i half = _mm_set1_epi16(128);
+    // Vertical blend of both columns at once, then the two columns against each other.
+    __m128i v = _mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - wy))),
+                              _mm_mullo_epi16(bot, _mm_set1_epi16(short(wy))));
+    v = _mm_srli_epi16(_mm_add_epi16(v, half), 8);
+    v = _mm_mullo_epi16(v,
+                        _mm_set_epi16(short(wx), short(wx), short(wx), short(wx), short(256 - wx),
+                                      short(256 - wx), short(256 - wx), short(256 - wx)));
+    v = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(v, _mm_srli_si128(v, 8)), half), 8);
+    return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+#else
+    return mix256(mix256(r0[0], r1[0], wy), mix256(r0[1], r1[1], wy), wx);
+#endif
+}
+
 inline uint32_t bilinearAt(const Pixmap& src, double fx, double fy)
 {
     // fx, fy: position in pixel-centre units (pixel i's centre at i).
@@ -417,11 +444,22 @@ PixelStatus drawGeneral(const Pixmap& src, Pixmap& dst, const MatrixRecord& m, i
             if (k0 >= k1) continue;
             U += k0 * dU;
             V += k0 * dV;
+            const uint32_t sw1 = uint32_t(src.width() - 1), sh1 = uint32_t(src.height() - 1);
             for (int64_t k = k0; k < k1; ++k, U += dU, V += dV) {
                 const int64_t fx = U - (int64_t(1) << 31), fy = V - (int64_t(1) << 31);
                 const uint32_t wx = uint32_t(((fx & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
                 const uint32_t wy = uint32_t(((fy & 0xFFFFFFFFll) + (1ll << 23)) >> 24);
-                line[size_t(k)] = bilinearCore(src, int32_t(fx >> 32), int32_t(fy >> 32), wx, wy);
+                const int32_t ix = int32_t(fx >> 32), iy = int32_t(fy >> 32);
+                if (uint32_t(ix) < sw1 && uint32_t(iy) < sh1) {
+                    // All four neighbours inside: no clamping.
+                    const uint32_t* r0 = src.row(iy) + ix;
+                    const uint32_t* r1 = src.row(iy + 1) + ix;
+                    if (((r0[0] & r0[1] & r1[0] & r1[1]) >> 24) == 255) {
+                        line[size_t(k)] = blendQuad(r0, r1, wx, wy);
+                        continue;
+                    }
+                }
+                line[size_t(k)] = bilinearCore(src, ix, iy, wx, wy);
             }
             emitRow(line.data(), area.left, dst, y, area.left + int32_t(k0),
                     area.left + int32_t(k1), clip, mode, op);
