@@ -99,16 +99,42 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
             if (e.covers(t)) restoreFor[size_t(t)] = i;
     }
 
+    // Each entry moved to the other list must hold the state as it was right after the
+    // entry's own action. The project itself only goes through the restores that matter, so
+    // with several entries that state is followed on a scratch copy of the project, which
+    // takes every snapshot in turn (without media, views or questions).
+    std::unique_ptr<FProject> scratch;
+    if (count > 1) {
+        scratch = std::make_unique<FProject>();
+        storage::MemoryStream copy;
+        m_project.writeProject(copy);
+        copy.rewind();
+        scratch->readProject(copy);
+    }
+
     for (int32_t i = 0; i < count; ++i) {
         std::unique_ptr<FUndoBuffer> entry = std::move(from.back());
         from.pop_back();
-        auto mirror = std::make_unique<FUndoBuffer>(m_project, entry->scope(), entry->label());
+        const FProject& now = scratch ? *scratch : m_project;
+        auto mirror = std::make_unique<FUndoBuffer>(now, entry->scope(), entry->label());
         push(to, mirror, true, !toRedo);
+        if (scratch && i + 1 < count) applySnapshot(*scratch, *entry);
         if (std::find(restoreFor.begin(), restoreFor.end(), i) != restoreFor.end())
             restore(*entry);
         entry.reset();
         publish();
     }
+}
+
+bool UndoHistory::applySnapshot(FProject& project, const FUndoBuffer& entry)
+{
+    storage::MemoryStream* snapshot = entry.snapshot();
+    if (!snapshot) return false;
+    snapshot->rewind();
+    if (entry.scope() == FUndoBuffer::kWholeProject) return project.readProject(*snapshot) == 0;
+    storage::StreamReader r(*snapshot);
+    project.device(entry.scope()).load(r, FProject::kFormatVersion);
+    return r.ok();
 }
 
 void UndoHistory::undo(int32_t n) { transfer(m_undo, m_redo, true, n); }

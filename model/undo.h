@@ -74,9 +74,9 @@ public:
     bool pushRedo(std::unique_ptr<FUndoBuffer>& entry, bool deleteIfRefused);
 
     // Undoes / redoes the n newest entries (fewer when the list is shorter). Of several
-    // snapshots of one track only the oldest is restored, since it supersedes the others;
-    // every undone entry leaves one entry, taken from the state before it was undone, on the
-    // other list.
+    // snapshots of one track only the oldest is restored, since it supersedes the others.
+    // Every undone entry leaves one entry on the other list holding the state right after
+    // its action, so that redoing part of the way lands on that state.
     void undo(int32_t n);
     void redo(int32_t n);
     // The main-bar buttons: undo / redo as many entries as the newest entry's actionCount and
@@ -120,6 +120,8 @@ private:
               bool acceptAtDepthZero);
     void transfer(List& from, List& to, bool toRedo, int32_t n);
     void publish();
+    // Reads the entry's snapshot into project, without the care restore() takes.
+    static bool applySnapshot(FProject& project, const FUndoBuffer& entry);
     static std::vector<std::string> labels(const List& list);
 
     FProject& m_project;
