@@ -40,7 +40,8 @@ struct Project {
         const int perTrack = total / 5;
         for (int32_t track = 0; track < 5; ++track) {
             const int count = track == 4 ? total - 4 * perTrack : perTrack;
-            for (int i = 0; i < count; ++i) add(track, i);
+            for (int i = 0; i < count; ++i)
+                add(track, i);
         }
         project.modified = true;
     }
@@ -130,7 +131,8 @@ BENCHMARK(BM_OpenProject5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_RecordTrackSnapshot1000(benchmark::State& state)
 {
     Project p(0);
-    for (int i = 0; i < 1000; ++i) p.add(kLayerB, i);
+    for (int i = 0; i < 1000; ++i)
+        p.add(kLayerB, i);
     for (auto _ : state)
         p.project.undoHistory().recordUndo(kLayerB, "Moved %s", "clip");
 }
@@ -139,7 +141,8 @@ BENCHMARK(BM_RecordTrackSnapshot1000)->Unit(benchmark::kMicrosecond);
 void BM_UndoRedoTrack1000(benchmark::State& state)
 {
     Project p(0);
-    for (int i = 0; i < 1000; ++i) p.add(kLayerB, i);
+    for (int i = 0; i < 1000; ++i)
+        p.add(kLayerB, i);
     p.project.undoHistory().recordUndo(kLayerB, "Removed");
     p.project.removeItemAt(kLayerB, 0, true);
     for (auto _ : state) {

@@ -30,8 +30,7 @@ std::pair<std::string, std::string> splitExtension(const std::string& path)
 {
     size_t slash = path.find_last_of("/\\");
     size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {path, ""};
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {path, ""};
     return {path.substr(0, dot), path.substr(dot)};
 }
 
@@ -60,8 +59,8 @@ movies::Rect readRect(storage::StreamReader& r)
 }
 
 // The panel records in file order: the Clip Deck twice, then the other decks.
-constexpr ProjectPanel kPanelOrder[] = {kPanelClipDeck,       kPanelClipDeck,   kPanelInfoDeck,
-                                        kPanelParametersDeck, kPanelVcrDeck,    kPanelTimelineDeck,
+constexpr ProjectPanel kPanelOrder[] = {kPanelClipDeck,       kPanelClipDeck, kPanelInfoDeck,
+                                        kPanelParametersDeck, kPanelVcrDeck,  kPanelTimelineDeck,
                                         kPanelPreviewDeck};
 
 } // namespace

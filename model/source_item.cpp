@@ -264,13 +264,12 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
         }
         if (interactive) {
             // Without a user to ask (or while snapshots are restored) the clip is kept.
-            UserInterface* ui = m_project && !m_project->quietMediaOpen()
-                                    ? m_project->userInterface()
-                                    : nullptr;
+            UserInterface* ui =
+                m_project && !m_project->quietMediaOpen() ? m_project->userInterface() : nullptr;
             if (!ui) return;
-            Answer a = ui->askWithDefault(cannotOpenQuestion(m_path), "ZEF Rondavo",
-                                          Buttons::AbortRetryIgnore, Icon::Information,
-                                          Answer::Ignore);
+            Answer a =
+                ui->askWithDefault(cannotOpenQuestion(m_path), "ZEF Rondavo",
+                                   Buttons::AbortRetryIgnore, Icon::Information, Answer::Ignore);
             if (a == Answer::Abort) throw ZEFException("", 1);
             if (a == Answer::Retry) throw ZEFException("", 2);
             return; // Ignore (or the box closed): kept, invalid
@@ -355,8 +354,7 @@ void ZEFSourceItem::openOnLoad()
             if (!ui) throw;
             std::optional<std::string> chosen = ui->chooseFileToOpen("All Files (*)", "*", "");
             if (!chosen) throw;
-            learnPathSubstitution(m_path, *chosen, m_project->oldPrefixes,
-                                  m_project->newPrefixes);
+            learnPathSubstitution(m_path, *chosen, m_project->oldPrefixes, m_project->newPrefixes);
             m_path = *chosen;
             tried = {m_path};
             substitutions = 0;
@@ -377,7 +375,8 @@ void ZEFSourceItem::fitToProjectAspect()
     double imageHeight = bigEndian16(m_imageDescription, 34);
     double cropWidth = movies::fixedToDouble(m_cropRect[2] - m_cropRect[0]);
     double cropHeight = movies::fixedToDouble(m_cropRect[3] - m_cropRect[1]);
-    CProjectTemplate out = m_project ? m_project->composition() : CProjectTemplate::builtInDefaults();
+    CProjectTemplate out =
+        m_project ? m_project->composition() : CProjectTemplate::builtInDefaults();
     if (imageWidth <= 0 || imageHeight <= 0 || cropWidth <= 0 || cropHeight <= 0 ||
         out.width <= 0 || out.height <= 0)
         return;

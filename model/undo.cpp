@@ -119,8 +119,7 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
         auto mirror = std::make_unique<FUndoBuffer>(now, entry->scope(), entry->label());
         push(to, mirror, true, !toRedo);
         if (scratch && i + 1 < count) applySnapshot(*scratch, *entry);
-        if (std::find(restoreFor.begin(), restoreFor.end(), i) != restoreFor.end())
-            restore(*entry);
+        if (std::find(restoreFor.begin(), restoreFor.end(), i) != restoreFor.end()) restore(*entry);
         entry.reset();
         publish();
     }

@@ -46,8 +46,7 @@ public:
 // set), messages are written to standard error, file dialogs are cancelled.
 class HeadlessUserInterface : public UserInterface {
 public:
-    explicit HeadlessUserInterface(Answer defaultAnswer = Answer::Cancel)
-        : m_default(defaultAnswer)
+    explicit HeadlessUserInterface(Answer defaultAnswer = Answer::Cancel) : m_default(defaultAnswer)
     {
     }
     Answer ask(const std::string& text, const std::string& title, Buttons buttons,

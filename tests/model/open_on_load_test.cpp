@@ -48,8 +48,9 @@ TEST_F(OpenOnLoadTest, RetryLocatesTheFileAndRelinksTheNextClipWithoutAsking)
 
     ASSERT_EQ(load(), 0);
     ASSERT_EQ(ui.asked.size(), 1u);
-    EXPECT_EQ(ui.asked[0].text, "Cannot open file\nC:\\old\\clips\\a.mov\n\nPress Abort to delete "
-                                "the clip\nPress Retry if you want to locate the file for yourself");
+    EXPECT_EQ(ui.asked[0].text,
+              "Cannot open file\nC:\\old\\clips\\a.mov\n\nPress Abort to delete "
+              "the clip\nPress Retry if you want to locate the file for yourself");
     EXPECT_EQ(ui.asked[0].buttons, Buttons::AbortRetryIgnore);
     EXPECT_EQ(ui.asked[0].icon, Icon::Information);
     EXPECT_EQ(ui.asked[0].defaultButton, Answer::Ignore);
@@ -129,10 +130,10 @@ TEST_F(OpenOnLoadTest, SubstitutionsChainButNeverLoop)
         std::string opens;
     };
     const std::vector<Case> cases = {
-        {{"/a", "/b"}, {"/b", "/a"}, "/b/x.mov", ""},     // a circle
-        {{"/a"}, {"/a/b"}, "/a/b/x.mov", ""},              // each result matches again
-        {{"/a"}, {"/a"}, "/a/x.mov", ""},                  // no change
-        {{"/a", "/m"}, {"/m", "/n"}, "", "/n/x.mov"},      // a chain that arrives
+        {{"/a", "/b"}, {"/b", "/a"}, "/b/x.mov", ""}, // a circle
+        {{"/a"}, {"/a/b"}, "/a/b/x.mov", ""},         // each result matches again
+        {{"/a"}, {"/a"}, "/a/x.mov", ""},             // no change
+        {{"/a", "/m"}, {"/m", "/n"}, "", "/n/x.mov"}, // a chain that arrives
     };
     addClip(kLayerA, "/a/x.mov", 30, 0, true);
     for (const Case& c : cases) {

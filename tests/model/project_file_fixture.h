@@ -153,8 +153,7 @@ protected:
         project.insertKeyframe(kLayerA, EditTime(600), movies::MatrixRecord::translation(50, 0),
                                false);
         project.insertKeyframe(kLayerA, EditTime(1200), movies::MatrixRecord::identity(), false);
-        project.insertKeyframe(kLayerC, EditTime(300), movies::MatrixRecord::scaling(1, 2),
-                               false);
+        project.insertKeyframe(kLayerC, EditTime(300), movies::MatrixRecord::scaling(1, 2), false);
         project.renderEndFollowsProject = false;
         project.renderStart = EditTime::raw(120, 25, 1);
         project.renderEnd = EditTime::raw(4800, 0, 1, 1);

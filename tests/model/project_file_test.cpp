@@ -78,7 +78,7 @@ std::vector<uint8_t> handWrittenProject(int32_t version)
     w.int32(256);
     for (int32_t v : {0, 0, 0x10000, 0x10000})
         w.int32(v);
-    w.int32(0); // placementMode
+    w.int32(0);                   // placementMode
     if (version >= 9) w.int32(1); // fitToAspect
     w.int32(1);                   // keyframes
     time(600);
@@ -346,8 +346,8 @@ TEST_F(ProjectFileTest, AFailedSaveLeavesTheOldFileAndTheProjectAsTheyWere)
     const std::vector<uint8_t> old = fileBytes(dir + "/held.ZEF");
     place(kLayerB, 600, 1200);
     {
-        auto holder = storage::CompoundFile::open(dir + "/held.ZEF",
-                                                  storage::CompoundFile::Mode::ReadWrite);
+        auto holder =
+            storage::CompoundFile::open(dir + "/held.ZEF", storage::CompoundFile::Mode::ReadWrite);
         ASSERT_TRUE(holder.ok());
         EXPECT_EQ(project.saveProject(false, false, false), 0);
         EXPECT_TRUE(project.modified);

@@ -20,8 +20,8 @@ public:
         std::optional<Answer> defaultButton = std::nullopt;
     };
 
-    std::deque<Answer> answers;              // consumed in order; Cancel when empty
-    std::deque<std::string> filesToOpen;     // "" stands for a cancelled dialog
+    std::deque<Answer> answers;          // consumed in order; Cancel when empty
+    std::deque<std::string> filesToOpen; // "" stands for a cancelled dialog
     std::deque<std::string> filesToSave;
     std::vector<Asked> asked;
     int openDialogs = 0;
