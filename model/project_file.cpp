@@ -251,6 +251,7 @@ int FProject::openProject(const std::string& path)
             o.refreshTimeline();
             o.refreshClipDeck();
             o.refreshDecks();
+            o.refreshPreview();
         });
         return -1;
     }

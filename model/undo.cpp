@@ -93,18 +93,23 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
     // the newest, 0); only that entry's snapshot is restored for the track.
     std::array<int32_t, kTrackCount> restoreFor;
     restoreFor.fill(-1);
+    bool superseded = false;
     for (int32_t i = 0; i < count; ++i) {
         const FUndoBuffer& e = *from[from.size() - 1 - size_t(i)];
-        for (int32_t t = 0; t < kTrackCount; ++t)
-            if (e.covers(t)) restoreFor[size_t(t)] = i;
+        for (int32_t t = 0; t < kTrackCount; ++t) {
+            if (!e.covers(t)) continue;
+            if (restoreFor[size_t(t)] >= 0) superseded = true;
+            restoreFor[size_t(t)] = i;
+        }
     }
 
     // Each entry moved to the other list must hold the state as it was right after the
-    // entry's own action. The project itself only goes through the restores that matter, so
-    // with several entries that state is followed on a scratch copy of the project, which
-    // takes every snapshot in turn (without media, views or questions).
+    // entry's own action. When no entry is superseded, every snapshot is restored and the
+    // project passes through those states itself. Otherwise it skips some of them, and the
+    // states are followed on a scratch copy of the project instead, which takes every
+    // snapshot in turn (without media, views or questions).
     std::unique_ptr<FProject> scratch;
-    if (count > 1) {
+    if (superseded) {
         scratch = std::make_unique<FProject>();
         storage::MemoryStream copy;
         m_project.writeProject(copy);

@@ -273,9 +273,11 @@ TEST_F(UndoTest, ARestoredSnapshotThatCannotBeReadChangesNothing)
     EXPECT_EQ(projectBytes(project), now);
 }
 
-TEST_F(UndoTest, RandomEditsUndoAndRedoExactly)
+class RandomUndoTest : public UndoTest, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(RandomUndoTest, EditsUndoAndRedoExactly)
 {
-    std::mt19937 rng(7);
+    std::mt19937 rng(GetParam());
     std::vector<std::vector<uint8_t>> states{projectBytes(project)};
     for (int step = 0; step < 40; ++step) {
         const int32_t track = int32_t(rng() % 3);
@@ -319,3 +321,5 @@ TEST_F(UndoTest, RandomEditsUndoAndRedoExactly)
         ASSERT_EQ(projectBytes(project), states[size_t(at)]) << "after redo to " << at;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomUndoTest, ::testing::Range(1u, 13u));
