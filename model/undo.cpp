@@ -266,4 +266,37 @@ void UndoHistory::publish()
     m_project.notify([&](ProjectObserver& o) { o.undoButtonsChanged(state); });
 }
 
+// ---- UndoRedoChooser
+
+UndoRedoChooser::UndoRedoChooser(UndoHistory& history, bool undo)
+    : m_history(history), m_undo(undo), m_lines(undo ? history.undoLabels() : history.redoLabels()),
+      m_selected(m_lines.empty() ? 0 : 1)
+{
+}
+
+void UndoRedoChooser::hover(int32_t line)
+{
+    m_selected = line >= 0 && line < int32_t(m_lines.size()) ? line + 1 : 0;
+}
+
+std::string UndoRedoChooser::caption() const
+{
+    if (m_selected == 0) return "Cancel";
+    return std::string(m_undo ? "Un" : "Re") + "does " + std::to_string(m_selected) + " action(s)";
+}
+
+int32_t UndoRedoChooser::release()
+{
+    const int32_t n = m_selected;
+    if (n > 0) {
+        if (m_undo)
+            m_history.undo(n);
+        else
+            m_history.redo(n);
+    }
+    m_selected = 0;
+    m_history.publish();
+    return n;
+}
+
 } // namespace zef

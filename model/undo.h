@@ -115,6 +115,7 @@ public:
     void putBack(Lists lists);
 
 private:
+    friend class UndoRedoChooser;
     using List = std::deque<std::unique_ptr<FUndoBuffer>>;
     bool push(List& list, std::unique_ptr<FUndoBuffer>& entry, bool deleteIfRefused,
               bool acceptAtDepthZero);
@@ -129,6 +130,35 @@ private:
     List m_redo; // oldest first
     int32_t m_depth = kDefaultDepth;
     UndoButtonState m_buttons;
+};
+
+// What the undo and redo drop-down list does, without the window: it lists the labels newest
+// at the top, selects the lines from the top down to the one under the pointer, says what a
+// release will do, and does it. The GUI dialog shows lines() and caption() and forwards the
+// pointer.
+class UndoRedoChooser {
+public:
+    // undo chooses from the undo list, else from the redo list.
+    UndoRedoChooser(UndoHistory& history, bool undo);
+
+    const std::vector<std::string>& lines() const { return m_lines; }
+    // The lines selected from the top: 1 on opening (when there is a line), 0 while the
+    // pointer is outside the list.
+    int32_t selectedCount() const { return m_selected; }
+    // The pointer is over line `line` (0 = top), or outside the list for a negative value or
+    // one past the last line.
+    void hover(int32_t line);
+    // "Undoes 3 action(s)" / "Redoes 1 action(s)", or "Cancel" while nothing is selected.
+    std::string caption() const;
+    // The mouse button was released: undoes or redoes the selected count (nothing for
+    // Cancel). Returns that count.
+    int32_t release();
+
+private:
+    UndoHistory& m_history;
+    bool m_undo;
+    std::vector<std::string> m_lines;
+    int32_t m_selected;
 };
 
 } // namespace zef

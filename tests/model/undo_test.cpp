@@ -273,6 +273,46 @@ TEST_F(UndoTest, ARestoredSnapshotThatCannotBeReadChangesNothing)
     EXPECT_EQ(projectBytes(project), now);
 }
 
+TEST_F(UndoTest, TheDropDownListUndoesFromTheTopDownToThePointer)
+{
+    const std::vector<uint8_t> start = projectBytes(project);
+    recordedAppend(kLayerA, 600, "One");
+    const std::vector<uint8_t> afterOne = projectBytes(project);
+    recordedAppend(kLayerB, 600, "Two");
+    recordedAppend(kLayerA, 600, "Three");
+
+    UndoRedoChooser undo(history(), true);
+    EXPECT_EQ(undo.lines(),
+              (std::vector<std::string>{"Three on Layer A", "Two on Layer B", "One on Layer A"}));
+    EXPECT_EQ(undo.selectedCount(), 1);
+    undo.hover(1);
+    EXPECT_EQ(undo.caption(), "Undoes 2 action(s)");
+    undo.hover(3);
+    EXPECT_EQ(undo.caption(), "Cancel");
+    undo.hover(-1);
+    EXPECT_EQ(undo.release(), 0) << "released outside the list";
+    EXPECT_EQ(history().undoCount(), 3);
+
+    UndoRedoChooser again(history(), true);
+    again.hover(2);
+    EXPECT_EQ(again.caption(), "Undoes 3 action(s)");
+    EXPECT_EQ(again.release(), 3);
+    EXPECT_EQ(projectBytes(project), start);
+
+    UndoRedoChooser redo(history(), false);
+    EXPECT_EQ(redo.lines().front(), "One on Layer A");
+    EXPECT_EQ(redo.caption(), "Redoes 1 action(s)");
+    EXPECT_EQ(redo.release(), 1);
+    EXPECT_EQ(projectBytes(project), afterOne);
+    EXPECT_EQ(views.undoStates.back().undoText, "Undo: One on Layer A");
+
+    history().clear();
+    UndoRedoChooser none(history(), false);
+    EXPECT_TRUE(none.lines().empty());
+    EXPECT_EQ(none.caption(), "Cancel");
+    EXPECT_EQ(none.release(), 0);
+}
+
 class RandomUndoTest : public UndoTest, public ::testing::WithParamInterface<unsigned> {};
 
 TEST_P(RandomUndoTest, EditsUndoAndRedoExactly)
