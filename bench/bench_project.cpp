@@ -152,6 +152,22 @@ void BM_UndoRedoTrack1000(benchmark::State& state)
 }
 BENCHMARK(BM_UndoRedoTrack1000)->Unit(benchmark::kMillisecond);
 
+// Three snapshots of one track undone at once in a project of 5,000 items: the project restores
+// one of them, and a scratch copy of the project follows the others for the redo entries.
+void BM_UndoRedoThreeOfOneTrack5000(benchmark::State& state)
+{
+    Project p(5000);
+    for (int i = 0; i < 3; ++i) {
+        p.project.undoHistory().recordUndo(kLayerB, "Removed %d", i);
+        p.project.removeItemAt(kLayerB, 0, true);
+    }
+    for (auto _ : state) {
+        p.project.undoHistory().undo(3);
+        p.project.undoHistory().redo(3);
+    }
+}
+BENCHMARK(BM_UndoRedoThreeOfOneTrack5000)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

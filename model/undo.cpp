@@ -93,9 +93,10 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
     // the newest, 0); only that entry's snapshot is restored for the track.
     std::array<int32_t, kTrackCount> restoreFor;
     restoreFor.fill(-1);
-    bool superseded = false;
+    bool superseded = false, anyWhole = false;
     for (int32_t i = 0; i < count; ++i) {
         const FUndoBuffer& e = *from[from.size() - 1 - size_t(i)];
+        anyWhole = anyWhole || e.scope() == FUndoBuffer::kWholeProject;
         for (int32_t t = 0; t < kTrackCount; ++t) {
             if (!e.covers(t)) continue;
             if (restoreFor[size_t(t)] >= 0) superseded = true;
@@ -111,10 +112,24 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
     std::unique_ptr<FProject> scratch;
     if (superseded) {
         scratch = std::make_unique<FProject>();
-        storage::MemoryStream copy;
-        m_project.writeProject(copy);
-        copy.rewind();
-        scratch->readProject(copy);
+        // Only what the entries cover is needed there: every track for a whole-project
+        // entry, else the tracks named.
+        if (anyWhole) {
+            storage::MemoryStream copy;
+            m_project.writeProject(copy);
+            copy.rewind();
+            scratch->readProject(copy);
+        } else {
+            for (int32_t t = 0; t < kTrackCount; ++t) {
+                if (restoreFor[size_t(t)] < 0) continue;
+                storage::MemoryStream copy;
+                storage::StreamWriter w(copy);
+                m_project.device(t).save(w);
+                copy.rewind();
+                storage::StreamReader r(copy);
+                scratch->device(t).load(r, FProject::kFormatVersion);
+            }
+        }
     }
 
     for (int32_t i = 0; i < count; ++i) {
