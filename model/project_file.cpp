@@ -142,6 +142,9 @@ int FProject::readProjectBody(storage::Stream& in)
     }
     const bool follows = r.flag();
     if (!r.ok()) return -1;
+    // Items that break the track rules (ending before they start, overlapping where no
+    // overlap is allowed) come only from a damaged file; editing them would go wrong.
+    if (!checkConsistency().empty()) return -1;
     panels = layout;
     renderEndFollowsProject = follows;
     notify([&](ProjectObserver& o) { o.applyPanelLayout(panels); });
