@@ -17,7 +17,8 @@ const char* const kTrackMenuNames[] = {"Layer A", "Layer B", "Layer C", "Gallery
 
 } // namespace
 
-FProject::FProject(ProjectSettings* settings) : m_settings(settings)
+FProject::FProject(ProjectSettings* settings)
+    : m_settings(settings), m_undo(std::make_unique<UndoHistory>(*this))
 {
     for (int32_t i = 0; i < kTrackCount; ++i)
         m_tracks[size_t(i)] = std::make_unique<FDevice>(this, i);
@@ -504,13 +505,19 @@ std::optional<EditTime> FProject::previewPosition() const
 
 void FProject::showError(const std::string& message)
 {
-    notify([&](ProjectObserver& o) { o.showError(message); });
+    if (m_ui)
+        m_ui->showMessage(message, "Error", Icon::Error);
+    else
+        notify([&](ProjectObserver& o) { o.showError(message); });
 }
+
+UserInterface& FProject::ui() { return m_ui ? *m_ui : m_noUserInterface; }
 
 // ---- document life
 
 void FProject::reset(bool keepViews)
 {
+    m_undo->clear();
     if (m_engine) m_engine->releaseState();
     filePath = "untitled";
     for (int32_t t = 0; t < kTrackCount; ++t)

@@ -12,6 +12,8 @@
 #include "model/effect_catalogue.h"
 #include "model/project_links.h"
 #include "model/project_template.h"
+#include "model/undo.h"
+#include "model/user_interface.h"
 
 #include <array>
 #include <memory>
@@ -25,6 +27,11 @@ namespace zef {
 class ZEFItem;
 class ZEFSourceItem;
 class ClipOpener;
+class TemplateList;
+
+namespace storage {
+class Stream;
+}
 
 class FProject {
 public:
@@ -48,6 +55,13 @@ public:
     void setSettings(ProjectSettings* settings) { m_settings = settings; }
     void setClipOpener(ClipOpener* opener) { m_opener = opener; }
     ClipOpener* clipOpener() const { return m_opener; }
+    // Questions, messages and file dialogs. Without one, document operations behave as if
+    // every question were cancelled, and a clip that cannot be opened is kept invalid.
+    void setUserInterface(UserInterface* ui) { m_ui = ui; }
+    UserInterface* userInterface() const { return m_ui; }
+    // The template list that an opened project's template joins.
+    void setTemplateList(TemplateList* templates) { m_templates = templates; }
+    TemplateList* templateList() const { return m_templates; }
     EditRateContext& rateContext() { return m_rate; }
 
     // Tracks.
@@ -95,6 +109,9 @@ public:
     void selectItem(ZEFItem* item, bool showTransition);
     void previewItem(ZEFItem* item);
     std::string windowTitle() const;
+    // The project file: filePath followed by its extension (".ZEF" unless the file was opened
+    // or saved under another case of it).
+    std::string fileName() const { return filePath + m_fileExtension; }
     // For items: position the preview.
     void previewSeek(const EditTime& t);
     void previewShowComposition();
@@ -103,8 +120,49 @@ public:
     void showError(const std::string& message);
 
     // Document life.
+    // Clears the undo history, the engine and all tracks; filePath becomes "untitled".
     void reset(bool keepViews);
     void newProject();
+
+    // The project stream ("Header" of a project file; also the whole-project undo snapshot).
+    // writeProject writes it at the stream's position; 0 or -1 when the stream fails.
+    int writeProject(storage::Stream& out) const;
+    // Reads a project stream over the current project (each track is emptied before its
+    // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data, an
+    // unusable frame rate or items that break the track rules; after -1 the project is partly loaded (callers that must keep it
+    // whole take a snapshot first, as openProject and undo do).
+    int readProject(storage::Stream& in);
+    // Saves to fileName() (asking for a name when untitled or with saveAs). Returns 1 saved;
+    // 0 not saved (nothing to save, No, dialog cancelled, not a project file name, or the
+    // file could not be written, in which case an existing file is left as it was); -1 when
+    // Cancel was pressed at the question.
+    int saveProject(bool saveAs, bool onlyIfModified, bool askFirst);
+    // Opens path + ".ZEF" (or, when that does not exist, path + ".zef"); an empty path asks
+    // with the open dialog. Returns 1 loaded, 0 dialog cancelled, -1 when the file cannot be
+    // opened or read; on -1 the project, its undo history and its file name stay as they were.
+    int openProject(const std::string& path);
+    static constexpr const char* kProjectFilterText = "ZEF Project Files (*.ZEF)";
+    static constexpr const char* kProjectFilterPattern = "*.ZEF";
+    static constexpr const char* kProjectExtension = "ZEF";
+    static constexpr int32_t kSeparator = 0x55555555;
+
+    // Undo and redo.
+    UndoHistory& undoHistory() { return *m_undo; }
+    const UndoHistory& undoHistory() const { return *m_undo; }
+
+    // While one lives, clips being read open their media without questions or path
+    // substitution; a clip that cannot be opened stays invalid. Used when restoring snapshots.
+    class QuietMediaOpen {
+    public:
+        explicit QuietMediaOpen(FProject& project) : m_project(project) { ++project.m_quietOpen; }
+        ~QuietMediaOpen() { --m_project.m_quietOpen; }
+        QuietMediaOpen(const QuietMediaOpen&) = delete;
+        QuietMediaOpen& operator=(const QuietMediaOpen&) = delete;
+
+    private:
+        FProject& m_project;
+    };
+    bool quietMediaOpen() const { return m_quietOpen > 0; }
 
     // Keyframes.
     movies::MatrixRecord matrixAt(int32_t track, const EditTime& t, bool* exact = nullptr) const;
@@ -132,6 +190,8 @@ public:
     EditTime defaultDuration = EditTime(1200);
     std::string filePath = "Untitled";
     bool modified = false;
+    // Where the decks are; read from and written to project files.
+    PanelLayout panels{};
 
     // The composition settings. Its frame rate is the edit rate every EditTime of rate 0
     // follows; change it through setEditFrameRate or setComposition so that both agree.
@@ -139,6 +199,7 @@ public:
     void setComposition(const CProjectTemplate& composition);
 
 private:
+    friend class UndoHistory;
     template <class F> void notify(F&& f)
     {
         for (ProjectObserver* o : m_observers)
@@ -146,15 +207,23 @@ private:
     }
     void loadDefaults();
     void checkTrack(int32_t track) const;
+    UserInterface& ui();
+    int readProjectBody(storage::Stream& in);
 
     ProjectSettings* m_settings;
     CompositionEngine* m_engine = nullptr;
     const EffectCatalogue* m_catalogue = nullptr;
     ClipOpener* m_opener = nullptr;
+    UserInterface* m_ui = nullptr;
+    TemplateList* m_templates = nullptr;
+    HeadlessUserInterface m_noUserInterface;
+    std::string m_fileExtension = ".ZEF";
+    int m_quietOpen = 0;
     std::vector<ProjectObserver*> m_observers;
     EditRateContext m_rate;
     CProjectTemplate m_composition;
     std::array<std::unique_ptr<FDevice>, 5> m_tracks;
+    std::unique_ptr<UndoHistory> m_undo;
 };
 
 } // namespace zef

@@ -6,7 +6,9 @@
 
 #include "model/edit_time.h"
 #include "model/project_template.h"
+#include "platform/movies/geometry.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +27,34 @@ public:
     virtual void setEnabled(bool enabled) = 0;
     virtual void setOffset(const EditTime& start) = 0;
 };
+
+// What the main bar shows for undo and redo. A disabled button keeps the text it had.
+struct UndoButtonState {
+    std::string undoText = "Undo";
+    std::string redoText = "Redo";
+    bool undoEnabled = false;
+    bool redoEnabled = false;
+    friend bool operator==(const UndoButtonState&, const UndoButtonState&) = default;
+};
+
+// The decks whose place on the screen a project file keeps.
+enum ProjectPanel : int32_t {
+    kPanelClipDeck = 0,
+    kPanelInfoDeck,
+    kPanelParametersDeck,
+    kPanelVcrDeck,
+    kPanelTimelineDeck,
+    kPanelPreviewDeck,
+    kPanelCount,
+};
+
+// A deck's rectangle in screen coordinates and whether it is shown.
+struct PanelPlacement {
+    movies::Rect rect;
+    bool visible = true;
+    friend bool operator==(const PanelPlacement&, const PanelPlacement&) = default;
+};
+using PanelLayout = std::array<PanelPlacement, kPanelCount>;
 
 // The views of the project: decks, timeline, preview and the main window.
 class ProjectObserver {
@@ -58,6 +88,12 @@ public:
     virtual void closePreview() {}
     virtual void setWindowTitle(const std::string& /*title*/) {}
     virtual void updateUndoButtons() {}
+    // The undo and redo buttons of the main bar, after every change of either list.
+    virtual void undoButtonsChanged(const UndoButtonState& /*state*/) {}
+    // The Info and Parameters decks show nothing (before undo and redo).
+    virtual void clearInfoAndParameters() {}
+    // Moves, shows and hides the decks as a loaded project (or restored snapshot) says.
+    virtual void applyPanelLayout(const PanelLayout& /*layout*/) {}
     // A failure message for the user (shown in a box titled "Error").
     virtual void showError(const std::string& /*message*/) {}
 };

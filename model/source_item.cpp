@@ -2,12 +2,15 @@
 
 #include "model/device.h"
 #include "model/project.h"
+#include "model/user_interface.h"
 #include "model/zef_exception.h"
 #include "platform/storage/stream.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <set>
 
 namespace zef {
 
@@ -247,19 +250,30 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
         m_audioRate = 0;
         if (failIfMissing) throw ZEFException("", 1);
         if (interactive && substitute && m_project) {
+            // The first remembered prefix the path begins with is replaced; a replacement that
+            // leaves the path as it is would only repeat this failure, so it is not made.
             const auto& from = m_project->oldPrefixes;
             const auto& to = m_project->newPrefixes;
             for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
                 if (from[i].empty() || m_path.compare(0, from[i].size(), from[i]) != 0) continue;
                 std::string substituted = to[i] + m_path.substr(from[i].size());
-                if (substituted == m_path) break; // would retry the same path for ever
+                if (substituted == m_path) break;
                 m_path = substituted;
                 throw ZEFException("", 3);
             }
         }
-        // The question (locate, delete or keep) is asked by the user interface; until it
-        // answers, an interactive open keeps the clip, marked invalid.
-        if (interactive) return;
+        if (interactive) {
+            // Without a user to ask (or while snapshots are restored) the clip is kept.
+            UserInterface* ui =
+                m_project && !m_project->quietMediaOpen() ? m_project->userInterface() : nullptr;
+            if (!ui) return;
+            Answer a =
+                ui->askWithDefault(cannotOpenQuestion(m_path), "ZEF Rondavo",
+                                   Buttons::AbortRetryIgnore, Icon::Information, Answer::Ignore);
+            if (a == Answer::Abort) throw ZEFException("", 1);
+            if (a == Answer::Retry) throw ZEFException("", 2);
+            return; // Ignore (or the box closed): kept, invalid
+        }
         if (notAMovie) throw ZEFException("Cannot open file " + m_path + "\nUnsupported format.");
         throw ZEFException("Cannot open file " + m_path);
     }
@@ -284,21 +298,67 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
     }
 }
 
+std::string cannotOpenQuestion(const std::string& path)
+{
+    return "Cannot open file\n" + path +
+           "\n\nPress Abort to delete the clip\nPress Retry if you want to locate the file for "
+           "yourself";
+}
+
+void learnPathSubstitution(const std::string& oldPath, const std::string& newPath,
+                           std::vector<std::string>& oldPrefixes,
+                           std::vector<std::string>& newPrefixes)
+{
+    size_t common = 0;
+    while (common < oldPath.size() && common < newPath.size() &&
+           oldPath[oldPath.size() - 1 - common] == newPath[newPath.size() - 1 - common])
+        ++common;
+    std::string from = oldPath.substr(0, oldPath.size() - common);
+    std::string to = newPath.substr(0, newPath.size() - common);
+    // An empty old prefix would match every path, and one equal to its replacement changes
+    // nothing; neither is worth remembering. Nor is a pair already known.
+    if (from.empty() || from == to) return;
+    for (size_t i = 0; i < oldPrefixes.size() && i < newPrefixes.size(); ++i)
+        if (oldPrefixes[i] == from && newPrefixes[i] == to) return;
+    oldPrefixes.push_back(std::move(from));
+    newPrefixes.push_back(std::move(to));
+}
+
 void ZEFSourceItem::openOnLoad()
 {
-    // A remembered substitution may match again after rewriting; each try strips a prefix or
-    // changes the path, and the number of tries is bounded by the number of prefixes.
-    size_t tries = m_project ? m_project->oldPrefixes.size() + 1 : 1;
+    const bool quiet = !m_project || m_project->quietMediaOpen();
+    bool substitute = !quiet;
+    // Substitutions may chain (one result beginning with another remembered prefix) but must
+    // not go round in circles or grow without end: a path already tried, or more
+    // substitutions than there are remembered pairs, stops substituting and the last path
+    // before it is asked about instead.
+    std::set<std::string> tried{m_path};
+    size_t substitutions = 0;
     for (;;) {
+        const std::string before = m_path;
         try {
-            open(false, false, true, true);
+            open(false, false, true, substitute);
             break;
         } catch (const ZEFException& e) {
-            if (e.code() != 3) throw;
-            if (--tries == 0) {
-                m_invalid = true;
-                return;
+            if (e.code() == 3) {
+                if (!tried.insert(m_path).second ||
+                    ++substitutions > m_project->oldPrefixes.size()) {
+                    m_path = before;
+                    substitute = false;
+                }
+                continue;
             }
+            if (e.code() != 2) throw;
+            // Locate the file; cancelling drops the clip (the exception goes on).
+            UserInterface* ui = m_project ? m_project->userInterface() : nullptr;
+            if (!ui) throw;
+            std::optional<std::string> chosen = ui->chooseFileToOpen("All Files (*)", "*", "");
+            if (!chosen) throw;
+            learnPathSubstitution(m_path, *chosen, m_project->oldPrefixes, m_project->newPrefixes);
+            m_path = *chosen;
+            tried = {m_path};
+            substitutions = 0;
+            substitute = true;
         }
     }
     if (m_invalid) return;
@@ -315,7 +375,8 @@ void ZEFSourceItem::fitToProjectAspect()
     double imageHeight = bigEndian16(m_imageDescription, 34);
     double cropWidth = movies::fixedToDouble(m_cropRect[2] - m_cropRect[0]);
     double cropHeight = movies::fixedToDouble(m_cropRect[3] - m_cropRect[1]);
-    CProjectTemplate out = m_project ? m_project->composition() : CProjectTemplate::builtInDefaults();
+    CProjectTemplate out =
+        m_project ? m_project->composition() : CProjectTemplate::builtInDefaults();
     if (imageWidth <= 0 || imageHeight <= 0 || cropWidth <= 0 || cropHeight <= 0 ||
         out.width <= 0 || out.height <= 0)
         return;

@@ -47,6 +47,16 @@ struct MediaInfo {
     movies::Handle soundDescription;
 };
 
+// The question asked when a clip's file cannot be opened while a project is read.
+std::string cannotOpenQuestion(const std::string& path);
+
+// Remembers how a located file's path differs from the path it was missing under: the two
+// paths without their longest common ending become a pair of oldPrefixes / newPrefixes
+// (C:\old\clips\a.mov located as D:\new\clips\a.mov gives C:\old -> D:\new).
+void learnPathSubstitution(const std::string& oldPath, const std::string& newPath,
+                           std::vector<std::string>& oldPrefixes,
+                           std::vector<std::string>& newPrefixes);
+
 class ZEFSourceItem : public ZEFItem {
 public:
     ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner = nullptr);
@@ -57,7 +67,10 @@ public:
     EditTime sourceToTimeline(const EditTime& t) const override;
     EditTime timelineToSource(const EditTime& t, bool clamp) const override;
     void save(storage::StreamWriter& out) const override;
-    // Reads the record, then opens the media as on loading a project.
+    // Reads the record, then opens the media as on loading a project: remembered path
+    // substitutions are tried, then the user is asked; Retry lets the user locate the file and
+    // remembers the path substitution learnt from it. Throws ZEFException (code 1 or 2, or
+    // "Invalid file") when the clip is to be dropped; the record has been read whole then.
     void load(storage::StreamReader& in, int32_t version) override;
     std::unique_ptr<ZEFItem> clone(ZEFItem* owner) const override;
     int32_t rateDenominator() const override { return m_mediaRateDen; }
@@ -89,7 +102,9 @@ public:
     // Clip media. Opening fills the media fields through setMediaInfo; when the file cannot
     // be opened the clip becomes invalid and, as asked: failIfMissing throws code 1;
     // substitute with a remembered prefix rewrites the path and throws code 3; interactive
-    // keeps the clip invalid; otherwise "Cannot open file <path>" is thrown.
+    // asks the project's user interface (Abort throws code 1, Retry code 2, Ignore keeps the
+    // clip invalid; without a user interface, or while the project restores a snapshot, the
+    // clip is kept); otherwise "Cannot open file <path>" is thrown.
     void open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute);
     void close();
     bool isOpen() const { return m_media != nullptr; }

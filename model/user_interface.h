@@ -18,6 +18,13 @@ public:
     // A message box: text, title, buttons and icon; returns the button pressed.
     virtual Answer ask(const std::string& text, const std::string& title, Buttons buttons,
                        Icon icon) = 0;
+    // The same with a default button (the one Enter presses). Implementations that cannot
+    // mark a default ask without one.
+    virtual Answer askWithDefault(const std::string& text, const std::string& title,
+                                  Buttons buttons, Icon icon, Answer /*defaultButton*/)
+    {
+        return ask(text, title, buttons, icon);
+    }
     // A message box with only an OK button.
     void showMessage(const std::string& text, const std::string& title, Icon icon = Icon::None)
     {
@@ -39,8 +46,7 @@ public:
 // set), messages are written to standard error, file dialogs are cancelled.
 class HeadlessUserInterface : public UserInterface {
 public:
-    explicit HeadlessUserInterface(Answer defaultAnswer = Answer::Cancel)
-        : m_default(defaultAnswer)
+    explicit HeadlessUserInterface(Answer defaultAnswer = Answer::Cancel) : m_default(defaultAnswer)
     {
     }
     Answer ask(const std::string& text, const std::string& title, Buttons buttons,

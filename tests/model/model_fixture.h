@@ -28,6 +28,9 @@ struct Recorder : ProjectObserver {
     std::optional<EditTime> position;
     int showComposition = 0;
     std::vector<std::string> titles, errors;
+    std::vector<PanelLayout> panelLayouts;
+    std::vector<UndoButtonState> undoStates;
+    int clearedDecks = 0;
 
     void itemChanged(ZEFItem* item) override { changed.push_back(item); }
     void repaintTrackRow(int32_t track) override { ++rows[track]; }
@@ -49,6 +52,9 @@ struct Recorder : ProjectObserver {
     void setWindowTitle(const std::string& t) override { titles.push_back(t); }
     void updateUndoButtons() override { ++undoButtons; }
     void showError(const std::string& m) override { errors.push_back(m); }
+    void applyPanelLayout(const PanelLayout& l) override { panelLayouts.push_back(l); }
+    void undoButtonsChanged(const UndoButtonState& s) override { undoStates.push_back(s); }
+    void clearInfoAndParameters() override { ++clearedDecks; }
 };
 
 struct Engine : CompositionEngine {
