@@ -120,7 +120,10 @@ bool VideoDecoder::seekToKey(int64_t pts)
     avcodec_flush_buffers(s.codec.get());
     s.lastOutPts = INT64_MIN;
     s.flushing = s.drained = false;
-    if (av_seek_frame(s.fmt.get(), s.stream, key.dts, AVSEEK_FLAG_BACKWARD) < 0)
+    // Demuxers index by display or by (shifted) decode stamps; seeking to the key frame's
+    // display stamp lands on it or before it, never after it in either case. Packets before
+    // it are then skipped unread by the decoder.
+    if (av_seek_frame(s.fmt.get(), s.stream, key.pts, AVSEEK_FLAG_BACKWARD) < 0)
         return reopen();
     s.readIndex = key.decodeIndex - 1;
     s.expectIndex = key.decodeIndex;
@@ -245,6 +248,10 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
                 av_packet_unref(pkt);
                 if (!reopen())
                     return nullptr;
+                continue;
+            }
+            if (s.expectIndex >= 0 && index >= 0 && index < s.expectIndex) {
+                av_packet_unref(pkt); // landed early: go on to the key frame itself
                 continue;
             }
             s.expectIndex = -1;
