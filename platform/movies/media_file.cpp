@@ -196,6 +196,8 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
     // frame follows the previous one by the step of the decode stamps; with reordering the
     // usual distance between decode and display stamps is assumed.
     const bool reordered = st->codecpar->video_delay > 0;
+    t.allStamped = std::all_of(packets.begin(), packets.end(),
+                               [](const PacketStamp& p) { return p.pts != AV_NOPTS_VALUE; });
     int64_t shift = 0;
     for (const PacketStamp& p : packets)
         if (p.pts != AV_NOPTS_VALUE && p.dts != AV_NOPTS_VALUE) {

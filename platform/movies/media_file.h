@@ -72,6 +72,7 @@ struct TrackInfo {
     std::vector<VideoSample> samples;
     std::vector<KeyFrame> keyFrames;      // sorted by pts
     std::vector<int64_t> decodeOrderDts;  // dts of every packet in decode order
+    bool allStamped = true;   // every packet carried its display stamp (none was inferred)
     ImageDescription imageDescription;
     int32_t width = 0;
     int32_t height = 0;

@@ -256,6 +256,12 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             }
             s.expectIndex = -1;
             s.readIndex = index >= 0 ? index : s.readIndex + 1;
+            // Frames shown before the target that no other frame refers to need no decoding
+            // (unless frames are told apart by counting, where every frame must come out).
+            s.codec->skip_frame = m_track->allStamped && pkt->pts != AV_NOPTS_VALUE &&
+                                          pkt->pts < target
+                                      ? AVDISCARD_NONREF
+                                      : AVDISCARD_DEFAULT;
             avcodec_send_packet(s.codec.get(), pkt); // damaged packets are skipped
             av_packet_unref(pkt);
             sent = true;

@@ -86,6 +86,13 @@ TEST(VideoDecoderFrames, SampleBoundariesAndStepsBackwards)
     for (int64_t i = 140; i >= 100; i -= 3) // scrubbing backwards over a 150-frame GOP
         ASSERT_EQ(numberAt(d, t.samples[size_t(i)].time + 500), i);
     EXPECT_EQ(numberAt(d, t.duration - 1), 149);
+
+    // A jump into the middle of the GOP, then playing on from there without seeking again.
+    ASSERT_EQ(numberAt(d, t.samples[77].time), 77);
+    int64_t seeks = d.seekCount();
+    for (int64_t i = 78; i < 100; ++i)
+        ASSERT_EQ(numberAt(d, t.samples[size_t(i)].time), i);
+    EXPECT_EQ(d.seekCount(), seeks);
 }
 
 TEST(VideoDecoderFrames, OutsideTheTrackThereIsNoPicture)
