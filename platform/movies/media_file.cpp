@@ -461,6 +461,10 @@ MediaOpenResult MediaFile::open(const std::string& path)
         t.streamIndex = index;
         t.timeBaseNum = st->time_base.num;
         t.timeBaseDen = st->time_base.den;
+        // Movie files keep an enabled flag per track, which the demuxer reports as the
+        // default disposition; other containers have every track enabled.
+        if (file->m_formatName == "mov,mp4,m4a,3gp,3g2,mj2")
+            t.enabled = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
         bool ok = false;
         if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
             t.mediaType = kVideoMediaType;

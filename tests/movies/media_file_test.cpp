@@ -182,6 +182,20 @@ TEST(MediaFileOpen, SoundFilesCountTheirSamplesExactly)
     EXPECT_EQ(soundOf(*aiff.file).soundDescription.dataFormat, fourcc("twos"));
 }
 
+TEST(MediaFileOpen, TracksKeepTheirEnabledFlags)
+{
+    std::string two = generate("two-sounds.mov", "-f lavfi -i sine=f=300:d=1 -f lavfi -i "
+                                                 "sine=f=600:d=1 -map 0 -map 1 -c:a pcm_s16le");
+    MediaOpenResult r = openOk(two);
+    ASSERT_TRUE(r.file);
+    EXPECT_EQ(r.file->trackCount(kSoundMediaType), 2);
+    EXPECT_TRUE(r.file->tracks()[0].enabled);
+    EXPECT_FALSE(r.file->tracks()[1].enabled) << "the muxer enables one track of each kind";
+    EXPECT_EQ(r.file->findTrack(kSoundMediaType, 1), 1);
+    EXPECT_EQ(r.file->findTrack(kSoundMediaType, 2), -1);
+    EXPECT_EQ(r.file->findTrack(kVideoMediaType), -1);
+}
+
 TEST(MediaFileOpen, FilesOfOtherContainersAreNotMovies)
 {
     for (const std::string& path :
