@@ -40,7 +40,8 @@ int main(int argc, char** argv)
         }
         if (a == "--frame") {
             if (i + 3 >= argc) {
-                std::fprintf(stderr, "zefedit: --frame needs FILE SECONDS OUT.png; see zefedit --help\n");
+                std::fprintf(stderr,
+                             "zefedit: --frame needs FILE SECONDS OUT.png; see zefedit --help\n");
                 return 1;
             }
             return zef::app::frameTool(argv[i + 1], argv[i + 2], argv[i + 3],

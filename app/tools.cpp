@@ -39,8 +39,8 @@ bool parseSize(const std::string& text, int& w, int& h)
 {
     char x = 0;
     char rest = 0;
-    return std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) == 3 && (x == 'x' || x == 'X') &&
-           w > 0 && h > 0 && w <= 16384 && h <= 16384;
+    return std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) == 3 &&
+           (x == 'x' || x == 'X') && w > 0 && h > 0 && w <= 16384 && h <= 16384;
 }
 
 } // namespace
@@ -53,8 +53,8 @@ int probeTool(const std::string& path)
         return 1;
     }
     const MediaFile& f = *r.file;
-    std::printf("%s: movie (%s) duration %.3f s, %zu tracks\n", path.c_str(), f.formatName().c_str(),
-                f.durationSeconds(), f.tracks().size());
+    std::printf("%s: movie (%s) duration %.3f s, %zu tracks\n", path.c_str(),
+                f.formatName().c_str(), f.durationSeconds(), f.tracks().size());
     for (size_t i = 0; i < f.tracks().size(); ++i)
         printTrack(i, f.tracks()[i]);
     return 0;

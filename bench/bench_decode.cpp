@@ -31,8 +31,8 @@ double secondsSince(Clock::time_point since)
 std::string benchFile(const char* argv0)
 {
     const char* env = std::getenv("ZEF_BENCH_MEDIA");
-    fs::path dir = env && *env ? fs::path(env)
-                               : fs::absolute(argv0).parent_path() / ".." / "bench-media";
+    fs::path dir =
+        env && *env ? fs::path(env) : fs::absolute(argv0).parent_path() / ".." / "bench-media";
     fs::create_directories(dir);
     fs::path file = dir / "h264-1080p30-30s.mp4";
     if (!fs::exists(file)) {
@@ -42,8 +42,7 @@ std::string benchFile(const char* argv0)
                           "testsrc2=s=1920x1080:r=30:d=30 -c:v libx264 -preset veryfast -crf 20 "
                           "-g 250 -bf 3 -pix_fmt yuv420p '" +
                           tmp.string() + "'";
-        if (std::system(cmd.c_str()) != 0)
-            return {};
+        if (std::system(cmd.c_str()) != 0) return {};
         fs::rename(tmp, file);
     }
     return file.string();
@@ -62,8 +61,7 @@ int main(int argc, char** argv)
         return 1;
     }
     int32_t track = r.file->findTrack(kVideoMediaType);
-    if (track < 0)
-        return 1;
+    if (track < 0) return 1;
     const TrackInfo& t = r.file->tracks()[size_t(track)];
     const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
     std::printf("file %s: %lld frames %dx%d, %d threads\n", path.c_str(),
@@ -78,8 +76,7 @@ int main(int argc, char** argv)
     int64_t decoded = 0, drawn = 0, seeks = 0;
     for (int round = 0; round < rounds; ++round) {
         start = Clock::now();
-        if (std::system(cmd.c_str()) != 0)
-            std::fprintf(stderr, "ffmpeg failed: %s\n", cmd.c_str());
+        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "ffmpeg failed: %s\n", cmd.c_str());
         reference = std::min(reference, secondsSince(start));
         {
             VideoDecoder d(r.file, size_t(track));

@@ -13,8 +13,7 @@ void initialise()
     static std::once_flag once;
     std::call_once(once, [] {
         const char* keep = std::getenv("ZEF_AV_LOG");
-        if (!keep || !*keep || *keep == '0')
-            av_log_set_level(AV_LOG_QUIET);
+        if (!keep || !*keep || *keep == '0') av_log_set_level(AV_LOG_QUIET);
     });
 }
 
@@ -34,15 +33,13 @@ FormatPtr openFormat(const std::string& path, std::string* error)
     int r = avformat_open_input(&raw, path.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (r < 0) {
-        if (error)
-            *error = errorText(r);
+        if (error) *error = errorText(r);
         return nullptr;
     }
     FormatPtr fmt(raw);
     r = avformat_find_stream_info(fmt.get(), nullptr);
     if (r < 0) {
-        if (error)
-            *error = errorText(r);
+        if (error) *error = errorText(r);
         return nullptr;
     }
     return fmt;
@@ -51,36 +48,29 @@ FormatPtr openFormat(const std::string& path, std::string* error)
 CodecPtr openDecoder(const AVStream* stream, int threads)
 {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
-        return nullptr;
+    if (!codec) return nullptr;
     CodecPtr ctx(avcodec_alloc_context3(codec));
-    if (!ctx)
-        throw std::bad_alloc();
-    if (avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0)
-        return nullptr;
+    if (!ctx) throw std::bad_alloc();
+    if (avcodec_parameters_to_context(ctx.get(), stream->codecpar) < 0) return nullptr;
     ctx->pkt_timebase = stream->time_base;
-    if (threads <= 0)
-        threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
     ctx->thread_count = threads;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0)
-        return nullptr;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
     return ctx;
 }
 
 PacketPtr makePacket()
 {
     AVPacket* p = av_packet_alloc();
-    if (!p)
-        throw std::bad_alloc();
+    if (!p) throw std::bad_alloc();
     return PacketPtr(p);
 }
 
 FramePtr makeFrame()
 {
     AVFrame* f = av_frame_alloc();
-    if (!f)
-        throw std::bad_alloc();
+    if (!f) throw std::bad_alloc();
     return FramePtr(f);
 }
 

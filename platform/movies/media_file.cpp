@@ -34,8 +34,9 @@ bool isStillCodec(AVCodecID id)
 bool isUsableVideo(const AVStream* st)
 {
     const AVCodecParameters* p = st->codecpar;
-    return p->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
-           p->width > 0 && p->height > 0 && avcodec_find_decoder(p->codec_id) != nullptr;
+    return p->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && p->width > 0 && p->height > 0 &&
+           avcodec_find_decoder(p->codec_id) != nullptr;
 }
 
 bool isUsableSound(const AVStream* st)
@@ -54,8 +55,7 @@ bool toolboxTakes(const AVFormatContext* fmt)
         return true;
     if (kImageDemuxers.count(name)) {
         for (unsigned i = 0; i < fmt->nb_streams; ++i)
-            if (!isStillCodec(fmt->streams[i]->codecpar->codec_id))
-                return false;
+            if (!isStillCodec(fmt->streams[i]->codecpar->codec_id)) return false;
         return true;
     }
     if (name == "mpeg" || name == "mpegvideo") {
@@ -83,8 +83,7 @@ bool printableTag(uint32_t tag)
 {
     for (int i = 0; i < 4; ++i) {
         unsigned c = (tag >> (8 * i)) & 0xFF;
-        if (c < 0x20 || c > 0x7E)
-            return false;
+        if (c < 0x20 || c > 0x7E) return false;
     }
     return true;
 }
@@ -95,54 +94,88 @@ FourCC videoCompressionType(const AVFormatContext* fmt, const AVCodecParameters*
         printableTag(p->codec_tag))
         return fromTag(p->codec_tag);
     switch (p->codec_id) {
-    case AV_CODEC_ID_H264: return fourcc("avc1");
-    case AV_CODEC_ID_HEVC: return fourcc("hvc1");
-    case AV_CODEC_ID_MPEG4: return fourcc("mp4v");
-    case AV_CODEC_ID_MJPEG: return fourcc("jpeg");
-    case AV_CODEC_ID_DVVIDEO: return p->height == 576 ? fourcc("dvcp") : fourcc("dvc ");
-    case AV_CODEC_ID_PNG: return fourcc("png ");
-    case AV_CODEC_ID_BMP: return fourcc("bmp ");
-    case AV_CODEC_ID_GIF: return fourcc("gif ");
-    case AV_CODEC_ID_TIFF: return fourcc("tiff");
-    case AV_CODEC_ID_MPEG1VIDEO: return fourcc("mp1v");
-    case AV_CODEC_ID_MPEG2VIDEO: return fourcc("mp2v");
-    case AV_CODEC_ID_RAWVIDEO: return fourcc("raw ");
-    case AV_CODEC_ID_CINEPAK: return fourcc("cvid");
-    case AV_CODEC_ID_QTRLE: return fourcc("rle ");
-    case AV_CODEC_ID_SVQ1: return fourcc("SVQ1");
-    case AV_CODEC_ID_SVQ3: return fourcc("SVQ3");
-    default: break;
+    case AV_CODEC_ID_H264:
+        return fourcc("avc1");
+    case AV_CODEC_ID_HEVC:
+        return fourcc("hvc1");
+    case AV_CODEC_ID_MPEG4:
+        return fourcc("mp4v");
+    case AV_CODEC_ID_MJPEG:
+        return fourcc("jpeg");
+    case AV_CODEC_ID_DVVIDEO:
+        return p->height == 576 ? fourcc("dvcp") : fourcc("dvc ");
+    case AV_CODEC_ID_PNG:
+        return fourcc("png ");
+    case AV_CODEC_ID_BMP:
+        return fourcc("bmp ");
+    case AV_CODEC_ID_GIF:
+        return fourcc("gif ");
+    case AV_CODEC_ID_TIFF:
+        return fourcc("tiff");
+    case AV_CODEC_ID_MPEG1VIDEO:
+        return fourcc("mp1v");
+    case AV_CODEC_ID_MPEG2VIDEO:
+        return fourcc("mp2v");
+    case AV_CODEC_ID_RAWVIDEO:
+        return fourcc("raw ");
+    case AV_CODEC_ID_CINEPAK:
+        return fourcc("cvid");
+    case AV_CODEC_ID_QTRLE:
+        return fourcc("rle ");
+    case AV_CODEC_ID_SVQ1:
+        return fourcc("SVQ1");
+    case AV_CODEC_ID_SVQ3:
+        return fourcc("SVQ3");
+    default:
+        break;
     }
-    if (p->codec_tag && printableTag(p->codec_tag))
-        return fromTag(p->codec_tag);
+    if (p->codec_tag && printableTag(p->codec_tag)) return fromTag(p->codec_tag);
     return fourcc("????");
 }
 
 FourCC soundFormat(const AVFormatContext* fmt, const AVCodecParameters* p)
 {
     switch (p->codec_id) {
-    case AV_CODEC_ID_PCM_S16BE: return fourcc("twos");
-    case AV_CODEC_ID_PCM_S8: return fourcc("twos");
-    case AV_CODEC_ID_PCM_S16LE: return fourcc("sowt");
-    case AV_CODEC_ID_PCM_U8: return fourcc("raw ");
+    case AV_CODEC_ID_PCM_S16BE:
+        return fourcc("twos");
+    case AV_CODEC_ID_PCM_S8:
+        return fourcc("twos");
+    case AV_CODEC_ID_PCM_S16LE:
+        return fourcc("sowt");
+    case AV_CODEC_ID_PCM_U8:
+        return fourcc("raw ");
     case AV_CODEC_ID_PCM_S24BE:
-    case AV_CODEC_ID_PCM_S24LE: return fourcc("in24");
+    case AV_CODEC_ID_PCM_S24LE:
+        return fourcc("in24");
     case AV_CODEC_ID_PCM_S32BE:
-    case AV_CODEC_ID_PCM_S32LE: return fourcc("in32");
+    case AV_CODEC_ID_PCM_S32LE:
+        return fourcc("in32");
     case AV_CODEC_ID_PCM_F32BE:
-    case AV_CODEC_ID_PCM_F32LE: return fourcc("fl32");
+    case AV_CODEC_ID_PCM_F32LE:
+        return fourcc("fl32");
     case AV_CODEC_ID_PCM_F64BE:
-    case AV_CODEC_ID_PCM_F64LE: return fourcc("fl64");
-    case AV_CODEC_ID_PCM_MULAW: return fourcc("ulaw");
-    case AV_CODEC_ID_PCM_ALAW: return fourcc("alaw");
-    case AV_CODEC_ID_ADPCM_IMA_QT: return fourcc("ima4");
-    case AV_CODEC_ID_AAC: return fourcc("mp4a");
-    case AV_CODEC_ID_MP3: return fourcc(".mp3");
-    case AV_CODEC_ID_MP2: return fourcc(".mp2");
-    case AV_CODEC_ID_MP1: return fourcc(".mp1");
-    case AV_CODEC_ID_AC3: return fourcc("ac-3");
-    case AV_CODEC_ID_ALAC: return fourcc("alac");
-    default: break;
+    case AV_CODEC_ID_PCM_F64LE:
+        return fourcc("fl64");
+    case AV_CODEC_ID_PCM_MULAW:
+        return fourcc("ulaw");
+    case AV_CODEC_ID_PCM_ALAW:
+        return fourcc("alaw");
+    case AV_CODEC_ID_ADPCM_IMA_QT:
+        return fourcc("ima4");
+    case AV_CODEC_ID_AAC:
+        return fourcc("mp4a");
+    case AV_CODEC_ID_MP3:
+        return fourcc(".mp3");
+    case AV_CODEC_ID_MP2:
+        return fourcc(".mp2");
+    case AV_CODEC_ID_MP1:
+        return fourcc(".mp1");
+    case AV_CODEC_ID_AC3:
+        return fourcc("ac-3");
+    case AV_CODEC_ID_ALAC:
+        return fourcc("alac");
+    default:
+        break;
     }
     if (std::strcmp(fmt->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0 && p->codec_tag &&
         printableTag(p->codec_tag))
@@ -160,7 +193,10 @@ struct PacketStamp {
     int64_t skipEnd = 0;
 };
 
-int64_t clampScale(int64_t v) { return std::clamp<int64_t>(v, 1, std::numeric_limits<int32_t>::max()); }
+int64_t clampScale(int64_t v)
+{
+    return std::clamp<int64_t>(v, 1, std::numeric_limits<int32_t>::max());
+}
 
 // With reordering, the display stamps of a stream are its decode stamps moved by the delay of
 // its first frame. Frames that lack a display stamp are reference frames in the streams that
@@ -170,12 +206,10 @@ void fillReorderedStamps(std::vector<PacketStamp>& packets, int64_t shift)
 {
     std::multiset<int64_t> free;
     for (const PacketStamp& p : packets)
-        if (p.dts != AV_NOPTS_VALUE)
-            free.insert(p.dts + shift);
+        if (p.dts != AV_NOPTS_VALUE) free.insert(p.dts + shift);
     for (const PacketStamp& p : packets)
         if (p.pts != AV_NOPTS_VALUE)
-            if (auto it = free.find(p.pts); it != free.end())
-                free.erase(it);
+            if (auto it = free.find(p.pts); it != free.end()) free.erase(it);
     auto next = free.begin();
     for (PacketStamp& p : packets)
         if (p.pts == AV_NOPTS_VALUE && p.dts != AV_NOPTS_VALUE && next != free.end())
@@ -204,8 +238,7 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
             shift = p.pts - p.dts;
             break;
         }
-    if (reordered)
-        fillReorderedStamps(packets, shift);
+    if (reordered) fillReorderedStamps(packets, shift);
     int64_t lastPts = AV_NOPTS_VALUE, lastDts = AV_NOPTS_VALUE;
     for (PacketStamp& p : packets) {
         if (p.pts == AV_NOPTS_VALUE && p.dts != AV_NOPTS_VALUE)
@@ -214,8 +247,7 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
                         : p.dts + shift;
         if (p.pts == AV_NOPTS_VALUE)
             p.pts = lastPts == AV_NOPTS_VALUE ? 0 : lastPts + defaultDuration;
-        if (p.dts == AV_NOPTS_VALUE)
-            p.dts = lastDts == AV_NOPTS_VALUE ? p.pts : lastDts + 1;
+        if (p.dts == AV_NOPTS_VALUE) p.dts = lastDts == AV_NOPTS_VALUE ? p.pts : lastDts + 1;
         lastPts = p.pts;
         lastDts = p.dts;
         t.decodeOrderDts.push_back(p.dts);
@@ -223,15 +255,14 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
 
     std::vector<PacketStamp> shown;
     for (const PacketStamp& p : packets)
-        if (!p.discard)
-            shown.push_back(p);
-    if (shown.empty())
-        return false;
+        if (!p.discard) shown.push_back(p);
+    if (shown.empty()) return false;
     std::stable_sort(shown.begin(), shown.end(),
                      [](const PacketStamp& a, const PacketStamp& b) { return a.pts < b.pts; });
-    shown.erase(std::unique(shown.begin(), shown.end(),
-                            [](const PacketStamp& a, const PacketStamp& b) { return a.pts == b.pts; }),
-                shown.end());
+    shown.erase(
+        std::unique(shown.begin(), shown.end(),
+                    [](const PacketStamp& a, const PacketStamp& b) { return a.pts == b.pts; }),
+        shown.end());
 
     for (int64_t i = 0; i < int64_t(packets.size()); ++i)
         if (packets[size_t(i)].key && !packets[size_t(i)].discard)
@@ -257,12 +288,10 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
         // Media time = (pts - start) × num in a scale of den; very fine bases are rescaled.
         int64_t scale = den;
         auto toMedia = [&](int64_t ticks) {
-            if (den <= std::numeric_limits<int32_t>::max())
-                return ticks * num;
+            if (den <= std::numeric_limits<int32_t>::max()) return ticks * num;
             return av_rescale(ticks, num * 90000, den);
         };
-        if (den > std::numeric_limits<int32_t>::max())
-            scale = 90000;
+        if (den > std::numeric_limits<int32_t>::max()) scale = 90000;
         t.timeScale = int32_t(clampScale(scale));
         t.samples.reserve(shown.size());
         for (size_t i = 0; i < shown.size(); ++i) {
@@ -292,25 +321,20 @@ bool buildSoundTable(TrackInfo& t, const AVStream* st, const std::vector<PacketS
     int64_t running = 0;
     int64_t skipped = 0, firstSkip = -1;
     for (const PacketStamp& p : packets) {
-        if (p.discard)
-            continue;
-        if (firstSkip < 0)
-            firstSkip = p.skipStart;
+        if (p.discard) continue;
+        if (firstSkip < 0) firstSkip = p.skipStart;
         skipped += p.skipStart + p.skipEnd;
         int64_t pts = p.pts != AV_NOPTS_VALUE ? p.pts : p.dts;
-        if (pts == AV_NOPTS_VALUE)
-            pts = running;
-        if (start == AV_NOPTS_VALUE || pts < start)
-            start = pts;
+        if (pts == AV_NOPTS_VALUE) pts = running;
+        if (start == AV_NOPTS_VALUE || pts < start) start = pts;
         int64_t e = pts + std::max<int64_t>(0, p.duration);
-        if (end == AV_NOPTS_VALUE || e > end)
-            end = e;
+        if (end == AV_NOPTS_VALUE || e > end) end = e;
         running = e;
     }
-    if (start == AV_NOPTS_VALUE)
-        return false;
+    if (start == AV_NOPTS_VALUE) return false;
     // Media time 0 is the first sample the decoder gives out, after its start trimming.
-    t.startPts = start + av_rescale_q(std::max<int64_t>(0, firstSkip), AVRational{1, t.sampleRate}, tb);
+    t.startPts =
+        start + av_rescale_q(std::max<int64_t>(0, firstSkip), AVRational{1, t.sampleRate}, tb);
     t.timeScale = t.sampleRate;
     t.sampleCount = av_rescale_q(end - start, tb, AVRational{1, t.sampleRate}) - skipped;
     t.duration = t.sampleCount;
@@ -351,17 +375,19 @@ void describeSound(TrackInfo& t, const AVFormatContext* fmt, const AVStream* st)
 const char* mediaOpenStatusText(MediaOpenStatus status)
 {
     switch (status) {
-    case MediaOpenStatus::ok: return "ok";
-    case MediaOpenStatus::notAMovie: return "not a movie";
-    case MediaOpenStatus::cannotOpen: return "cannot open";
+    case MediaOpenStatus::ok:
+        return "ok";
+    case MediaOpenStatus::notAMovie:
+        return "not a movie";
+    case MediaOpenStatus::cannotOpen:
+        return "cannot open";
     }
     return "cannot open";
 }
 
 int64_t TrackInfo::sampleIndexAt(int64_t mediaTime) const
 {
-    if (samples.empty() || mediaTime < 0 || mediaTime >= duration)
-        return -1;
+    if (samples.empty() || mediaTime < 0 || mediaTime >= duration) return -1;
     auto it = std::upper_bound(samples.begin(), samples.end(), mediaTime,
                                [](int64_t t, const VideoSample& s) { return t < s.time; });
     return int64_t(it - samples.begin()) - 1;
@@ -369,8 +395,7 @@ int64_t TrackInfo::sampleIndexAt(int64_t mediaTime) const
 
 int64_t TrackInfo::shortestFirstDuration() const
 {
-    if (samples.empty())
-        return 0;
+    if (samples.empty()) return 0;
     int64_t shortest = timeScale;
     for (size_t i = 0; i < samples.size() && i < 5; ++i)
         shortest = std::min(shortest, samples[i].duration);
@@ -419,12 +444,10 @@ MediaOpenResult MediaFile::open(const std::string& path)
     for (;;) {
         int r = av_read_frame(fmt.get(), pkt.get());
         if (r == AVERROR(EAGAIN)) {
-            if (++retries > kMaxReadRetries)
-                break;
+            if (++retries > kMaxReadRetries) break;
             continue;
         }
-        if (r < 0)
-            break;
+        if (r < 0) break;
         if (pkt->stream_index >= 0 && unsigned(pkt->stream_index) < fmt->nb_streams &&
             fmt->streams[pkt->stream_index]->discard != AVDISCARD_ALL) {
             PacketStamp s;
@@ -443,8 +466,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
             stamps[size_t(pkt->stream_index)].push_back(s);
         }
         av_packet_unref(pkt.get());
-        if (++count > kMaxPackets)
-            break;
+        if (++count > kMaxPackets) break;
     }
 
     std::shared_ptr<MediaFile> file(new MediaFile());
@@ -455,8 +477,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
     for (int index : used) {
         AVStream* st = fmt->streams[index];
         std::vector<PacketStamp>& packets = stamps[size_t(index)];
-        if (packets.empty())
-            continue;
+        if (packets.empty()) continue;
         TrackInfo t;
         t.streamIndex = index;
         t.timeBaseNum = st->time_base.num;
@@ -477,8 +498,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
             describeSound(t, fmt.get(), st);
             ok = buildSoundTable(t, st, packets);
         }
-        if (!ok)
-            continue;
+        if (!ok) continue;
         startMicros.push_back(av_rescale_q(t.startPts, st->time_base, AV_TIME_BASE_Q));
         file->m_tracks.push_back(std::move(t));
     }
@@ -500,8 +520,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
 int32_t MediaFile::findTrack(FourCC mediaType, int32_t n) const
 {
     for (size_t i = 0; i < m_tracks.size(); ++i)
-        if (m_tracks[i].mediaType == mediaType && n-- == 0)
-            return int32_t(i);
+        if (m_tracks[i].mediaType == mediaType && n-- == 0) return int32_t(i);
     return -1;
 }
 

@@ -50,8 +50,8 @@ struct VideoSample {
 
 // Where decoding may start: a key frame, found by its presentation stamp.
 struct KeyFrame {
-    int64_t pts = 0;       // stream time base
-    int64_t dts = 0;       // stream time base, as the demuxer indexes it for seeking
+    int64_t pts = 0; // stream time base
+    int64_t dts = 0; // stream time base, as the demuxer indexes it for seeking
     int64_t decodeIndex = 0;
 };
 
@@ -62,24 +62,24 @@ struct TrackInfo {
     bool audible = false;     // characteristic: plays sound
     bool enabled = true;
 
-    int32_t timeScale = 600;  // media time units per second
-    int64_t duration = 0;     // media duration in timeScale units
-    int64_t offset = 0;       // start of the track in the file's time line, timeScale units
-    int64_t sampleCount = 0;  // video: frames; sound: sample frames at the source rate
+    int32_t timeScale = 600; // media time units per second
+    int64_t duration = 0;    // media duration in timeScale units
+    int64_t offset = 0;      // start of the track in the file's time line, timeScale units
+    int64_t sampleCount = 0; // video: frames; sound: sample frames at the source rate
 
     // Video.
-    bool still = false;       // a still image: one frame of 600 units at time scale 600
+    bool still = false; // a still image: one frame of 600 units at time scale 600
     std::vector<VideoSample> samples;
-    std::vector<KeyFrame> keyFrames;      // sorted by pts
-    std::vector<int64_t> decodeOrderDts;  // dts of every packet in decode order
-    bool allStamped = true;   // every packet carried its display stamp (none was inferred)
+    std::vector<KeyFrame> keyFrames;     // sorted by pts
+    std::vector<int64_t> decodeOrderDts; // dts of every packet in decode order
+    bool allStamped = true; // every packet carried its display stamp (none was inferred)
     ImageDescription imageDescription;
     int32_t width = 0;
     int32_t height = 0;
 
     // Sound.
     SoundDescription soundDescription;
-    int32_t sampleRate = 0;   // hertz (also the time scale of a sound track)
+    int32_t sampleRate = 0; // hertz (also the time scale of a sound track)
     int32_t channels = 0;
     int32_t bitsPerSample = 0; // of the stored samples; 16 for compressed formats
     int64_t startPts = 0;      // stream time base: the stamp of media time 0

@@ -50,13 +50,10 @@ SoundDecoder::SoundDecoder(std::shared_ptr<const MediaFile> file, size_t trackIn
     : m_file(std::move(file)), m_outRate(outputRate), m_outChannels(outputChannels),
       m_state(std::make_unique<State>())
 {
-    if (!m_file || trackIndex >= m_file->tracks().size())
-        return;
+    if (!m_file || trackIndex >= m_file->tracks().size()) return;
     m_track = &m_file->tracks()[trackIndex];
-    if (m_track->mediaType != kSoundMediaType || m_track->sampleRate <= 0)
-        return;
-    if (outputRate < 1 || outputRate > 768000 || outputChannels < 1 || outputChannels > 8)
-        return;
+    if (m_track->mediaType != kSoundMediaType || m_track->sampleRate <= 0) return;
+    if (outputRate < 1 || outputRate > 768000 || outputChannels < 1 || outputChannels > 8) return;
     m_valid = reopen();
 }
 
@@ -67,14 +64,12 @@ bool SoundDecoder::reopen()
     State& s = *m_state;
     s.codec.reset();
     s.fmt = av::openFormat(m_file->path(), nullptr);
-    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams))
-        return false;
+    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams)) return false;
     s.stream = m_track->streamIndex;
     for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
         s.fmt->streams[i]->discard = int(i) == s.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     s.codec = av::openDecoder(s.fmt->streams[s.stream], 1);
-    if (!s.codec)
-        return false;
+    if (!s.codec) return false;
     swr_free(&s.swr);
     s.fifo.clear();
     s.fifoRead = 0;
@@ -88,15 +83,13 @@ bool SoundDecoder::reopen()
 
 int64_t SoundDecoder::frameCount() const
 {
-    if (!m_valid)
-        return 0;
+    if (!m_valid) return 0;
     return av_rescale_rnd(m_track->sampleCount, m_outRate, m_track->sampleRate, AV_ROUND_DOWN);
 }
 
 int64_t SoundDecoder::frameIndex(int64_t time, int32_t timeScale) const
 {
-    if (timeScale <= 0)
-        timeScale = m_track ? m_track->timeScale : 1;
+    if (timeScale <= 0) timeScale = m_track ? m_track->timeScale : 1;
     return av_rescale_rnd(time, m_outRate, timeScale, AV_ROUND_DOWN);
 }
 
@@ -113,11 +106,9 @@ bool SoundDecoder::readSpan(int64_t start, int64_t duration, int32_t timeScale,
 bool SoundDecoder::readFrames(int64_t first, int64_t count, int16_t* out)
 {
     const size_t ch = size_t(m_outChannels);
-    if (count <= 0)
-        return m_valid;
+    if (count <= 0) return m_valid;
     std::fill(out, out + size_t(count) * ch, int16_t(0));
-    if (!m_valid)
-        return false;
+    if (!m_valid) return false;
     if (first < 0) { // silence before the track
         int64_t n = std::min(count, -first);
         out += size_t(n) * ch;
@@ -126,8 +117,7 @@ bool SoundDecoder::readFrames(int64_t first, int64_t count, int16_t* out)
     }
     const int64_t total = frameCount();
     count = std::min(count, std::max<int64_t>(0, total - first));
-    if (count <= 0)
-        return true;
+    if (count <= 0) return true;
 
     State& s = *m_state;
     auto buffered = [&] { return int64_t((s.fifo.size() - s.fifoRead) / ch); };
@@ -142,16 +132,13 @@ bool SoundDecoder::readFrames(int64_t first, int64_t count, int16_t* out)
     // Near ahead: decode on and drop; behind or far ahead: seek.
     const int64_t slack = m_outRate / 2;
     if (first < s.fifoStart || first > s.fifoStart + buffered() + slack) {
-        if (!reposition(first))
-            return false;
+        if (!reposition(first)) return false;
     }
     while (s.fifoStart < first) {
-        if (buffered() == 0 && !fill(std::min<int64_t>(first - s.fifoStart, 1 << 16)))
-            break;
+        if (buffered() == 0 && !fill(std::min<int64_t>(first - s.fifoStart, 1 << 16))) break;
         consume(std::min(buffered(), first - s.fifoStart));
     }
-    if (s.fifoStart != first)
-        return true; // the track ended early: silence
+    if (s.fifoStart != first) return true; // the track ended early: silence
     fill(count);
     int64_t n = std::min(count, buffered());
     std::memcpy(out, s.fifo.data() + s.fifoRead, size_t(n) * ch * sizeof(int16_t));
@@ -183,8 +170,7 @@ bool SoundDecoder::reposition(int64_t first)
             ok = true;
         }
     }
-    if (!ok && !reopen())
-        return false;
+    if (!ok && !reopen()) return false;
     s.fifoStart = first;
     s.feedFrom = srcTarget;
     return true;
@@ -224,22 +210,19 @@ bool SoundDecoder::configureResampler(const AVFrame* frame)
 void SoundDecoder::pushSource(const AVFrame* frame, int64_t skip)
 {
     State& s = *m_state;
-    if (!configureResampler(frame))
-        return;
+    if (!configureResampler(frame)) return;
     const AVSampleFormat fmt = AVSampleFormat(frame->format);
     const int bps = av_get_bytes_per_sample(fmt);
     const int channels = frame->ch_layout.nb_channels;
     const uint8_t* in[AV_NUM_DATA_POINTERS] = {};
     if (av_sample_fmt_is_planar(fmt)) {
-        if (channels > AV_NUM_DATA_POINTERS && !frame->extended_data)
-            return;
+        if (channels > AV_NUM_DATA_POINTERS && !frame->extended_data) return;
         std::vector<const uint8_t*> planes(size_t(std::max(1, channels)));
         for (int c = 0; c < channels; ++c)
             planes[size_t(c)] = frame->extended_data[c] + skip * bps;
         int n = int(frame->nb_samples - skip);
         int capacity = swr_get_out_samples(s.swr, n);
-        if (capacity <= 0)
-            return;
+        if (capacity <= 0) return;
         size_t old = s.fifo.size();
         s.fifo.resize(old + size_t(capacity) * size_t(m_outChannels));
         uint8_t* outp = reinterpret_cast<uint8_t*>(s.fifo.data() + old);
@@ -250,8 +233,7 @@ void SoundDecoder::pushSource(const AVFrame* frame, int64_t skip)
     in[0] = frame->data[0] + skip * bps * channels;
     int n = int(frame->nb_samples - skip);
     int capacity = swr_get_out_samples(s.swr, n);
-    if (capacity <= 0)
-        return;
+    if (capacity <= 0) return;
     size_t old = s.fifo.size();
     s.fifo.resize(old + size_t(capacity) * size_t(m_outChannels));
     uint8_t* outp = reinterpret_cast<uint8_t*>(s.fifo.data() + old);
@@ -283,16 +265,14 @@ bool SoundDecoder::fill(int64_t frames)
                 // Landed past the wanted position: decode from the top instead.
                 av_frame_unref(frame);
                 int64_t fifoStart = s.fifoStart, feedFrom = s.feedFrom;
-                if (!reopen())
-                    return false;
+                if (!reopen()) return false;
                 s.fifoStart = fifoStart;
                 s.feedFrom = feedFrom;
                 continue;
             }
             s.afterSeek = false;
             int64_t skip = std::clamp<int64_t>(s.feedFrom - index, 0, frame->nb_samples);
-            if (skip < frame->nb_samples)
-                pushSource(frame, skip);
+            if (skip < frame->nb_samples) pushSource(frame, skip);
             s.srcPos = index + frame->nb_samples;
             av_frame_unref(frame);
             continue;
@@ -306,16 +286,14 @@ bool SoundDecoder::fill(int64_t frames)
                     uint8_t* outp = reinterpret_cast<uint8_t*>(s.fifo.data() + old);
                     int got = swr_convert(s.swr, &outp, capacity, nullptr, 0);
                     s.fifo.resize(old + size_t(std::max(0, got)) * ch);
-                    if (got <= 0)
-                        break;
+                    if (got <= 0) break;
                 }
             }
             s.eof = true;
             break;
         }
         if (r != AVERROR(EAGAIN)) {
-            if (++errors > kMaxDecodeErrors)
-                s.eof = true;
+            if (++errors > kMaxDecodeErrors) s.eof = true;
             continue;
         }
         if (s.flushing) {
@@ -329,8 +307,7 @@ bool SoundDecoder::fill(int64_t frames)
                 ++retries;
                 continue;
             }
-            if (rr < 0)
-                break;
+            if (rr < 0) break;
             if (pkt->stream_index == s.stream) {
                 if (avcodec_send_packet(s.codec.get(), pkt) < 0 && ++errors > kMaxDecodeErrors)
                     s.eof = true;

@@ -20,11 +20,11 @@ struct VideoDecoder::State {
     av::PacketPtr packet = av::makePacket();
     av::FramePtr frame = av::makeFrame();
     int stream = -1;
-    int64_t lastOutPts = INT64_MIN; // stamp of the last frame the decoder gave out
-    int64_t readIndex = -1;         // decode index of the last packet sent to the decoder
-    int64_t expectIndex = -1;       // after a seek: where the first packet should be
-    bool flushing = false;          // end of file reached, decoder being drained
-    bool drained = false;           // decoder gave out its last frame
+    int64_t lastOutPts = INT64_MIN;   // stamp of the last frame the decoder gave out
+    int64_t readIndex = -1;           // decode index of the last packet sent to the decoder
+    int64_t expectIndex = -1;         // after a seek: where the first packet should be
+    bool flushing = false;            // end of file reached, decoder being drained
+    bool drained = false;             // decoder gave out its last frame
     int64_t firstGoodPts = INT64_MIN; // after a seek: frames shown before the key frame may
                                       // miss their references and are thrown away
 };
@@ -43,12 +43,23 @@ constexpr int kMaxReadRetries = 1000;
 AVPixelFormat unJpegFormat(AVPixelFormat f, bool& fullRange)
 {
     switch (f) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: return f;
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return f;
     }
 }
 
@@ -58,8 +69,7 @@ size_t frameBytes(const AVFrame* f)
 {
     size_t n = 0;
     for (AVBufferRef* b : f->buf)
-        if (b)
-            n += b->size;
+        if (b) n += b->size;
     return n;
 }
 
@@ -76,11 +86,9 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIn
       m_scaler(std::make_unique<Scaler>())
 {
     m_options.cacheFrames = std::max<size_t>(2, m_options.cacheFrames);
-    if (!m_file || trackIndex >= m_file->tracks().size())
-        return;
+    if (!m_file || trackIndex >= m_file->tracks().size()) return;
     m_track = &m_file->tracks()[trackIndex];
-    if (m_track->mediaType != kVideoMediaType || m_track->samples.empty())
-        return;
+    if (m_track->mediaType != kVideoMediaType || m_track->samples.empty()) return;
     m_valid = reopen();
 }
 
@@ -91,14 +99,12 @@ bool VideoDecoder::reopen()
     State& s = *m_state;
     s.codec.reset();
     s.fmt = av::openFormat(m_file->path(), nullptr);
-    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams))
-        return false;
+    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams)) return false;
     s.stream = m_track->streamIndex;
     for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
         s.fmt->streams[i]->discard = int(i) == s.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     s.codec = av::openDecoder(s.fmt->streams[s.stream], m_options.threads);
-    if (!s.codec)
-        return false;
+    if (!s.codec) return false;
     s.lastOutPts = INT64_MIN;
     s.readIndex = -1;
     s.expectIndex = -1;
@@ -123,8 +129,7 @@ bool VideoDecoder::seekToKey(int64_t pts)
     // Demuxers index by display or by (shifted) decode stamps; seeking to the key frame's
     // display stamp lands on it or before it, never after it in either case. Packets before
     // it are then skipped unread by the decoder.
-    if (av_seek_frame(s.fmt.get(), s.stream, key.pts, AVSEEK_FLAG_BACKWARD) < 0)
-        return reopen();
+    if (av_seek_frame(s.fmt.get(), s.stream, key.pts, AVSEEK_FLAG_BACKWARD) < 0) return reopen();
     s.readIndex = key.decodeIndex - 1;
     s.expectIndex = key.decodeIndex;
     s.firstGoodPts = key.pts;
@@ -144,15 +149,13 @@ int64_t VideoDecoder::decodeIndexForDts(int64_t dts) const
 {
     const std::vector<int64_t>& v = m_track->decodeOrderDts;
     auto it = std::lower_bound(v.begin(), v.end(), dts);
-    if (it == v.end() || *it != dts)
-        return -1;
+    if (it == v.end() || *it != dts) return -1;
     return int64_t(it - v.begin());
 }
 
 const AVFrame* VideoDecoder::frameAt(int64_t mediaTime)
 {
-    if (!m_valid)
-        return nullptr;
+    if (!m_valid) return nullptr;
     return frameForSample(m_track->sampleIndexAt(mediaTime));
 }
 
@@ -160,8 +163,7 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
 {
     if (!m_valid || sampleIndex < 0 || sampleIndex >= int64_t(m_track->samples.size()))
         return nullptr;
-    if (const AVFrame* f = cacheLookup(sampleIndex))
-        return f;
+    if (const AVFrame* f = cacheLookup(sampleIndex)) return f;
     State& s = *m_state;
     const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
@@ -169,8 +171,7 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
                                [](int64_t p, const KeyFrame& k) { return p < k.pts; });
     int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
     bool forward = s.codec && !s.drained && target > s.lastOutPts && keyIndex <= s.readIndex + 1;
-    if (!forward && !seekToKey(target))
-        return nullptr;
+    if (!forward && !seekToKey(target)) return nullptr;
     const AVFrame* f = decodeUntil(sampleIndex);
     if (!f && forward && seekToKey(target)) // the decoder's state was off: start again cleanly
         f = decodeUntil(sampleIndex);
@@ -180,8 +181,7 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
 const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
 {
     State& s = *m_state;
-    if (!s.codec)
-        return nullptr;
+    if (!s.codec) return nullptr;
     const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
     const AVFrame* best = nullptr;
     AVFrame* frame = s.frame.get();
@@ -214,16 +214,14 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             }
             best = cacheStore(index, frame);
             av_frame_unref(frame);
-            if (pts == target)
-                return best;
+            if (pts == target) return best;
             continue;
         }
         if (r == AVERROR_EOF) {
             s.drained = true;
             return best;
         }
-        if (r != AVERROR(EAGAIN))
-            continue; // a damaged frame: go on with the next
+        if (r != AVERROR(EAGAIN)) continue; // a damaged frame: go on with the next
         if (s.flushing) {
             s.drained = true;
             return best;
@@ -236,8 +234,7 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
                 ++retries;
                 continue;
             }
-            if (rr < 0)
-                break;
+            if (rr < 0) break;
             if (pkt->stream_index != s.stream) {
                 av_packet_unref(pkt);
                 continue;
@@ -246,8 +243,7 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             if (s.expectIndex >= 0 && index > s.expectIndex) {
                 // The demuxer landed after the key frame: decode from the top instead.
                 av_packet_unref(pkt);
-                if (!reopen())
-                    return nullptr;
+                if (!reopen()) return nullptr;
                 continue;
             }
             if (s.expectIndex >= 0 && index >= 0 && index < s.expectIndex) {
@@ -258,10 +254,10 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             s.readIndex = index >= 0 ? index : s.readIndex + 1;
             // Frames shown before the target that no other frame refers to need no decoding
             // (unless frames are told apart by counting, where every frame must come out).
-            s.codec->skip_frame = m_track->allStamped && pkt->pts != AV_NOPTS_VALUE &&
-                                          pkt->pts < target
-                                      ? AVDISCARD_NONREF
-                                      : AVDISCARD_DEFAULT;
+            s.codec->skip_frame =
+                m_track->allStamped && pkt->pts != AV_NOPTS_VALUE && pkt->pts < target
+                    ? AVDISCARD_NONREF
+                    : AVDISCARD_DEFAULT;
             avcodec_send_packet(s.codec.get(), pkt); // damaged packets are skipped
             av_packet_unref(pkt);
             sent = true;
@@ -296,8 +292,7 @@ const AVFrame* VideoDecoder::cacheStore(int64_t sample, const AVFrame* frame)
         }
     }
     AVFrame* copy = av_frame_clone(frame);
-    if (!copy)
-        throw std::bad_alloc();
+    if (!copy) throw std::bad_alloc();
     size_t bytes = frameBytes(copy);
     m_cache.push_front({sample, copy, bytes});
     m_cacheBytes += bytes;
@@ -330,13 +325,11 @@ bool VideoDecoder::drawSample(int64_t sampleIndex, Pixmap& dst)
 
 bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
 {
-    if (!frame || dst.isEmpty() || frame->width <= 0 || frame->height <= 0)
-        return false;
+    if (!frame || dst.isEmpty() || frame->width <= 0 || frame->height <= 0) return false;
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
     AVPixelFormat format = unJpegFormat(AVPixelFormat(frame->format), fullRange);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (!desc)
-        return false;
+    if (!desc) return false;
     int colorspace = frame->colorspace;
     if (colorspace == AVCOL_SPC_UNSPECIFIED || colorspace == AVCOL_SPC_RGB)
         colorspace = frame->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
@@ -347,11 +340,11 @@ bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
         sc.fullRange != fullRange) {
         sws_freeContext(sc.ctx);
         sc.ctx = sws_alloc_context();
-        if (!sc.ctx)
-            throw std::bad_alloc();
+        if (!sc.ctx) throw std::bad_alloc();
         bool sameSize = frame->width == dst.width() && frame->height == dst.height();
-        int threads = m_options.threads > 0 ? m_options.threads
-                                            : int(std::max(1u, std::thread::hardware_concurrency()));
+        int threads = m_options.threads > 0
+                          ? m_options.threads
+                          : int(std::max(1u, std::thread::hardware_concurrency()));
         av_opt_set_int(sc.ctx, "srcw", frame->width, 0);
         av_opt_set_int(sc.ctx, "srch", frame->height, 0);
         av_opt_set_int(sc.ctx, "src_format", format, 0);
@@ -378,14 +371,13 @@ bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
     }
 
     av::FramePtr src = av::makeFrame();
-    if (av_frame_ref(src.get(), frame) < 0)
-        throw std::bad_alloc();
+    if (av_frame_ref(src.get(), frame) < 0) throw std::bad_alloc();
     src->format = format;
     av::FramePtr out = av::makeFrame();
     size_t bytes = dst.strideBytes() * size_t(dst.height());
-    out->buf[0] = av_buffer_create(reinterpret_cast<uint8_t*>(dst.data()), bytes, noFree, nullptr, 0);
-    if (!out->buf[0])
-        throw std::bad_alloc();
+    out->buf[0] =
+        av_buffer_create(reinterpret_cast<uint8_t*>(dst.data()), bytes, noFree, nullptr, 0);
+    if (!out->buf[0]) throw std::bad_alloc();
     out->data[0] = reinterpret_cast<uint8_t*>(dst.data());
     out->linesize[0] = int(dst.strideBytes());
     out->width = dst.width();

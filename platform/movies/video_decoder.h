@@ -27,9 +27,9 @@ namespace zef::movies {
 class VideoDecoder {
 public:
     struct Options {
-        int threads = 0;                     // decoding threads; 0 = one per core
-        size_t cacheFrames = 8;              // decoded frames kept for repeated requests
-        size_t cacheBytes = 96u << 20;       // and at most this many bytes of them
+        int threads = 0;               // decoding threads; 0 = one per core
+        size_t cacheFrames = 8;        // decoded frames kept for repeated requests
+        size_t cacheBytes = 96u << 20; // and at most this many bytes of them
     };
 
     // trackIndex indexes file->tracks() and must name a video track; otherwise (or when the

@@ -22,8 +22,7 @@ Opened openSound(const std::string& path)
     MediaOpenResult r = MediaFile::open(path);
     EXPECT_EQ(r.status, MediaOpenStatus::ok) << path << ": " << r.detail;
     Opened o{r.file, 0};
-    if (r.file)
-        o.track = size_t(std::max(0, r.file->findTrack(kSoundMediaType)));
+    if (r.file) o.track = size_t(std::max(0, r.file->findTrack(kSoundMediaType)));
     return o;
 }
 
@@ -105,10 +104,10 @@ TEST(SoundDecoderSpans, ChannelsAreSpreadAndMixed)
 
 TEST(SoundDecoderSpans, ConsecutiveSpansJoinWithoutGapsOrRepeats)
 {
-    expectSpansJoin(media::rampWav(), 44100, 2);  // resampled
+    expectSpansJoin(media::rampWav(), 44100, 2);   // resampled
     expectSpansJoin(media::h264Movie(), 44100, 2); // AAC, resampled
-    expectSpansJoin(media::sineMp3(), 44100, 1);  // MP3 at its own rate
-    expectSpansJoin(media::sineAiff(), 48000, 2); // big-endian PCM, resampled
+    expectSpansJoin(media::sineMp3(), 44100, 1);   // MP3 at its own rate
+    expectSpansJoin(media::sineAiff(), 48000, 2);  // big-endian PCM, resampled
 }
 
 TEST(SoundDecoderSpans, CompressedSoundAtRandomPositionsMatchesPlayingThrough)

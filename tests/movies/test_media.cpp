@@ -28,14 +28,13 @@ std::string generate(const std::string& name, const std::string& args)
     std::ostringstream hashed;
     hashed << std::hex << std::hash<std::string>{}(args) << "-" << out.filename().string();
     out.replace_filename(hashed.str());
-    if (fs::exists(out))
-        return out.string();
+    if (fs::exists(out)) return out.string();
     // Written under a temporary name and renamed, so tests running in parallel never see a
     // half-written file.
     fs::path tmp = out;
     tmp.replace_filename("tmp" + std::to_string(::getpid()) + "-" + out.filename().string());
-    std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" +
-                      tmp.string() + "' 2>&1";
+    std::string cmd =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + tmp.string() + "' 2>&1";
     int rc = std::system(cmd.c_str());
     if (rc != 0 || !fs::exists(tmp)) {
         ADD_FAILURE() << "ffmpeg failed (" << rc << "): " << cmd;
@@ -147,10 +146,7 @@ std::string sineMp3()
     return generate("sine.mp3", "-f lavfi -i sine=f=1000:r=44100:d=2 -c:a libmp3lame -b:a 128k");
 }
 
-std::string sineAiff()
-{
-    return generate("sine.aiff", "-f lavfi -i sine=f=500:r=22050:d=1 -ac 2");
-}
+std::string sineAiff() { return generate("sine.aiff", "-f lavfi -i sine=f=500:r=22050:d=1 -ac 2"); }
 
 std::string matroska()
 {

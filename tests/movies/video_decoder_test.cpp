@@ -25,16 +25,14 @@ Opened openVideo(const std::string& path)
     MediaOpenResult r = MediaFile::open(path);
     EXPECT_EQ(r.status, MediaOpenStatus::ok) << path << ": " << r.detail;
     Opened o{r.file, 0};
-    if (r.file)
-        o.track = size_t(std::max(0, r.file->findTrack(kVideoMediaType)));
+    if (r.file) o.track = size_t(std::max(0, r.file->findTrack(kVideoMediaType)));
     return o;
 }
 
 int numberAt(VideoDecoder& d, int64_t mediaTime, int w = 320, int h = 240)
 {
     Pixmap p(w, h);
-    if (!d.drawAt(mediaTime, p))
-        return -2;
+    if (!d.drawAt(mediaTime, p)) return -2;
     return frameNumberOf(p);
 }
 
@@ -162,8 +160,7 @@ TEST(VideoDecoderFrames, SeparateDecodersOnSeparateThreads)
         std::uniform_int_distribution<int64_t> pick(0, o.info().duration - 1);
         for (int k = 0; k < 15; ++k) {
             int64_t time = pick(rng);
-            if (numberAt(d, time) != o.info().sampleIndexAt(time))
-                ++errors[which];
+            if (numberAt(d, time) != o.info().sampleIndexAt(time)) ++errors[which];
         }
     };
     std::thread a(run, 0), b(run, 1);
