@@ -218,9 +218,28 @@ void fillReorderedStamps(std::vector<PacketStamp>& packets, int64_t shift)
 
 // Fills a video track's sample table, key frames and time scale from its packets.
 bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>& packets,
-                     bool stillImage)
+                     bool stillImage, bool counted)
 {
     const AVRational tb = st->time_base;
+    if (counted) {
+        // Number the frames and give each the stream's frame duration.
+        AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0 || rate.num > std::numeric_limits<int32_t>::max())
+            rate = AVRational{25, 1};
+        const int64_t count = int64_t(packets.size());
+        t.allStamped = false;
+        t.countedFrames = true;
+        t.timeScale = rate.num;
+        t.startPts = 0;
+        for (int64_t i = 0; i < count; ++i) {
+            t.decodeOrderDts.push_back(i);
+            t.samples.push_back({i * rate.den, rate.den, i, i == 0});
+        }
+        t.keyFrames.push_back({0, 0, 0});
+        t.sampleCount = count;
+        t.duration = count * rate.den;
+        return count > 0;
+    }
     int64_t defaultDuration = 1;
     AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
     if (rate.num > 0 && rate.den > 0)
@@ -491,7 +510,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
             t.mediaType = kVideoMediaType;
             t.visual = true;
             describeVideo(t, fmt.get(), st);
-            ok = buildVideoTable(t, st, packets, imageFile);
+            ok = buildVideoTable(t, st, packets, imageFile, file->m_formatName == "mpegvideo");
         } else {
             t.mediaType = kSoundMediaType;
             t.audible = true;

@@ -73,6 +73,9 @@ struct TrackInfo {
     std::vector<KeyFrame> keyFrames;     // sorted by pts
     std::vector<int64_t> decodeOrderDts; // dts of every packet in decode order
     bool allStamped = true; // every packet carried its display stamp (none was inferred)
+    // Elementary streams carry no trustworthy stamps: their frames are numbered in display
+    // order (VideoSample::pts is the frame's number) and shown at the stream's frame rate.
+    bool countedFrames = false;
     ImageDescription imageDescription;
     int32_t width = 0;
     int32_t height = 0;

@@ -25,6 +25,7 @@ struct VideoDecoder::State {
     int64_t expectIndex = -1;         // after a seek: where the first packet should be
     bool flushing = false;            // end of file reached, decoder being drained
     bool drained = false;             // decoder gave out its last frame
+    int64_t outCount = 0;             // frames given out since the top of the file
     int64_t firstGoodPts = INT64_MIN; // after a seek: frames shown before the key frame may
                                       // miss their references and are thrown away
 };
@@ -109,6 +110,7 @@ bool VideoDecoder::reopen()
     s.readIndex = -1;
     s.expectIndex = -1;
     s.firstGoodPts = INT64_MIN;
+    s.outCount = 0;
     s.flushing = s.drained = false;
     return true;
 }
@@ -195,7 +197,8 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             ++m_decoded;
             // The packet's own stamp travels with the frame; a frame without one follows
             // the previous frame.
-            int64_t pts = frame->pts;
+            int64_t pts = m_track->countedFrames ? s.outCount : frame->pts;
+            ++s.outCount;
             if (pts == AV_NOPTS_VALUE) {
                 int64_t next = s.lastOutPts == INT64_MIN ? 0 : sampleForPts(s.lastOutPts) + 1;
                 next = std::clamp<int64_t>(next, 0, int64_t(m_track->samples.size()) - 1);

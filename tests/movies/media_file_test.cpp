@@ -125,6 +125,17 @@ TEST(MediaFileOpen, Mpeg1SystemStreamStartsAtItsFirstFrame)
     expectGapFree(v);
 }
 
+TEST(MediaFileOpen, Mpeg1ElementaryStream)
+{
+    MediaOpenResult r = openOk(media::mpeg1Elementary());
+    ASSERT_TRUE(r.file);
+    const TrackInfo& v = videoOf(*r.file);
+    EXPECT_EQ(v.sampleCount, 50);
+    EXPECT_EQ(rateRule(v), std::make_pair(int64_t(25), int64_t(50)));
+    EXPECT_EQ(v.imageDescription.cType, fourcc("mp1v"));
+    expectGapFree(v);
+}
+
 TEST(MediaFileOpen, DvFile)
 {
     MediaOpenResult r = openOk(media::dvFile());

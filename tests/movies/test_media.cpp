@@ -118,6 +118,19 @@ std::string mpeg1System()
                                      " -c:v mpeg1video -q:v 3 -bf 2 -g 12 -f mpeg");
 }
 
+std::string mpeg1Elementary()
+{
+    return generate("mpeg1.m1v", numberedVideo(320, 240, "25", 2) +
+                                     " -c:v mpeg1video -q:v 3 -bf 2 -f mpeg1video");
+}
+
+std::string still(const std::string& extension)
+{
+    return generate("still." + extension, "-f lavfi -i color=c=green:s=40x30 -frames:v 1");
+}
+
+std::string animatedGif() { return generate("anim.gif", "-f lavfi -i testsrc=s=64x48:r=10:d=1"); }
+
 std::string dvFile()
 {
     return generate("pal.dv", numberedVideo(720, 576, "25", 1) +

@@ -39,12 +39,15 @@ std::string mpeg4Movie();  // MPEG-4 part 2 in a movie file, 25 fps, 100 frames,
                            // big-endian PCM 44.1 kHz stereo
 std::string mjpegAvi();    // Motion JPEG in AVI, 30 fps, 90 frames; PCM 44.1 kHz mono
 std::string mpeg1System(); // MPEG-1 system stream, 25 fps, 75 frames, stamps from 0.5 s
-std::string dvFile();      // DV 720×576 25 fps, 25 frames, PCM 48 kHz stereo
-std::string pngStill();    // 64×48 half-transparent red
-std::string jpegStill();   // 64×48 blue
-std::string rampWav();     // 2 s 48 kHz mono, sample n = n mod 2000 − 1000
-std::string sineMp3();     // 2 s 44.1 kHz mono 1 kHz sine
-std::string sineAiff();    // 1 s 22.05 kHz stereo 500 Hz sine
+std::string mpeg1Elementary(); // MPEG-1 video elementary stream, 25 fps, 50 frames, B-frames
+std::string dvFile();          // DV 720×576 25 fps, 25 frames, PCM 48 kHz stereo
+std::string pngStill();        // 64×48 half-transparent red
+std::string jpegStill();       // 64×48 blue
+std::string still(const std::string& extension); // 40×30 green: "bmp", "tiff", "gif"
+std::string animatedGif();                       // 64×48, 10 frames at 10 fps
+std::string rampWav();                           // 2 s 48 kHz mono, sample n = n mod 2000 − 1000
+std::string sineMp3();                           // 2 s 44.1 kHz mono 1 kHz sine
+std::string sineAiff();                          // 1 s 22.05 kHz stereo 500 Hz sine
 std::string matroska();
 std::string mpeg2Program();
 std::string transportStream();

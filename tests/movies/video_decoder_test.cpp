@@ -70,6 +70,8 @@ TEST(VideoDecoderFrames, Mpeg1SystemStreamNotStartingAtZero)
     checkFrameExact(media::mpeg1System(), 40);
 }
 
+TEST(VideoDecoderFrames, Mpeg1ElementaryStream) { checkFrameExact(media::mpeg1Elementary(), 20); }
+
 TEST(VideoDecoderFrames, DvFrames) { checkFrameExact(media::dvFile(), 10); }
 
 TEST(VideoDecoderFrames, SampleBoundariesAndStepsBackwards)
@@ -147,6 +149,32 @@ TEST(VideoDecoderFrames, StillsKeepTheirColoursAndAlpha)
     EXPECT_GT(blueOf(px), 230);
     EXPECT_LT(redOf(px), 25);
     EXPECT_LT(greenOf(px), 25);
+}
+
+TEST(VideoDecoderFrames, BmpTiffAndGifStills)
+{
+    for (const char* extension : {"bmp", "tiff", "gif"}) {
+        Opened o = openVideo(media::still(extension));
+        ASSERT_TRUE(o.file);
+        EXPECT_TRUE(o.info().still) << extension;
+        VideoDecoder d(o.file, o.track);
+        Pixmap p(40, 30);
+        ASSERT_TRUE(d.drawAt(300, p)) << extension;
+        uint32_t px = p.pixel(20, 15);
+        EXPECT_EQ(alphaOf(px), 255) << extension;
+        // The colour "green" is 0x008000; the GIF encoder's fixed palette comes near it.
+        EXPECT_NEAR(greenOf(px), 128, std::string(extension) == "gif" ? 24 : 2) << extension;
+        EXPECT_LT(redOf(px), 8) << extension;
+    }
+    Opened gif = openVideo(media::animatedGif());
+    ASSERT_TRUE(gif.file);
+    EXPECT_FALSE(gif.info().still);
+    EXPECT_EQ(gif.info().sampleCount, 10);
+    VideoDecoder d(gif.file, gif.track);
+    Pixmap first(64, 48), last(64, 48);
+    ASSERT_TRUE(d.drawSample(0, first));
+    ASSERT_TRUE(d.drawSample(9, last));
+    EXPECT_FALSE(first == last) << "the frames of a moving picture differ";
 }
 
 TEST(VideoDecoderFrames, SeparateDecodersOnSeparateThreads)
