@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <thread>
 
 namespace zef::movies {
@@ -376,17 +377,31 @@ bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
     av::FramePtr src = av::makeFrame();
     if (av_frame_ref(src.get(), frame) < 0) throw std::bad_alloc();
     src->format = format;
+    // The scaler writes whole vectors, up to 16 pixels past the end of a row. Pictures whose
+    // rows are a multiple of 16 pixels are written in place; others go through a padded
+    // frame and are copied.
     av::FramePtr out = av::makeFrame();
-    size_t bytes = dst.strideBytes() * size_t(dst.height());
-    out->buf[0] =
-        av_buffer_create(reinterpret_cast<uint8_t*>(dst.data()), bytes, noFree, nullptr, 0);
-    if (!out->buf[0]) throw std::bad_alloc();
-    out->data[0] = reinterpret_cast<uint8_t*>(dst.data());
-    out->linesize[0] = int(dst.strideBytes());
     out->width = dst.width();
     out->height = dst.height();
     out->format = AV_PIX_FMT_BGRA;
-    return sws_scale_frame(sc.ctx, out.get(), src.get()) >= 0;
+    const bool inPlace = dst.width() % 16 == 0;
+    if (inPlace) {
+        size_t bytes = dst.strideBytes() * size_t(dst.height());
+        out->buf[0] =
+            av_buffer_create(reinterpret_cast<uint8_t*>(dst.data()), bytes, noFree, nullptr, 0);
+        if (!out->buf[0]) throw std::bad_alloc();
+        out->data[0] = reinterpret_cast<uint8_t*>(dst.data());
+        out->linesize[0] = int(dst.strideBytes());
+    } else if (av_frame_get_buffer(out.get(), 64) < 0) {
+        throw std::bad_alloc();
+    }
+    if (sws_scale_frame(sc.ctx, out.get(), src.get()) < 0) return false;
+    if (!inPlace) {
+        for (int32_t y = 0; y < dst.height(); ++y)
+            std::memcpy(dst.row(y), out->data[0] + size_t(y) * size_t(out->linesize[0]),
+                        dst.strideBytes());
+    }
+    return true;
 }
 
 } // namespace zef::movies
