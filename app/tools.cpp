@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace zef::app {
 
@@ -14,24 +15,32 @@ using namespace zef::movies;
 
 namespace {
 
+std::string offsetText(const TrackInfo& t)
+{
+    if (t.offset == 0) return "";
+    char text[64];
+    std::snprintf(text, sizeof text, " offset %.3f s", double(t.offset) / t.timeScale);
+    return text;
+}
+
 void printTrack(size_t index, const TrackInfo& t)
 {
     if (t.mediaType == kVideoMediaType) {
         const ImageDescription& d = t.imageDescription;
         std::printf("track %zu: vide visual time-scale %d frame-rate %.3f (%d/%lld) frames %lld "
-                    "size %dx%d codec '%s' depth %d%s%s\n",
+                    "size %dx%d codec '%s' depth %d%s%s%s\n",
                     index + 1, t.timeScale, t.frameRate(), t.timeScale,
                     static_cast<long long>(t.shortestFirstDuration()),
                     static_cast<long long>(t.sampleCount), t.width, t.height,
                     fourccToString(d.cType).c_str(), d.depth, t.still ? " still" : "",
-                    t.enabled ? "" : " disabled");
+                    offsetText(t).c_str(), t.enabled ? "" : " disabled");
     } else {
         const SoundDescription& d = t.soundDescription;
         std::printf("track %zu: soun audible time-scale %d rate %d channels %d bits %d "
-                    "samples %lld format '%s'%s\n",
+                    "samples %lld format '%s'%s%s\n",
                     index + 1, t.timeScale, t.sampleRate, t.channels, t.bitsPerSample,
                     static_cast<long long>(t.sampleCount), fourccToString(d.dataFormat).c_str(),
-                    t.enabled ? "" : " disabled");
+                    offsetText(t).c_str(), t.enabled ? "" : " disabled");
     }
 }
 

@@ -207,6 +207,20 @@ TEST(MediaFileOpen, TracksKeepTheirEnabledFlags)
     EXPECT_EQ(r.file->findTrack(kVideoMediaType), -1);
 }
 
+TEST(MediaFileOpen, TrackOffsetsPlaceLateTracks)
+{
+    std::string late =
+        generate("late-sound.mov", "-f lavfi -i color=c=gray:s=160x120:r=25:d=2 "
+                                   "-itsoffset 0.5 -f lavfi -i "
+                                   "sine=f=440:r=48000:d=1 -c:v mpeg4 -c:a pcm_s16le");
+    MediaOpenResult r = openOk(late);
+    ASSERT_TRUE(r.file);
+    EXPECT_EQ(videoOf(*r.file).offset, 0);
+    EXPECT_EQ(soundOf(*r.file).offset, 24000) << "half a second at 48 kHz";
+    EXPECT_EQ(soundOf(*r.file).duration, 48000);
+    EXPECT_NEAR(r.file->durationSeconds(), 2.0, 1e-9);
+}
+
 TEST(MediaFileOpen, FilesOfOtherContainersAreNotMovies)
 {
     for (const std::string& path :
