@@ -18,7 +18,7 @@ namespace zef::movies {
 namespace {
 
 // A file with more packets than this is not read further (bounds memory for broken files).
-constexpr int64_t kMaxPackets = 50'000'000;
+constexpr int64_t kMaxPackets = 20'000'000;
 constexpr int kMaxReadRetries = 1000;
 constexpr int32_t kStillTimeScale = 600;
 
@@ -333,14 +333,18 @@ bool buildVideoTable(TrackInfo& t, const AVStream* st, std::vector<PacketStamp>&
     return true;
 }
 
-bool buildSoundTable(TrackInfo& t, const AVStream* st, const std::vector<PacketStamp>& packets)
-{
-    const AVRational tb = st->time_base;
-    int64_t start = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE;
+// The extent of a sound stream, gathered packet by packet (sound has many small packets, so
+// they are not kept).
+struct SoundExtent {
+    int64_t start = AV_NOPTS_VALUE;
+    int64_t end = AV_NOPTS_VALUE;
     int64_t running = 0;
-    int64_t skipped = 0, firstSkip = -1;
-    for (const PacketStamp& p : packets) {
-        if (p.discard) continue;
+    int64_t skipped = 0;
+    int64_t firstSkip = -1;
+
+    void add(const PacketStamp& p)
+    {
+        if (p.discard) return;
         if (firstSkip < 0) firstSkip = p.skipStart;
         skipped += p.skipStart + p.skipEnd;
         int64_t pts = p.pts != AV_NOPTS_VALUE ? p.pts : p.dts;
@@ -350,12 +354,17 @@ bool buildSoundTable(TrackInfo& t, const AVStream* st, const std::vector<PacketS
         if (end == AV_NOPTS_VALUE || e > end) end = e;
         running = e;
     }
-    if (start == AV_NOPTS_VALUE) return false;
+};
+
+bool buildSoundTable(TrackInfo& t, const AVStream* st, const SoundExtent& x)
+{
+    const AVRational tb = st->time_base;
+    if (x.start == AV_NOPTS_VALUE) return false;
     // Media time 0 is the first sample the decoder gives out, after its start trimming.
     t.startPts =
-        start + av_rescale_q(std::max<int64_t>(0, firstSkip), AVRational{1, t.sampleRate}, tb);
+        x.start + av_rescale_q(std::max<int64_t>(0, x.firstSkip), AVRational{1, t.sampleRate}, tb);
     t.timeScale = t.sampleRate;
-    t.sampleCount = av_rescale_q(end - start, tb, AVRational{1, t.sampleRate}) - skipped;
+    t.sampleCount = av_rescale_q(x.end - x.start, tb, AVRational{1, t.sampleRate}) - x.skipped;
     t.duration = t.sampleCount;
     return t.sampleCount > 0;
 }
@@ -457,6 +466,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
 
     // One pass over the packets, reading their stamps and flags.
     std::vector<std::vector<PacketStamp>> stamps(fmt->nb_streams);
+    std::vector<SoundExtent> extents(fmt->nb_streams);
     av::PacketPtr pkt = av::makePacket();
     int64_t count = 0;
     int retries = 0;
@@ -482,7 +492,10 @@ MediaOpenResult MediaFile::open(const std::string& path)
                 s.skipStart = int64_t(AV_RL32(side));
                 s.skipEnd = int64_t(AV_RL32(side + 4));
             }
-            stamps[size_t(pkt->stream_index)].push_back(s);
+            if (fmt->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                extents[size_t(pkt->stream_index)].add(s);
+            else
+                stamps[size_t(pkt->stream_index)].push_back(s);
         }
         av_packet_unref(pkt.get());
         if (++count > kMaxPackets) break;
@@ -496,7 +509,8 @@ MediaOpenResult MediaFile::open(const std::string& path)
     for (int index : used) {
         AVStream* st = fmt->streams[index];
         std::vector<PacketStamp>& packets = stamps[size_t(index)];
-        if (packets.empty()) continue;
+        const bool video = st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        if (video ? packets.empty() : extents[size_t(index)].start == AV_NOPTS_VALUE) continue;
         TrackInfo t;
         t.streamIndex = index;
         t.timeBaseNum = st->time_base.num;
@@ -515,7 +529,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
             t.mediaType = kSoundMediaType;
             t.audible = true;
             describeSound(t, fmt.get(), st);
-            ok = buildSoundTable(t, st, packets);
+            ok = buildSoundTable(t, st, extents[size_t(index)]);
         }
         if (!ok) continue;
         startMicros.push_back(av_rescale_q(t.startPts, st->time_base, AV_TIME_BASE_Q));
