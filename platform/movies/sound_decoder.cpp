@@ -131,7 +131,7 @@ bool SoundDecoder::readFrames(int64_t first, int64_t count, int16_t* out)
     };
     // Near ahead: decode on and drop; behind or far ahead: seek.
     const int64_t slack = m_outRate / 2;
-    if (first < s.fifoStart || first > s.fifoStart + buffered() + slack) {
+    if (!s.codec || first < s.fifoStart || first > s.fifoStart + buffered() + slack) {
         if (!reposition(first)) return false;
     }
     while (s.fifoStart < first) {
@@ -156,7 +156,7 @@ bool SoundDecoder::reposition(int64_t first)
     int64_t preroll = std::max<int64_t>(4096, srcRate / 5);
     int64_t seekSrc = srcTarget - preroll;
     bool ok = false;
-    if (seekSrc > 0) {
+    if (seekSrc > 0 && s.fmt && s.codec) {
         AVRational tb{m_track->timeBaseNum, m_track->timeBaseDen};
         int64_t ts = m_track->startPts + av_rescale_q(seekSrc, AVRational{1, srcRate}, tb);
         avcodec_flush_buffers(s.codec.get());
@@ -244,6 +244,7 @@ void SoundDecoder::pushSource(const AVFrame* frame, int64_t skip)
 bool SoundDecoder::fill(int64_t frames)
 {
     State& s = *m_state;
+    if (!s.fmt || !s.codec) return false; // the file went away when it was opened again
     const size_t ch = size_t(m_outChannels);
     auto buffered = [&] { return int64_t((s.fifo.size() - s.fifoRead) / ch); };
     AVFrame* frame = s.frame.get();

@@ -123,7 +123,7 @@ bool VideoDecoder::seekToKey(int64_t pts)
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
     auto it = std::upper_bound(keys.begin(), keys.end(), pts,
                                [](int64_t p, const KeyFrame& k) { return p < k.pts; });
-    if (it == keys.begin() || (it - 1)->decodeIndex == 0)
+    if (it == keys.begin() || (it - 1)->decodeIndex == 0 || !s.fmt || !s.codec)
         return reopen(); // back to the top of the file: the one position every demuxer has
     const KeyFrame& key = *(it - 1);
     avcodec_flush_buffers(s.codec.get());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 using namespace zef::movies;
@@ -196,4 +197,19 @@ TEST(SoundDecoderSpans, CompressedSoundStartsWithItsFirstEncodedSample)
         }
         EXPECT_EQ(bestLag, 0) << c.path;
     }
+}
+
+TEST(SoundDecoderSpans, FileRemovedWhileInUse)
+{
+    std::string copy = truncatedCopy(media::rampWav(), "soon-gone.wav", fileSize(media::rampWav()));
+    Opened o = openSound(copy);
+    ASSERT_TRUE(o.file);
+    SoundDecoder d(o.file, o.track, 48000, 1);
+    std::vector<int16_t> out;
+    ASSERT_TRUE(d.readSpan(40000, 100, 48000, out));
+    EXPECT_EQ(out[0], ramp(40000));
+    std::filesystem::remove(copy);
+    EXPECT_FALSE(d.readSpan(0, 100, 48000, out)) << "going back needs the file again";
+    EXPECT_EQ(out, std::vector<int16_t>(100, 0));
+    EXPECT_FALSE(d.readSpan(60000, 100, 48000, out));
 }

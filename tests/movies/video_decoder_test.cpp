@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -232,4 +233,19 @@ TEST(VideoDecoderFrames, DamagedAndTruncatedDataNeverCrash)
         d.drawSample(i, p);
     EXPECT_TRUE(d.drawSample(0, p));
     EXPECT_EQ(frameNumberOf(p), 0);
+}
+
+TEST(VideoDecoderFrames, FileRemovedWhileInUse)
+{
+    std::string copy =
+        truncatedCopy(media::h264Movie(), "soon-gone.mp4", fileSize(media::h264Movie()));
+    Opened o = openVideo(copy);
+    ASSERT_TRUE(o.file);
+    VideoDecoder d(o.file, o.track);
+    ASSERT_EQ(numberAt(d, o.info().samples[100].time), 100);
+    std::filesystem::remove(copy);
+    // Going back needs the file again: no picture, but no crash either, then or later.
+    EXPECT_EQ(numberAt(d, o.info().samples[10].time), -2);
+    EXPECT_EQ(numberAt(d, o.info().samples[120].time), -2);
+    EXPECT_EQ(numberAt(d, o.info().samples[5].time), -2);
 }
