@@ -22,6 +22,10 @@ constexpr int64_t kMaxPackets = 20'000'000;
 constexpr int kMaxReadRetries = 1000;
 constexpr int32_t kStillTimeScale = 600;
 
+// Media that FFmpeg reads but the toolbox leaves to the media graph.
+const std::set<std::string> kRefusedMedia = {
+    "matroska,webm", "mpegts", "mpeg", "mpegvideo", "ogg", "flv", "live_flv", "asf", "asf_o"};
+
 const std::set<std::string> kImageDemuxers = {"png_pipe", "jpeg_pipe", "bmp_pipe", "gif",
                                               "gif_pipe", "tiff_pipe", "image2"};
 
@@ -454,6 +458,14 @@ MediaOpenResult MediaFile::open(const std::string& path)
             st->discard = AVDISCARD_ALL;
     }
     if (!toolboxTakes(fmt.get())) {
+        // Media of another kind, or bytes that only resemble media (a demuxer chosen by the
+        // file name alone, or with little confidence, that finds no usable stream).
+        const bool knownMedia = kRefusedMedia.count(fmt->iformat->name) != 0;
+        const bool confident = fmt->probe_score > AVPROBE_SCORE_EXTENSION;
+        if (!knownMedia && (!confident || used.empty())) {
+            result.detail = std::string("not media (") + fmt->iformat->name + ")";
+            return result;
+        }
         result.status = MediaOpenStatus::notAMovie;
         result.detail = std::string("container not taken: ") + fmt->iformat->name;
         return result;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace zef::movies;
 using namespace zef::movies::testing;
 
@@ -45,6 +47,15 @@ void expectGapFree(const TrackInfo& t)
         ASSERT_EQ(t.samples[i].time + t.samples[i].duration, t.samples[i + 1].time) << i;
     EXPECT_EQ(t.samples.back().time + t.samples.back().duration, t.duration);
     EXPECT_TRUE(t.samples.front().sync);
+}
+
+std::string noise(size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = char(rng());
+    return bytes;
 }
 
 } // namespace
@@ -223,8 +234,11 @@ TEST(MediaFileOpen, TrackOffsetsPlaceLateTracks)
 
 TEST(MediaFileOpen, FilesOfOtherContainersAreNotMovies)
 {
+    const std::string ogg = generate("sound.ogg", "-f lavfi -i sine=d=1 -c:a libvorbis");
+    const std::string flv = generate("clip.flv", numberedVideo(320, 240, "25", 1));
+    const std::string flac = generate("sound.flac", "-f lavfi -i sine=d=1");
     for (const std::string& path :
-         {media::matroska(), media::mpeg2Program(), media::transportStream()}) {
+         {media::matroska(), media::mpeg2Program(), media::transportStream(), ogg, flv, flac}) {
         MediaOpenResult r = MediaFile::open(path);
         EXPECT_EQ(r.status, MediaOpenStatus::notAMovie) << path << ": " << r.detail;
         EXPECT_FALSE(r.file);
@@ -249,6 +263,9 @@ TEST(MediaFileOpen, MissingEmptyTextAndDamagedFilesCannotBeOpened)
         // A movie cut before its index (which this muxer writes at the end).
         truncatedCopy(media::h264Movie(), "cut.mp4", fileSize(media::h264Movie()) / 2),
         truncatedCopy(media::rampWav(), "header-only.wav", 20),
+        writeFile("random.bin", noise(300000, 1)),
+        writeFile("random.mov", noise(300000, 2)),
+        writeFile("random.dat", noise(300000, 5)),
     };
     for (const std::string& path : cases) {
         MediaOpenResult r = MediaFile::open(path);
