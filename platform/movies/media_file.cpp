@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <numeric>
 #include <set>
@@ -443,6 +444,12 @@ double TrackInfo::frameRate() const
 MediaOpenResult MediaFile::open(const std::string& path)
 {
     MediaOpenResult result;
+    // Only regular files: a pipe or a device could be read for ever.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        result.detail = "not a readable file";
+        return result;
+    }
     std::string error;
     av::FormatPtr fmt = av::openFormat(path, &error);
     if (!fmt) {

@@ -6,9 +6,10 @@
 // movie and MPEG-4 files, AVI, DV, MPEG-1 system and elementary streams, WAV, AIFF, MP3 and
 // still images (PNG, JPEG, BMP, GIF, TIFF). A still is a video track of one frame.
 // Files FFmpeg reads but the toolbox refuses (Matroska, WebM, MPEG-2 program and transport
-// streams, Ogg, FLV, ASF, anything else) and files without an audio or video stream give
-// MediaOpenStatus::notAMovie; files that are missing, unreadable, not media or damaged beyond
-// use give MediaOpenStatus::cannotOpen.
+// streams, Ogg, FLV, ASF, and other media FFmpeg recognises by content) and files without an
+// audio or video stream give MediaOpenStatus::notAMovie; files that are missing, not regular
+// files, unreadable, not media (also bytes that only resemble media by name or by chance) or
+// damaged beyond use give MediaOpenStatus::cannotOpen.
 //
 // Times: each track has its media time scale (units per second). Media time 0 is the track's
 // first displayed sample; `offset` places that sample in the file's common time line.

@@ -257,6 +257,8 @@ TEST(MediaFileOpen, MissingEmptyTextAndDamagedFilesCannotBeOpened)
 {
     const std::string cases[] = {
         mediaDir() + "/no-such-file.mov",
+        mediaDir(), // a folder
+        "/dev/zero",
         writeFile("empty.mov", ""),
         writeFile("notes.txt", "Shot list\n1. harbour at dawn\n2. market\n"),
         writeFile("noise.avi", std::string(4096, '\x5a')),
