@@ -1,6 +1,7 @@
 #include "platform/movies/media_file.h"
 
 #include "platform/movies/av_support.h"
+#include "platform/movies/skim_reader.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -8,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -403,6 +405,66 @@ void describeSound(TrackInfo& t, const AVFormatContext* fmt, const AVStream* st)
     d.setRateHz(t.sampleRate);
 }
 
+// Codecs whose packets the movie demuxer passes on without looking into them.
+bool skimmable(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_PRORES:
+    case AV_CODEC_ID_PNG:
+    case AV_CODEC_ID_RAWVIDEO:
+    case AV_CODEC_ID_QTRLE:
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_ALAC:
+        return true;
+    default:
+        return id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT;
+    }
+}
+
+// Reads every packet of the streams not discarded, keeping the stamps of video packets and
+// the extent of sound streams.
+void scanPackets(AVFormatContext* fmt, std::vector<std::vector<PacketStamp>>& stamps,
+                 std::vector<SoundExtent>& extents)
+{
+    av::PacketPtr pkt = av::makePacket();
+    int64_t count = 0;
+    int retries = 0;
+    for (;;) {
+        int r = av_read_frame(fmt, pkt.get());
+        if (r == AVERROR(EAGAIN)) {
+            if (++retries > kMaxReadRetries) break;
+            continue;
+        }
+        if (r < 0) break;
+        if (pkt->stream_index >= 0 && unsigned(pkt->stream_index) < fmt->nb_streams &&
+            fmt->streams[pkt->stream_index]->discard != AVDISCARD_ALL) {
+            PacketStamp s;
+            s.pts = pkt->pts;
+            s.dts = pkt->dts;
+            s.duration = pkt->duration;
+            s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            s.discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
+            size_t sideSize = 0;
+            if (const uint8_t* side =
+                    av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
+                side && sideSize >= 8) {
+                s.skipStart = int64_t(AV_RL32(side));
+                s.skipEnd = int64_t(AV_RL32(side + 4));
+            }
+            if (fmt->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                extents[size_t(pkt->stream_index)].add(s);
+            else
+                stamps[size_t(pkt->stream_index)].push_back(s);
+        }
+        av_packet_unref(pkt.get());
+        if (++count > kMaxPackets) break;
+    }
+}
+
 } // namespace
 
 const char* mediaOpenStatusText(MediaOpenStatus status)
@@ -483,42 +545,26 @@ MediaOpenResult MediaFile::open(const std::string& path)
         return result;
     }
 
-    // One pass over the packets, reading their stamps and flags.
+    // One pass over the packets, reading their stamps and flags. Movie files with codecs the
+    // demuxer does not parse are skimmed: their sample data is not read at all.
+    AVFormatContext* scanned = fmt.get();
+    std::unique_ptr<av::SkimmingFormat> skimmer;
+    const char* fullScan = std::getenv("ZEF_MEDIA_FULL_SCAN");
+    if (std::strcmp(fmt->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0 &&
+        !(fullScan && *fullScan == '1') && std::all_of(used.begin(), used.end(), [&](int i) {
+            return skimmable(fmt->streams[i]->codecpar->codec_id);
+        })) {
+        skimmer = av::SkimmingFormat::open(path);
+        if (skimmer && skimmer->context()->nb_streams == fmt->nb_streams) {
+            for (unsigned i = 0; i < fmt->nb_streams; ++i)
+                skimmer->context()->streams[i]->discard = fmt->streams[i]->discard;
+            skimmer->skimIndexedSamples();
+            scanned = skimmer->context();
+        }
+    }
     std::vector<std::vector<PacketStamp>> stamps(fmt->nb_streams);
     std::vector<SoundExtent> extents(fmt->nb_streams);
-    av::PacketPtr pkt = av::makePacket();
-    int64_t count = 0;
-    int retries = 0;
-    for (;;) {
-        int r = av_read_frame(fmt.get(), pkt.get());
-        if (r == AVERROR(EAGAIN)) {
-            if (++retries > kMaxReadRetries) break;
-            continue;
-        }
-        if (r < 0) break;
-        if (pkt->stream_index >= 0 && unsigned(pkt->stream_index) < fmt->nb_streams &&
-            fmt->streams[pkt->stream_index]->discard != AVDISCARD_ALL) {
-            PacketStamp s;
-            s.pts = pkt->pts;
-            s.dts = pkt->dts;
-            s.duration = pkt->duration;
-            s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-            s.discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
-            size_t sideSize = 0;
-            if (const uint8_t* side =
-                    av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
-                side && sideSize >= 8) {
-                s.skipStart = int64_t(AV_RL32(side));
-                s.skipEnd = int64_t(AV_RL32(side + 4));
-            }
-            if (fmt->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-                extents[size_t(pkt->stream_index)].add(s);
-            else
-                stamps[size_t(pkt->stream_index)].push_back(s);
-        }
-        av_packet_unref(pkt.get());
-        if (++count > kMaxPackets) break;
-    }
+    scanPackets(scanned, stamps, extents);
 
     std::shared_ptr<MediaFile> file(new MediaFile());
     file->m_path = path;

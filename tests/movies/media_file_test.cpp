@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 using namespace zef::movies;
@@ -288,4 +289,41 @@ TEST(MediaFileTrack, SampleIndexAtUsesSampleIntervals)
     EXPECT_EQ(v.sampleIndexAt(v.duration - 1), 149);
     EXPECT_EQ(v.sampleIndexAt(v.duration), -1);
     EXPECT_EQ(v.sampleIndexAt(-1), -1);
+}
+
+// Movie files are opened without reading their sample data; the tables must be the same as
+// when every packet is read.
+TEST(MediaFileOpen, SkimmedMovieFilesGiveTheSameTables)
+{
+    std::string fast = generate("fast.mp4", numberedVideo(320, 240, "25", 4) +
+                                                " -c:v libx264 -g 25 -movflags +faststart");
+    for (const std::string& path : {media::h264Movie(), media::mpeg4Movie(), fast,
+                                    truncatedCopy(fast, "fast-cut2.mp4", fileSize(fast) / 2)}) {
+        MediaOpenResult skimmed = MediaFile::open(path);
+        setenv("ZEF_MEDIA_FULL_SCAN", "1", 1);
+        MediaOpenResult full = MediaFile::open(path);
+        unsetenv("ZEF_MEDIA_FULL_SCAN");
+        ASSERT_EQ(skimmed.status, full.status) << path;
+        if (!full.file) continue;
+        ASSERT_EQ(skimmed.file->tracks().size(), full.file->tracks().size());
+        for (size_t i = 0; i < full.file->tracks().size(); ++i) {
+            const TrackInfo& a = skimmed.file->tracks()[i];
+            const TrackInfo& b = full.file->tracks()[i];
+            EXPECT_EQ(a.sampleCount, b.sampleCount) << path << " track " << i;
+            EXPECT_EQ(a.duration, b.duration) << path;
+            EXPECT_EQ(a.offset, b.offset) << path;
+            EXPECT_EQ(a.startPts, b.startPts) << path;
+            EXPECT_EQ(a.decodeOrderDts, b.decodeOrderDts) << path;
+            ASSERT_EQ(a.samples.size(), b.samples.size()) << path;
+            for (size_t k = 0; k < a.samples.size(); ++k) {
+                EXPECT_EQ(a.samples[k].pts, b.samples[k].pts);
+                EXPECT_EQ(a.samples[k].time, b.samples[k].time);
+                EXPECT_EQ(a.samples[k].duration, b.samples[k].duration);
+                EXPECT_EQ(a.samples[k].sync, b.samples[k].sync);
+            }
+            ASSERT_EQ(a.keyFrames.size(), b.keyFrames.size()) << path;
+            for (size_t k = 0; k < a.keyFrames.size(); ++k)
+                EXPECT_EQ(a.keyFrames[k].dts, b.keyFrames[k].dts);
+        }
+    }
 }
