@@ -589,7 +589,10 @@ MediaOpenResult MediaFile::open(const std::string& path)
             t.mediaType = kVideoMediaType;
             t.visual = true;
             describeVideo(t, fmt.get(), st);
-            ok = buildVideoTable(t, st, packets, imageFile, file->m_formatName == "mpegvideo");
+            ok =
+                buildVideoTable(t, st, packets, imageFile,
+                                file->m_formatName == "mpegvideo" ||
+                                    (file->m_formatName == "avi" && st->codecpar->video_delay > 0));
         } else {
             t.mediaType = kSoundMediaType;
             t.audible = true;

@@ -74,8 +74,10 @@ struct TrackInfo {
     std::vector<KeyFrame> keyFrames;     // sorted by pts
     std::vector<int64_t> decodeOrderDts; // dts of every packet in decode order
     bool allStamped = true; // every packet carried its display stamp (none was inferred)
-    // Elementary streams carry no trustworthy stamps: their frames are numbered in display
-    // order (VideoSample::pts is the frame's number) and shown at the stream's frame rate.
+    // Elementary streams, and AVI files with reordered frames, carry no trustworthy display
+    // stamps: their frames are numbered in display order (VideoSample::pts is the frame's
+    // number) and shown at the stream's frame rate. Decoding such a track can only start at
+    // its top, so going backwards in it decodes from the start again.
     bool countedFrames = false;
     ImageDescription imageDescription;
     int32_t width = 0;
