@@ -114,8 +114,9 @@ struct MediaOpenResult {
 class MediaFile {
 public:
     // Opens the file, checks that the toolbox takes it and builds the sample tables from the
-    // packet stamps (the packets are read once, nothing is decoded). Never throws for bad
-    // input; throws std::bad_alloc only when memory runs out.
+    // packet stamps (the packets are read once, nothing is decoded; in movie files the
+    // sample data is not even read unless ZEF_MEDIA_FULL_SCAN=1 is set). Never throws for
+    // bad input; throws std::bad_alloc only when memory runs out.
     static MediaOpenResult open(const std::string& path);
 
     const std::string& path() const { return m_path; }
