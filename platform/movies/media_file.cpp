@@ -428,8 +428,11 @@ bool skimmable(AVCodecID id)
 // Reads every packet of the streams not discarded, keeping the stamps of video packets and
 // the extent of sound streams.
 void scanPackets(AVFormatContext* fmt, std::vector<std::vector<PacketStamp>>& stamps,
-                 std::vector<SoundExtent>& extents)
+                 std::vector<SoundExtent>& extents, bool skimmed)
 {
+    // Skimmed packets hold no data, so a parser cannot tell key frames: the movie demuxer's
+    // index gives them instead (its packets come in index order, one per entry).
+    std::vector<int> nth(fmt->nb_streams, 0);
     av::PacketPtr pkt = av::makePacket();
     int64_t count = 0;
     int retries = 0;
@@ -447,6 +450,13 @@ void scanPackets(AVFormatContext* fmt, std::vector<std::vector<PacketStamp>>& st
             s.dts = pkt->dts;
             s.duration = pkt->duration;
             s.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+            if (skimmed) {
+                AVStream* st = fmt->streams[pkt->stream_index];
+                int n = nth[size_t(pkt->stream_index)]++;
+                if (n < avformat_index_get_entries_count(st))
+                    if (const AVIndexEntry* e = avformat_index_get_entry(st, n))
+                        s.key = (e->flags & AVINDEX_KEYFRAME) != 0;
+            }
             s.discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
             size_t sideSize = 0;
             if (const uint8_t* side =
@@ -564,7 +574,7 @@ MediaOpenResult MediaFile::open(const std::string& path)
     }
     std::vector<std::vector<PacketStamp>> stamps(fmt->nb_streams);
     std::vector<SoundExtent> extents(fmt->nb_streams);
-    scanPackets(scanned, stamps, extents);
+    scanPackets(scanned, stamps, extents, scanned != fmt.get());
 
     std::shared_ptr<MediaFile> file(new MediaFile());
     file->m_path = path;

@@ -297,7 +297,9 @@ TEST(MediaFileOpen, SkimmedMovieFilesGiveTheSameTables)
 {
     std::string fast = generate("fast.mp4", numberedVideo(320, 240, "25", 4) +
                                                 " -c:v libx264 -g 25 -movflags +faststart");
-    for (const std::string& path : {media::h264Movie(), media::mpeg4Movie(), fast,
+    std::string busy = generate("busy.mp4", "-f lavfi -i testsrc2=s=320x240:r=30:d=10 -f lavfi -i "
+                                            "sine=d=10 -c:v libx264 -g 100 -bf 3");
+    for (const std::string& path : {media::h264Movie(), media::mpeg4Movie(), fast, busy,
                                     truncatedCopy(fast, "fast-cut2.mp4", fileSize(fast) / 2)}) {
         MediaOpenResult skimmed = MediaFile::open(path);
         setenv("ZEF_MEDIA_FULL_SCAN", "1", 1);
