@@ -1,4 +1,6 @@
 // zefedit: the editor program. Command-line tools run without a display.
+#include "app/tools.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,7 +15,10 @@ void printHelp()
         "\n"
         "Options:\n"
         "  --help       show this text and exit\n"
-        "  --version    show the version and exit\n");
+        "  --version    show the version and exit\n"
+        "  --probe FILE show what the movie toolbox sees in a media file, one track a line\n"
+        "  --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]\n"
+        "               write the picture of FILE at SECONDS as a PNG file\n");
 }
 
 } // namespace
@@ -25,6 +30,22 @@ int main(int argc, char** argv)
         if (a == "--help" || a == "-h") {
             printHelp();
             return 0;
+        }
+        if (a == "--probe") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "zefedit: --probe needs a file; see zefedit --help\n");
+                return 1;
+            }
+            return zef::app::probeTool(argv[i + 1]);
+        }
+        if (a == "--frame") {
+            if (i + 3 >= argc) {
+                std::fprintf(stderr,
+                             "zefedit: --frame needs FILE SECONDS OUT.png; see zefedit --help\n");
+                return 1;
+            }
+            return zef::app::frameTool(argv[i + 1], argv[i + 2], argv[i + 3],
+                                       i + 4 < argc ? argv[i + 4] : "");
         }
         if (a == "--version") {
             std::printf("ZEF Rondavo 0.1\n");

@@ -1,0 +1,17 @@
+// Command-line tools of zefedit that work without a display.
+#pragma once
+
+#include <string>
+
+namespace zef::app {
+
+// --probe FILE: prints what the movie toolbox sees in a file, one track a line, or why it
+// cannot be opened ("not a movie", "cannot open"). Returns the exit status (0 or 1).
+int probeTool(const std::string& path);
+
+// --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]: writes the picture of the first video track at
+// that time of the file as a PNG, at the track's own size unless a size is given.
+int frameTool(const std::string& path, const std::string& seconds, const std::string& outPath,
+              const std::string& size);
+
+} // namespace zef::app

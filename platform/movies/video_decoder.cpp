@@ -1,0 +1,407 @@
+#include "platform/movies/video_decoder.h"
+
+#include "platform/movies/av_support.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+namespace zef::movies {
+
+struct VideoDecoder::State {
+    av::FormatPtr fmt;
+    av::CodecPtr codec;
+    av::PacketPtr packet = av::makePacket();
+    av::FramePtr frame = av::makeFrame();
+    int stream = -1;
+    int64_t lastOutPts = INT64_MIN;   // stamp of the last frame the decoder gave out
+    int64_t readIndex = -1;           // decode index of the last packet sent to the decoder
+    int64_t expectIndex = -1;         // after a seek: where the first packet should be
+    bool flushing = false;            // end of file reached, decoder being drained
+    bool drained = false;             // decoder gave out its last frame
+    int64_t outCount = 0;             // frames given out since the top of the file
+    int64_t firstGoodPts = INT64_MIN; // after a seek: frames shown before the key frame may
+                                      // miss their references and are thrown away
+};
+
+struct VideoDecoder::Scaler {
+    SwsContext* ctx = nullptr;
+    int srcW = 0, srcH = 0, srcFormat = -1, dstW = 0, dstH = 0, colorspace = -1;
+    bool fullRange = false;
+    ~Scaler() { sws_freeContext(ctx); }
+};
+
+namespace {
+
+constexpr int kMaxReadRetries = 1000;
+
+AVPixelFormat unJpegFormat(AVPixelFormat f, bool& fullRange)
+{
+    switch (f) {
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return f;
+    }
+}
+
+void noFree(void*, uint8_t*) {}
+
+size_t frameBytes(const AVFrame* f)
+{
+    size_t n = 0;
+    for (AVBufferRef* b : f->buf)
+        if (b) n += b->size;
+    return n;
+}
+
+} // namespace
+
+VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIndex)
+    : VideoDecoder(std::move(file), trackIndex, Options())
+{
+}
+
+VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIndex,
+                           Options options)
+    : m_file(std::move(file)), m_options(options), m_state(std::make_unique<State>()),
+      m_scaler(std::make_unique<Scaler>())
+{
+    m_options.cacheFrames = std::max<size_t>(2, m_options.cacheFrames);
+    if (!m_file || trackIndex >= m_file->tracks().size()) return;
+    m_track = &m_file->tracks()[trackIndex];
+    if (m_track->mediaType != kVideoMediaType || m_track->samples.empty()) return;
+    m_valid = reopen();
+}
+
+VideoDecoder::~VideoDecoder() { clearCache(); }
+
+bool VideoDecoder::reopen()
+{
+    State& s = *m_state;
+    s.codec.reset();
+    s.fmt = av::openFormat(m_file->path(), nullptr);
+    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams)) return false;
+    s.stream = m_track->streamIndex;
+    for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
+        s.fmt->streams[i]->discard = int(i) == s.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    s.codec = av::openDecoder(s.fmt->streams[s.stream], m_options.threads);
+    if (!s.codec) return false;
+    s.lastOutPts = INT64_MIN;
+    s.readIndex = -1;
+    s.expectIndex = -1;
+    s.firstGoodPts = INT64_MIN;
+    s.outCount = 0;
+    s.flushing = s.drained = false;
+    return true;
+}
+
+bool VideoDecoder::seekToKey(int64_t pts)
+{
+    State& s = *m_state;
+    ++m_seeks;
+    const std::vector<KeyFrame>& keys = m_track->keyFrames;
+    auto it = std::upper_bound(keys.begin(), keys.end(), pts,
+                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    if (it == keys.begin() || (it - 1)->decodeIndex == 0 || !s.fmt || !s.codec)
+        return reopen(); // back to the top of the file: the one position every demuxer has
+    const KeyFrame& key = *(it - 1);
+    avcodec_flush_buffers(s.codec.get());
+    s.lastOutPts = INT64_MIN;
+    s.flushing = s.drained = false;
+    // Demuxers index by display or by (shifted) decode stamps; seeking to the key frame's
+    // display stamp lands on it or before it, never after it in either case. Packets before
+    // it are then skipped unread by the decoder.
+    if (av_seek_frame(s.fmt.get(), s.stream, key.pts, AVSEEK_FLAG_BACKWARD) < 0) return reopen();
+    s.readIndex = key.decodeIndex - 1;
+    s.expectIndex = key.decodeIndex;
+    s.firstGoodPts = key.pts;
+    s.lastOutPts = key.pts - 1;
+    return true;
+}
+
+int64_t VideoDecoder::sampleForPts(int64_t pts) const
+{
+    const std::vector<VideoSample>& v = m_track->samples;
+    auto it = std::upper_bound(v.begin(), v.end(), pts,
+                               [](int64_t p, const VideoSample& s) { return p < s.pts; });
+    return int64_t(it - v.begin()) - 1;
+}
+
+int64_t VideoDecoder::decodeIndexForDts(int64_t dts) const
+{
+    const std::vector<int64_t>& v = m_track->decodeOrderDts;
+    auto it = std::lower_bound(v.begin(), v.end(), dts);
+    if (it == v.end() || *it != dts) return -1;
+    return int64_t(it - v.begin());
+}
+
+const AVFrame* VideoDecoder::frameAt(int64_t mediaTime)
+{
+    if (!m_valid) return nullptr;
+    return frameForSample(m_track->sampleIndexAt(mediaTime));
+}
+
+const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
+{
+    if (!m_valid || sampleIndex < 0 || sampleIndex >= int64_t(m_track->samples.size()))
+        return nullptr;
+    if (const AVFrame* f = cacheLookup(sampleIndex)) return f;
+    State& s = *m_state;
+    const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
+    const std::vector<KeyFrame>& keys = m_track->keyFrames;
+    auto it = std::upper_bound(keys.begin(), keys.end(), target,
+                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
+    bool forward = s.codec && !s.drained && target > s.lastOutPts && keyIndex <= s.readIndex + 1;
+    if (!forward && !seekToKey(target)) return nullptr;
+    const AVFrame* f = decodeUntil(sampleIndex);
+    if (!f && forward && seekToKey(target)) // the decoder's state was off: start again cleanly
+        f = decodeUntil(sampleIndex);
+    return f;
+}
+
+const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
+{
+    State& s = *m_state;
+    if (!s.codec) return nullptr;
+    const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
+    const AVFrame* best = nullptr;
+    AVFrame* frame = s.frame.get();
+    AVPacket* pkt = s.packet.get();
+    // Every turn either takes a frame out, puts a packet in or ends; the cap only guards
+    // against a demuxer that never reaches its end.
+    const int64_t cap = 4 * int64_t(m_track->decodeOrderDts.size()) + 1024;
+    for (int64_t turn = 0; turn < cap; ++turn) {
+        int r = avcodec_receive_frame(s.codec.get(), frame);
+        if (r == 0) {
+            ++m_decoded;
+            // The packet's own stamp travels with the frame; a frame without one follows
+            // the previous frame.
+            int64_t pts = m_track->countedFrames ? s.outCount : frame->pts;
+            ++s.outCount;
+            if (pts == AV_NOPTS_VALUE) {
+                int64_t next = s.lastOutPts == INT64_MIN ? 0 : sampleForPts(s.lastOutPts) + 1;
+                next = std::clamp<int64_t>(next, 0, int64_t(m_track->samples.size()) - 1);
+                pts = m_track->samples[size_t(next)].pts;
+            }
+            s.lastOutPts = pts;
+            int64_t index = sampleForPts(pts);
+            if (index < 0 || pts < s.firstGoodPts) { // pre-roll, or not decodable from here
+                av_frame_unref(frame);
+                continue;
+            }
+            if (pts > target) { // the wanted frame never came: show the one before, if any
+                const AVFrame* shown = best ? best : cacheStore(index, frame);
+                av_frame_unref(frame);
+                return shown;
+            }
+            best = cacheStore(index, frame);
+            av_frame_unref(frame);
+            if (pts == target) return best;
+            continue;
+        }
+        if (r == AVERROR_EOF) {
+            s.drained = true;
+            return best;
+        }
+        if (r != AVERROR(EAGAIN)) continue; // a damaged frame: go on with the next
+        if (s.flushing) {
+            s.drained = true;
+            return best;
+        }
+        // The decoder wants input: the next packet of our stream, or the end.
+        bool sent = false;
+        for (int retries = 0; !sent && retries < kMaxReadRetries;) {
+            int rr = av_read_frame(s.fmt.get(), pkt);
+            if (rr == AVERROR(EAGAIN)) {
+                ++retries;
+                continue;
+            }
+            if (rr < 0) break;
+            if (pkt->stream_index != s.stream) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            int64_t index = pkt->dts != AV_NOPTS_VALUE ? decodeIndexForDts(pkt->dts) : -1;
+            if (s.expectIndex >= 0 && index > s.expectIndex) {
+                // The demuxer landed after the key frame: decode from the top instead.
+                av_packet_unref(pkt);
+                if (!reopen()) return nullptr;
+                continue;
+            }
+            if (s.expectIndex >= 0 && index >= 0 && index < s.expectIndex) {
+                av_packet_unref(pkt); // landed early: go on to the key frame itself
+                continue;
+            }
+            s.expectIndex = -1;
+            s.readIndex = index >= 0 ? index : s.readIndex + 1;
+            // Frames shown before the target that no other frame refers to need no decoding
+            // (unless frames are told apart by counting, where every frame must come out).
+            s.codec->skip_frame =
+                m_track->allStamped && pkt->pts != AV_NOPTS_VALUE && pkt->pts < target
+                    ? AVDISCARD_NONREF
+                    : AVDISCARD_DEFAULT;
+            avcodec_send_packet(s.codec.get(), pkt); // damaged packets are skipped
+            av_packet_unref(pkt);
+            sent = true;
+        }
+        if (!sent) {
+            avcodec_send_packet(s.codec.get(), nullptr);
+            s.flushing = true;
+        }
+    }
+    return best;
+}
+
+const AVFrame* VideoDecoder::cacheLookup(int64_t sample)
+{
+    for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+        if (it->sample == sample) {
+            m_cache.splice(m_cache.begin(), m_cache, it);
+            return m_cache.front().frame;
+        }
+    }
+    return nullptr;
+}
+
+const AVFrame* VideoDecoder::cacheStore(int64_t sample, const AVFrame* frame)
+{
+    for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+        if (it->sample == sample) {
+            m_cacheBytes -= it->bytes;
+            av_frame_free(&it->frame);
+            m_cache.erase(it);
+            break;
+        }
+    }
+    AVFrame* copy = av_frame_clone(frame);
+    if (!copy) throw std::bad_alloc();
+    size_t bytes = frameBytes(copy);
+    m_cache.push_front({sample, copy, bytes});
+    m_cacheBytes += bytes;
+    while (m_cache.size() > 1 &&
+           (m_cache.size() > m_options.cacheFrames || m_cacheBytes > m_options.cacheBytes)) {
+        m_cacheBytes -= m_cache.back().bytes;
+        av_frame_free(&m_cache.back().frame);
+        m_cache.pop_back();
+    }
+    return copy;
+}
+
+void VideoDecoder::clearCache()
+{
+    for (CachedFrame& c : m_cache)
+        av_frame_free(&c.frame);
+    m_cache.clear();
+    m_cacheBytes = 0;
+}
+
+bool VideoDecoder::drawAt(int64_t mediaTime, Pixmap& dst)
+{
+    return convert(frameAt(mediaTime), dst);
+}
+
+bool VideoDecoder::drawSample(int64_t sampleIndex, Pixmap& dst)
+{
+    return convert(frameForSample(sampleIndex), dst);
+}
+
+bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
+{
+    if (!frame || dst.isEmpty() || frame->width <= 0 || frame->height <= 0) return false;
+    bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+    AVPixelFormat format = unJpegFormat(AVPixelFormat(frame->format), fullRange);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc) return false;
+    int colorspace = frame->colorspace;
+    if (colorspace == AVCOL_SPC_UNSPECIFIED || colorspace == AVCOL_SPC_RGB)
+        colorspace = frame->height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+
+    Scaler& sc = *m_scaler;
+    if (!sc.ctx || sc.srcW != frame->width || sc.srcH != frame->height || sc.srcFormat != format ||
+        sc.dstW != dst.width() || sc.dstH != dst.height() || sc.colorspace != colorspace ||
+        sc.fullRange != fullRange) {
+        sws_freeContext(sc.ctx);
+        sc.ctx = sws_alloc_context();
+        if (!sc.ctx) throw std::bad_alloc();
+        bool sameSize = frame->width == dst.width() && frame->height == dst.height();
+        int threads = m_options.threads > 0
+                          ? m_options.threads
+                          : int(std::max(1u, std::thread::hardware_concurrency()));
+        av_opt_set_int(sc.ctx, "srcw", frame->width, 0);
+        av_opt_set_int(sc.ctx, "srch", frame->height, 0);
+        av_opt_set_int(sc.ctx, "src_format", format, 0);
+        av_opt_set_int(sc.ctx, "dstw", dst.width(), 0);
+        av_opt_set_int(sc.ctx, "dsth", dst.height(), 0);
+        av_opt_set_int(sc.ctx, "dst_format", AV_PIX_FMT_BGRA, 0);
+        av_opt_set_int(sc.ctx, "sws_flags", sameSize ? SWS_BILINEAR : SWS_BICUBIC, 0);
+        av_opt_set_int(sc.ctx, "threads", threads, 0);
+        if (sws_init_context(sc.ctx, nullptr, nullptr) < 0) {
+            sws_freeContext(sc.ctx);
+            sc.ctx = nullptr;
+            return false;
+        }
+        if (!(desc->flags & AV_PIX_FMT_FLAG_RGB))
+            sws_setColorspaceDetails(sc.ctx, sws_getCoefficients(colorspace), fullRange ? 1 : 0,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        sc.srcW = frame->width;
+        sc.srcH = frame->height;
+        sc.srcFormat = format;
+        sc.dstW = dst.width();
+        sc.dstH = dst.height();
+        sc.colorspace = colorspace;
+        sc.fullRange = fullRange;
+    }
+
+    av::FramePtr src = av::makeFrame();
+    if (av_frame_ref(src.get(), frame) < 0) throw std::bad_alloc();
+    src->format = format;
+    // The scaler writes whole vectors, up to 16 pixels past the end of a row. Pictures whose
+    // rows are a multiple of 16 pixels are written in place; others go through a padded
+    // frame and are copied.
+    av::FramePtr out = av::makeFrame();
+    out->width = dst.width();
+    out->height = dst.height();
+    out->format = AV_PIX_FMT_BGRA;
+    const bool inPlace = dst.width() % 16 == 0;
+    if (inPlace) {
+        size_t bytes = dst.strideBytes() * size_t(dst.height());
+        out->buf[0] =
+            av_buffer_create(reinterpret_cast<uint8_t*>(dst.data()), bytes, noFree, nullptr, 0);
+        if (!out->buf[0]) throw std::bad_alloc();
+        out->data[0] = reinterpret_cast<uint8_t*>(dst.data());
+        out->linesize[0] = int(dst.strideBytes());
+    } else if (av_frame_get_buffer(out.get(), 64) < 0) {
+        throw std::bad_alloc();
+    }
+    if (sws_scale_frame(sc.ctx, out.get(), src.get()) < 0) return false;
+    if (!inPlace) {
+        for (int32_t y = 0; y < dst.height(); ++y)
+            std::memcpy(dst.row(y), out->data[0] + size_t(y) * size_t(out->linesize[0]),
+                        dst.strideBytes());
+    }
+    return true;
+}
+
+} // namespace zef::movies

@@ -1,0 +1,94 @@
+// Frame-exact pictures of a video track.
+//
+// A VideoDecoder reads its own copy of the file (its own demuxer and decoder), so separate
+// decoders may run on separate threads; one decoder is NOT thread-safe and must be used by one
+// thread at a time. The picture shown at media time t is the sample whose interval
+// [time, time + duration) holds t, however far apart the key frames are.
+//
+// Access patterns: asking for a later frame continues decoding from where the decoder stands
+// (no seek), so playing forward costs one decode per frame; asking for an earlier frame or for
+// one past the next key frame seeks to the nearest key frame at or before it and decodes forward.
+// Recently decoded frames are kept in a small cache (bounded by count and bytes).
+// Decoding uses FFmpeg's frame and slice threads, one per core unless told otherwise.
+#pragma once
+
+#include "platform/movies/media_file.h"
+#include "platform/movies/pixmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+
+struct AVFrame;
+
+namespace zef::movies {
+
+class VideoDecoder {
+public:
+    struct Options {
+        int threads = 0;               // decoding threads; 0 = one per core
+        size_t cacheFrames = 8;        // decoded frames kept for repeated requests
+        size_t cacheBytes = 96u << 20; // and at most this many bytes of them
+    };
+
+    // trackIndex indexes file->tracks() and must name a video track; otherwise (or when the
+    // decoder cannot be set up) isValid() is false and every request fails.
+    VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIndex);
+    VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIndex, Options options);
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    bool isValid() const { return m_valid; }
+    const TrackInfo& track() const { return *m_track; }
+
+    // The decoded frame of a display sample, or of the sample holding a media time (in the
+    // track's time scale). Null outside the track or when the sample cannot be decoded. The
+    // frame belongs to the decoder and stays valid until the next call on it.
+    const AVFrame* frameForSample(int64_t sampleIndex);
+    const AVFrame* frameAt(int64_t mediaTime);
+
+    // Draws the picture at a media time into dst, scaled to dst's size (which must not be
+    // empty). Returns false, leaving dst unchanged, when there is no picture.
+    bool drawAt(int64_t mediaTime, Pixmap& dst);
+    bool drawSample(int64_t sampleIndex, Pixmap& dst);
+    // Converts any decoded frame into dst's size.
+    bool convert(const AVFrame* frame, Pixmap& dst);
+
+    // Counters for tests and benchmarks.
+    int64_t seekCount() const { return m_seeks; }
+    int64_t decodedFrameCount() const { return m_decoded; }
+
+private:
+    struct CachedFrame {
+        int64_t sample;
+        AVFrame* frame;
+        size_t bytes;
+    };
+    struct Scaler;
+
+    bool reopen();
+    bool seekToKey(int64_t pts);
+    const AVFrame* decodeUntil(int64_t sampleIndex);
+    int64_t sampleForPts(int64_t pts) const;
+    int64_t decodeIndexForDts(int64_t dts) const;
+    const AVFrame* cacheLookup(int64_t sample);
+    const AVFrame* cacheStore(int64_t sample, const AVFrame* frame);
+    void clearCache();
+
+    std::shared_ptr<const MediaFile> m_file;
+    const TrackInfo* m_track = nullptr;
+    Options m_options;
+    bool m_valid = false;
+
+    struct State;
+    std::unique_ptr<State> m_state;
+    std::unique_ptr<Scaler> m_scaler;
+    std::list<CachedFrame> m_cache; // most recent first
+    size_t m_cacheBytes = 0;
+    int64_t m_seeks = 0;
+    int64_t m_decoded = 0;
+};
+
+} // namespace zef::movies
