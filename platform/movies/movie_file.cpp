@@ -1,4 +1,5 @@
 #include "platform/movies/movie_file.h"
+#include "platform/movies/movie_from_file.h"
 
 #include <array>
 #include <cstring>
@@ -592,6 +593,8 @@ OSErr MovieFileReader::open(const std::string& path, std::unique_ptr<Movie>& out
 OSErr openMovieFile(const std::string& path, std::unique_ptr<Movie>& out,
                     const MediaFileResolver& resolver)
 {
+    // Without a resolver, stored media-file paths are opened as media files, each path once.
+    if (!resolver) return MovieFileReader::open(path, out, mediaFileOpener());
     return MovieFileReader::open(path, out, resolver);
 }
 

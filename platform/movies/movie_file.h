@@ -91,6 +91,7 @@ OSErr updateMovieFile(Movie& movie);
 // its memory and movie-file samples. Saving a file movie onto its own path updates it.
 OSErr saveMovieToFile(const Movie& movie, const std::string& path);
 // Opens a movie file written by this code. New samples added to the movie go to that file.
+// Without a resolver, media-file paths are opened with mediaFileOpener (movie_from_file.h).
 OSErr openMovieFile(const std::string& path, std::unique_ptr<Movie>& out,
                     const MediaFileResolver& resolver = {});
 

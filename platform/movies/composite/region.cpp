@@ -13,6 +13,10 @@ ClipRegion::ClipRegion(const Rect& r)
     }
 }
 
+ClipRegion::ClipRegion(const Region& region) : m_rects(region.rects()), m_bounds(region.bounds())
+{
+}
+
 ClipRegion::ClipRegion(std::span<const Rect> rects)
 {
     // Split into horizontal bands at every top and bottom edge; within a band merge the x

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/movies/geometry.h"
+#include "platform/movies/region.h"
 
 #include <span>
 #include <vector>
@@ -14,6 +15,8 @@ public:
     ClipRegion() = default;
     explicit ClipRegion(const Rect& r);
     explicit ClipRegion(std::span<const Rect> rects);
+    // The pixels of a movie or track region (already disjoint, so taken as they are).
+    explicit ClipRegion(const Region& region);
 
     bool isEmpty() const { return m_rects.empty(); }
     // Disjoint rectangles sorted by top, then left.
