@@ -1,0 +1,276 @@
+// The compositor's other kinds of samples: media files (frame-exact), text and image
+// decompressor components; and opening media files as movies.
+#include "scene.h"
+
+#include "../test_media.h"
+#include "platform/movies/components.h"
+#include "platform/movies/effects/effect_description.h"
+#include "platform/movies/image_codec.h"
+#include "platform/movies/input_map.h"
+#include "platform/movies/movie_file.h"
+#include "platform/movies/movie_from_file.h"
+#include "platform/movies/text/text_sample.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace zef::movies::testing {
+namespace {
+
+// 60 numbered frames at 30 fps, H.264 with a key frame every 25 frames and B-frames.
+std::string numberedClip()
+{
+    return generate("compositor_numbered.mp4",
+                    numberedVideo(320, 240, "30", 2) +
+                        " -c:v libx264 -preset veryfast -crf 18 -g 25 -bf 2 -pix_fmt yuv420p");
+}
+
+TEST(MovieFromFile, TracksOfAMediaFile)
+{
+    MovieFromFileResult r = openMovieFromFile(media::h264Movie());
+    ASSERT_EQ(r.status, MediaOpenStatus::ok) << r.detail;
+    Movie& m = *r.movie;
+    EXPECT_EQ(m.timeScale(), 600);
+    ASSERT_EQ(m.countTracksWithCharacteristic(VisualMediaCharacteristic, true), 1u);
+    ASSERT_EQ(m.countTracksWithCharacteristic(AudioMediaCharacteristic, true), 1u);
+    const Track* video = m.indTrackWithCharacteristic(1, VisualMediaCharacteristic, true);
+    const Track* sound = m.indTrackWithCharacteristic(1, AudioMediaCharacteristic, true);
+    const TrackInfo& vi = r.file->tracks()[size_t(r.file->findTrack(kVideoMediaType))];
+    EXPECT_EQ(video->media()->timeScale(), vi.timeScale);
+    EXPECT_EQ(video->media()->sampleCount(), 150);
+    EXPECT_EQ(video->width(), Fixed(320) << 16);
+    EXPECT_EQ(video->height(), Fixed(240) << 16);
+    EXPECT_EQ(sound->media()->timeScale(), 48000);
+    EXPECT_EQ(sound->volume(), 256);
+    // 150 frames at 29.97 fps last 5.005 s.
+    EXPECT_NEAR(double(video->duration()), 5.005 * 600, 2);
+    EXPECT_EQ(m.box(), (Rect{0, 0, 320, 240}));
+}
+
+TEST(MovieFromFile, RefusedFilesSayWhy)
+{
+    EXPECT_EQ(openMovieFromFile(media::matroska()).status, MediaOpenStatus::notAMovie);
+    EXPECT_EQ(openMovieFromFile("/nonexistent/clip.mov").status, MediaOpenStatus::cannotOpen);
+    const std::string junk = writeFile("junk.mov", std::string(4096, 'x'));
+    MovieFromFileResult r = openMovieFromFile(junk);
+    EXPECT_EQ(r.status, MediaOpenStatus::cannotOpen);
+    EXPECT_EQ(r.movie, nullptr);
+}
+
+TEST(Compositor, MediaFileFramesAreExact)
+{
+    const std::string path = numberedClip();
+    MovieFromFileResult r = openMovieFromFile(path);
+    ASSERT_EQ(r.status, MediaOpenStatus::ok) << r.detail;
+    EvaluationContext ctx;
+    Pixmap out;
+    // Forwards frame by frame, then jumps back and forth.
+    for (int f : {0, 1, 2, 3, 4, 5, 6, 7, 8, 30, 59, 12, 45, 0}) {
+        ASSERT_EQ(evaluate(ctx, *r.movie, TimeValue(f) * 20, out), noErr);
+        ASSERT_EQ(out.width(), 320);
+        EXPECT_EQ(frameNumberOf(out), f) << "at frame " << f;
+    }
+    EXPECT_EQ(ctx.stats().decodersOpened, 1);
+
+    // The clip as a segment of a composition: from 1 s, source frames 10..40, half size.
+    Scene s(640, 480, 3000);
+    Track* t = s.movie.newTrack(Fixed(640) << 16, Fixed(480) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(t, VideoMediaType, 600), noErr);
+    const Track* src = r.movie->indTrackWithCharacteristic(1, VisualMediaCharacteristic, true);
+    ASSERT_EQ(t->insertSegmentFrom(*src, 200, 600, 600), noErr);
+    t->setMatrix(MatrixRecord::scaling(kFixed1 / 2, kFixed1 / 2));
+    for (int f : {0, 1, 2, 17, 29}) {
+        const Pixmap pic = s.evaluateAt(600 + TimeValue(f) * 20);
+        Pixmap quarter(320, 240);
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x) quarter.setPixel(x, y, pic.pixel(x, y));
+        EXPECT_EQ(frameNumberOf(quarter), 10 + f);
+        EXPECT_EQ(pic.pixel(500, 400), argb(255, 0, 0, 0));
+    }
+    const Pixmap before = s.evaluateAt(100);
+    EXPECT_EQ(before.pixel(300, 120), argb(255, 0, 0, 0)) << "black before the clip";
+}
+
+TEST(Compositor, SavedMoviesReopenTheirMediaFiles)
+{
+    const std::string path = numberedClip();
+    MovieFromFileResult r = openMovieFromFile(path);
+    ASSERT_EQ(r.status, MediaOpenStatus::ok);
+    const std::string saved =
+        (std::filesystem::path(mediaDir()) / "compositor_saved.zmov").string();
+    ASSERT_EQ(saveMovieToFile(*r.movie, saved), noErr);
+    std::unique_ptr<Movie> back;
+    ASSERT_EQ(openMovieFile(saved, back), noErr);
+    EvaluationContext ctx;
+    Pixmap out;
+    ASSERT_EQ(evaluate(ctx, *back, 33 * 20, out), noErr);
+    EXPECT_EQ(frameNumberOf(out), 33);
+}
+
+TEST(Compositor, TitleDrawsInsideItsBoxWithAShadow)
+{
+    Scene s(320, 120);
+    const uint32_t grey = argb(255, 128, 128, 128);
+    s.solid(grey, 0);
+    Track* title = s.movie.newTrack(Fixed(320) << 16, Fixed(120) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(title, TextMediaType, 600), noErr);
+    title->setLayer(-20);
+    TextSample text;
+    text.text = "Hello";
+    text.size = 40;
+    text.textColor = {0xFFFF, 0xFFFF, 0xFFFF};
+    text.justification = TextJustify::center;
+    const Rect box{60, 30, 260, 90};
+    text.textBox = box;
+    text.displayFlags = TextDisplayFlags::antiAlias | TextDisplayFlags::keyedText |
+                        TextDisplayFlags::dropShadow;
+    text.dropShadowOffsetX = 0; // the media's properties below replace these
+    text.dropShadowOffsetY = 0;
+    ASSERT_EQ(title->media()->addSample(encodeTextSample(text), 600, 1, Handle(16)), noErr);
+    ASSERT_EQ(title->insertMedia(100, 0, 600), noErr);
+    const uint8_t offset[4] = {0, 4, 0, 4};
+    const uint8_t opacity[2] = {0, 255};
+    title->media()->setTextProperty(fourcc("drpo"), offset);
+    title->media()->setTextProperty(fourcc("drpt"), opacity);
+
+    EXPECT_EQ(s.evaluateAt(50).pixel(160, 60), grey) << "before the title";
+    const Pixmap out = s.evaluateAt(300);
+    int white = 0, shadowed = 0;
+    for (int y = 0; y < out.height(); ++y) {
+        for (int x = 0; x < out.width(); ++x) {
+            const uint32_t p = out.pixel(x, y);
+            if (p == argb(255, 255, 255, 255)) {
+                ++white;
+                EXPECT_TRUE(box.contains(x, y)) << x << "," << y;
+                if (x + 4 < out.width() && y + 4 < out.height() &&
+                    redOf(out.pixel(x + 4, y + 4)) < 40)
+                    ++shadowed;
+            } else {
+                EXPECT_TRUE(redOf(p) <= 128 || box.contains(x, y)) << "only the title is light";
+            }
+        }
+    }
+    EXPECT_GT(white, 50);
+    EXPECT_GT(shadowed, 5) << "the black shadow shows 4 pixels down and right";
+}
+
+// A decompressor of the 'tst1' format: each sample holds a colour (4 bytes A, R, G, B) that it
+// fills the band with, in the picture's left half only. It records the calls it gets.
+struct FillCodec : ComponentImplementation {
+    static inline std::vector<int32_t> calls;
+    static inline bool refuse = false;
+
+    ComponentResult dispatch(ComponentCall& call, ComponentManager&) override
+    {
+        calls.push_back(call.selector);
+        switch (call.selector) {
+        case kComponentOpenSelect:
+        case kComponentCloseSelect: return noErr;
+        case kImageCodecPreflightSelect: {
+            auto* caps = reinterpret_cast<CodecCapabilities*>(call.params[1]);
+            caps->wantedPixelSize = 32;
+            return refuse ? codecConditionErr : noErr;
+        }
+        case kImageCodecInitializeSelect:
+            reinterpret_cast<ImageSubCodecDecompressCapabilities*>(call.params[0])
+                ->decompressRecordSize = 8;
+            return noErr;
+        case kImageCodecBeginBandSelect: {
+            auto* drp = reinterpret_cast<ImageSubCodecDecompressRecord*>(call.params[1]);
+            if (drp->dataSize != 4 || !drp->userDecompressRecord) return paramErr;
+            const uint8_t* d = drp->codecData;
+            *static_cast<uint32_t*>(drp->userDecompressRecord) = argb(d[0], d[1], d[2], d[3]);
+            return noErr;
+        }
+        case kImageCodecDrawBandSelect: {
+            auto* drp = reinterpret_cast<ImageSubCodecDecompressRecord*>(call.params[0]);
+            const uint32_t colour = *static_cast<uint32_t*>(drp->userDecompressRecord);
+            for (int32_t y = 0; y < drp->height; ++y) {
+                auto* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(drp->baseAddr) +
+                                                        size_t(y) * size_t(drp->rowBytes));
+                for (int32_t x = 0; x < drp->width / 2; ++x) row[x] = colour;
+            }
+            return noErr;
+        }
+        case kImageCodecEndBandSelect: return noErr;
+        default: return badComponentSelector;
+        }
+    }
+};
+
+TEST(Compositor, RegisteredDecompressorDrawsItsSamples)
+{
+    ComponentManager manager;
+    ASSERT_NE(manager.registerComponent({decompressorComponentType, fourcc("tst1"), 0, 0, 0},
+                                        "Fill", "test decompressor", 1,
+                                        [] { return std::make_unique<FillCodec>(); }),
+              0u);
+    Scene s(40, 20);
+    Track* t = s.movie.newTrack(Fixed(40) << 16, Fixed(20) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(t, VideoMediaType, 600), noErr);
+    ImageDescription d;
+    d.cType = fourcc("tst1");
+    d.width = 10;
+    d.height = 10;
+    d.depth = 32;
+    const uint8_t colours[8] = {255, 10, 200, 30, 255, 250, 250, 0};
+    ASSERT_EQ(t->media()->addSample(colours, 300, 2, d.toHandle()), noErr);
+    ASSERT_EQ(t->insertMedia(0, 0, 600), noErr);
+
+    EvaluationContext::Options o;
+    o.components = &manager;
+    EvaluationContext ctx(o);
+    Pixmap out;
+    FillCodec::calls.clear();
+    ASSERT_EQ(evaluate(ctx, s.movie, 100, out), noErr);
+    EXPECT_EQ(out.pixel(5, 10), argb(255, 10, 200, 30));
+    EXPECT_EQ(out.pixel(30, 10) & 0xFFFFFFu, 0u) << "the half it leaves transparent";
+    EXPECT_EQ(FillCodec::calls,
+              (std::vector<int32_t>{kComponentOpenSelect, kImageCodecPreflightSelect,
+                                    kImageCodecInitializeSelect, kImageCodecBeginBandSelect,
+                                    kImageCodecDrawBandSelect, kImageCodecEndBandSelect}));
+    ASSERT_EQ(evaluate(ctx, s.movie, 400, out), noErr);
+    EXPECT_EQ(out.pixel(5, 10), argb(255, 250, 250, 0)) << "the second sample";
+
+    FillCodec::refuse = true;
+    ASSERT_EQ(evaluate(ctx, s.movie, 100, out), noErr);
+    FillCodec::refuse = false;
+    EXPECT_EQ(out.pixel(5, 10), argb(255, 0, 0, 0));
+    EXPECT_EQ(ctx.stats().failedTracks, 1);
+
+    // Without a registered decompressor nothing is drawn, and nothing breaks.
+    EvaluationContext bare;
+    ASSERT_EQ(evaluate(bare, s.movie, 100, out), noErr);
+    EXPECT_EQ(out.pixel(5, 10), argb(255, 0, 0, 0));
+    EXPECT_EQ(bare.stats().failedTracks, 1);
+}
+
+TEST(Compositor, BadTimesAndEmptyMovies)
+{
+    Movie empty;
+    EvaluationContext ctx;
+    Pixmap out(4, 4);
+    EXPECT_EQ(evaluate(ctx, empty, 0, out), noErr);
+    EXPECT_TRUE(out.isEmpty());
+    Scene s(8, 8);
+    EXPECT_EQ(evaluate(ctx, s.movie, -1, out), paramErr);
+    // Past the end: the picture of nothing, black.
+    ASSERT_EQ(evaluate(ctx, s.movie, 100000, out), noErr);
+    EXPECT_EQ(out.pixel(0, 0), argb(255, 0, 0, 0));
+}
+
+TEST(Compositor, CyclicInputMapsDoNotRecurseForever)
+{
+    Scene s(8, 8);
+    const AtomContainer gain = makeEffectDescription(fourcc("gain"), 1);
+    Track* e1 = s.effect(gain, fourcc("gain"), {}, 0);
+    Track* e2 = s.effect(gain, fourcc("gain"), {e1}, 0);
+    ASSERT_EQ(addTrackInput(*e1, *e2, kTrackModifierTypeImage, kSourceA), noErr);
+    s.effect(gain, fourcc("gain"), {e2}, 0); // draws itself and pulls the cycle
+    Pixmap out;
+    EXPECT_EQ(evaluate(s.context, s.movie, 10, out), noErr);
+}
+
+} // namespace
+} // namespace zef::movies::testing
