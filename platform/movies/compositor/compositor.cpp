@@ -225,7 +225,7 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
     }
     if (!isSupportedGraphicsMode(p.mode)) p.mode = GraphicsMode::kSrcCopy;
 
-    bool opaque = p.kind == SampleKind::FileVideo;
+    bool opaque = p.kind == SampleKind::FileVideo && p.sample->data.file;
     if (p.kind == SampleKind::Raw) {
         p.raw = m_ctx.rawPicture(media, p.pos.sampleIndex, p.desc);
         if (!p.raw) return false;
@@ -312,7 +312,10 @@ void Evaluator::drawSource(const Track* source, Pixmap& picture, int depth)
         return;
     }
     if (!sp.opaqueCover) picture.fill(0);
-    if (!draw(sp, picture, depth)) ++m_ctx.stats.failedTracks;
+    if (!draw(sp, picture, depth)) {
+        ++m_ctx.stats.failedTracks;
+        if (sp.opaqueCover) picture.fill(0); // nothing of the earlier picture may show
+    }
 }
 
 bool Evaluator::drawEffect(const Plan& p, Pixmap& canvas, int depth)
@@ -478,8 +481,12 @@ OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, P
     }
     if (!covered) out.fill(kOpaqueBlack);
     for (auto it = plans.rbegin(); it != plans.rend(); ++it) {
-        if (evaluator.draw(*it, out, 0)) ++ctx.stats.drawnTracks;
-        else ++ctx.stats.failedTracks;
+        if (evaluator.draw(*it, out, 0)) {
+            ++ctx.stats.drawnTracks;
+        } else {
+            ++ctx.stats.failedTracks;
+            if (it->opaqueCover) out.fill(kOpaqueBlack); // the background was not drawn
+        }
     }
     return noErr;
 }

@@ -106,6 +106,17 @@ TEST(Compositor, SavedMoviesReopenTheirMediaFiles)
     Pixmap out;
     ASSERT_EQ(evaluate(ctx, *back, 33 * 20, out), noErr);
     EXPECT_EQ(frameNumberOf(out), 33);
+
+    // A media file that cannot be found draws nothing; the previous picture must not show.
+    std::unique_ptr<Movie> orphan;
+    ASSERT_EQ(openMovieFile(saved, orphan,
+                            [](const std::string&) { return std::shared_ptr<MediaFile>(); }),
+              noErr);
+    EvaluationContext other;
+    ASSERT_EQ(evaluate(other, *orphan, 33 * 20, out), noErr);
+    EXPECT_EQ(other.stats().failedTracks, 1);
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{100, 100}, std::pair{319, 239}})
+        EXPECT_EQ(out.pixel(x, y), argb(255, 0, 0, 0));
 }
 
 TEST(Compositor, TitleDrawsInsideItsBoxWithAShadow)
