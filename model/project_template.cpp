@@ -22,7 +22,8 @@ void CProjectTemplate::write(storage::StreamWriter& w) const
     w.flag(broadcastEnabled);
     w.string(broadcastText[0]);
     w.flag(flattenForBroadcast);
-    for (size_t i = 1; i < broadcastText.size(); ++i) w.string(broadcastText[i]);
+    for (size_t i = 1; i < broadcastText.size(); ++i)
+        w.string(broadcastText[i]);
     w.int32(frameRate);
     w.string(outputFile);
     w.uint32(exportSubType);
@@ -44,7 +45,8 @@ bool CProjectTemplate::read(storage::StreamReader& r)
     broadcastEnabled = r.flag();
     broadcastText[0] = r.string();
     flattenForBroadcast = r.flag();
-    for (size_t i = 1; i < broadcastText.size(); ++i) broadcastText[i] = r.string();
+    for (size_t i = 1; i < broadcastText.size(); ++i)
+        broadcastText[i] = r.string();
     frameRate = r.int32();
     outputFile = r.string();
     exportSubType = r.uint32();

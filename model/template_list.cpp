@@ -10,8 +10,7 @@ namespace zef {
 namespace {
 bool equalsIgnoringCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(uint8_t(x)) == std::tolower(uint8_t(y));
            });
 }
@@ -96,7 +95,8 @@ void TemplateList::removeAt(size_t i)
 size_t TemplateList::builtInCount() const
 {
     size_t i = 0;
-    while (i < m_list.size() && m_list[i]->builtIn) ++i;
+    while (i < m_list.size() && m_list[i]->builtIn)
+        ++i;
     return i;
 }
 
@@ -117,7 +117,8 @@ void TemplateList::writeStream(storage::StreamWriter& w, bool builtInOnly) const
     w.int32(2);
     w.int32(9);
     w.int32(int32_t(to - from));
-    for (size_t k = from; k < to; ++k) m_list[k]->write(w);
+    for (size_t k = from; k < to; ++k)
+        m_list[k]->write(w);
 }
 
 bool TemplateList::readStream(storage::StreamReader& r, bool builtIn)
@@ -143,8 +144,7 @@ bool TemplateList::loadFile(const std::string& dir, const std::string& name, boo
     return readStream(r, builtIn);
 }
 
-bool TemplateList::saveFile(const std::string& dir, const std::string& name,
-                            bool builtInOnly) const
+bool TemplateList::saveFile(const std::string& dir, const std::string& name, bool builtInOnly) const
 {
     storage::MemoryStream ms;
     storage::StreamWriter w(ms);

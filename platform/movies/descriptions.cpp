@@ -10,7 +10,8 @@ namespace zef::movies {
 int32_t ImageDescription::size() const
 {
     size_t n = kBaseSize;
-    for (const auto& e : extensions) n += 8 + e.data.size();
+    for (const auto& e : extensions)
+        n += 8 + e.data.size();
     return int32_t(n);
 }
 

@@ -26,7 +26,7 @@ struct ImageDescriptionExtension {
 struct ImageDescription {
     static constexpr size_t kBaseSize = 86;
 
-    FourCC cType = 0;          // compression type: 'raw ', 'avc1', 'jpeg', an effect code...
+    FourCC cType = 0; // compression type: 'raw ', 'avc1', 'jpeg', an effect code...
     int16_t dataRefIndex = 0;
     int16_t version = 0;
     int16_t revisionLevel = 0;
@@ -39,7 +39,7 @@ struct ImageDescription {
     Fixed vRes = 72 << 16;
     int32_t dataSize = 0;
     int16_t frameCount = 1;
-    std::string name;          // up to 31 bytes, stored as a Pascal string in 32 bytes
+    std::string name; // up to 31 bytes, stored as a Pascal string in 32 bytes
     int16_t depth = 24;
     int16_t clutID = -1;
     std::vector<ImageDescriptionExtension> extensions;
@@ -57,16 +57,16 @@ struct SoundDescription {
     static constexpr size_t kV0Size = 36;
     static constexpr size_t kV1Size = 52;
 
-    FourCC dataFormat = 0;     // 'twos', 'sowt', 'raw ', 'mp4a', 'DxSn'...
+    FourCC dataFormat = 0; // 'twos', 'sowt', 'raw ', 'mp4a', 'DxSn'...
     int16_t dataRefIndex = 0;
-    int16_t version = 0;       // 0 or 1
+    int16_t version = 0; // 0 or 1
     int16_t revisionLevel = 0;
     FourCC vendor = 0;
     int16_t numChannels = 2;
     int16_t sampleSize = 16;
     int16_t compressionID = 0;
     int16_t packetSize = 0;
-    uint32_t sampleRate = 0;   // unsigned 16.16 hertz
+    uint32_t sampleRate = 0; // unsigned 16.16 hertz
     // version 1 only
     uint32_t samplesPerPacket = 0;
     uint32_t bytesPerPacket = 0;

@@ -47,14 +47,16 @@ Fixed fixedMul(Fixed a, Fixed b)
 
 Fixed fixedDiv(Fixed a, Fixed b)
 {
-    if (b == 0) return a >= 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
+    if (b == 0)
+        return a >= 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
     return roundToInt32(double(a) * 65536.0 / double(b));
 }
 
 Fixed fixRatio(int32_t numerator, int32_t denominator)
 {
     if (denominator == 0)
-        return numerator >= 0 ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
+        return numerator >= 0 ? std::numeric_limits<int32_t>::max()
+                              : std::numeric_limits<int32_t>::min();
     return roundToInt32(double(numerator) * 65536.0 / double(denominator));
 }
 

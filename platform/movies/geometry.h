@@ -21,7 +21,10 @@ struct Rect {
     int32_t width() const { return right - left; }
     int32_t height() const { return bottom - top; }
     bool isEmpty() const { return right <= left || bottom <= top; }
-    bool contains(int32_t x, int32_t y) const { return x >= left && x < right && y >= top && y < bottom; }
+    bool contains(int32_t x, int32_t y) const
+    {
+        return x >= left && x < right && y >= top && y < bottom;
+    }
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 

@@ -19,10 +19,13 @@ public:
 // Copies are deep. Not thread-safe; each handle belongs to one owner at a time.
 class Handle {
 public:
-    Handle() = default;                       // null
-    explicit Handle(size_t size);             // a zero-filled block; throws OutOfMemory
-    Handle(const void* data, size_t size);    // a copy of the bytes; throws OutOfMemory
-    static Handle fromSpan(std::span<const uint8_t> bytes) { return Handle(bytes.data(), bytes.size()); }
+    Handle() = default;                    // null
+    explicit Handle(size_t size);          // a zero-filled block; throws OutOfMemory
+    Handle(const void* data, size_t size); // a copy of the bytes; throws OutOfMemory
+    static Handle fromSpan(std::span<const uint8_t> bytes)
+    {
+        return Handle(bytes.data(), bytes.size());
+    }
 
     bool isNull() const { return !m_valid; }
     explicit operator bool() const { return m_valid; }

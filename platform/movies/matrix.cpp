@@ -146,7 +146,8 @@ bool MatrixRecord::invert(MatrixRecord& out) const
     if (std::fabs(inv[2][2]) > 1e-12) {
         double k = inv[2][2];
         for (auto& row : inv)
-            for (double& v : row) v /= k;
+            for (double& v : row)
+                v /= k;
     }
     out = fromDouble(inv);
     return true;

@@ -49,7 +49,8 @@ void Pixmap::fill(const Rect& r, uint32_t value)
 {
     Rect c = intersect(r, bounds());
     if (c.isEmpty()) return;
-    for (int32_t y = c.top; y < c.bottom; ++y) std::fill(row(y) + c.left, row(y) + c.right, value);
+    for (int32_t y = c.top; y < c.bottom; ++y)
+        std::fill(row(y) + c.left, row(y) + c.right, value);
 }
 
 } // namespace zef::movies

@@ -126,7 +126,8 @@ void StreamWriter::int64(int64_t v)
 {
     uint64_t u = uint64_t(v);
     uint8_t b[8];
-    for (int i = 0; i < 8; ++i) b[i] = uint8_t(u >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        b[i] = uint8_t(u >> (8 * i));
     bytes(b, 8);
 }
 
@@ -137,7 +138,8 @@ void StreamWriter::string(const std::string& text)
     if (n == std::string::npos) n = text.size();
     if (n > maxText) {
         n = maxText;
-        while (n > 0 && (uint8_t(text[n]) & 0xC0) == 0x80) --n; // keep whole UTF-8 characters
+        while (n > 0 && (uint8_t(text[n]) & 0xC0) == 0x80)
+            --n; // keep whole UTF-8 characters
     }
     int16(int16_t(n + 1));
     bytes(text.data(), n);
@@ -196,7 +198,8 @@ int64_t StreamReader::int64()
     uint8_t b[8];
     bytes(b, 8);
     uint64_t u = 0;
-    for (int i = 7; i >= 0; --i) u = (u << 8) | b[i];
+    for (int i = 7; i >= 0; --i)
+        u = (u << 8) | b[i];
     return int64_t(u);
 }
 

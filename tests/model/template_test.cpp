@@ -63,13 +63,13 @@ TEST(TemplateRecord, SameSettingsIgnoresNameFileAndOrigin)
 TEST(TemplateNames, BumpName)
 {
     CProjectTemplate t;
-    for (auto [from, to] : std::vector<std::pair<std::string, std::string>>{
-             {"AB", "AB001"},
-             {"X999", "X1000"},
-             {"Web Movie", "Web Movie001"},
-             {"Web Movie001", "Web Movie002"},
-             {"12", "12001"},
-             {"123", "124"}}) {
+    for (auto [from, to] :
+         std::vector<std::pair<std::string, std::string>>{{"AB", "AB001"},
+                                                          {"X999", "X1000"},
+                                                          {"Web Movie", "Web Movie001"},
+                                                          {"Web Movie001", "Web Movie002"},
+                                                          {"12", "12001"},
+                                                          {"123", "124"}}) {
         t.name = from;
         bumpName(t);
         EXPECT_EQ(t.name, to) << from;

@@ -106,15 +106,15 @@ TEST(DescriptionsTest, ImageDescriptionPublicLayout)
     Handle h = d.toHandle();
     ASSERT_EQ(h.size(), 86u + 10u);
     const uint8_t* p = h.data();
-    EXPECT_EQ(p[3], 96);                       // idSize
+    EXPECT_EQ(p[3], 96); // idSize
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 4), 4), "avc1");
-    EXPECT_EQ(p[32], 0x07);                    // width 1920 = 0x0780, big-endian
+    EXPECT_EQ(p[32], 0x07); // width 1920 = 0x0780, big-endian
     EXPECT_EQ(p[33], 0x80);
-    EXPECT_EQ(p[36], 0x00);                    // hRes 72.0 = 0x00480000
+    EXPECT_EQ(p[36], 0x00); // hRes 72.0 = 0x00480000
     EXPECT_EQ(p[37], 0x48);
-    EXPECT_EQ(p[50], 5);                       // Pascal name length
-    EXPECT_EQ(p[83], 24);                      // depth
-    EXPECT_EQ(p[84], 0xFF);                    // clutID -1
+    EXPECT_EQ(p[50], 5);    // Pascal name length
+    EXPECT_EQ(p[83], 24);   // depth
+    EXPECT_EQ(p[84], 0xFF); // clutID -1
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 90), 4), "fiel");
 
     auto back = ImageDescription::fromHandle(h);

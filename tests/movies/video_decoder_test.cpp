@@ -69,8 +69,8 @@ TEST(VideoDecoderFrames, MotionJpegAvi) { checkFrameExact(media::mjpegAvi(), 40)
 TEST(VideoDecoderFrames, Mpeg4WithBFramesInAvi)
 {
     // AVI keeps no display stamps: frames with B-frames are told apart by their order.
-    checkFrameExact(generate("mpeg4-bframes.avi", numberedVideo(320, 240, "25", 3) +
-                                                      " -c:v mpeg4 -q:v 3 -bf 2 -g 25"),
+    checkFrameExact(generate("mpeg4-bframes.avi",
+                             numberedVideo(320, 240, "25", 3) + " -c:v mpeg4 -q:v 3 -bf 2 -g 25"),
                     30);
 }
 

@@ -18,12 +18,12 @@ TEST(StreamPrimitives, LittleEndianLayoutOfEveryPrimitive)
     w.blob(block);
     w.blob({});
     ASSERT_TRUE(w.ok());
-    const std::vector<uint8_t> expected = {
-        0x02, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 8, 7, 6, 5, 4, 3, 2, 1, // ints
-        3, 0, 'A', 'B', 0,                                             // string
-        0x60, 0xE3, 0x16, 0x00,                                        // 1,500,000
-        0xFF, 0xFF, 0xFF, 0xFF,                                        // -1
-        3, 0, 0, 0, 9, 8, 7, 0, 0, 0, 0};
+    const std::vector<uint8_t> expected = {0x02, 0,    0,    0,    0xFE, 0xFF, 0xFF, 0xFF, 8, 7, 6,
+                                           5,    4,    3,    2,    1, // ints
+                                           3,    0,    'A',  'B',  0, // string
+                                           0x60, 0xE3, 0x16, 0x00,    // 1,500,000
+                                           0xFF, 0xFF, 0xFF, 0xFF,    // -1
+                                           3,    0,    0,    0,    9,    8,    7,    0,    0, 0, 0};
     EXPECT_EQ(ms.bytes(), expected);
 
     ms.rewind();
