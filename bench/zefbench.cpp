@@ -67,7 +67,8 @@ fs::path mediaDir()
 {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    fs::path dir = ec ? fs::current_path() / "bench-media" : exe.parent_path().parent_path() / "bench-media";
+    fs::path dir =
+        ec ? fs::current_path() / "bench-media" : exe.parent_path().parent_path() / "bench-media";
     fs::create_directories(dir);
     return dir;
 }
@@ -82,12 +83,14 @@ std::string source(const std::string& name, const std::string& pattern, int widt
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     const std::string cmd =
         "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"" + pattern + "=size=" + size +
-        ":rate=30:duration=" + std::to_string(seconds) + (pattern == "smptebars" ? ",scroll=h=0.003" : "") +
+        ":rate=30:duration=" + std::to_string(seconds) +
+        (pattern == "smptebars" ? ",scroll=h=0.003" : "") +
         (pattern == "testsrc2" && name == "c" ? ",hue=H=2*PI*t" : "") +
         "\" -f lavfi -i \"sine=frequency=" + std::to_string(toneHz) +
         ":sample_rate=48000:duration=" + std::to_string(seconds) +
         "\" -ac 2 -c:v libx264 -preset fast -g 250 -pix_fmt yuv420p -c:a aac -b:a 128k "
-        "-shortest \"" + tmp.string() + "\"";
+        "-shortest \"" +
+        tmp.string() + "\"";
     std::fprintf(stderr, "zefbench: making %s\n", out.c_str());
     if (std::system(cmd.c_str()) != 0) fail("ffmpeg could not make " + out.string());
     fs::rename(tmp, out);
@@ -169,7 +172,8 @@ public:
             const TimeValue d = keys[k + 1].first - keys[k].first;
             if (d <= 0) continue;
             const Handle bytes = makeMatrixTween(keys[k].second, keys[k + 1].second).flatten();
-            check(t->media()->addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), d, 1, tweenSampleDescription()),
+            check(t->media()->addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), d, 1,
+                                        tweenSampleDescription()),
                   "add matrix tween");
         }
         if (t->media()->duration() > 0)
@@ -199,7 +203,8 @@ public:
         for (int k = 0; k < 3; ++k) {
             if (lengths[k] <= 0) continue;
             const Handle bytes = makeFixedTween(values[k].first, values[k].second).flatten();
-            check(fm.addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), lengths[k], 1, tweenSampleDescription()),
+            check(fm.addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), lengths[k], 1,
+                               tweenSampleDescription()),
                   "add fade");
         }
         check(fade->insertMedia(0, 0, fm.duration()), "insert fade");
@@ -214,7 +219,8 @@ public:
         const Handle bytes = description.flatten();
         const Handle desc = makeImageDescriptionForEffect(type, int16_t(w), int16_t(h)).toHandle();
         TimeValue mediaTime = 0;
-        check(t->media()->addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), duration, 1, desc, true, &mediaTime),
+        check(t->media()->addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), duration,
+                                    1, desc, true, &mediaTime),
               "add effect");
         check(t->insertMedia(start, mediaTime, duration), "insert effect");
     }
@@ -350,7 +356,8 @@ int run(int height, int threads, int frames, const std::string& dumpDir)
     for (int k = 1; k < threads; ++k)
         pool.emplace_back(worker, frames * k / threads, frames * (k + 1) / threads);
     worker(0, frames / threads);
-    for (auto& th : pool) th.join();
+    for (auto& th : pool)
+        th.join();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (failed) std::printf("warning: %d tracks could not be drawn\n", failed.load());
@@ -369,11 +376,16 @@ int main(int argc, char** argv)
     std::string dumpDir;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--size") height = std::atoi(argv[i + 1]);
-        else if (opt == "--threads") threads = std::max(1, std::atoi(argv[i + 1]));
-        else if (opt == "--frames") frames = std::atoi(argv[i + 1]);
-        else if (opt == "--dump") dumpDir = argv[i + 1]; // every 15th picture as PNG
-        else fail("unknown option " + opt);
+        if (opt == "--size")
+            height = std::atoi(argv[i + 1]);
+        else if (opt == "--threads")
+            threads = std::max(1, std::atoi(argv[i + 1]));
+        else if (opt == "--frames")
+            frames = std::atoi(argv[i + 1]);
+        else if (opt == "--dump")
+            dumpDir = argv[i + 1]; // every 15th picture as PNG
+        else
+            fail("unknown option " + opt);
     }
     if (mode != "reference") fail("usage: zefbench reference [--size 480|1080] [--threads N]");
     return run(height, threads, frames, dumpDir);

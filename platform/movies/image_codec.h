@@ -45,10 +45,10 @@ struct CodecDecompressParams {
     const ImageDescription* imageDescription = nullptr;
     const uint8_t* data = nullptr; // the sample's bytes
     int64_t dataSize = 0;
-    Rect srcRect;                  // (0, 0, width, height) of the image description
-    MatrixRecord matrix;           // source → destination (the scaling to the band)
-    int16_t depth = 32;            // bits per pixel of the destination
-    int32_t frameNumber = 0;       // the sample's index in its media
+    Rect srcRect;            // (0, 0, width, height) of the image description
+    MatrixRecord matrix;     // source → destination (the scaling to the band)
+    int16_t depth = 32;      // bits per pixel of the destination
+    int32_t frameNumber = 0; // the sample's index in its media
 };
 
 struct CodecCapabilities {
@@ -69,7 +69,7 @@ struct ImageSubCodecDecompressCapabilities {
 struct ImageSubCodecDecompressRecord {
     uint32_t* baseAddr = nullptr; // the band's first pixel
     int32_t rowBytes = 0;
-    int32_t width = 0;            // the band's size in pixels
+    int32_t width = 0; // the band's size in pixels
     int32_t height = 0;
     const uint8_t* codecData = nullptr; // the sample's bytes
     int64_t dataSize = 0;

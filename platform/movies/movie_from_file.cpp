@@ -23,8 +23,7 @@ OSErr addVideoTrack(Movie& movie, const std::shared_ptr<MediaFile>& file, const 
     media.beginEdits();
     for (const VideoSample& s : info.samples) {
         if (OSErr err = media.addFileSample(file, file->path(), info.streamIndex, s.time,
-                                            std::max<int64_t>(1, s.duration), description,
-                                            s.sync))
+                                            std::max<int64_t>(1, s.duration), description, s.sync))
             return err;
     }
     media.endEdits();
@@ -58,8 +57,10 @@ OSErr newMovieFromMediaFile(const std::shared_ptr<MediaFile>& file, TimeScale mo
     auto movie = std::make_unique<Movie>(movieTimeScale);
     for (const TrackInfo& info : file->tracks()) {
         OSErr err = noErr;
-        if (info.mediaType == kVideoMediaType) err = addVideoTrack(*movie, file, info);
-        else if (info.mediaType == kSoundMediaType) err = addSoundTrack(*movie, file, info);
+        if (info.mediaType == kVideoMediaType)
+            err = addVideoTrack(*movie, file, info);
+        else if (info.mediaType == kSoundMediaType)
+            err = addSoundTrack(*movie, file, info);
         if (err) return err;
     }
     if (movie->trackCount() == 0) return invalidMovie;

@@ -22,9 +22,9 @@ namespace zef::movies {
 
 struct MovieFromFileResult {
     MediaOpenStatus status = MediaOpenStatus::cannotOpen;
-    std::unique_ptr<Movie> movie;     // set only with MediaOpenStatus::ok
-    std::shared_ptr<MediaFile> file;  // the opened file the samples refer to
-    std::string detail;               // a short English reason when refused
+    std::unique_ptr<Movie> movie;    // set only with MediaOpenStatus::ok
+    std::shared_ptr<MediaFile> file; // the opened file the samples refer to
+    std::string detail;              // a short English reason when refused
 };
 
 // Opens path and builds its movie at the given movie time scale (600 unless told otherwise).

@@ -31,14 +31,16 @@ AtomContainer tween(uint32_t type, const std::vector<uint8_t>& data,
 void appendMatrix(std::vector<uint8_t>& out, const MatrixRecord& m)
 {
     for (const auto& row : m.m)
-        for (int32_t v : row) appendBE32(out, uint32_t(v));
+        for (int32_t v : row)
+            appendBE32(out, uint32_t(v));
 }
 
 MatrixRecord readMatrix(const uint8_t* p)
 {
     MatrixRecord m;
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) m.m[r][c] = int32_t(getBE32(p + 4 * (3 * r + c)));
+        for (int c = 0; c < 3; ++c)
+            m.m[r][c] = int32_t(getBE32(p + 4 * (3 * r + c)));
     return m;
 }
 
@@ -105,7 +107,8 @@ std::optional<TweenValue> readTweenSample(std::span<const uint8_t> bytes)
         std::memcpy(&v.fixedStart, data.data(), 4);
         std::memcpy(&v.fixedEnd, data.data() + 4, 4);
         return v;
-    default: return std::nullopt;
+    default:
+        return std::nullopt;
     }
 }
 

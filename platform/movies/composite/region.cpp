@@ -13,9 +13,7 @@ ClipRegion::ClipRegion(const Rect& r)
     }
 }
 
-ClipRegion::ClipRegion(const Region& region) : m_rects(region.rects()), m_bounds(region.bounds())
-{
-}
+ClipRegion::ClipRegion(const Region& region) : m_rects(region.rects()), m_bounds(region.bounds()) {}
 
 ClipRegion::ClipRegion(std::span<const Rect> rects)
 {

@@ -95,10 +95,10 @@ bool tweenAt(const Track& modifier, TimeValue t, std::vector<uint8_t>& scratch, 
     auto value = readTweenSample(scratch);
     if (!value) return false;
     out = *value;
-    fraction = pos.sampleDuration > 0
-                   ? std::clamp(double(pos.mediaTime - pos.sampleStart) / pos.sampleDuration, 0.0,
-                                1.0)
-                   : 0.0;
+    fraction =
+        pos.sampleDuration > 0
+            ? std::clamp(double(pos.mediaTime - pos.sampleStart) / pos.sampleDuration, 0.0, 1.0)
+            : 0.0;
     return true;
 }
 
@@ -106,12 +106,12 @@ bool tweenAt(const Track& modifier, TimeValue t, std::vector<uint8_t>& scratch, 
 Region mapRegion(const Region& r, const MatrixRecord& m)
 {
     Region out;
-    for (const Rect& rect : r.rects()) out = out.united(Region(m.transformRect(rect)));
+    for (const Rect& rect : r.rects())
+        out = out.united(Region(m.transformRect(rect)));
     return out;
 }
 
-std::optional<Region> intersectClips(const std::optional<Region>& a,
-                                     const std::optional<Region>& b)
+std::optional<Region> intersectClips(const std::optional<Region>& a, const std::optional<Region>& b)
 {
     if (!a) return b;
     if (!b) return a;
@@ -170,9 +170,12 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
             auto desc = media.imageDescription(p.sample->descriptionIndex);
             if (!desc) return false;
             p.desc = std::move(*desc);
-            if (p.desc.cType == fourcc("raw ")) p.kind = SampleKind::Raw;
-            else if (m_ctx.effects->find(p.desc.cType)) p.kind = SampleKind::Effect;
-            else p.kind = SampleKind::Codec;
+            if (p.desc.cType == fourcc("raw "))
+                p.kind = SampleKind::Raw;
+            else if (m_ctx.effects->find(p.desc.cType))
+                p.kind = SampleKind::Effect;
+            else
+                p.kind = SampleKind::Codec;
         }
         if (p.width <= 0 || p.height <= 0) {
             // A track without a size shows its pictures at their own size.
@@ -207,8 +210,7 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
             double fraction = 0;
             if (!modifier || !tweenAt(*modifier, m_time, m_scratch, tween, fraction)) continue;
             if (e.inputType == kTrackModifierTypeMatrix && tween.type == kTweenTypeMatrix) {
-                p.transform.concat(
-                    interpolateMatrix(tween.matrixStart, tween.matrixEnd, fraction));
+                p.transform.concat(interpolateMatrix(tween.matrixStart, tween.matrixEnd, fraction));
             } else if (e.inputType == kTrackModifierTypeClip && tween.crop) {
                 trackClip = intersectClips(trackClip, Region(*tween.crop));
             }
@@ -248,11 +250,16 @@ bool Evaluator::place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int3
 bool Evaluator::draw(const Plan& p, Pixmap& canvas, int depth)
 {
     switch (p.kind) {
-    case SampleKind::FileVideo: return drawFileVideo(p, canvas);
-    case SampleKind::Raw: return drawRaw(p, canvas);
-    case SampleKind::Effect: return drawEffect(p, canvas, depth);
-    case SampleKind::Text: return drawText(p, canvas);
-    case SampleKind::Codec: return drawCodec(p, canvas);
+    case SampleKind::FileVideo:
+        return drawFileVideo(p, canvas);
+    case SampleKind::Raw:
+        return drawRaw(p, canvas);
+    case SampleKind::Effect:
+        return drawEffect(p, canvas, depth);
+    case SampleKind::Text:
+        return drawText(p, canvas);
+    case SampleKind::Codec:
+        return drawCodec(p, canvas);
     }
     return false;
 }
@@ -296,7 +303,8 @@ bool Evaluator::drawRaw(const Plan& p, Pixmap& canvas)
             canvas.fill(r, value);
         } else {
             const Region cut = p.clip->intersected(r);
-            for (const Rect& c : cut.rects()) canvas.fill(c, value);
+            for (const Rect& c : cut.rects())
+                canvas.fill(c, value);
         }
         return true;
     }
@@ -361,9 +369,9 @@ bool Evaluator::drawEffect(const Plan& p, Pixmap& canvas, int depth)
         drawSource(sources[1], **b, depth + 1);
     }
     EffectFrame frame;
-    frame.progress =
-        p.pos.sampleDuration > 0 ? double(p.pos.mediaTime - p.pos.sampleStart) / p.pos.sampleDuration
-                                 : 0.0;
+    frame.progress = p.pos.sampleDuration > 0
+                         ? double(p.pos.mediaTime - p.pos.sampleStart) / p.pos.sampleDuration
+                         : 0.0;
     frame.time = m_time;
     frame.timeScale = m_movie.timeScale();
     frame.srcA = a ? &**a : nullptr;
@@ -379,19 +387,20 @@ bool Evaluator::drawText(const Plan& p, Pixmap& canvas)
     std::optional<TextSample> sample = decodeTextSample(m_scratch);
     if (!sample) return false;
     const Media& own = p.track->media() ? *p.track->media() : *p.pos.media;
-    if (const auto* offset = own.textProperty(kTextDropShadowOffsetAtom); offset &&
-                                                                          offset->size() == 4) {
+    if (const auto* offset = own.textProperty(kTextDropShadowOffsetAtom);
+        offset && offset->size() == 4) {
         sample->dropShadowOffsetX = int16_t(getBE16(offset->data()));
         sample->dropShadowOffsetY = int16_t(getBE16(offset->data() + 2));
     }
     if (const auto* tr = own.textProperty(kTextDropShadowTransparencyAtom)) {
-        uint32_t v = tr->size() == 2 ? getBE16(tr->data()) : tr->size() == 4 ? getBE32(tr->data())
-                                                                             : 256;
+        uint32_t v = tr->size() == 2   ? getBE16(tr->data())
+                     : tr->size() == 4 ? getBE32(tr->data())
+                                       : 256;
         if (v <= 255) sample->dropShadowTransparency = uint16_t(v);
     }
-    const double progress =
-        p.pos.sampleDuration > 0 ? double(p.pos.mediaTime - p.pos.sampleStart) / p.pos.sampleDuration
-                                 : 0.0;
+    const double progress = p.pos.sampleDuration > 0
+                                ? double(p.pos.mediaTime - p.pos.sampleStart) / p.pos.sampleDuration
+                                : 0.0;
     auto layer = m_ctx.textRenderer().renderLayer(*sample, progress, p.width, p.height,
                                                   p.pos.sampleDuration);
     if (!layer || layer->pixels.isEmpty()) return true;
@@ -474,7 +483,8 @@ OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, P
         plans.push_back(std::move(p));
         if (plans.back().opaqueCover) {
             // Everything behind is hidden.
-            for (size_t k = i + 1; k < ordered.size(); ++k) ++ctx.stats.skippedHidden;
+            for (size_t k = i + 1; k < ordered.size(); ++k)
+                ++ctx.stats.skippedHidden;
             covered = true;
             break;
         }

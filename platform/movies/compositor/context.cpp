@@ -76,16 +76,17 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
     return result;
 }
 
-std::shared_ptr<const RawPicture> EvaluationContext::Impl::rawPicture(const Media& media,
-                                                                     int64_t index,
-                                                                     const ImageDescription& desc)
+std::shared_ptr<const RawPicture>
+EvaluationContext::Impl::rawPicture(const Media& media, int64_t index, const ImageDescription& desc)
 {
     const Sample* sample = media.sample(index);
     if (!sample) return nullptr;
     const SampleData& d = sample->data;
     std::shared_ptr<const void> owner;
-    if (d.kind == SampleData::Kind::Memory) owner = d.block;
-    else if (d.kind == SampleData::Kind::Storage) owner = d.storage;
+    if (d.kind == SampleData::Kind::Memory)
+        owner = d.block;
+    else if (d.kind == SampleData::Kind::Storage)
+        owner = d.storage;
     ++useClock;
     if (owner) {
         for (RawEntry& e : raws) {
@@ -128,7 +129,8 @@ ComponentInstance EvaluationContext::Impl::codecFor(OSType type)
 
 TextRenderer& EvaluationContext::Impl::textRenderer()
 {
-    if (!options.text) options.text = std::make_shared<TextRenderer>(std::make_shared<FontLibrary>());
+    if (!options.text)
+        options.text = std::make_shared<TextRenderer>(std::make_shared<FontLibrary>());
     return *options.text;
 }
 
@@ -153,7 +155,8 @@ std::shared_ptr<RawPicture> decodeRawSample(std::span<const uint8_t> data,
                 opaque = opaque && s[0] == 255;
             }
         } else {
-            for (int32_t x = 0; x < w; ++x, s += 3) d[x] = argb(255, s[0], s[1], s[2]);
+            for (int32_t x = 0; x < w; ++x, s += 3)
+                d[x] = argb(255, s[0], s[1], s[2]);
         }
     }
     picture->opaque = opaque;
@@ -177,8 +180,8 @@ bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc
     params.frameNumber = frameNumber;
 
     CodecCapabilities caps;
-    if (manager->call(instance, kImageCodecPreflightSelect,
-                      {intptr_t(&params), intptr_t(&caps)}) != noErr ||
+    if (manager->call(instance, kImageCodecPreflightSelect, {intptr_t(&params), intptr_t(&caps)}) !=
+            noErr ||
         caps.wantedPixelSize != 32)
         return false;
     ImageSubCodecDecompressCapabilities sub;
@@ -200,10 +203,10 @@ bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc
     if (manager->call(instance, kImageCodecBeginBandSelect,
                       {intptr_t(&params), intptr_t(&record), 0}) != noErr)
         return false;
-    const ComponentResult drawn = manager->call(instance, kImageCodecDrawBandSelect,
-                                                {intptr_t(&record)});
-    const ComponentResult ended = manager->call(instance, kImageCodecEndBandSelect,
-                                                {intptr_t(&record), intptr_t(drawn), 0});
+    const ComponentResult drawn =
+        manager->call(instance, kImageCodecDrawBandSelect, {intptr_t(&record)});
+    const ComponentResult ended =
+        manager->call(instance, kImageCodecEndBandSelect, {intptr_t(&record), intptr_t(drawn), 0});
     return drawn == noErr && ended == noErr;
 }
 

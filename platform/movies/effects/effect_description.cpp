@@ -55,15 +55,16 @@ OSErr readEffectDescription(const AtomContainer& description, EffectDescriptionI
     const int16_t n = description.countChildrenOfType(kParentAtomIsContainer, kEffectSourceAtom);
     for (int16_t i = 1; i <= n; ++i) {
         QTAtomID id = 0;
-        const QTAtom a = description.findChildByIndex(kParentAtomIsContainer, kEffectSourceAtom, i,
-                                                      &id);
+        const QTAtom a =
+            description.findChildByIndex(kParentAtomIsContainer, kEffectSourceAtom, i, &id);
         const auto data = description.atomData(a);
         if (data.size() != 4) return invalidAtomContainerErr;
         sources.emplace_back(id, readBE32(data));
     }
     std::stable_sort(sources.begin(), sources.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& s : sources) info.sources.push_back(s.second);
+    for (const auto& s : sources)
+        info.sources.push_back(s.second);
 
     for (QTAtomType type = description.nextChildType(kParentAtomIsContainer, 0); type != 0;
          type = description.nextChildType(kParentAtomIsContainer, type)) {

@@ -91,9 +91,9 @@ TEST(Compositor, MatrixTweenMovesThePicture)
     Scene s(64, 64);
     Track* t = s.solid(kRed, 0, Rect{0, 0, 8, 8});
     // From the top-left corner to (40, 40) over 0..600; halfway it is at (20, 20).
-    s.tween(makeMatrixTween(MatrixRecord::identity(),
-                            MatrixRecord::translation(40 << 16, 40 << 16)),
-            t, kTrackModifierTypeMatrix, 0, 600);
+    s.tween(
+        makeMatrixTween(MatrixRecord::identity(), MatrixRecord::translation(40 << 16, 40 << 16)), t,
+        kTrackModifierTypeMatrix, 0, 600);
     Pixmap out = s.evaluateAt(300);
     EXPECT_EQ(out.pixel(20, 20), kRed);
     EXPECT_EQ(out.pixel(27, 27), kRed);
@@ -119,8 +119,8 @@ TEST(Compositor, ClipTweenAndMovieClipCrop)
 {
     Scene s(40, 30);
     Track* t = s.solid(kGreen, 0);
-    s.tween(makeRegionTween(Rect{0, 0, 40, 30}, Rect{10, 5, 30, 20}), t,
-            kTrackModifierTypeClip, 0, 1200);
+    s.tween(makeRegionTween(Rect{0, 0, 40, 30}, Rect{10, 5, 30, 20}), t, kTrackModifierTypeClip, 0,
+            1200);
     Pixmap out = s.evaluateAt(100);
     EXPECT_EQ(out.pixel(10, 5), kGreen);
     EXPECT_EQ(out.pixel(29, 19), kGreen);
@@ -147,9 +147,9 @@ TEST(Compositor, GraphicsModesCombineLikeTheCompositeModule)
         Scene s(8, 8);
         s.solid(below, 1);
         Track* t = s.solid(above, 0);
-        t->media()->setGraphicsMode(
-            mode, RGBColor{uint16_t((op >> 16 & 255) * 257), uint16_t((op >> 8 & 255) * 257),
-                           uint16_t((op & 255) * 257)});
+        t->media()->setGraphicsMode(mode, RGBColor{uint16_t((op >> 16 & 255) * 257),
+                                                   uint16_t((op >> 8 & 255) * 257),
+                                                   uint16_t((op & 255) * 257)});
         uint32_t expected = below;
         ASSERT_EQ(compositeRow(&above, &expected, 1, mode, op), PixelStatus::Ok);
         EXPECT_TRUE(near(s.evaluateAt(0).pixel(4, 4), expected, 0))
@@ -212,8 +212,8 @@ TEST(Compositor, EffectListGroupsEffectsBySources)
             uint32_t type = 0, manu = 0;
             ASSERT_EQ(list.getAtomUInt32BE(list.findChildByIndex(0, kEffectTypeAtom, index), &type),
                       noErr);
-            ASSERT_EQ(list.getAtomUInt32BE(
-                          list.findChildByIndex(0, kEffectManufacturerAtom, index), &manu),
+            ASSERT_EQ(list.getAtomUInt32BE(list.findChildByIndex(0, kEffectManufacturerAtom, index),
+                                           &manu),
                       noErr);
             EXPECT_EQ(type, expected[i]->code);
             EXPECT_EQ(manu, expected[i]->manufacturer);
@@ -238,8 +238,10 @@ TEST(Compositor, EffectDescriptionsReadBack)
     EXPECT_EQ(info.effectType, fourcc("dslv"));
     EXPECT_EQ(info.sources, (std::vector<FourCC>{kSourceA, kSourceB}));
     EXPECT_TRUE(info.parameters.empty());
-    EXPECT_EQ(makeEffectDescription(fourcc("blur"), 1).countChildrenOfType(0, kEffectSourceAtom), 1);
-    EXPECT_EQ(makeEffectDescription(fourcc("fire"), 0).countChildrenOfType(0, kEffectSourceAtom), 0);
+    EXPECT_EQ(makeEffectDescription(fourcc("blur"), 1).countChildrenOfType(0, kEffectSourceAtom),
+              1);
+    EXPECT_EQ(makeEffectDescription(fourcc("fire"), 0).countChildrenOfType(0, kEffectSourceAtom),
+              0);
 
     AtomContainer bad;
     bad.insertChild(0, kEffectWhatAtom, 1, 0, std::vector<uint8_t>{1, 2});

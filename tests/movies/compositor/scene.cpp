@@ -53,21 +53,18 @@ Scene::Scene(int32_t w, int32_t h, TimeValue duration) : width(w), height(h)
                           Fixed(h) << 16, 0, duration);
 }
 
-Track* Scene::solid(uint32_t colour, int16_t layer, Rect place, TimeValue start,
-                    TimeValue duration)
+Track* Scene::solid(uint32_t colour, int16_t layer, Rect place, TimeValue start, TimeValue duration)
 {
     if (place.isEmpty()) place = Rect{0, 0, width, height};
     Track* t = rawTrack(movie, Pixmap(place.width(), place.height(), colour), layer,
-                        Fixed(place.width()) << 16,
-                        Fixed(place.height()) << 16, start, duration);
+                        Fixed(place.width()) << 16, Fixed(place.height()) << 16, start, duration);
     t->setMatrix(MatrixRecord::translation(Fixed(place.left) << 16, Fixed(place.top) << 16));
     return t;
 }
 
 Track* Scene::picture(const Pixmap& pixels, int16_t layer, TimeValue start, TimeValue duration)
 {
-    return rawTrack(movie, pixels, layer, Fixed(width) << 16, Fixed(height) << 16, start,
-                    duration);
+    return rawTrack(movie, pixels, layer, Fixed(width) << 16, Fixed(height) << 16, start, duration);
 }
 
 Track* Scene::effect(const AtomContainer& description, OSType type, std::vector<Track*> sources,
@@ -77,9 +74,9 @@ Track* Scene::effect(const AtomContainer& description, OSType type, std::vector<
     movie.newTrackMedia(t, VideoMediaType, 600);
     t->setLayer(layer);
     const Handle bytes = description.flatten();
-    t->media()->addSample(std::span<const uint8_t>(bytes.data(), bytes.size()), duration, 1,
-                          makeImageDescriptionForEffect(type, int16_t(width), int16_t(height))
-                              .toHandle());
+    t->media()->addSample(
+        std::span<const uint8_t>(bytes.data(), bytes.size()), duration, 1,
+        makeImageDescriptionForEffect(type, int16_t(width), int16_t(height)).toHandle());
     t->insertMedia(start, 0, duration);
     const FourCC names[2] = {kSourceA, kSourceB};
     for (size_t k = 0; k < sources.size() && k < 2; ++k)
@@ -87,8 +84,8 @@ Track* Scene::effect(const AtomContainer& description, OSType type, std::vector<
     return t;
 }
 
-Track* Scene::tween(const AtomContainer& sample, Track* to, uint32_t modifierType,
-                    TimeValue start, TimeValue duration)
+Track* Scene::tween(const AtomContainer& sample, Track* to, uint32_t modifierType, TimeValue start,
+                    TimeValue duration)
 {
     Track* t = movie.newTrack(Fixed(width) << 16, Fixed(height) << 16, 0);
     movie.newTrackMedia(t, TweenMediaType, 600);

@@ -84,7 +84,8 @@ TEST(Compositor, MediaFileFramesAreExact)
         const Pixmap pic = s.evaluateAt(600 + TimeValue(f) * 20);
         Pixmap quarter(320, 240);
         for (int y = 0; y < 240; ++y)
-            for (int x = 0; x < 320; ++x) quarter.setPixel(x, y, pic.pixel(x, y));
+            for (int x = 0; x < 320; ++x)
+                quarter.setPixel(x, y, pic.pixel(x, y));
         EXPECT_EQ(frameNumberOf(quarter), 10 + f);
         EXPECT_EQ(pic.pixel(500, 400), argb(255, 0, 0, 0));
     }
@@ -134,8 +135,8 @@ TEST(Compositor, TitleDrawsInsideItsBoxWithAShadow)
     text.justification = TextJustify::center;
     const Rect box{60, 30, 260, 90};
     text.textBox = box;
-    text.displayFlags = TextDisplayFlags::antiAlias | TextDisplayFlags::keyedText |
-                        TextDisplayFlags::dropShadow;
+    text.displayFlags =
+        TextDisplayFlags::antiAlias | TextDisplayFlags::keyedText | TextDisplayFlags::dropShadow;
     text.dropShadowOffsetX = 0; // the media's properties below replace these
     text.dropShadowOffsetY = 0;
     ASSERT_EQ(title->media()->addSample(encodeTextSample(text), 600, 1, Handle(16)), noErr);
@@ -177,7 +178,8 @@ struct FillCodec : ComponentImplementation {
         calls.push_back(call.selector);
         switch (call.selector) {
         case kComponentOpenSelect:
-        case kComponentCloseSelect: return noErr;
+        case kComponentCloseSelect:
+            return noErr;
         case kImageCodecPreflightSelect: {
             auto* caps = reinterpret_cast<CodecCapabilities*>(call.params[1]);
             caps->wantedPixelSize = 32;
@@ -200,12 +202,15 @@ struct FillCodec : ComponentImplementation {
             for (int32_t y = 0; y < drp->height; ++y) {
                 auto* row = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(drp->baseAddr) +
                                                         size_t(y) * size_t(drp->rowBytes));
-                for (int32_t x = 0; x < drp->width / 2; ++x) row[x] = colour;
+                for (int32_t x = 0; x < drp->width / 2; ++x)
+                    row[x] = colour;
             }
             return noErr;
         }
-        case kImageCodecEndBandSelect: return noErr;
-        default: return badComponentSelector;
+        case kImageCodecEndBandSelect:
+            return noErr;
+        default:
+            return badComponentSelector;
         }
     }
 };
