@@ -3,8 +3,10 @@
 //
 //   zefbench reference [--size 480|720|1080] [--threads N] [--frames N] [--dump DIR]
 //
-// --threads: evaluating threads, each taking one contiguous run of pictures (one per core by
-// default).
+// --threads: evaluating threads (1 by default), each taking one contiguous run of pictures with
+// its own decoders. With one thread the decoders use FFmpeg's frame threads on every core, which
+// on this composition beats splitting the pictures: a run that starts between key frames must
+// first decode back to its key frame.
 //
 // The sources are made once with the ffmpeg program into bench-media/ next to the bench folder
 // of the build tree (H.264, key frame every 250 frames, 30 fps, at the output size, with 48 kHz
@@ -39,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -309,6 +312,74 @@ Composition buildReference(int width, int height)
     return c;
 }
 
+// Where to cut the pictures into contiguous runs of about equal work. A picture's work is
+// estimated from the media-file frames it needs, each weighted by its file's bytes per frame
+// (decoding dominates and grows with the bit rate), plus a little for every other sample drawn.
+std::vector<int> balancedRuns(const Movie& movie, int frames, int runs)
+{
+    std::map<const MediaFile*, double> bytesPerFrame;
+    for (const auto& t : movie.tracks()) {
+        if (!t->media() || t->media()->type() != VideoMediaType) continue;
+        for (const Edit& e : t->edits()) {
+            const Sample* s = e.media ? e.media->sample(0) : nullptr;
+            if (!s || !s->data.file || bytesPerFrame.count(s->data.file.get())) continue;
+            std::error_code ec;
+            const double bytes = double(fs::file_size(s->data.file->path(), ec));
+            bytesPerFrame[s->data.file.get()] =
+                ec ? 1.0 : bytes / double(std::max<int64_t>(1, e.media->sampleCount()));
+        }
+    }
+    double mean = 0;
+    for (const auto& [file, b] : bytesPerFrame) mean += b / double(bytesPerFrame.size());
+
+    // cost: drawing picture f after picture f - 1; prefix: starting a run at f, which decodes
+    // every needed source from its key frame at or before f.
+    std::vector<double> cost(size_t(frames), 0.0), prefix(size_t(frames), 0.0);
+    for (int f = 0; f < frames; ++f) {
+        for (const auto& t : movie.tracks()) {
+            TrackPosition pos;
+            if (!t->lookup(TimeValue(f) * 20, pos) || !pos.media) continue;
+            if (pos.media->type() != VideoMediaType && pos.media->type() != TextMediaType)
+                continue;
+            const Sample* sample = pos.media->sample(pos.sampleIndex);
+            if (!sample) continue;
+            if (sample->data.file && mean > 0) {
+                const double frameCost = 0.2 + bytesPerFrame[sample->data.file.get()] / mean;
+                cost[size_t(f)] += frameCost;
+                int64_t key = pos.sampleIndex;
+                while (key > 0 && !pos.media->sample(key)->sync) --key;
+                prefix[size_t(f)] += 0.7 * frameCost * double(pos.sampleIndex - key);
+            } else {
+                cost[size_t(f)] += pos.media->type() == TextMediaType ? 0.3 : 0.1;
+            }
+        }
+    }
+    // The smallest largest run (binary search on it), cutting greedily.
+    auto cutsFor = [&](double limit) {
+        std::vector<int> cuts{0};
+        double load = 0;
+        for (int f = 0; f < frames; ++f) {
+            if (load + cost[size_t(f)] > limit && f > cuts.back()) {
+                cuts.push_back(f);
+                load = prefix[size_t(f)];
+            }
+            load += cost[size_t(f)];
+        }
+        cuts.push_back(frames);
+        return cuts;
+    };
+    double lo = 0, hi = 0;
+    for (int f = 0; f < frames; ++f) hi += cost[size_t(f)];
+    for (int k = 0; k < 40; ++k) {
+        const double mid = (lo + hi) / 2;
+        if (int(cutsFor(mid).size()) - 1 <= runs) hi = mid;
+        else lo = mid;
+    }
+    std::vector<int> cuts = cutsFor(hi);
+    while (int(cuts.size()) - 1 < runs) cuts.push_back(frames); // idle threads get nothing
+    return cuts;
+}
+
 double peakRssMb()
 {
     rusage u{};
@@ -337,11 +408,20 @@ int run(int height, int threads, int frames, const std::string& dumpDir)
     auto worker = [&](int first, int last) {
         EvaluationContext::Options o;
         o.text = text;
-        o.decoderThreads = threads > 1 ? 1 : 0;
+        o.decoderThreads = std::getenv("ZEF_DEC_THREADS") ? std::atoi(std::getenv("ZEF_DEC_THREADS")) : (threads > 1 ? 1 : 0);
         EvaluationContext ctx(o);
         Pixmap out;
         int64_t sum = 0;
+        const bool verbose = std::getenv("ZEF_BENCH_VERBOSE") != nullptr;
+        auto secondStart = std::chrono::steady_clock::now();
         for (int f = first; f < last; ++f) {
+            if (verbose && f % 30 == 0 && f > first) {
+                const auto now = std::chrono::steady_clock::now();
+                std::fprintf(stderr, "second %d: %.2f ms a picture\n", f / 30 - 1,
+                             std::chrono::duration<double, std::milli>(now - secondStart).count() /
+                                 30);
+                secondStart = now;
+            }
             if (evaluate(ctx, movie, TimeValue(f) * 20, out) != noErr) ++failed;
             failed += ctx.stats().failedTracks;
             sum += out.pixel(out.width() / 2, out.height() / 2);
@@ -351,11 +431,15 @@ int run(int height, int threads, int frames, const std::string& dumpDir)
             // span (20 ticks) at a time, once platform/movies/sound_mixer.h is in the tree.
         }
         checksum += sum;
+        if (std::getenv("ZEF_BENCH_VERBOSE"))
+            std::fprintf(stderr, "pictures %d..%d done after %.3f s\n", first, last - 1,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+                             .count());
     };
+    const std::vector<int> cuts = balancedRuns(movie, frames, threads);
     std::vector<std::thread> pool;
-    for (int k = 1; k < threads; ++k)
-        pool.emplace_back(worker, frames * k / threads, frames * (k + 1) / threads);
-    worker(0, frames / threads);
+    for (int k = 1; k < threads; ++k) pool.emplace_back(worker, cuts[size_t(k)], cuts[size_t(k) + 1]);
+    worker(cuts[0], cuts[1]);
     for (auto& th : pool)
         th.join();
     const double seconds =
@@ -372,7 +456,7 @@ int main(int argc, char** argv)
 {
     std::string mode = argc > 1 ? argv[1] : "reference";
     int height = 480, frames = 0;
-    int threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    int threads = 1;
     std::string dumpDir;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
