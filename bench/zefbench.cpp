@@ -330,7 +330,8 @@ std::vector<int> balancedRuns(const Movie& movie, int frames, int runs)
         }
     }
     double mean = 0;
-    for (const auto& [file, b] : bytesPerFrame) mean += b / double(bytesPerFrame.size());
+    for (const auto& [file, b] : bytesPerFrame)
+        mean += b / double(bytesPerFrame.size());
 
     // cost: drawing picture f after picture f - 1; prefix: starting a run at f, which decodes
     // every needed source from its key frame at or before f.
@@ -339,15 +340,15 @@ std::vector<int> balancedRuns(const Movie& movie, int frames, int runs)
         for (const auto& t : movie.tracks()) {
             TrackPosition pos;
             if (!t->lookup(TimeValue(f) * 20, pos) || !pos.media) continue;
-            if (pos.media->type() != VideoMediaType && pos.media->type() != TextMediaType)
-                continue;
+            if (pos.media->type() != VideoMediaType && pos.media->type() != TextMediaType) continue;
             const Sample* sample = pos.media->sample(pos.sampleIndex);
             if (!sample) continue;
             if (sample->data.file && mean > 0) {
                 const double frameCost = 0.2 + bytesPerFrame[sample->data.file.get()] / mean;
                 cost[size_t(f)] += frameCost;
                 int64_t key = pos.sampleIndex;
-                while (key > 0 && !pos.media->sample(key)->sync) --key;
+                while (key > 0 && !pos.media->sample(key)->sync)
+                    --key;
                 prefix[size_t(f)] += 0.7 * frameCost * double(pos.sampleIndex - key);
             } else {
                 cost[size_t(f)] += pos.media->type() == TextMediaType ? 0.3 : 0.1;
@@ -369,14 +370,18 @@ std::vector<int> balancedRuns(const Movie& movie, int frames, int runs)
         return cuts;
     };
     double lo = 0, hi = 0;
-    for (int f = 0; f < frames; ++f) hi += cost[size_t(f)];
+    for (int f = 0; f < frames; ++f)
+        hi += cost[size_t(f)];
     for (int k = 0; k < 40; ++k) {
         const double mid = (lo + hi) / 2;
-        if (int(cutsFor(mid).size()) - 1 <= runs) hi = mid;
-        else lo = mid;
+        if (int(cutsFor(mid).size()) - 1 <= runs)
+            hi = mid;
+        else
+            lo = mid;
     }
     std::vector<int> cuts = cutsFor(hi);
-    while (int(cuts.size()) - 1 < runs) cuts.push_back(frames); // idle threads get nothing
+    while (int(cuts.size()) - 1 < runs)
+        cuts.push_back(frames); // idle threads get nothing
     return cuts;
 }
 
@@ -408,7 +413,9 @@ int run(int height, int threads, int frames, const std::string& dumpDir)
     auto worker = [&](int first, int last) {
         EvaluationContext::Options o;
         o.text = text;
-        o.decoderThreads = std::getenv("ZEF_DEC_THREADS") ? std::atoi(std::getenv("ZEF_DEC_THREADS")) : (threads > 1 ? 1 : 0);
+        o.decoderThreads = std::getenv("ZEF_DEC_THREADS")
+                               ? std::atoi(std::getenv("ZEF_DEC_THREADS"))
+                               : (threads > 1 ? 1 : 0);
         EvaluationContext ctx(o);
         Pixmap out;
         int64_t sum = 0;
@@ -432,13 +439,14 @@ int run(int height, int threads, int frames, const std::string& dumpDir)
         }
         checksum += sum;
         if (std::getenv("ZEF_BENCH_VERBOSE"))
-            std::fprintf(stderr, "pictures %d..%d done after %.3f s\n", first, last - 1,
-                         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-                             .count());
+            std::fprintf(
+                stderr, "pictures %d..%d done after %.3f s\n", first, last - 1,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     };
     const std::vector<int> cuts = balancedRuns(movie, frames, threads);
     std::vector<std::thread> pool;
-    for (int k = 1; k < threads; ++k) pool.emplace_back(worker, cuts[size_t(k)], cuts[size_t(k) + 1]);
+    for (int k = 1; k < threads; ++k)
+        pool.emplace_back(worker, cuts[size_t(k)], cuts[size_t(k) + 1]);
     worker(cuts[0], cuts[1]);
     for (auto& th : pool)
         th.join();

@@ -21,6 +21,8 @@ namespace {
 
 constexpr int kMaxSourceDepth = 8; // effects over effects; stops cycles of input maps
 constexpr uint32_t kOpaqueBlack = 0xFF000000u;
+// Largest picture a track may need in scratch memory (256 MiB of pixels).
+constexpr int64_t kMaxScratchPixels = int64_t(1) << 26;
 
 bool isCopyMode(int32_t mode)
 {
@@ -194,7 +196,10 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
     } else {
         return false;
     }
-    if (p.width <= 0 || p.height <= 0) return false;
+    if (p.width <= 0 || p.height <= 0 || int64_t(p.width) * p.height > kMaxScratchPixels)
+        return false;
+    if (p.kind == SampleKind::Codec && int64_t(p.desc.width) * p.desc.height > kMaxScratchPixels)
+        return false;
 
     // Modifiers: matrix and clip tweens named by the track's input map.
     p.transform = track.matrix();
@@ -429,10 +434,10 @@ bool Evaluator::drawCodec(const Plan& p, Pixmap& canvas)
 
 } // namespace
 
-OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, Pixmap& out)
+namespace {
+
+OSErr evaluateMovie(EvaluationContext::Impl& ctx, const Movie& movie, TimeValue time, Pixmap& out)
 {
-    if (time < 0) return paramErr;
-    EvaluationContext::Impl& ctx = *context.m_impl;
     ctx.stats.drawnTracks = ctx.stats.skippedHidden = ctx.stats.failedTracks = 0;
 
     const Rect box = movie.box();
@@ -499,6 +504,18 @@ OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, P
         }
     }
     return noErr;
+}
+
+} // namespace
+
+OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, Pixmap& out)
+{
+    if (time < 0) return paramErr;
+    try {
+        return evaluateMovie(*context.m_impl, movie, time, out);
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
 }
 
 } // namespace zef::movies

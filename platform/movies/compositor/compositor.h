@@ -77,8 +77,9 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// The picture of the movie at time (movie time scale). paramErr for a negative time;
-// noErr otherwise, also for an empty box (out then becomes empty).
+// The picture of the movie at time (movie time scale). paramErr for a negative time; memFullErr
+// when memory for the picture runs out; noErr otherwise, also for an empty box (out then becomes
+// empty). A track that would need a scratch picture of more than 2^26 pixels is left out.
 OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, Pixmap& out);
 
 } // namespace zef::movies

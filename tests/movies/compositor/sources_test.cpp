@@ -274,6 +274,23 @@ TEST(Compositor, BadTimesAndEmptyMovies)
     // Past the end: the picture of nothing, black.
     ASSERT_EQ(evaluate(ctx, s.movie, 100000, out), noErr);
     EXPECT_EQ(out.pixel(0, 0), argb(255, 0, 0, 0));
+
+    // A huge track shrunk into the box needs too much scratch memory: it is left out.
+    Track* huge = s.movie.newTrack(Fixed(30000) << 16, Fixed(30000) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(huge, VideoMediaType, 600), noErr);
+    const AtomContainer fire = makeEffectDescription(fourcc("fire"), 0);
+    const Handle fx = fire.flatten();
+    ASSERT_EQ(huge->media()->addSample(std::span<const uint8_t>(fx.data(), fx.size()), 600, 1,
+                                       makeImageDescriptionForEffect(fourcc("fire")).toHandle()),
+              noErr);
+    ASSERT_EQ(huge->insertMedia(0, 0, 600), noErr);
+    huge->setMatrix(MatrixRecord::scaling(kFixed1 / 4096, kFixed1 / 4096));
+    ASSERT_EQ(evaluate(ctx, s.movie, 10, out), noErr);
+    EXPECT_EQ(out.width(), 8);
+    EXPECT_EQ(out.pixel(0, 0), argb(255, 0, 0, 0));
+    // A box too large for memory is refused.
+    huge->setMatrix(MatrixRecord::identity());
+    EXPECT_EQ(evaluate(ctx, s.movie, 10, out), memFullErr);
 }
 
 TEST(Compositor, CyclicInputMapsDoNotRecurseForever)
