@@ -355,7 +355,8 @@ bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)
         av_opt_set_int(sc.ctx, "dstw", dst.width(), 0);
         av_opt_set_int(sc.ctx, "dsth", dst.height(), 0);
         av_opt_set_int(sc.ctx, "dst_format", AV_PIX_FMT_BGRA, 0);
-        av_opt_set_int(sc.ctx, "sws_flags", sameSize ? SWS_BILINEAR : SWS_BICUBIC, 0);
+        const int resizeFlags = m_options.fastScaling ? SWS_FAST_BILINEAR : SWS_BICUBIC;
+        av_opt_set_int(sc.ctx, "sws_flags", sameSize ? SWS_BILINEAR : resizeFlags, 0);
         av_opt_set_int(sc.ctx, "threads", threads, 0);
         if (sws_init_context(sc.ctx, nullptr, nullptr) < 0) {
             sws_freeContext(sc.ctx);

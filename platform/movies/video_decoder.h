@@ -30,6 +30,9 @@ public:
         int threads = 0;               // decoding threads; 0 = one per core
         size_t cacheFrames = 8;        // decoded frames kept for repeated requests
         size_t cacheBytes = 96u << 20; // and at most this many bytes of them
+        // Resize with fast bilinear filtering instead of bicubic (pictures drawn every frame,
+        // where speed matters more than the last bit of sharpness).
+        bool fastScaling = false;
     };
 
     // trackIndex indexes file->tracks() and must name a video track; otherwise (or when the

@@ -67,6 +67,7 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
     if (trackIndex >= 0) {
         VideoDecoder::Options o;
         o.threads = options.decoderThreads;
+        o.fastScaling = true;
         dec = std::make_unique<VideoDecoder>(file, size_t(trackIndex), o);
         ++stats.decodersOpened;
         if (!dec->isValid()) dec.reset();
