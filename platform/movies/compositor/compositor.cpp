@@ -232,7 +232,15 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
     }
     if (!isSupportedGraphicsMode(p.mode)) p.mode = GraphicsMode::kSrcCopy;
 
-    bool opaque = p.kind == SampleKind::FileVideo && p.sample->data.file;
+    // Decoded video is opaque unless its stream carries alpha (stills such as PNG may).
+    bool opaque = false;
+    if (p.kind == SampleKind::FileVideo && p.sample->data.file) {
+        opaque = true;
+        for (const TrackInfo& info : p.sample->data.file->tracks()) {
+            if (info.streamIndex == p.sample->data.stream && info.imageDescription.depth == 32)
+                opaque = false;
+        }
+    }
     if (p.kind == SampleKind::Raw) {
         p.raw = m_ctx.rawPicture(media, p.pos.sampleIndex, p.desc);
         if (!p.raw) return false;

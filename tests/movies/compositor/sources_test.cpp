@@ -4,12 +4,14 @@
 
 #include "../test_media.h"
 #include "platform/movies/components.h"
+#include "platform/movies/composite/graphics_mode.h"
 #include "platform/movies/effects/effect_description.h"
 #include "platform/movies/image_codec.h"
 #include "platform/movies/input_map.h"
 #include "platform/movies/movie_file.h"
 #include "platform/movies/movie_from_file.h"
 #include "platform/movies/text/text_sample.h"
+#include "platform/movies/video_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +93,41 @@ TEST(Compositor, MediaFileFramesAreExact)
     }
     const Pixmap before = s.evaluateAt(100);
     EXPECT_EQ(before.pixel(300, 120), argb(255, 0, 0, 0)) << "black before the clip";
+}
+
+TEST(Compositor, StillsAsScaledSegmentsWithTheirAlpha)
+{
+    MovieFromFileResult r = openMovieFromFile(media::pngStill());
+    ASSERT_EQ(r.status, MediaOpenStatus::ok) << r.detail;
+    const Track* still = r.movie->indTrackWithCharacteristic(1, VisualMediaCharacteristic, true);
+    ASSERT_NE(still, nullptr);
+
+    Scene s(64, 48);
+    const uint32_t blue = argb(255, 0, 0, 255);
+    s.solid(blue, 1);
+    Track* t = s.movie.newTrack(Fixed(64) << 16, Fixed(48) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(t, VideoMediaType, 600), noErr);
+    t->media()->setGraphicsMode(GraphicsMode::kStraightAlpha, RGBColor{});
+    // Five frames of 24 ticks, each the first 20 ticks of the still stretched to a frame.
+    for (int f = 0; f < 5; ++f) {
+        ASSERT_EQ(t->insertSegmentFrom(*still, 0, 20, f * 24), noErr);
+        ASSERT_EQ(t->scaleSegment(f * 24, 20, 24), noErr);
+    }
+    ASSERT_EQ(t->duration(), 120);
+
+    VideoDecoder decoder(r.file, size_t(r.file->findTrack(kVideoMediaType)));
+    Pixmap own(64, 48);
+    ASSERT_TRUE(decoder.drawAt(0, own));
+    const uint32_t pixel = own.pixel(10, 10);
+    ASSERT_LT(alphaOf(pixel), 255) << "the test still is half transparent";
+    uint32_t expected = blue;
+    ASSERT_EQ(compositeRow(&pixel, &expected, 1, GraphicsMode::kStraightAlpha, 0), PixelStatus::Ok);
+    for (TimeValue at : {0, 23, 24, 60, 119}) {
+        const Pixmap out = s.evaluateAt(at);
+        EXPECT_TRUE(near(out.pixel(10, 10), expected, 1))
+            << "at " << at << ": " << std::hex << out.pixel(10, 10);
+    }
+    EXPECT_EQ(s.evaluateAt(130).pixel(10, 10), blue) << "after the still";
 }
 
 TEST(Compositor, SavedMoviesReopenTheirMediaFiles)
