@@ -1,0 +1,83 @@
+// The sound of one sound media along its own time line, at the mixer's output rate and
+// channel count: the part of SoundMixer (sound_mixer.h) that reads samples. Media frame s lies
+// at s / rate seconds of media time.
+//
+// Sample kinds and the rules for them are those of sound_mixer.h. The reader keeps one
+// SoundDecoder per file track for reading in order (a few per file track when the same file
+// is read at several places at once, e.g. two clips of one file overlapping in a cross fade),
+// remembers the last frames each decoder delivered so that a read may step back over them
+// without seeking, and keeps one decompressor instance per sample description it meets.
+// Not thread-safe.
+#pragma once
+
+#include "platform/movies/components.h"
+#include "platform/movies/media.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zef::movies {
+
+class MediaFile;
+class SoundDecoder;
+
+class SoundMediaReader {
+public:
+    static constexpr int kMaxDecodersPerTrack = 4;
+    static constexpr size_t kMaxDecoders = 32;
+    static constexpr size_t kMaxDecompressors = 32;
+    static constexpr int64_t kTailFrames = 256;
+    // The most frames one decompressed sample may produce.
+    static constexpr int64_t kMaxDecompressedFrames = int64_t(1) << 22;
+
+    SoundMediaReader(int32_t rate, int32_t channels, ComponentManager* components);
+    ~SoundMediaReader();
+    SoundMediaReader(const SoundMediaReader&) = delete;
+    SoundMediaReader& operator=(const SoundMediaReader&) = delete;
+
+    // Writes media frames [first, first + count) into out (count × channels values, which the
+    // caller has cleared; frames without sound stay as they are). Returns the first problem
+    // met (see sound_mixer.h); the frames concerned are silent.
+    OSErr render(const std::shared_ptr<Media>& media, int64_t first, int64_t count, float* out);
+
+    void reset();
+    size_t decoderCount() const { return m_decoders.size(); }
+    int64_t decoderSeeks() const;
+
+private:
+    struct Decoder;
+    struct Decompressor;
+    struct Format;
+
+    OSErr renderFile(const Sample& sample, int64_t delta, int64_t first, int64_t count,
+                     float* out);
+    OSErr renderPcm(const std::shared_ptr<Media>& media, int64_t index, int64_t first,
+                    int64_t count, float* out);
+    OSErr formatOf(const std::shared_ptr<Media>& media, int32_t descriptionIndex, Format& f);
+    Decoder* decoderFor(const std::shared_ptr<const MediaFile>& file, size_t track, int64_t first);
+    Decompressor* decompressorFor(const std::shared_ptr<Media>& media, int32_t descriptionIndex,
+                                  const Handle& description);
+    OSErr decompress(Decompressor& d, const Media& media, int64_t index);
+    std::shared_ptr<MediaFile> fileOf(const Sample& sample);
+
+    int32_t m_rate;
+    int32_t m_channels;
+    ComponentManager* m_components;
+    uint64_t m_clock = 0;
+    std::vector<std::unique_ptr<Decoder>> m_decoders;
+    std::vector<std::unique_ptr<Decompressor>> m_decompressors;
+    std::map<std::string, std::shared_ptr<MediaFile>> m_openedByPath;
+    std::vector<int16_t> m_pcm;     // decoded file frames, one block at a time
+    std::vector<uint8_t> m_bytes;   // sample data read from a movie file
+    std::vector<float> m_frame;     // one source frame
+};
+
+// Channel matching of one frame: mono goes to every output channel, several channels are
+// averaged into mono, otherwise input channel k adds into output channel k mod out channels
+// (a channel that receives several inputs gets their average).
+void mapChannels(const float* in, int inChannels, float* out, int outChannels);
+
+} // namespace zef::movies
