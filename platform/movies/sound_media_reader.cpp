@@ -167,8 +167,12 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
         OSErr err = noErr;
         if (smp->data.kind == SampleData::Kind::FileStream) {
             // Media time t of this sample plays the file at t + fileTime − start.
-            const int64_t delta =
-                floorDiv(__int128(smp->data.fileTime - start) * m_rate * 2 + ms, 2 * ms);
+            auto deltaOf = [&](const Sample& x, TimeValue xStart) {
+                return std::clamp<int64_t>(
+                    floorDiv(__int128(x.data.fileTime - xStart) * m_rate * 2 + ms, 2 * ms),
+                    -(INT64_C(1) << 60), INT64_C(1) << 60);
+            };
+            const int64_t delta = deltaOf(*smp, start);
             int64_t k = j + 1;
             for (; segEnd < end && k < media->sampleCount(); ++k) {
                 const Sample* nx = media->sample(k);
@@ -176,8 +180,7 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
                 if (nx->data.kind != SampleData::Kind::FileStream ||
                     nx->data.file != smp->data.file || nx->data.filePath != smp->data.filePath ||
                     nx->data.stream != smp->data.stream ||
-                    floorDiv(__int128(nx->data.fileTime - nxStart) * m_rate * 2 + ms, 2 * ms) !=
-                        delta)
+                    deltaOf(*nx, nxStart) != delta)
                     break;
                 segEnd = std::min(end, ceilDiv(__int128(nxStart + nx->duration) * m_rate, ms));
             }
@@ -304,8 +307,7 @@ OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t de
             return invalidSampleDescription;
         f.bytesPerFrame = f.channels * (d->sampleSize / 8);
         f.rate = d->sampleRate ? d->rateHz() : double(media->timeScale());
-        f.sameRate = d->sampleRate ? d->sampleRate == uint32_t(m_rate) << 16
-                                   : media->timeScale() == m_rate;
+        f.sameRate = f.rate == double(m_rate);
         return noErr;
     }
     Decompressor* dec = decompressorFor(media, descriptionIndex, h);
@@ -477,7 +479,16 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
         const int64_t base = ceilDiv(__int128(start) * m_rate, ms);
         const int64_t from = first - base;
         const int64_t n = std::min(count, frames - from);
-        for (int64_t i = std::max<int64_t>(0, -from); i < n; ++i) {
+        const int64_t i0 = std::max<int64_t>(0, -from);
+        if (f.kind == Format::Kind::pcm16le && f.channels == m_channels && i0 < n) {
+            // The common case: little-endian 16-bit in the output's channel count.
+            const uint8_t* p = data + size_t(from + i0) * size_t(f.bytesPerFrame);
+            float* dst = out + size_t(i0) * ch;
+            for (size_t v = 0; v < size_t(n - i0) * ch; ++v, p += 2)
+                dst[v] = float(int16_t(uint16_t(p[0] | (p[1] << 8))));
+            return noErr;
+        }
+        for (int64_t i = i0; i < n; ++i) {
             load(from + i, a);
             mapChannels(a, f.channels, out + size_t(i) * ch, m_channels);
         }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace zef::movies {
 
@@ -82,7 +83,7 @@ OSErr SoundMixer::mix(const Movie& movie, TimeValue start, TimeValue duration, T
     if (!m_valid || scale < 0 || duration < 0) return paramErr;
     const int64_t first = frameIndex(start, scale);
     const int64_t end = floorDiv((__int128(start) + duration) * m_rate, scale);
-    if (end - first > kMaxFrames) return paramErr;
+    if (__int128(end) - first > kMaxFrames) return paramErr;
     out.resize(size_t(end - first) * size_t(m_channels));
     return mixFrames(movie, first, end - first, out.data());
 }
@@ -122,14 +123,21 @@ public:
             const Media& media = *e.media;
             // Media time of frame n: mediaTime + (n × movieScale / rate − es) × md / d.
             const double k = double(e.mediaDuration) / (double(e.duration) * double(m_rate));
+            // n × movieScale − es × rate is exact; in 64 bits when it fits (the usual case,
+            // and much faster), else in 128 bits. Both give the same value for a frame.
+            const __int128 origin = __int128(es) * m_rate;
+            const bool narrow = origin > -(INT64_C(1) << 61) && origin < (INT64_C(1) << 61) &&
+                                std::max(std::abs(a), std::abs(b)) < (INT64_C(1) << 61) / movieScale;
+            const int64_t origin64 = narrow ? int64_t(origin) : 0;
             auto mediaTimeOf = [&](int64_t n) {
-                return double(e.mediaTime) +
-                       double(__int128(n) * movieScale - __int128(es) * m_rate) * k;
+                const double x = narrow ? double(n * movieScale - origin64)
+                                        : double(__int128(n) * movieScale - origin);
+                return double(e.mediaTime) + x * k;
             };
             int64_t j = media.sampleIndexAtTime(
                 std::max<TimeValue>(0, TimeValue(std::floor(mediaTimeOf(a)))));
             if (j < 0) return;
-            double sStart = 0, sEnd = 0, v0 = 1, dv = 0;
+            double sStart = 0, sEnd = 0, v0 = 1, slope = 0;
             bool valid = false;
             auto load = [&](int64_t index) {
                 sStart = double(media.sampleStart(index));
@@ -138,7 +146,7 @@ public:
                 valid = media.getSampleData(index, bytes) == noErr &&
                         readFadeTween(bytes, t) == noErr;
                 v0 = double(t.start) / 65536.0;
-                dv = double(t.end - t.start) / 65536.0;
+                slope = double(t.end - t.start) / 65536.0 / (sEnd - sStart);
             };
             load(j);
             for (int64_t n = a; n < b; ++n) {
@@ -146,7 +154,7 @@ public:
                 while (m >= sEnd && j + 1 < media.sampleCount()) load(++j);
                 if (m >= sEnd || m < sStart) continue;
                 if (valid)
-                    gain[n - first] *= float(v0 + dv * (m - sStart) / (sEnd - sStart));
+                    gain[n - first] *= float(v0 + slope * (m - sStart));
             }
         });
     }
@@ -226,7 +234,9 @@ private:
 
 OSErr SoundMixer::mixFrames(const Movie& movie, int64_t first, int64_t count, int16_t* out)
 {
-    if (!m_valid || count < 0 || count > kMaxFrames || (count > 0 && !out)) return paramErr;
+    if (!m_valid || count < 0 || count > kMaxFrames || (count > 0 && !out) ||
+        first > INT64_MAX / 2 || first < INT64_MIN / 2)
+        return paramErr;
     const size_t ch = size_t(m_channels);
     const size_t values = size_t(count) * ch;
     Impl& m = *m_impl;

@@ -140,6 +140,34 @@ TEST(SoundMixerFiles, CrossFadeOfOneFileJoinsExactlyWithoutSeeking)
     EXPECT_GT(rms(whole, 2, 22050, 26460), 1000);
 }
 
+TEST(SoundMixerFiles, SegmentCopiedFromASourceMovieAndRetimed)
+{
+    // As a clip is built into a composition: the source movie's sound track is copied into a
+    // sound track of the composition at the item's start, then stretched to the item's length.
+    SoundFile s = openSound(media::rampWav());
+    ASSERT_TRUE(s.track);
+    Movie sourceMovie(600);
+    Track* src = addFileTrack(sourceMovie, s, 0, 0, 96000);
+
+    Movie movie(600);
+    Track* t = movie.newTrack(0, 0, 256);
+    ASSERT_EQ(movie.newTrackMedia(t, SoundMediaType, s.track->timeScale), noErr);
+    // Source 0.25 s … 0.75 s at 1 s; then the same half second stretched to 1 s at 2 s.
+    ASSERT_EQ(t->insertSegmentFrom(*src, 150, 300, 600), noErr);
+    ASSERT_EQ(t->insertSegmentFrom(*src, 150, 300, 1200), noErr);
+    ASSERT_EQ(t->scaleSegment(1200, 300, 600), noErr);
+    std::vector<int16_t> out;
+    SoundMixer mixer(48000, 1);
+    ASSERT_EQ(mixer.mix(movie, 0, 1800, 600, out), noErr);
+    ASSERT_EQ(out.size(), size_t(144000));
+    EXPECT_EQ(rms(out, 1, 0, 48000), 0.0);
+    for (int64_t n = 0; n < 24000; ++n) ASSERT_EQ(out[size_t(48000 + n)], ramp(12000 + n)) << n;
+    EXPECT_EQ(rms(out, 1, 72000, 96000), 0.0);
+    // Half speed: frame n of the stretched part plays source frame 12000 + n / 2.
+    for (int64_t n = 0; n < 47998; n += 2)
+        ASSERT_EQ(out[size_t(96000 + n)], ramp(12000 + n / 2)) << n;
+}
+
 TEST(SoundMixerFiles, MissingFileIsSilentAndReported)
 {
     Movie movie(600);

@@ -59,6 +59,27 @@ TEST(SoundMixer, FadeRampsLinearlyAndHalfwayIsHalfAmplitude)
     }
 }
 
+TEST(SoundMixer, FadeAppliesOnlyWhereItHasSamplesAndWhileEnabled)
+{
+    Movie movie(600);
+    Track* sound = addPcmTrack(movie, constant(10000, 3 * kRate), 1, kRate, 0);
+    // A fade at half level during the second second only; two modifiers multiply.
+    Track* fade = addFade(movie, *sound, {{kFixed1 / 2, kFixed1 / 2, 600}}, 600);
+    std::vector<int16_t> out = mixAll(movie, 0, 1800);
+    EXPECT_EQ(out[kRate / 2], 10000) << "before the fade track";
+    EXPECT_EQ(out[kRate + kRate / 2], 5000);
+    EXPECT_EQ(out[2 * kRate + kRate / 2], 10000) << "after it";
+
+    addFade(movie, *sound, {{kFixed1 / 2, kFixed1 / 2, 1800}}, 0);
+    out = mixAll(movie, 0, 1800);
+    EXPECT_EQ(out[kRate / 2], 5000);
+    EXPECT_EQ(out[kRate + kRate / 2], 2500) << "two volume modifiers multiply";
+
+    fade->setEnabled(false);
+    out = mixAll(movie, 0, 1800);
+    EXPECT_EQ(out[kRate + kRate / 2], 5000) << "a disabled fade track does nothing";
+}
+
 TEST(SoundMixer, CrossFadeKeepsTotalLevel)
 {
     Movie movie(600);
