@@ -121,6 +121,14 @@ struct SoundMediaReader::Format {
     Decompressor* decompressor = nullptr;
 };
 
+struct SoundMediaReader::FormatEntry {
+    std::weak_ptr<Media> media;
+    const Media* key = nullptr;
+    int32_t index = 0;
+    OSErr err = noErr;
+    Format format;
+};
+
 SoundMediaReader::SoundMediaReader(int32_t rate, int32_t channels, ComponentManager* components)
     : m_rate(rate), m_channels(channels), m_components(components)
 {
@@ -134,6 +142,7 @@ void SoundMediaReader::reset()
         if (d->instance && m_components) m_components->closeComponent(d->instance);
     m_decompressors.clear();
     m_decoders.clear();
+    m_formats.clear();
     m_openedByPath.clear();
 }
 
@@ -285,10 +294,9 @@ OSErr SoundMediaReader::renderFile(const Sample& sample, int64_t delta, int64_t 
     return result;
 }
 
-OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t descriptionIndex,
-                                 Format& f)
+OSErr SoundMediaReader::parseFormat(const Media& media, int32_t descriptionIndex, Format& f) const
 {
-    const Handle h = media->sampleDescription(descriptionIndex);
+    const Handle h = media.sampleDescription(descriptionIndex);
     if (h.isNull()) return invalidSampleDescIndex;
     std::optional<SoundDescription> d = SoundDescription::fromHandle(h);
     if (!d) return invalidSampleDescription;
@@ -296,24 +304,53 @@ OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t de
     const uint32_t format = d->dataFormat;
     const bool pcm = format == fourcc("sowt") || format == fourcc("twos") ||
                      format == fourcc("raw ");
-    if (pcm) {
-        if (d->numChannels < 1 || d->numChannels > 64) return invalidSampleDescription;
-        f.channels = d->numChannels;
-        if (d->sampleSize == 16 && format != fourcc("raw "))
-            f.kind = format == fourcc("sowt") ? Format::Kind::pcm16le : Format::Kind::pcm16be;
-        else if (d->sampleSize == 8)
-            f.kind = format == fourcc("raw ") ? Format::Kind::pcm8u : Format::Kind::pcm8s;
-        else
-            return invalidSampleDescription;
-        f.bytesPerFrame = f.channels * (d->sampleSize / 8);
-        f.rate = d->sampleRate ? d->rateHz() : double(media->timeScale());
-        f.sameRate = f.rate == double(m_rate);
+    if (!pcm) {
+        f.kind = Format::Kind::decompressed;
         return noErr;
     }
-    Decompressor* dec = decompressorFor(media, descriptionIndex, h);
-    if (!dec) return cantOpenHandler;
+    if (d->numChannels < 1 || d->numChannels > 64) return invalidSampleDescription;
+    f.channels = d->numChannels;
+    if (d->sampleSize == 16 && format != fourcc("raw "))
+        f.kind = format == fourcc("sowt") ? Format::Kind::pcm16le : Format::Kind::pcm16be;
+    else if (d->sampleSize == 8)
+        f.kind = format == fourcc("raw ") ? Format::Kind::pcm8u : Format::Kind::pcm8s;
+    else
+        return invalidSampleDescription;
+    f.bytesPerFrame = f.channels * (d->sampleSize / 8);
+    f.rate = d->sampleRate ? d->rateHz() : double(media.timeScale());
+    f.sameRate = f.rate == double(m_rate);
+    return noErr;
+}
+
+OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t descriptionIndex,
+                                 Format& f)
+{
+    // Descriptions are parsed once per media and index (reading one copies it).
+    FormatEntry* entry = nullptr;
+    for (FormatEntry& e : m_formats) {
+        if (e.key != media.get() || e.index != descriptionIndex) continue;
+        if (e.media.lock() == media) {
+            entry = &e;
+            break;
+        }
+        e.key = nullptr; // a media that went away, its address now reused
+    }
+    if (!entry) {
+        std::erase_if(m_formats, [](const FormatEntry& e) { return e.key == nullptr; });
+        if (m_formats.size() >= kMaxFormats) m_formats.clear();
+        FormatEntry e;
+        e.media = media;
+        e.key = media.get();
+        e.index = descriptionIndex;
+        e.err = parseFormat(*media, descriptionIndex, e.format);
+        m_formats.push_back(e);
+        entry = &m_formats.back();
+    }
+    if (entry->err != noErr) return entry->err;
+    f = entry->format;
+    if (f.kind != Format::Kind::decompressed) return noErr;
+    Decompressor* dec = decompressorFor(media, descriptionIndex);
     if (dec->openError != noErr) return dec->openError;
-    f.kind = Format::Kind::decompressed;
     f.channels = dec->channels;
     f.bytesPerFrame = 2 * dec->channels;
     f.rate = dec->rate;
@@ -323,7 +360,7 @@ OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t de
 }
 
 SoundMediaReader::Decompressor* SoundMediaReader::decompressorFor(
-    const std::shared_ptr<Media>& media, int32_t descriptionIndex, const Handle& description)
+    const std::shared_ptr<Media>& media, int32_t descriptionIndex)
 {
     for (auto& d : m_decompressors) {
         if (d->key == media.get() && d->descriptionIndex == descriptionIndex) {
@@ -352,6 +389,7 @@ SoundMediaReader::Decompressor* SoundMediaReader::decompressorFor(
     d->descriptionIndex = descriptionIndex;
     d->lastUse = ++m_clock;
     d->openError = cantOpenHandler;
+    const Handle description = media->sampleDescription(descriptionIndex);
     std::optional<SoundDescription> sd = SoundDescription::fromHandle(description);
     if (m_components && sd) {
         ComponentDescription looking{kSoundDecompressorType, sd->dataFormat, 0, 0, 0};

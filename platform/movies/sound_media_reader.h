@@ -7,7 +7,8 @@
 // is read at several places at once, e.g. two clips of one file overlapping in a cross fade),
 // remembers the last frames each decoder delivered so that a read may step back over them
 // without seeking, and keeps one decompressor instance per sample description it meets.
-// Not thread-safe.
+// Sample descriptions are read once per media: one replaced by Media::setSampleDescription
+// while a reader plays that media is noticed after reset(). Not thread-safe.
 #pragma once
 
 #include "platform/movies/components.h"
@@ -29,6 +30,7 @@ public:
     static constexpr int kMaxDecodersPerTrack = 4;
     static constexpr size_t kMaxDecoders = 32;
     static constexpr size_t kMaxDecompressors = 32;
+    static constexpr size_t kMaxFormats = 64;
     static constexpr int64_t kTailFrames = 256;
     // The most frames one decompressed sample may produce.
     static constexpr int64_t kMaxDecompressedFrames = int64_t(1) << 22;
@@ -51,15 +53,16 @@ private:
     struct Decoder;
     struct Decompressor;
     struct Format;
+    struct FormatEntry;
 
     OSErr renderFile(const Sample& sample, int64_t delta, int64_t first, int64_t count,
                      float* out);
     OSErr renderPcm(const std::shared_ptr<Media>& media, int64_t index, int64_t first,
                     int64_t count, float* out);
+    OSErr parseFormat(const Media& media, int32_t descriptionIndex, Format& f) const;
     OSErr formatOf(const std::shared_ptr<Media>& media, int32_t descriptionIndex, Format& f);
     Decoder* decoderFor(const std::shared_ptr<const MediaFile>& file, size_t track, int64_t first);
-    Decompressor* decompressorFor(const std::shared_ptr<Media>& media, int32_t descriptionIndex,
-                                  const Handle& description);
+    Decompressor* decompressorFor(const std::shared_ptr<Media>& media, int32_t descriptionIndex);
     OSErr decompress(Decompressor& d, const Media& media, int64_t index);
     std::shared_ptr<MediaFile> fileOf(const Sample& sample);
 
@@ -69,10 +72,11 @@ private:
     uint64_t m_clock = 0;
     std::vector<std::unique_ptr<Decoder>> m_decoders;
     std::vector<std::unique_ptr<Decompressor>> m_decompressors;
+    std::vector<FormatEntry> m_formats;
     std::map<std::string, std::shared_ptr<MediaFile>> m_openedByPath;
-    std::vector<int16_t> m_pcm;     // decoded file frames, one block at a time
-    std::vector<uint8_t> m_bytes;   // sample data read from a movie file
-    std::vector<float> m_frame;     // one source frame
+    std::vector<int16_t> m_pcm;   // decoded file frames, one block at a time
+    std::vector<uint8_t> m_bytes; // sample data read from a movie file
+    std::vector<float> m_frame;   // one source frame
 };
 
 // Channel matching of one frame: mono goes to every output channel, several channels are

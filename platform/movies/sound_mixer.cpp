@@ -39,6 +39,64 @@ void keepFirst(OSErr& result, OSErr err)
     if (result == noErr) result = err;
 }
 
+// Calls f(modifier track) for each enabled track that the track's input map attaches as a
+// volume modifier. Reads the map in place (nothing is allocated).
+template <typename F>
+void forEachVolumeModifier(const Track& track, F&& f)
+{
+    const auto& media = track.media();
+    if (!media) return;
+    const AtomContainer& map = media->inputMap();
+    const int16_t n = map.countChildrenOfType(kParentAtomIsContainer, kTrackModifierInput);
+    for (int16_t k = 1; k <= n; ++k) {
+        QTAtomID reference = 0;
+        const QTAtom in =
+            map.findChildByIndex(kParentAtomIsContainer, kTrackModifierInput, k, &reference);
+        const QTAtom ty = map.findChildByID(in, kTrackModifierType, 1);
+        uint32_t type = 0;
+        if (!ty || map.getAtomUInt32BE(ty, &type) != noErr || type != kTrackModifierTypeVolume)
+            continue;
+        const Track* modifier = track.reference(kTrackReferenceModifier, reference);
+        if (modifier && modifier->enabled()) f(*modifier);
+    }
+}
+
+// Fade samples read so far, by media and sample number (samples never change once added).
+class FadeCache {
+public:
+    // The fade of a sample, or null when the sample is not a readable fade.
+    const FadeTween* get(const std::shared_ptr<Media>& media, int64_t index)
+    {
+        for (Entry& e : m_entries) {
+            if (e.key != media.get() || e.index != index) continue;
+            if (e.media.lock() == media) return e.valid ? &e.fade : nullptr;
+            e.key = nullptr; // a media that went away, its address now reused
+        }
+        std::erase_if(m_entries, [](const Entry& e) { return e.key == nullptr; });
+        if (m_entries.size() >= 64) m_entries.clear();
+        Entry e;
+        e.media = media;
+        e.key = media.get();
+        e.index = index;
+        e.valid = media->getSampleData(index, m_bytes) == noErr &&
+                  readFadeTween(m_bytes, e.fade) == noErr;
+        m_entries.push_back(e);
+        return e.valid ? &m_entries.back().fade : nullptr;
+    }
+    void clear() { m_entries.clear(); }
+
+private:
+    struct Entry {
+        std::weak_ptr<Media> media;
+        const Media* key = nullptr;
+        int64_t index = 0;
+        bool valid = false;
+        FadeTween fade;
+    };
+    std::vector<Entry> m_entries;
+    std::vector<uint8_t> m_bytes;
+};
+
 } // namespace
 
 struct SoundMixer::Impl {
@@ -52,8 +110,7 @@ struct SoundMixer::Impl {
     std::vector<float> track; // one track's sound
     std::vector<float> gain;  // one track's level per frame
     std::vector<float> fetch; // media frames around a resampled block
-    std::vector<InputMapEntry> entries;
-    std::vector<uint8_t> tweenBytes;
+    FadeCache fades;
 };
 
 SoundMixer::SoundMixer(int32_t rate, int32_t channels, ComponentManager* components)
@@ -65,7 +122,11 @@ SoundMixer::SoundMixer(int32_t rate, int32_t channels, ComponentManager* compone
 
 SoundMixer::~SoundMixer() = default;
 
-void SoundMixer::reset() { m_impl->reader.reset(); }
+void SoundMixer::reset()
+{
+    m_impl->reader.reset();
+    m_impl->fades.clear();
+}
 size_t SoundMixer::decoderCount() const { return m_impl->reader.decoderCount(); }
 int64_t SoundMixer::decoderSeeks() const { return m_impl->reader.decoderSeeks(); }
 
@@ -113,14 +174,14 @@ public:
     }
 
     // Multiplies gain (count values) by the fade tween track's values.
-    void applyFade(const Track& fade, int64_t first, int64_t count, float* gain,
-                   std::vector<uint8_t>& bytes)
+    void applyFade(const Track& fade, int64_t first, int64_t count, float* gain, FadeCache& fades)
     {
         const int64_t movieScale = m_movie.timeScale();
         forEachEdit(fade, first, count, [&](const Edit& e, TimeValue es, int64_t, int64_t a,
                                             int64_t b) {
             if (e.isEmpty() || e.media->type() != TweenMediaType) return;
             const Media& media = *e.media;
+            const std::shared_ptr<Media>& shared = e.media;
             // Media time of frame n: mediaTime + (n × movieScale / rate − es) × md / d.
             const double k = double(e.mediaDuration) / (double(e.duration) * double(m_rate));
             // n × movieScale − es × rate is exact; in 64 bits when it fits (the usual case,
@@ -142,11 +203,11 @@ public:
             auto load = [&](int64_t index) {
                 sStart = double(media.sampleStart(index));
                 sEnd = sStart + double(media.sample(index)->duration);
-                FadeTween t;
-                valid = media.getSampleData(index, bytes) == noErr &&
-                        readFadeTween(bytes, t) == noErr;
-                v0 = double(t.start) / 65536.0;
-                slope = double(t.end - t.start) / 65536.0 / (sEnd - sStart);
+                const FadeTween* t = fades.get(shared, index);
+                valid = t != nullptr;
+                if (!t) return;
+                v0 = double(t->start) / 65536.0;
+                slope = double(t->end - t->start) / 65536.0 / (sEnd - sStart);
             };
             load(j);
             for (int64_t n = a; n < b; ++n) {
@@ -254,17 +315,11 @@ OSErr SoundMixer::mixFrames(const Movie& movie, int64_t first, int64_t count, in
         keepFirst(result, tm.render(track, first, count, m.track.data()));
 
         bool varying = false;
-        const auto& media = track.media();
-        if (media && media->hasInputMap() && readInputMap(media->inputMap(), m.entries) == noErr) {
-            for (const InputMapEntry& entry : m.entries) {
-                if (entry.inputType != kTrackModifierTypeVolume) continue;
-                const Track* fade = inputTrack(track, entry);
-                if (!fade || !fade->enabled()) continue;
-                if (!varying) m.gain.assign(size_t(count), base);
-                varying = true;
-                tm.applyFade(*fade, first, count, m.gain.data(), m.tweenBytes);
-            }
-        }
+        forEachVolumeModifier(track, [&](const Track& fade) {
+            if (!varying) m.gain.assign(size_t(count), base);
+            varying = true;
+            tm.applyFade(fade, first, count, m.gain.data(), m.fades);
+        });
         float* dst = m.mix.data();
         const float* src = m.track.data();
         if (varying) {
