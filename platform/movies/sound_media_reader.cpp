@@ -61,6 +61,7 @@ struct SoundMediaReader::Decoder {
     int64_t tailStart = 0; // tail holds the frames [tailStart, next)
     std::vector<int16_t> tail;
     uint64_t lastUse = 0;
+    uint64_t lastMix = 0;
 
     // Frames [first, first + count) into out (count × channels).
     bool read(int64_t first, int64_t count, int16_t* out)
@@ -142,6 +143,7 @@ void SoundMediaReader::reset()
         if (d->instance && m_components) m_components->closeComponent(d->instance);
     m_decompressors.clear();
     m_decoders.clear();
+    m_failed.clear();
     m_formats.clear();
     m_openedByPath.clear();
 }
@@ -220,6 +222,10 @@ std::shared_ptr<MediaFile> SoundMediaReader::fileOf(const Sample& sample)
 SoundMediaReader::Decoder* SoundMediaReader::decoderFor(const std::shared_ptr<const MediaFile>& file,
                                                         size_t track, int64_t first)
 {
+    for (const auto& f : m_failed)
+        if (f.first == file && f.second == track) return nullptr;
+    // A decoder that delivered the frames just before (exact), or one a little behind that can
+    // decode on to them (near) unless another read of this mix uses it already.
     Decoder* exact = nullptr;
     Decoder* near = nullptr;
     Decoder* oldest = nullptr;
@@ -227,8 +233,9 @@ SoundMediaReader::Decoder* SoundMediaReader::decoderFor(const std::shared_ptr<co
     for (auto& d : m_decoders) {
         if (d->file != file || d->track != track) continue;
         ++same;
-        if (first >= d->tailStart && first <= d->next) exact = d.get();
-        else if (first > d->next && first - d->next <= m_rate / 2)
+        if (first >= d->tailStart && first <= d->next)
+            exact = d.get();
+        else if (first > d->next && first - d->next <= m_rate / 2 && d->lastMix != m_mix)
             near = d.get();
         if (!oldest || d->lastUse < oldest->lastUse) oldest = d.get();
     }
@@ -247,11 +254,16 @@ SoundMediaReader::Decoder* SoundMediaReader::decoderFor(const std::shared_ptr<co
         d->track = track;
         d->channels = std::clamp(file->tracks()[track].channels, 1, 8);
         d->decoder = std::make_unique<SoundDecoder>(file, track, m_rate, d->channels);
-        if (!d->decoder->isValid()) return nullptr;
+        if (!d->decoder->isValid()) {
+            if (m_failed.size() >= 64) m_failed.clear();
+            m_failed.emplace_back(file, track);
+            return nullptr;
+        }
         chosen = d.get();
         m_decoders.push_back(std::move(d));
     }
     chosen->lastUse = ++m_clock;
+    chosen->lastMix = m_mix;
     return chosen;
 }
 

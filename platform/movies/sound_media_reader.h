@@ -45,6 +45,9 @@ public:
     // met (see sound_mixer.h); the frames concerned are silent.
     OSErr render(const std::shared_ptr<Media>& media, int64_t first, int64_t count, float* out);
 
+    // Marks the start of a new mix: a decoder read by one place in the file during a mix is
+    // not moved to another place in the same mix.
+    void beginMix() { ++m_mix; }
     void reset();
     size_t decoderCount() const { return m_decoders.size(); }
     int64_t decoderSeeks() const;
@@ -70,7 +73,10 @@ private:
     int32_t m_channels;
     ComponentManager* m_components;
     uint64_t m_clock = 0;
+    uint64_t m_mix = 1;
     std::vector<std::unique_ptr<Decoder>> m_decoders;
+    // File tracks that cannot be decoded, not tried again until reset().
+    std::vector<std::pair<std::shared_ptr<const MediaFile>, size_t>> m_failed;
     std::vector<std::unique_ptr<Decompressor>> m_decompressors;
     std::vector<FormatEntry> m_formats;
     std::map<std::string, std::shared_ptr<MediaFile>> m_openedByPath;
@@ -79,9 +85,9 @@ private:
     std::vector<float> m_frame;   // one source frame
 };
 
-// Channel matching of one frame: mono goes to every output channel, several channels are
-// averaged into mono, otherwise input channel k adds into output channel k mod out channels
-// (a channel that receives several inputs gets their average).
+// Channel matching of one frame: mono goes to every output channel and several channels are
+// averaged into mono; otherwise, with more outputs than inputs, output c repeats input
+// c mod inputs, and with fewer, output c is the average of the inputs k with k mod outputs = c.
 void mapChannels(const float* in, int inChannels, float* out, int outChannels);
 
 } // namespace zef::movies

@@ -190,10 +190,14 @@ public:
             const bool narrow = origin > -(INT64_C(1) << 61) && origin < (INT64_C(1) << 61) &&
                                 std::max(std::abs(a), std::abs(b)) < (INT64_C(1) << 61) / movieScale;
             const int64_t origin64 = narrow ? int64_t(origin) : 0;
+            // Frames of this segment read inside its media span (frame n0 may lie a fraction of
+            // a frame before the segment's start).
+            const double spanStart = double(e.mediaTime);
+            const double spanLast = std::nextafter(double(e.mediaTime + e.mediaDuration), 0.0);
             auto mediaTimeOf = [&](int64_t n) {
                 const double x = narrow ? double(n * movieScale - origin64)
                                         : double(__int128(n) * movieScale - origin);
-                return double(e.mediaTime) + x * k;
+                return std::clamp(spanStart + x * k, spanStart, spanLast);
             };
             int64_t j = media.sampleIndexAtTime(
                 std::max<TimeValue>(0, TimeValue(std::floor(mediaTimeOf(a)))));
@@ -301,6 +305,7 @@ OSErr SoundMixer::mixFrames(const Movie& movie, int64_t first, int64_t count, in
     const size_t ch = size_t(m_channels);
     const size_t values = size_t(count) * ch;
     Impl& m = *m_impl;
+    m.reader.beginMix();
     m.mix.assign(values, 0.0f);
     OSErr result = noErr;
     const double movieGain = double(movie.volume()) / 256.0;

@@ -9,8 +9,9 @@
 //
 // What is mixed. Every enabled track whose media (its own, or that of its segments) is sound
 // media. A track's edit list maps movie time to media time: empty segments are silent, and a
-// segment whose media span differs from its duration plays that span faster or slower,
-// resampled by linear interpolation (the pitch changes with the rate). Sound media samples
+// segment whose media span differs from its duration (its 16.16 rate is not 1.0) plays that
+// span faster or slower, resampled by linear interpolation (the pitch changes with the rate);
+// a segment more than 16 times faster is silent (featureUnsupported). Sound media samples
 // may be:
 //   - file samples (Media::addFileSample): the sound of the file's stream whose
 //     TrackInfo::streamIndex is the sample's stream, from the sample's fileTime on, decoded
