@@ -25,7 +25,8 @@
 //   - any other format, decoded by a sound decompressor component of that subtype
 //     (sound_decompressor.h) found through the ComponentManager given to the mixer.
 // Channels are matched per source: mono is copied to every output channel, several channels
-// are averaged into mono, other counts fold channel k onto output channel k mod channels.
+// are averaged into mono, other counts repeat or average channels round-robin (mapChannels in
+// sound_media_reader.h).
 //
 // Level. Each track is scaled by its volume and the movie's (8.8, 0x100 = unity; 0 or
 // negative is silent) and by its volume modifiers: the tracks its media's input map attaches
