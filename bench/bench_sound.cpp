@@ -44,8 +44,11 @@ std::string source(const char* argv0, const char* name, int hz)
         std::printf("generating %s ...\n", file.string().c_str());
         fs::path tmp = dir / ("generating-" + std::string(name));
         std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                          "\"sine=f=" + std::to_string(hz) + ":r=48000:d=22\" -ac 2 -c:a aac "
-                          "-b:a 160k '" + tmp.string() + "'";
+                          "\"sine=f=" +
+                          std::to_string(hz) +
+                          ":r=48000:d=22\" -ac 2 -c:a aac "
+                          "-b:a 160k '" +
+                          tmp.string() + "'";
         if (std::system(cmd.c_str()) != 0) return {};
         fs::rename(tmp, file);
     }
@@ -100,8 +103,7 @@ Track* pcmTrack(Movie& movie, const std::vector<int16_t>& pcm)
 }
 
 // Best of three runs of f, in seconds.
-template <typename F>
-double best(F&& f)
+template <typename F> double best(F&& f)
 {
     double b = 1e300;
     for (int k = 0; k < 3; ++k) {
@@ -134,12 +136,14 @@ int main(int, char** argv)
     const double whole = best([&] {
         SoundMixer mixer(kRate, 2);
         mixer.mix(movie, 0, kLength, 600, out);
-        for (size_t i = 0; i < out.size(); i += 997) checksum += out[i];
+        for (size_t i = 0; i < out.size(); i += 997)
+            checksum += out[i];
     });
     int64_t seeks = 0;
     const double spans = best([&] {
         SoundMixer mixer(kRate, 2);
-        for (TimeValue t = 0; t < kLength; t += 12) mixer.mix(movie, t, 12, 600, out);
+        for (TimeValue t = 0; t < kLength; t += 12)
+            mixer.mix(movie, t, 12, 600, out);
         seeks = mixer.decoderSeeks();
     });
 
@@ -159,15 +163,16 @@ int main(int, char** argv)
     addCrossFade(memory, *ma, *mb);
     const double inMemory = best([&] {
         SoundMixer mixer(kRate, 2);
-        for (TimeValue t = 0; t < kLength; t += 12) mixer.mix(memory, t, 12, 600, out);
+        for (TimeValue t = 0; t < kLength; t += 12)
+            mixer.mix(memory, t, 12, 600, out);
     });
 
     std::printf("sound mix, 22 s of two 48 kHz stereo AAC sources with a 2 s cross fade, "
                 "to 48 kHz stereo (best of 3):\n");
     std::printf("  one call               %7.1f ms  (%.0f× real time)\n", whole * 1e3,
                 22.0 / whole);
-    std::printf("  20 ms spans (1100)     %7.1f ms  (%.0f× real time, %lld seeks)\n",
-                spans * 1e3, 22.0 / spans, (long long)seeks);
+    std::printf("  20 ms spans (1100)     %7.1f ms  (%.0f× real time, %lld seeks)\n", spans * 1e3,
+                22.0 / spans, (long long)seeks);
     std::printf("  decoding only          %7.1f ms\n", decode * 1e3);
     std::printf("  same mix from memory   %7.1f ms  (20 ms spans: the mixer's own cost)\n",
                 inMemory * 1e3);

@@ -19,7 +19,8 @@ bool plausible(int32_t v) { return v == 0 || (v > 0x400 && v <= kMaxFadeGain); }
 
 void putLE32(uint8_t* p, uint32_t v)
 {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+        p[k] = uint8_t(v >> (8 * k));
 }
 
 } // namespace
@@ -74,8 +75,7 @@ OSErr readFadeTween(std::span<const uint8_t> sample, FadeTween& out)
     if (!type || !data) return cannotFindAtomErr;
     uint32_t t = 0;
     if (c.getAtomUInt32BE(type, &t) != noErr) return cannotFindAtomErr;
-    if (t != kFadeTweenTypeFixed && byteSwap(t) != kFadeTweenTypeFixed)
-        return featureUnsupported;
+    if (t != kFadeTweenTypeFixed && byteSwap(t) != kFadeTweenTypeFixed) return featureUnsupported;
     std::span<const uint8_t> bytes = c.atomData(data);
     if (bytes.size() < 8) return cannotFindAtomErr;
     out = decodeFadeValues(bytes.data());

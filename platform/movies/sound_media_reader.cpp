@@ -33,18 +33,22 @@ void mapChannels(const float* in, int inChannels, float* out, int outChannels)
     if (inChannels == outChannels) {
         std::memcpy(out, in, size_t(inChannels) * sizeof(float));
     } else if (inChannels == 1) {
-        for (int c = 0; c < outChannels; ++c) out[c] = in[0];
+        for (int c = 0; c < outChannels; ++c)
+            out[c] = in[0];
     } else if (outChannels == 1) {
         float sum = 0;
-        for (int c = 0; c < inChannels; ++c) sum += in[c];
+        for (int c = 0; c < inChannels; ++c)
+            sum += in[c];
         out[0] = sum / float(inChannels);
     } else if (outChannels > inChannels) {
-        for (int c = 0; c < outChannels; ++c) out[c] = in[c % inChannels];
+        for (int c = 0; c < outChannels; ++c)
+            out[c] = in[c % inChannels];
     } else {
         for (int c = 0; c < outChannels; ++c) {
             float sum = 0;
             int n = 0;
-            for (int k = c; k < inChannels; k += outChannels, ++n) sum += in[k];
+            for (int k = c; k < inChannels; k += outChannels, ++n)
+                sum += in[k];
             out[c] = sum / float(n);
         }
     }
@@ -117,7 +121,7 @@ struct SoundMediaReader::Format {
     Kind kind = Kind::pcm16le;
     int channels = 1;
     int bytesPerFrame = 2;
-    double rate = 0;    // frames per second of the sample data
+    double rate = 0;       // frames per second of the sample data
     bool sameRate = false; // rate equals the output rate: frames map one to one
     Decompressor* decompressor = nullptr;
 };
@@ -151,7 +155,8 @@ void SoundMediaReader::reset()
 int64_t SoundMediaReader::decoderSeeks() const
 {
     int64_t n = 0;
-    for (const auto& d : m_decoders) n += d->decoder->seekCount();
+    for (const auto& d : m_decoders)
+        n += d->decoder->seekCount();
     return n;
 }
 
@@ -190,8 +195,7 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
                 const TimeValue nxStart = media->sampleStart(k);
                 if (nx->data.kind != SampleData::Kind::FileStream ||
                     nx->data.file != smp->data.file || nx->data.filePath != smp->data.filePath ||
-                    nx->data.stream != smp->data.stream ||
-                    deltaOf(*nx, nxStart) != delta)
+                    nx->data.stream != smp->data.stream || deltaOf(*nx, nxStart) != delta)
                     break;
                 segEnd = std::min(end, ceilDiv(__int128(nxStart + nx->duration) * m_rate, ms));
             }
@@ -219,8 +223,9 @@ std::shared_ptr<MediaFile> SoundMediaReader::fileOf(const Sample& sample)
                r.status == MediaOpenStatus::ok ? r.file : nullptr;
 }
 
-SoundMediaReader::Decoder* SoundMediaReader::decoderFor(const std::shared_ptr<const MediaFile>& file,
-                                                        size_t track, int64_t first)
+SoundMediaReader::Decoder*
+SoundMediaReader::decoderFor(const std::shared_ptr<const MediaFile>& file, size_t track,
+                             int64_t first)
 {
     for (const auto& f : m_failed)
         if (f.first == file && f.second == track) return nullptr;
@@ -243,10 +248,9 @@ SoundMediaReader::Decoder* SoundMediaReader::decoderFor(const std::shared_ptr<co
     if (!chosen && same >= kMaxDecodersPerTrack) chosen = oldest;
     if (!chosen) {
         if (m_decoders.size() >= kMaxDecoders) {
-            auto lru = std::min_element(m_decoders.begin(), m_decoders.end(),
-                                        [](const auto& a, const auto& b) {
-                                            return a->lastUse < b->lastUse;
-                                        });
+            auto lru = std::min_element(
+                m_decoders.begin(), m_decoders.end(),
+                [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; });
             m_decoders.erase(lru);
         }
         auto d = std::make_unique<Decoder>();
@@ -294,10 +298,12 @@ OSErr SoundMediaReader::renderFile(const Sample& sample, int64_t delta, int64_t 
         float* dst = out + size_t(done) * ch;
         const int16_t* src = m_pcm.data();
         if (dch == ch) {
-            for (size_t i = 0; i < size_t(n) * ch; ++i) dst[i] = float(src[i]);
+            for (size_t i = 0; i < size_t(n) * ch; ++i)
+                dst[i] = float(src[i]);
         } else {
             for (int64_t i = 0; i < n; ++i, src += dch, dst += ch) {
-                for (size_t c = 0; c < dch; ++c) frame[c] = float(src[c]);
+                for (size_t c = 0; c < dch; ++c)
+                    frame[c] = float(src[c]);
                 mapChannels(frame, int(dch), dst, int(ch));
             }
         }
@@ -314,8 +320,8 @@ OSErr SoundMediaReader::parseFormat(const Media& media, int32_t descriptionIndex
     if (!d) return invalidSampleDescription;
     f = Format{};
     const uint32_t format = d->dataFormat;
-    const bool pcm = format == fourcc("sowt") || format == fourcc("twos") ||
-                     format == fourcc("raw ");
+    const bool pcm =
+        format == fourcc("sowt") || format == fourcc("twos") || format == fourcc("raw ");
     if (!pcm) {
         f.kind = Format::Kind::decompressed;
         return noErr;
@@ -371,8 +377,8 @@ OSErr SoundMediaReader::formatOf(const std::shared_ptr<Media>& media, int32_t de
     return noErr;
 }
 
-SoundMediaReader::Decompressor* SoundMediaReader::decompressorFor(
-    const std::shared_ptr<Media>& media, int32_t descriptionIndex)
+SoundMediaReader::Decompressor*
+SoundMediaReader::decompressorFor(const std::shared_ptr<Media>& media, int32_t descriptionIndex)
 {
     for (auto& d : m_decompressors) {
         if (d->key == media.get() && d->descriptionIndex == descriptionIndex) {
@@ -388,10 +394,9 @@ SoundMediaReader::Decompressor* SoundMediaReader::decompressorFor(
     }
     std::erase_if(m_decompressors, [](const auto& d) { return d->key == nullptr; });
     if (m_decompressors.size() >= kMaxDecompressors) {
-        auto lru = std::min_element(m_decompressors.begin(), m_decompressors.end(),
-                                    [](const auto& a, const auto& b) {
-                                        return a->lastUse < b->lastUse;
-                                    });
+        auto lru =
+            std::min_element(m_decompressors.begin(), m_decompressors.end(),
+                             [](const auto& a, const auto& b) { return a->lastUse < b->lastUse; });
         if ((*lru)->instance && m_components) m_components->closeComponent((*lru)->instance);
         m_decompressors.erase(lru);
     }
@@ -439,8 +444,7 @@ OSErr SoundMediaReader::decompress(Decompressor& d, const Media& media, int64_t 
     if (d.lastSample == index) return d.lastError;
     const Sample* smp = media.sample(index);
     const int64_t capacity = std::min(
-        kMaxDecompressedFrames,
-        ceilDiv(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
+        kMaxDecompressedFrames, ceilDiv(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
     OSErr err = media.getSampleData(index, m_bytes);
     d.pcm.assign(size_t(capacity) * size_t(d.channels), 0);
     d.frames = 0;
@@ -467,8 +471,8 @@ OSErr SoundMediaReader::decompress(Decompressor& d, const Media& media, int64_t 
     return err;
 }
 
-OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t index,
-                                  int64_t first, int64_t count, float* out)
+OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t index, int64_t first,
+                                  int64_t count, float* out)
 {
     const Sample* smp = media->sample(index);
     Format f;
@@ -498,22 +502,27 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
     auto loadFrom = [&](const uint8_t* bytes, int64_t i, float* dst) {
         if (decoded) {
             const int16_t* p = decoded + size_t(i) * size_t(f.channels);
-            for (int c = 0; c < f.channels; ++c) dst[c] = float(p[c]);
+            for (int c = 0; c < f.channels; ++c)
+                dst[c] = float(p[c]);
             return;
         }
         const uint8_t* p = bytes + size_t(i) * size_t(f.bytesPerFrame);
         switch (f.kind) {
         case Format::Kind::pcm16le:
-            for (int c = 0; c < f.channels; ++c, p += 2) dst[c] = float(int16_t(p[0] | (p[1] << 8)));
+            for (int c = 0; c < f.channels; ++c, p += 2)
+                dst[c] = float(int16_t(p[0] | (p[1] << 8)));
             break;
         case Format::Kind::pcm16be:
-            for (int c = 0; c < f.channels; ++c, p += 2) dst[c] = float(int16_t((p[0] << 8) | p[1]));
+            for (int c = 0; c < f.channels; ++c, p += 2)
+                dst[c] = float(int16_t((p[0] << 8) | p[1]));
             break;
         case Format::Kind::pcm8s:
-            for (int c = 0; c < f.channels; ++c) dst[c] = float(int8_t(p[c])) * 256.0f;
+            for (int c = 0; c < f.channels; ++c)
+                dst[c] = float(int8_t(p[c])) * 256.0f;
             break;
         case Format::Kind::pcm8u:
-            for (int c = 0; c < f.channels; ++c) dst[c] = float(int(p[c]) - 128) * 256.0f;
+            for (int c = 0; c < f.channels; ++c)
+                dst[c] = float(int(p[c]) - 128) * 256.0f;
             break;
         case Format::Kind::decompressed:
             break;
@@ -568,7 +577,8 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
                 load(k + 1, b);
             else
                 loadFrom(nextData, 0, b);
-            for (int c = 0; c < f.channels; ++c) a[c] += (b[c] - a[c]) * w;
+            for (int c = 0; c < f.channels; ++c)
+                a[c] += (b[c] - a[c]) * w;
         }
         mapChannels(a, f.channels, out + size_t(i) * ch, m_channels);
     }

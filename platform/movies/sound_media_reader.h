@@ -58,8 +58,7 @@ private:
     struct Format;
     struct FormatEntry;
 
-    OSErr renderFile(const Sample& sample, int64_t delta, int64_t first, int64_t count,
-                     float* out);
+    OSErr renderFile(const Sample& sample, int64_t delta, int64_t first, int64_t count, float* out);
     OSErr renderPcm(const std::shared_ptr<Media>& media, int64_t index, int64_t first,
                     int64_t count, float* out);
     OSErr parseFormat(const Media& media, int32_t descriptionIndex, Format& f) const;

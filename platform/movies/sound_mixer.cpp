@@ -41,8 +41,7 @@ void keepFirst(OSErr& result, OSErr err)
 
 // Calls f(modifier track) for each enabled track that the track's input map attaches as a
 // volume modifier. Reads the map in place (nothing is allocated).
-template <typename F>
-void forEachVolumeModifier(const Track& track, F&& f)
+template <typename F> void forEachVolumeModifier(const Track& track, F&& f)
 {
     const auto& media = track.media();
     if (!media) return;
@@ -165,11 +164,11 @@ public:
     OSErr render(const Track& track, int64_t first, int64_t count, float* out)
     {
         OSErr result = noErr;
-        forEachEdit(track, first, count, [&](const Edit& e, TimeValue, int64_t n0, int64_t a,
-                                             int64_t b) {
-            if (e.isEmpty() || e.media->type() != SoundMediaType) return;
-            keepFirst(result, renderEdit(e, n0, a, b, out + size_t(a - first) * m_channels));
-        });
+        forEachEdit(
+            track, first, count, [&](const Edit& e, TimeValue, int64_t n0, int64_t a, int64_t b) {
+                if (e.isEmpty() || e.media->type() != SoundMediaType) return;
+                keepFirst(result, renderEdit(e, n0, a, b, out + size_t(a - first) * m_channels));
+            });
         return result;
     }
 
@@ -177,58 +176,58 @@ public:
     void applyFade(const Track& fade, int64_t first, int64_t count, float* gain, FadeCache& fades)
     {
         const int64_t movieScale = m_movie.timeScale();
-        forEachEdit(fade, first, count, [&](const Edit& e, TimeValue es, int64_t, int64_t a,
-                                            int64_t b) {
-            if (e.isEmpty() || e.media->type() != TweenMediaType) return;
-            const Media& media = *e.media;
-            const std::shared_ptr<Media>& shared = e.media;
-            // Media time of frame n: mediaTime + (n × movieScale / rate − es) × md / d.
-            const double k = double(e.mediaDuration) / (double(e.duration) * double(m_rate));
-            // n × movieScale − es × rate is exact; in 64 bits when it fits (the usual case,
-            // and much faster), else in 128 bits. Both give the same value for a frame.
-            const __int128 origin = __int128(es) * m_rate;
-            const bool narrow = origin > -(INT64_C(1) << 61) && origin < (INT64_C(1) << 61) &&
-                                std::max(std::abs(a), std::abs(b)) < (INT64_C(1) << 61) / movieScale;
-            const int64_t origin64 = narrow ? int64_t(origin) : 0;
-            // Frames of this segment read inside its media span (frame n0 may lie a fraction of
-            // a frame before the segment's start).
-            const double spanStart = double(e.mediaTime);
-            const double spanLast = std::nextafter(double(e.mediaTime + e.mediaDuration), 0.0);
-            auto mediaTimeOf = [&](int64_t n) {
-                const double x = narrow ? double(n * movieScale - origin64)
-                                        : double(__int128(n) * movieScale - origin);
-                return std::clamp(spanStart + x * k, spanStart, spanLast);
-            };
-            int64_t j = media.sampleIndexAtTime(
-                std::max<TimeValue>(0, TimeValue(std::floor(mediaTimeOf(a)))));
-            if (j < 0) return;
-            double sStart = 0, sEnd = 0, v0 = 1, slope = 0;
-            bool valid = false;
-            auto load = [&](int64_t index) {
-                sStart = double(media.sampleStart(index));
-                sEnd = sStart + double(media.sample(index)->duration);
-                const FadeTween* t = fades.get(shared, index);
-                valid = t != nullptr;
-                if (!t) return;
-                v0 = double(t->start) / 65536.0;
-                slope = double(t->end - t->start) / 65536.0 / (sEnd - sStart);
-            };
-            load(j);
-            for (int64_t n = a; n < b; ++n) {
-                const double m = mediaTimeOf(n);
-                while (m >= sEnd && j + 1 < media.sampleCount()) load(++j);
-                if (m >= sEnd || m < sStart) continue;
-                if (valid)
-                    gain[n - first] *= float(v0 + slope * (m - sStart));
-            }
-        });
+        forEachEdit(
+            fade, first, count, [&](const Edit& e, TimeValue es, int64_t, int64_t a, int64_t b) {
+                if (e.isEmpty() || e.media->type() != TweenMediaType) return;
+                const Media& media = *e.media;
+                const std::shared_ptr<Media>& shared = e.media;
+                // Media time of frame n: mediaTime + (n × movieScale / rate − es) × md / d.
+                const double k = double(e.mediaDuration) / (double(e.duration) * double(m_rate));
+                // n × movieScale − es × rate is exact; in 64 bits when it fits (the usual case,
+                // and much faster), else in 128 bits. Both give the same value for a frame.
+                const __int128 origin = __int128(es) * m_rate;
+                const bool narrow =
+                    origin > -(INT64_C(1) << 61) && origin < (INT64_C(1) << 61) &&
+                    std::max(std::abs(a), std::abs(b)) < (INT64_C(1) << 61) / movieScale;
+                const int64_t origin64 = narrow ? int64_t(origin) : 0;
+                // Frames of this segment read inside its media span (frame n0 may lie a fraction of
+                // a frame before the segment's start).
+                const double spanStart = double(e.mediaTime);
+                const double spanLast = std::nextafter(double(e.mediaTime + e.mediaDuration), 0.0);
+                auto mediaTimeOf = [&](int64_t n) {
+                    const double x = narrow ? double(n * movieScale - origin64)
+                                            : double(__int128(n) * movieScale - origin);
+                    return std::clamp(spanStart + x * k, spanStart, spanLast);
+                };
+                int64_t j = media.sampleIndexAtTime(
+                    std::max<TimeValue>(0, TimeValue(std::floor(mediaTimeOf(a)))));
+                if (j < 0) return;
+                double sStart = 0, sEnd = 0, v0 = 1, slope = 0;
+                bool valid = false;
+                auto load = [&](int64_t index) {
+                    sStart = double(media.sampleStart(index));
+                    sEnd = sStart + double(media.sample(index)->duration);
+                    const FadeTween* t = fades.get(shared, index);
+                    valid = t != nullptr;
+                    if (!t) return;
+                    v0 = double(t->start) / 65536.0;
+                    slope = double(t->end - t->start) / 65536.0 / (sEnd - sStart);
+                };
+                load(j);
+                for (int64_t n = a; n < b; ++n) {
+                    const double m = mediaTimeOf(n);
+                    while (m >= sEnd && j + 1 < media.sampleCount())
+                        load(++j);
+                    if (m >= sEnd || m < sStart) continue;
+                    if (valid) gain[n - first] *= float(v0 + slope * (m - sStart));
+                }
+            });
     }
 
 private:
     // Calls f(edit, editStart, edit's first output frame, a, b) for each segment that holds
     // output frames [a, b) of [first, first + count).
-    template <typename F>
-    void forEachEdit(const Track& track, int64_t first, int64_t count, F&& f)
+    template <typename F> void forEachEdit(const Track& track, int64_t first, int64_t count, F&& f)
     {
         const int64_t movieScale = m_movie.timeScale();
         const int64_t end = first + count;
@@ -330,10 +329,12 @@ OSErr SoundMixer::mixFrames(const Movie& movie, int64_t first, int64_t count, in
         if (varying) {
             for (int64_t i = 0; i < count; ++i) {
                 const float g = m.gain[size_t(i)];
-                for (size_t c = 0; c < ch; ++c) *dst++ += *src++ * g;
+                for (size_t c = 0; c < ch; ++c)
+                    *dst++ += *src++ * g;
             }
         } else {
-            for (size_t i = 0; i < values; ++i) dst[i] += src[i] * base;
+            for (size_t i = 0; i < values; ++i)
+                dst[i] += src[i] * base;
         }
     }
     for (size_t i = 0; i < values; ++i) {

@@ -72,11 +72,9 @@ private:
 Component registerLevel(ComponentManager& cm, DecodeLog* log, int32_t rate = 0,
                         int32_t channels = 0)
 {
-    return cm.registerComponent({kSoundDecompressorType, kTestFormat, fourcc("test"), 0, 0},
-                                "Level", "test levels", 1, [=] {
-                                    return std::make_unique<LevelDecompressor>(log, rate,
-                                                                               channels);
-                                });
+    return cm.registerComponent(
+        {kSoundDecompressorType, kTestFormat, fourcc("test"), 0, 0}, "Level", "test levels", 1,
+        [=] { return std::make_unique<LevelDecompressor>(log, rate, channels); });
 }
 
 // Ten samples of 0.1 s (time scale 600) with levels 1000, 2000, … 10000.
@@ -133,7 +131,8 @@ TEST(SoundDecompressor, ComponentDecodesEachSampleOnceInOrder)
               1);
     mixer.reset();
     EXPECT_EQ(cm.openInstanceCount(cm.findNextComponent(0, {kSoundDecompressorType, 0, 0, 0, 0})),
-              0) << "reset closes the instances";
+              0)
+        << "reset closes the instances";
 }
 
 TEST(SoundDecompressor, OutputOfAnotherFormatIsConverted)
@@ -166,17 +165,16 @@ TEST(SoundDecompressor, WithoutAnAcceptingComponentTheSampleIsSilent)
     // A component of the subtype that refuses the description, then one that accepts it.
     ComponentManager cm;
     DecodeLog log;
-    cm.registerComponent({kSoundDecompressorType, kTestFormat, fourcc("rfse"), 0, 0}, "Refuses",
-                         "", 1, [] {
-                             struct Refuse : ComponentImplementation {
-                                 ComponentResult dispatch(ComponentCall& c,
-                                                          ComponentManager&) override
-                                 {
-                                     return c.selector < 0 ? noErr : ComponentResult(-206);
-                                 }
-                             };
-                             return std::make_unique<Refuse>();
-                         });
+    cm.registerComponent(
+        {kSoundDecompressorType, kTestFormat, fourcc("rfse"), 0, 0}, "Refuses", "", 1, [] {
+            struct Refuse : ComponentImplementation {
+                ComponentResult dispatch(ComponentCall& c, ComponentManager&) override
+                {
+                    return c.selector < 0 ? noErr : ComponentResult(-206);
+                }
+            };
+            return std::make_unique<Refuse>();
+        });
     {
         SoundMixer mixer(48000, 1, &cm);
         EXPECT_EQ(mixer.mix(movie, 0, 600, 600, out), -206);

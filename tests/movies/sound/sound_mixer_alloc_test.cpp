@@ -48,7 +48,8 @@ public:
         const int16_t level = int16_t(getBE16(d->data));
         const int64_t frames = d->sampleDuration * 48000 / d->mediaTimeScale;
         d->framesWritten = uint32_t(std::min<int64_t>(frames, d->frameCapacity));
-        for (size_t i = 0; i < size_t(d->framesWritten) * 2; ++i) d->buffer[i] = level;
+        for (size_t i = 0; i < size_t(d->framesWritten) * 2; ++i)
+            d->buffer[i] = level;
         return noErr;
     }
 };

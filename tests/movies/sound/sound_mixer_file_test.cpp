@@ -29,8 +29,8 @@ SoundFile openSound(const std::string& path)
 // A sound track referring to the file's sound: [in, in + length) of it (media time = the
 // file track's time scale) at movie time `at`. With chunk > 0 the media holds one file sample
 // per chunk of media time, as a file opened as a movie has.
-Track* addFileTrack(Movie& movie, const SoundFile& s, TimeValue at, TimeValue in,
-                    TimeValue length, TimeValue chunk = 0)
+Track* addFileTrack(Movie& movie, const SoundFile& s, TimeValue at, TimeValue in, TimeValue length,
+                    TimeValue chunk = 0)
 {
     Track* t = movie.newTrack(0, 0, 256);
     movie.newTrackMedia(t, SoundMediaType, s.track->timeScale);
@@ -132,7 +132,8 @@ TEST(SoundMixerFiles, CrossFadeOfOneFileJoinsExactlyWithoutSeeking)
     }
     ASSERT_EQ(joined.size(), whole.size());
     size_t diff = 0;
-    while (diff < whole.size() && joined[diff] == whole[diff]) ++diff;
+    while (diff < whole.size() && joined[diff] == whole[diff])
+        ++diff;
     EXPECT_EQ(diff, whole.size()) << "consecutive spans differ from one mix at value " << diff;
     EXPECT_EQ(pieces.decoderSeeks(), 0);
     EXPECT_EQ(pieces.decoderCount(), 2u) << "one decoder per place in the file";
@@ -161,7 +162,8 @@ TEST(SoundMixerFiles, SegmentCopiedFromASourceMovieAndRetimed)
     ASSERT_EQ(mixer.mix(movie, 0, 1800, 600, out), noErr);
     ASSERT_EQ(out.size(), size_t(144000));
     EXPECT_EQ(rms(out, 1, 0, 48000), 0.0);
-    for (int64_t n = 0; n < 24000; ++n) ASSERT_EQ(out[size_t(48000 + n)], ramp(12000 + n)) << n;
+    for (int64_t n = 0; n < 24000; ++n)
+        ASSERT_EQ(out[size_t(48000 + n)], ramp(12000 + n)) << n;
     EXPECT_EQ(rms(out, 1, 72000, 96000), 0.0);
     // Half speed: frame n of the stretched part plays source frame 12000 + n / 2.
     for (int64_t n = 0; n < 47998; n += 2)

@@ -52,10 +52,13 @@ TEST(SoundMixer, FadeRampsLinearlyAndHalfwayIsHalfAmplitude)
         EXPECT_NEAR(out[kRate / 2], 5000, 1) << "halfway up";
         EXPECT_NEAR(out[kRate + kRate / 2], 5000, 1) << "halfway down";
         EXPECT_NEAR(out[kRate / 4], 2500, 1);
-        expectFrames(out, 1, 0, 2 * kRate, [](int64_t n, int) {
-            const double t = double(n) / kRate;
-            return 10000 * (t < 1 ? t : 2 - t);
-        }, 1.0, "fade ramp");
+        expectFrames(
+            out, 1, 0, 2 * kRate,
+            [](int64_t n, int) {
+                const double t = double(n) / kRate;
+                return 10000 * (t < 1 ? t : 2 - t);
+            },
+            1.0, "fade ramp");
     }
 }
 
@@ -89,7 +92,8 @@ TEST(SoundMixer, CrossFadeKeepsTotalLevel)
     addFade(movie, *a, {{kFixed1, kFixed1, 600}, {kFixed1, 0, 600}}, 0);
     addFade(movie, *b, {{0, kFixed1, 600}, {kFixed1, kFixed1, 600}}, 600);
     std::vector<int16_t> out = mixAll(movie, 0, 1800);
-    expectFrames(out, 1, 0, 3 * kRate, [](int64_t, int) { return 8000.0; }, 1.0, "cross fade");
+    expectFrames(
+        out, 1, 0, 3 * kRate, [](int64_t, int) { return 8000.0; }, 1.0, "cross fade");
 }
 
 TEST(SoundMixer, TrackAndMovieVolume)
@@ -98,21 +102,25 @@ TEST(SoundMixer, TrackAndMovieVolume)
     Track* t = addPcmTrack(movie, constant(10000, kRate / 10, 2), 2, kRate, 0);
     t->setVolume(0x80);
     std::vector<int16_t> out = mixAll(movie, 0, 60, 2);
-    expectFrames(out, 2, 0, kRate / 10, [](int64_t, int) { return 5000.0; }, 0.5, "half volume");
+    expectFrames(
+        out, 2, 0, kRate / 10, [](int64_t, int) { return 5000.0; }, 0.5, "half volume");
 
     movie.setVolume(0x80);
     out = mixAll(movie, 0, 60, 2);
-    expectFrames(out, 2, 0, kRate / 10, [](int64_t, int) { return 2500.0; }, 0.5, "both halved");
+    expectFrames(
+        out, 2, 0, kRate / 10, [](int64_t, int) { return 2500.0; }, 0.5, "both halved");
 
     movie.setVolume(0x100);
     t->setVolume(0x200);
     out = mixAll(movie, 0, 60, 2);
-    expectFrames(out, 2, 0, kRate / 10, [](int64_t, int) { return 20000.0; }, 0.5, "doubled");
+    expectFrames(
+        out, 2, 0, kRate / 10, [](int64_t, int) { return 20000.0; }, 0.5, "doubled");
 
     for (int16_t muted : {int16_t(0), int16_t(-256)}) {
         t->setVolume(muted);
         out = mixAll(movie, 0, 60, 2);
-        expectFrames(out, 2, 0, kRate / 10, [](int64_t, int) { return 0.0; }, 0, "muted");
+        expectFrames(
+            out, 2, 0, kRate / 10, [](int64_t, int) { return 0.0; }, 0, "muted");
     }
 }
 
@@ -123,18 +131,23 @@ TEST(SoundMixer, SegmentAtAnOffsetAndEmptySegmentsAreSilent)
     Track* t = addPcmTrack(movie, sig, 1, kRate, 600); // from 1 s
     std::vector<int16_t> out = mixAll(movie, 0, 1800);
     ASSERT_EQ(out.size(), size_t(3 * kRate));
-    expectFrames(out, 1, 0, kRate, [](int64_t, int) { return 0.0; }, 0, "before the segment");
-    expectFrames(out, 1, kRate, 2 * kRate, [&](int64_t n, int) { return sig[size_t(n - kRate)]; },
-                 0, "the segment");
-    expectFrames(out, 1, 2 * kRate, 3 * kRate, [](int64_t, int) { return 0.0; }, 0, "after it");
+    expectFrames(
+        out, 1, 0, kRate, [](int64_t, int) { return 0.0; }, 0, "before the segment");
+    expectFrames(
+        out, 1, kRate, 2 * kRate, [&](int64_t n, int) { return sig[size_t(n - kRate)]; }, 0,
+        "the segment");
+    expectFrames(
+        out, 1, 2 * kRate, 3 * kRate, [](int64_t, int) { return 0.0; }, 0, "after it");
 
     // An empty segment of 0.5 s inserted at 1.25 s pushes the rest later.
     ASSERT_EQ(t->insertEmptySegment(750, 300), noErr);
     out = mixAll(movie, 0, 1800);
     const int64_t cut = kRate + kRate / 4, gap = kRate / 2;
-    expectFrames(out, 1, cut, cut + gap, [](int64_t, int) { return 0.0; }, 0, "empty segment");
-    expectFrames(out, 1, cut + gap, 2 * kRate + gap,
-                 [&](int64_t n, int) { return sig[size_t(n - kRate - gap)]; }, 0, "after the gap");
+    expectFrames(
+        out, 1, cut, cut + gap, [](int64_t, int) { return 0.0; }, 0, "empty segment");
+    expectFrames(
+        out, 1, cut + gap, 2 * kRate + gap,
+        [&](int64_t n, int) { return sig[size_t(n - kRate - gap)]; }, 0, "after the gap");
 
     // A start that is not on a frame boundary at 44.1 kHz: the first frame is floor(t × rate).
     Movie odd(600);
@@ -153,7 +166,8 @@ TEST(SoundMixer, DisabledAndNonSoundTracksAreSilent)
     Track* video = movie.newTrack(0, 0, 256);
     movie.newTrackMedia(video, VideoMediaType, 600);
     std::vector<int16_t> out = mixAll(movie, 0, 600);
-    expectFrames(out, 1, 0, kRate, [](int64_t, int) { return 0.0; }, 0, "disabled");
+    expectFrames(
+        out, 1, 0, kRate, [](int64_t, int) { return 0.0; }, 0, "disabled");
     t->setEnabled(true);
     out = mixAll(movie, 0, 600);
     EXPECT_EQ(out[100], 9000);
@@ -169,16 +183,17 @@ TEST(SoundMixer, ChannelsAreDuplicatedOrAveragedAndTheSumSaturates)
     }
     addPcmTrack(movie, stereo, 2, kRate, 0);
     std::vector<int16_t> mono = mixAll(movie, 0, 60, 1);
-    expectFrames(mono, 1, 0, kRate / 10, [&](int64_t n, int) {
-        return (stereo[size_t(2 * n)] + stereo[size_t(2 * n + 1)]) / 2.0;
-    }, 0.5, "stereo to mono");
+    expectFrames(
+        mono, 1, 0, kRate / 10,
+        [&](int64_t n, int) { return (stereo[size_t(2 * n)] + stereo[size_t(2 * n + 1)]) / 2.0; },
+        0.5, "stereo to mono");
 
     Movie m2(600);
     const std::vector<int16_t> sig = sine(300, kRate, kRate / 10, 9000);
     addPcmTrack(m2, sig, 1, kRate, 0);
     std::vector<int16_t> st = mixAll(m2, 0, 60, 2);
-    expectFrames(st, 2, 0, kRate / 10, [&](int64_t n, int) { return sig[size_t(n)]; }, 0,
-                 "mono to stereo");
+    expectFrames(
+        st, 2, 0, kRate / 10, [&](int64_t n, int) { return sig[size_t(n)]; }, 0, "mono to stereo");
 
     // Two loud tracks clip at the 16-bit limits instead of wrapping.
     Movie loud(600);
@@ -221,37 +236,43 @@ TEST(SoundMixer, PcmFormatsAndOtherRates)
     // average of its neighbours (which lie in separate samples).
     Movie slow(600);
     std::vector<int16_t> ramp(24000);
-    for (size_t n = 0; n < ramp.size(); ++n) ramp[n] = int16_t(n % 4000 * 3);
+    for (size_t n = 0; n < ramp.size(); ++n)
+        ramp[n] = int16_t(n % 4000 * 3);
     addPcmTrack(slow, ramp, 1, 24000, 0, /*perFrame=*/true);
     std::vector<int16_t> o = mixAll(slow, 0, 600);
-    expectFrames(o, 1, 0, kRate - 2, [&](int64_t n, int) {
-        const int64_t k = n / 2;
-        return n % 2 ? (ramp[size_t(k)] + ramp[size_t(k + 1)]) / 2.0 : double(ramp[size_t(k)]);
-    }, 0.51, "24 kHz ramp at 48 kHz");
+    expectFrames(
+        o, 1, 0, kRate - 2,
+        [&](int64_t n, int) {
+            const int64_t k = n / 2;
+            return n % 2 ? (ramp[size_t(k)] + ramp[size_t(k + 1)]) / 2.0 : double(ramp[size_t(k)]);
+        },
+        0.51, "24 kHz ramp at 48 kHz");
 }
 
 TEST(SoundMixer, ScaledSegmentsPlayFasterOrSlower)
 {
     // A slow ramp: media frame k holds k / 4.
     std::vector<int16_t> ramp(2 * kRate);
-    for (size_t k = 0; k < ramp.size(); ++k) ramp[k] = int16_t(k / 4);
+    for (size_t k = 0; k < ramp.size(); ++k)
+        ramp[k] = int16_t(k / 4);
     {
         Movie movie(600);
         Track* t = addPcmTrack(movie, ramp, 1, kRate, 0);
         ASSERT_EQ(t->scaleSegment(0, 1200, 600), noErr); // twice as fast
         std::vector<int16_t> out = mixAll(movie, 0, 600);
-        expectFrames(out, 1, 0, kRate - 1, [](int64_t n, int) { return 2.0 * n / 4; }, 1.0,
-                     "double speed");
+        expectFrames(
+            out, 1, 0, kRate - 1, [](int64_t n, int) { return 2.0 * n / 4; }, 1.0, "double speed");
     }
     {
         Movie movie(600);
         Track* t = addPcmTrack(movie, ramp, 1, kRate, 300);
         ASSERT_EQ(t->scaleSegment(300, 1200, 2400), noErr); // half speed, from 0.5 s
         std::vector<int16_t> out = mixAll(movie, 0, 2700);
-        expectFrames(out, 1, 0, kRate / 2, [](int64_t, int) { return 0.0; }, 0, "before");
-        expectFrames(out, 1, kRate / 2, 4 * kRate, [](int64_t n, int) {
-            return (n - kRate / 2) / 2.0 / 4;
-        }, 1.0, "half speed");
+        expectFrames(
+            out, 1, 0, kRate / 2, [](int64_t, int) { return 0.0; }, 0, "before");
+        expectFrames(
+            out, 1, kRate / 2, 4 * kRate, [](int64_t n, int) { return (n - kRate / 2) / 2.0 / 4; },
+            1.0, "half speed");
     }
 }
 
@@ -263,7 +284,8 @@ TEST(SoundMixer, ConsecutiveSpansJoinExactly)
     Track* a = addPcmTrack(movie, sine(330, 22050, 3 * 22050, 9000), 1, 22050, 0, true);
     Track* b = addPcmTrack(movie, sine(523, kRate, 3 * kRate, 7000, 2), 2, kRate, 450);
     ASSERT_EQ(b->scaleSegment(450, 1800, 1500), noErr);
-    addFade(movie, *a, {{0, kFixed1, 400}, {kFixed1, 0x8000, 1000}}, 0, FadeByteOrder::littleEndian);
+    addFade(movie, *a, {{0, kFixed1, 400}, {kFixed1, 0x8000, 1000}}, 0,
+            FadeByteOrder::littleEndian);
     addFade(movie, *b, {{kFixed1, 0, 1500}}, 450);
 
     for (int channels : {1, 2}) {
@@ -278,14 +300,15 @@ TEST(SoundMixer, ConsecutiveSpansJoinExactly)
         for (int k = 0; start < 3500; ++k) {
             const TimeValue len = std::min<TimeValue>(lengths[k % 7], 3500 - start);
             ASSERT_EQ(pieces.mix(movie, start, len, 1000, span), noErr);
-            EXPECT_EQ(int64_t(span.size()), (pieces.frameIndex(start + len, 1000) -
-                                             pieces.frameIndex(start, 1000)) * channels);
+            EXPECT_EQ(int64_t(span.size()),
+                      (pieces.frameIndex(start + len, 1000) - pieces.frameIndex(start, 1000)) *
+                          channels);
             joined.insert(joined.end(), span.begin(), span.end());
             start += len;
         }
         ASSERT_EQ(joined.size(), whole.size());
-        EXPECT_TRUE(joined == whole) << "spans differ from one mix with " << channels
-                                     << " channel(s)";
+        EXPECT_TRUE(joined == whole)
+            << "spans differ from one mix with " << channels << " channel(s)";
         EXPECT_GT(rms(whole, channels, 0, int64_t(whole.size()) / channels), 1000);
     }
 }

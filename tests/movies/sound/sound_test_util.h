@@ -74,8 +74,8 @@ struct FadeStep {
 
 // A tween track of fade samples (time scale 600) starting at movie time `at`, attached to
 // sound as its volume modifier.
-inline Track* addFade(Movie& movie, Track& sound, const std::vector<FadeStep>& steps,
-                      TimeValue at, FadeByteOrder order = FadeByteOrder::bigEndian)
+inline Track* addFade(Movie& movie, Track& sound, const std::vector<FadeStep>& steps, TimeValue at,
+                      FadeByteOrder order = FadeByteOrder::bigEndian)
 {
     Track* t = movie.newTrack(0, 0, 0);
     movie.newTrackMedia(t, TweenMediaType, 600);
