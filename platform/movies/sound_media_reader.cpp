@@ -148,6 +148,8 @@ void SoundMediaReader::reset()
     m_decompressors.clear();
     m_decoders.clear();
     m_failed.clear();
+    m_windowStorage.reset();
+    m_window.clear();
     m_formats.clear();
     m_openedByPath.clear();
 }
@@ -471,6 +473,43 @@ OSErr SoundMediaReader::decompress(Decompressor& d, const Media& media, int64_t 
     return err;
 }
 
+bool SoundMediaReader::inWindow(const SampleData& d) const
+{
+    return d.storage && d.storage == m_windowStorage && d.offset >= m_windowOffset &&
+           d.offset + d.size <= m_windowOffset + int64_t(m_window.size());
+}
+
+OSErr SoundMediaReader::storageBytes(const Media& media, int64_t index, const uint8_t** data)
+{
+    const SampleData& d = media.sample(index)->data;
+    if (!d.storage) return badDataRefIndex;
+    // The window must also hold the next sample when it follows in the file, for the
+    // interpolation that reaches into it.
+    const Sample* next = media.sample(index + 1);
+    const bool nextFollows =
+        next && next->data.kind == SampleData::Kind::Storage && next->data.storage == d.storage &&
+        next->data.offset == d.offset + d.size && next->data.size <= kStorageWindow;
+    if (!inWindow(d) || (nextFollows && !inWindow(next->data))) {
+        // Read this sample with the samples after it that follow it in the file, up to
+        // kStorageWindow bytes: sound stored one frame per sample is read in blocks.
+        int64_t end = d.offset + d.size;
+        for (int64_t k = index + 1; k < media.sampleCount() && end - d.offset < kStorageWindow;
+             ++k) {
+            const SampleData& nx = media.sample(k)->data;
+            if (nx.kind != SampleData::Kind::Storage || nx.storage != d.storage ||
+                nx.offset != end || nx.size > kStorageWindow)
+                break;
+            end += nx.size;
+        }
+        m_windowStorage.reset();
+        if (OSErr err = d.storage->read(d.offset, end - d.offset, m_window)) return err;
+        m_windowStorage = d.storage;
+        m_windowOffset = d.offset;
+    }
+    *data = m_window.data() + (d.offset - m_windowOffset);
+    return noErr;
+}
+
 OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t index, int64_t first,
                                   int64_t count, float* out)
 {
@@ -489,10 +528,11 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
     } else if (smp->data.kind == SampleData::Kind::Memory && smp->data.block) {
         data = smp->data.block->data() + smp->data.offset;
         frames = smp->data.size / f.bytesPerFrame;
+    } else if (smp->data.kind == SampleData::Kind::Storage) {
+        if (OSErr err = storageBytes(*media, index, &data)) return err;
+        frames = smp->data.size / f.bytesPerFrame;
     } else {
-        if (OSErr err = media->getSampleData(index, m_bytes)) return err;
-        data = m_bytes.data();
-        frames = int64_t(m_bytes.size()) / f.bytesPerFrame;
+        return badDataRefIndex;
     }
     if (frames <= 0) return noErr;
 
@@ -561,9 +601,12 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
     if (!decoded) {
         const Sample* nx = media->sample(index + 1);
         if (nx && nx->descriptionIndex == smp->descriptionIndex &&
-            nx->data.kind == SampleData::Kind::Memory && nx->data.block &&
-            nx->data.size >= f.bytesPerFrame)
-            nextData = nx->data.block->data() + nx->data.offset;
+            nx->data.size >= f.bytesPerFrame) {
+            if (nx->data.kind == SampleData::Kind::Memory && nx->data.block)
+                nextData = nx->data.block->data() + nx->data.offset;
+            else if (nx->data.kind == SampleData::Kind::Storage && inWindow(nx->data))
+                nextData = m_window.data() + (nx->data.offset - m_windowOffset);
+        }
     }
     const double scale = f.rate / (double(m_rate) * double(ms));
     for (int64_t i = 0; i < count; ++i) {

@@ -31,6 +31,8 @@ public:
     static constexpr size_t kMaxDecoders = 32;
     static constexpr size_t kMaxDecompressors = 32;
     static constexpr size_t kMaxFormats = 64;
+    // Sample data in a movie file is read in blocks of up to this many bytes.
+    static constexpr int64_t kStorageWindow = 64 << 10;
     static constexpr int64_t kTailFrames = 256;
     // The most frames one decompressed sample may produce.
     static constexpr int64_t kMaxDecompressedFrames = int64_t(1) << 22;
@@ -67,6 +69,8 @@ private:
     Decompressor* decompressorFor(const std::shared_ptr<Media>& media, int32_t descriptionIndex);
     OSErr decompress(Decompressor& d, const Media& media, int64_t index);
     std::shared_ptr<MediaFile> fileOf(const Sample& sample);
+    bool inWindow(const SampleData& d) const;
+    OSErr storageBytes(const Media& media, int64_t index, const uint8_t** data);
 
     int32_t m_rate;
     int32_t m_channels;
@@ -79,9 +83,12 @@ private:
     std::vector<std::unique_ptr<Decompressor>> m_decompressors;
     std::vector<FormatEntry> m_formats;
     std::map<std::string, std::shared_ptr<MediaFile>> m_openedByPath;
-    std::vector<int16_t> m_pcm;   // decoded file frames, one block at a time
-    std::vector<uint8_t> m_bytes; // sample data read from a movie file
-    std::vector<float> m_frame;   // one source frame
+    std::vector<int16_t> m_pcm;                    // decoded file frames, one block at a time
+    std::vector<uint8_t> m_bytes;                  // sample data of a decompressed sample
+    std::shared_ptr<MovieStorage> m_windowStorage; // movie file bytes read last
+    int64_t m_windowOffset = 0;
+    std::vector<uint8_t> m_window;
+    std::vector<float> m_frame; // one source frame
 };
 
 // Channel matching of one frame: mono goes to every output channel and several channels are

@@ -1,5 +1,7 @@
 #include "platform/movies/sound_mixer.h"
 
+#include "../test_media.h"
+#include "platform/movies/movie_file.h"
 #include "sound_test_util.h"
 
 #include <gtest/gtest.h>
@@ -247,6 +249,30 @@ TEST(SoundMixer, PcmFormatsAndOtherRates)
             return n % 2 ? (ramp[size_t(k)] + ramp[size_t(k + 1)]) / 2.0 : double(ramp[size_t(k)]);
         },
         0.51, "24 kHz ramp at 48 kHz");
+}
+
+TEST(SoundMixer, PcmStoredInAMovieFile)
+{
+    // One frame per sample, as sound recorded into a movie file is stored, at 24 kHz so that
+    // the interpolation reaches into the following sample; then reopened from the file.
+    const std::string path = mediaDir() + "/pcm-per-frame.zmov";
+    std::unique_ptr<Movie> movie;
+    ASSERT_EQ(createMovieFile(path, 600, movie), noErr);
+    const std::vector<int16_t> sig = sine(700, 24000, 2 * 24000, 9000, 2);
+    addPcmTrack(*movie, sig, 2, 24000, 300, /*perFrame=*/true);
+    Movie memory(600);
+    addPcmTrack(memory, sig, 2, 24000, 300, /*perFrame=*/true);
+
+    std::vector<int16_t> fromFile, fromMemory;
+    SoundMixer a(kRate, 2), b(kRate, 2);
+    for (TimeValue t = 0; t < 1800; t += 12) {
+        std::vector<int16_t> span;
+        ASSERT_EQ(a.mix(*movie, t, 12, 600, span), noErr);
+        fromFile.insert(fromFile.end(), span.begin(), span.end());
+    }
+    ASSERT_EQ(b.mix(memory, 0, 1800, 600, fromMemory), noErr);
+    EXPECT_TRUE(fromFile == fromMemory);
+    EXPECT_GT(rms(fromFile, 2, kRate, 2 * kRate), 5000);
 }
 
 TEST(SoundMixer, ScaledSegmentsPlayFasterOrSlower)
