@@ -85,6 +85,31 @@ TEST(SoundMixer, FadeAppliesOnlyWhereItHasSamplesAndWhileEnabled)
     EXPECT_EQ(out[kRate + kRate / 2], 5000) << "a disabled fade track does nothing";
 }
 
+TEST(SoundMixer, ClipFadesLaidOutAsTheCompositionBuildsThem)
+{
+    // A clip from 1 s to 4 s at volume 0x80 overlapping its neighbours by 0.5 s on each side:
+    // its sound track has volume 256 × (v / 256)² = 64; its fade track starts 50 ticks before
+    // the clip with 0 → 1 over fade-in + 50 ticks, 1 → 1, and 1 → 0 over the fade-out.
+    Movie movie(600);
+    Track* sound = addPcmTrack(movie, constant(16000, 3 * kRate), 1, kRate, 600);
+    sound->setVolume(64);
+    const TimeValue fadeIn = 300, fadeOut = 300, length = 1800;
+    addFade(movie, *sound,
+            {{0, kFixed1, fadeIn + 50},
+             {kFixed1, kFixed1, length - fadeIn - fadeOut},
+             {kFixed1, 0, fadeOut}},
+            600 - 50, FadeByteOrder::littleEndian);
+    std::vector<int16_t> out = mixAll(movie, 0, 3000);
+    auto at = [&](TimeValue ticks) { return double(out[size_t(ticks * kRate / 600)]); };
+    EXPECT_EQ(at(599), 0) << "before the clip";
+    EXPECT_NEAR(at(600), 4000 * 50.0 / 350, 1) << "the clip starts 50 ticks into its fade-in";
+    EXPECT_NEAR(at(775), 4000 * 225.0 / 350, 1);
+    EXPECT_NEAR(at(1500), 4000, 1) << "a quarter of the level in the middle";
+    EXPECT_NEAR(at(2250), 2000, 1) << "halfway through the fade-out";
+    EXPECT_NEAR(at(2399), 4000 / 300.0, 1);
+    EXPECT_EQ(at(2400), 0) << "after the clip";
+}
+
 TEST(SoundMixer, CrossFadeKeepsTotalLevel)
 {
     Movie movie(600);
