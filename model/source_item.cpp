@@ -280,6 +280,9 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
 
     if (info.rateNum == 0 && info.audioRate == 0) throw ZEFException("Invalid file", 1);
     setMedia(std::move(media), info);
+    selectTracks();
+    m_media->setVolume(m_volume);
+    applyCrop();
 
     if (setDefaults) {
         fitToProjectAspect();
@@ -365,6 +368,8 @@ void ZEFSourceItem::openOnLoad()
     EditTime d = mediaDuration();
     if (m_sourceIn > d) m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
     if (m_sourceOut > d) setSourceOut(d);
+    if (m_media) m_media->setVolume(m_volume);
+    applyCrop();
     refreshThumbnail();
 }
 
@@ -401,9 +406,37 @@ void ZEFSourceItem::fitToProjectAspect()
 bool ZEFSourceItem::refreshThumbnail()
 {
     m_thumbnail.assign(size_t(m_thumbWidth) * size_t(m_thumbHeight) * 4, 0);
-    if (m_thumbnail.empty() || !m_media || !m_project || !m_project->engine()) return false;
-    return m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
-                                              m_thumbHeight);
+    if (m_thumbnail.empty() || !m_media) return false;
+    if (m_project && m_project->engine() &&
+        m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
+                                           m_thumbHeight))
+        return true;
+    return m_media->drawFrame(m_sourceIn, m_thumbnail.data(), m_thumbWidth, m_thumbHeight);
+}
+
+void ZEFSourceItem::selectTracks()
+{
+    if (m_media) m_media->selectTracks(m_videoTrackIndex, m_audioTrackIndex);
+}
+
+std::optional<movies::Rect> ZEFSourceItem::cropPixels(bool full) const
+{
+    if (m_imageDescription.size() < kImageDescriptionSize) return std::nullopt;
+    const int64_t w = bigEndian16(m_imageDescription, 32);
+    const int64_t h = bigEndian16(m_imageDescription, 34);
+    if (full) return movies::Rect{0, 0, int32_t(w), int32_t(h)};
+    // A 16.16 fraction of a size, rounded to nearest.
+    auto part = [](int64_t size, movies::Fixed f) {
+        return int32_t((size * int64_t(f) + 0x8000) >> 16);
+    };
+    return movies::Rect{part(w, m_cropRect[0]), part(h, m_cropRect[1]), part(w, m_cropRect[2]),
+                        part(h, m_cropRect[3])};
+}
+
+void ZEFSourceItem::applyCrop(bool full)
+{
+    if (!m_media) return;
+    if (std::optional<movies::Rect> r = cropPixels(full)) m_media->setDisplayClip(*r);
 }
 
 // ---- copies and records
