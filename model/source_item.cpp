@@ -37,7 +37,18 @@ int32_t bigEndian16(const movies::Handle& h, size_t offset)
 
 constexpr size_t kImageDescriptionSize = 86;
 
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
 } // namespace
+
+std::string substitutePrefix(const std::string& path, const std::string& from,
+                             const std::string& to)
+{
+    std::string rest = path.substr(std::min(from.size(), path.size()));
+    // A path of a drive-letter system moved to a folder here takes this system's separators.
+    if (!to.empty() && to.front() == '/') std::replace(rest.begin(), rest.end(), '\\', '/');
+    return to + rest;
+}
 
 ZEFSourceItem::ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner)
     : ZEFItem(project, track, owner)
@@ -256,7 +267,7 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
             const auto& to = m_project->newPrefixes;
             for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
                 if (from[i].empty() || m_path.compare(0, from[i].size(), from[i]) != 0) continue;
-                std::string substituted = to[i] + m_path.substr(from[i].size());
+                std::string substituted = substitutePrefix(m_path, from[i], to[i]);
                 if (substituted == m_path) break;
                 m_path = substituted;
                 throw ZEFException("", 3);
@@ -312,9 +323,12 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
                            std::vector<std::string>& oldPrefixes,
                            std::vector<std::string>& newPrefixes)
 {
+    // Either separator matches the other, so that a folder moved from a drive-letter system
+    // ("C:\old\clips\a.mov" found as "/media/new/clips/a.mov") gives the folder pair.
+    auto same = [](char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); };
     size_t common = 0;
     while (common < oldPath.size() && common < newPath.size() &&
-           oldPath[oldPath.size() - 1 - common] == newPath[newPath.size() - 1 - common])
+           same(oldPath[oldPath.size() - 1 - common], newPath[newPath.size() - 1 - common]))
         ++common;
     std::string from = oldPath.substr(0, oldPath.size() - common);
     std::string to = newPath.substr(0, newPath.size() - common);

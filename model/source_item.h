@@ -76,6 +76,11 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
                            std::vector<std::string>& oldPrefixes,
                            std::vector<std::string>& newPrefixes);
 
+// The path with its remembered old prefix `from` replaced by `to`. When `to` is a path of
+// this system (it begins with '/'), backslashes in the rest of the path become '/'.
+std::string substitutePrefix(const std::string& path, const std::string& from,
+                             const std::string& to);
+
 class ZEFSourceItem : public ZEFItem {
 public:
     ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner = nullptr);
