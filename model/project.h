@@ -54,6 +54,7 @@ public:
     void setEffectCatalogue(const EffectCatalogue* catalogue) { m_catalogue = catalogue; }
     const EffectCatalogue* effectCatalogue() const { return m_catalogue; }
     void setSettings(ProjectSettings* settings) { m_settings = settings; }
+    ProjectSettings* settings() const { return m_settings; }
     // The clip opener; by default the project's own MediaClipOpener (the movie toolbox, no
     // media-graph readers). Null restores that default.
     void setClipOpener(ClipOpener* opener);

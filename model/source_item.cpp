@@ -243,6 +243,28 @@ void ZEFSourceItem::setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& 
 
 void ZEFSourceItem::close() { m_media.reset(); }
 
+void ZEFSourceItem::adoptMedia(ZEFSourceItem& other)
+{
+    m_media = std::move(other.m_media);
+    m_viaQuickTime = other.m_viaQuickTime;
+    m_invalid = other.m_invalid;
+    m_mediaRateNum = other.m_mediaRateNum;
+    m_mediaRateDen = other.m_mediaRateDen;
+    m_frameCount = other.m_frameCount;
+    m_audioRate = other.m_audioRate;
+    m_audioSampleCount = other.m_audioSampleCount;
+    m_videoTrackCount = other.m_videoTrackCount;
+    m_audioTrackCount = other.m_audioTrackCount;
+    m_thumbWidth = other.m_thumbWidth;
+    m_thumbHeight = other.m_thumbHeight;
+    m_imageDescription = other.m_imageDescription;
+    m_soundDescription = other.m_soundDescription;
+    if (!m_media) return;
+    selectTracks();
+    m_media->setVolume(m_volume);
+    applyCrop();
+}
+
 void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute)
 {
     m_invalid = false;

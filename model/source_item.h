@@ -145,6 +145,9 @@ public:
     // Installs opened media and what was learnt from it.
     void setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info);
     void setMediaInfo(const MediaInfo& info);
+    // Takes over the opened media of another clip (opened from this clip's path) with what
+    // it learnt from it; other is closed. Selects the tracks and applies volume and crop.
+    void adoptMedia(ZEFSourceItem& other);
     // Sets both placement matrices to keep the clip's aspect in the output frame (needs an
     // image description of at least 86 bytes); sets fitToAspect.
     void fitToProjectAspect();
