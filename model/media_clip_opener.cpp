@@ -29,7 +29,8 @@ FrameRate exactFrameRate(int64_t timeScale, int64_t shortest)
         int64_t p2 = a * p1 + p0, q2 = a * q1 + q0;
         if (p2 > kMaxRateNum || q2 > kMaxRateDen) {
             // The largest step towards the next convergent that still fits.
-            int64_t k = std::min(p1 ? (kMaxRateNum - p0) / p1 : a, q1 ? (kMaxRateDen - q0) / q1 : a);
+            int64_t k =
+                std::min(p1 ? (kMaxRateNum - p0) / p1 : a, q1 ? (kMaxRateDen - q0) / q1 : a);
             if (k > 0 && k * 2 >= a) {
                 const int64_t ps = k * p1 + p0, qs = k * q1 + q0;
                 const double want = double(num) / double(den);
@@ -57,13 +58,20 @@ FrameRate graphFrameRate(double r)
 int32_t audioRateOf(uint32_t rate)
 {
     switch (rate) {
-    case 0x2B110000u: return 11025;
-    case 0x2B7745D1u: return 11127;
-    case 0x56220000u: return 22050;
-    case 0x56EE8BA3u: return 22254;
-    case 0xAC440000u: return 44100;
-    case 0xBB800000u: return 48000;
-    default: return int32_t(rate >> 16);
+    case 0x2B110000u:
+        return 11025;
+    case 0x2B7745D1u:
+        return 11127;
+    case 0x56220000u:
+        return 22050;
+    case 0x56EE8BA3u:
+        return 22254;
+    case 0xAC440000u:
+        return 44100;
+    case 0xBB800000u:
+        return 48000;
+    default:
+        return int32_t(rate >> 16);
     }
 }
 
@@ -71,7 +79,8 @@ std::pair<int32_t, int32_t> thumbnailSize(int32_t width, int32_t height)
 {
     if (width <= 0 || height <= 0) return {0, 0};
     const int64_t w = width, h = height;
-    if (w >= h) return {kThumbnailSide, int32_t(std::max<int64_t>(1, (h * kThumbnailSide + w / 2) / w))};
+    if (w >= h)
+        return {kThumbnailSide, int32_t(std::max<int64_t>(1, (h * kThumbnailSide + w / 2) / w))};
     return {int32_t(std::max<int64_t>(1, (w * kThumbnailSide + h / 2) / h)), kThumbnailSide};
 }
 
@@ -216,10 +225,19 @@ std::unique_ptr<ClipMedia> MediaClipOpener::open(const std::string& path, int32_
 {
     notAMovie = false;
     const std::string file = resolveClipPath(path);
+    if (m_graph && m_viaGraph.count(file)) {
+        GraphMediaInfo graph;
+        if (std::unique_ptr<ClipMedia> media = m_graph->open(file, graph)) {
+            info = mediaInfoOf(graph);
+            return media;
+        }
+        m_viaGraph.erase(file); // changed meanwhile: the toolbox may take it now
+    }
     movies::MediaOpenResult opened = movies::MediaFile::open(file);
     if (opened.status == movies::MediaOpenStatus::ok && opened.file) {
         info = mediaInfoOf(*opened.file, videoTrackIndex, audioTrackIndex);
-        auto media = std::make_unique<MovieClipMedia>(opened.file, FrameRate{info.rateNum, info.rateDen});
+        auto media =
+            std::make_unique<MovieClipMedia>(opened.file, FrameRate{info.rateNum, info.rateDen});
         media->selectTracks(videoTrackIndex, audioTrackIndex);
         return media;
     }
@@ -228,6 +246,7 @@ std::unique_ptr<ClipMedia> MediaClipOpener::open(const std::string& path, int32_
         GraphMediaInfo graph;
         if (std::unique_ptr<ClipMedia> media = m_graph->open(file, graph)) {
             info = mediaInfoOf(graph);
+            m_viaGraph.insert(file);
             return media;
         }
     }

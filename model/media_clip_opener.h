@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,7 +118,8 @@ public:
     }
 };
 
-// The project's clip opener: the movie toolbox first, the media-graph readers second.
+// The project's clip opener: the movie toolbox first, the media-graph readers second. A file
+// once read by the readers goes to them directly the next time.
 class MediaClipOpener : public ClipOpener {
 public:
     // graph may be null (no second try); it must outlive the opener.
@@ -135,6 +137,8 @@ public:
 
 private:
     MediaGraphReaders* m_graph;
+    // Files the toolbox refused and the readers took: later opens go to the readers directly.
+    std::set<std::string> m_viaGraph;
 };
 
 } // namespace zef

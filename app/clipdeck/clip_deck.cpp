@@ -110,7 +110,7 @@ void FMainControl::setSelectedColumns(std::vector<int32_t> columns)
 ZEFItem* FMainControl::focusItem() const
 {
     return m_focus >= 0 && size_t(m_focus) < m_columns.size() ? m_columns[size_t(m_focus)].item
-                                                               : nullptr;
+                                                              : nullptr;
 }
 
 ZEFItem* FMainControl::currentItem() const
@@ -469,8 +469,7 @@ bool FMainControl::copyOrMoveTo(int32_t track, bool copy)
     });
     if (items.empty()) return false;
 
-    m_project.undoHistory().recordUndo(FUndoBuffer::kWholeProject, "%sing items",
-                                       copyOrMove(copy));
+    m_project.undoHistory().recordUndo(FUndoBuffer::kWholeProject, "%sing items", copyOrMove(copy));
     const int32_t sourceTrack = items.front()->track();
     bool changed = false;
     for (ZEFItem* item : items) {
@@ -521,8 +520,8 @@ bool FMainControl::razor()
 
     m_project.undoHistory().recordUndo(t, "Razor applied on %s", item->name().c_str());
     if (ZEFItem* next = d.at(size_t(index) + 1); next && next->getStart() < cut)
-        next->rippleShift(int32_t(std::clamp<int64_t>((cut - next->getStart()).ticks(), INT32_MIN,
-                                                      INT32_MAX)));
+        next->rippleShift(
+            int32_t(std::clamp<int64_t>((cut - next->getStart()).ticks(), INT32_MIN, INT32_MAX)));
     item->trimEnd(cut, kTrimFree, true);
     ZEFItem* added = rest.get();
     d.insert(size_t(index) + 1, std::move(rest));

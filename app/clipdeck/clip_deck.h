@@ -68,12 +68,12 @@ struct DeckColumn {
 
 // The deck buttons for the current track.
 struct DeckButtonStates {
-    bool clipButtonsShown = true;  // "Load Clip into List", the location entry, "Replace Clip"
-    bool addTitleShown = false;    // "Add Title" (title track only)
-    bool addSourceEffect = true;   // enabled for tracks 0-3
-    bool deleteSelected = false;   // a column is selected
-    bool replaceClip = false;      // the selected column's item is a clip
-    int32_t highlightedTrack = 0;  // the track button drawn highlighted
+    bool clipButtonsShown = true; // "Load Clip into List", the location entry, "Replace Clip"
+    bool addTitleShown = false;   // "Add Title" (title track only)
+    bool addSourceEffect = true;  // enabled for tracks 0-3
+    bool deleteSelected = false;  // a column is selected
+    bool replaceClip = false;     // the selected column's item is a clip
+    int32_t highlightedTrack = 0; // the track button drawn highlighted
 };
 
 // An entry of an effect menu: the index in the project's effect list (the command is 40300 +

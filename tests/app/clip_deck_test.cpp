@@ -183,9 +183,9 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
     const std::string text = media::writeFile("deck-notes.txt", "not a movie at all");
     EXPECT_FALSE(deck.addClip(mkv));
     EXPECT_FALSE(deck.addClip(text));
-    EXPECT_EQ(messages(), (std::vector<std::string>{
-                              "Error: Cannot open file " + mkv + "\nUnsupported format.",
-                              "Error: Cannot open file " + text}));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"Error: Cannot open file " + mkv + "\nUnsupported format.",
+                                        "Error: Cannot open file " + text}));
     EXPECT_EQ(project.device(kLayerA).size(), 1u);
     EXPECT_EQ(undoCount(), 1) << "failed adds leave no undo entry";
 
@@ -429,7 +429,8 @@ TEST_F(ClipDeckTest, CopyingAFrameWritesABottomUpBitmap)
     movies::Pixmap picture(64, 48);
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 64; ++x)
-            picture.setPixel(x, y, le32(clipboard.block, 40 + size_t(47 - y) * 256 + size_t(x) * 4));
+            picture.setPixel(x, y,
+                             le32(clipboard.block, 40 + size_t(47 - y) * 256 + size_t(x) * 4));
     EXPECT_EQ(media::frameNumberOf(picture), 30);
 
     clipboard.accepts = false;
@@ -441,7 +442,8 @@ TEST_F(ClipDeckTest, CopyingAFrameWritesABottomUpBitmap)
 
 TEST_F(ClipDeckTest, DeletingAFileRemovesEveryClipOfIt)
 {
-    const fs::path copy = fs::path(media::mediaDir()) / ("doomed-" + std::to_string(::getpid()) + ".mp4");
+    const fs::path copy =
+        fs::path(media::mediaDir()) / ("doomed-" + std::to_string(::getpid()) + ".mp4");
     fs::copy_file(silentClip(), copy, fs::copy_options::overwrite_existing);
     ASSERT_TRUE(deck.addClip(copy.string()));
     ASSERT_TRUE(deck.addClip(avClip()));
@@ -457,7 +459,8 @@ TEST_F(ClipDeckTest, DeletingAFileRemovesEveryClipOfIt)
     EXPECT_TRUE(fs::exists(copy));
     ui.answers = {Answer::Yes};
     ASSERT_TRUE(deck.deleteFileFromDisk());
-    EXPECT_EQ(ui.asked.back().text, "Are you sure that you want to delete file " + copy.string() + "?");
+    EXPECT_EQ(ui.asked.back().text,
+              "Are you sure that you want to delete file " + copy.string() + "?");
     EXPECT_EQ(ui.asked.back().title, "Warning");
     EXPECT_EQ(ui.asked.back().buttons, Buttons::YesNo);
     EXPECT_EQ(ui.asked.back().icon, Icon::Question);

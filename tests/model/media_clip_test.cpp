@@ -23,15 +23,15 @@ namespace {
 std::string avClip()
 {
     return media::generate("av4s.mp4", media::numberedVideo(320, 240, "30", 4) +
-                                        " -f lavfi -i sine=f=440:r=48000:d=4 -c:v libx264 "
-                                        "-preset veryfast -g 30 -c:a aac");
+                                           " -f lavfi -i sine=f=440:r=48000:d=4 -c:v libx264 "
+                                           "-preset veryfast -g 30 -c:a aac");
 }
 
 // Numbered 200×400 pictures (portrait) at 25 fps for 2 seconds, no sound.
 std::string portraitVideo()
 {
-    return media::generate("portrait.mp4",
-                        media::numberedVideo(200, 400, "25", 2) + " -c:v libx264 -preset veryfast");
+    return media::generate("portrait.mp4", media::numberedVideo(200, 400, "25", 2) +
+                                               " -c:v libx264 -preset veryfast");
 }
 
 movies::Pixmap thumbnailOf(const ZEFSourceItem& c)
@@ -254,8 +254,8 @@ TEST_F(MediaClipTest, ALocatedWindowsFolderRelinksTheOtherClipsWithoutAsking)
         fs::copy_file(avClip(), root / "new" / name, fs::copy_options::overwrite_existing);
     const std::string newRoot = (root / "new").string();
 
-    for (const char* name : {"C:\\old\\clips\\a.mp4", "C:\\old\\clips\\b.mp4",
-                             "C:\\old\\clips\\sub\\c.mp4"}) {
+    for (const char* name :
+         {"C:\\old\\clips\\a.mp4", "C:\\old\\clips\\b.mp4", "C:\\old\\clips\\sub\\c.mp4"}) {
         auto c = clip(kLayerA, name, 120, project.trackEnd(kLayerA).ticks());
         project.addItem(std::move(c), false, false);
     }
@@ -304,4 +304,53 @@ TEST_F(MediaClipTest, TheEngineDrawsTheThumbnailWhenItCan)
     EXPECT_EQ(drawing.calls, 1);
     EXPECT_EQ(c->thumbnail()[0], 0x7F);
     project.setEngine(&engine);
+}
+
+TEST_F(MediaClipTest, FilesTheToolboxRefusesGoToTheMediaGraphReaders)
+{
+    struct GraphMedia : ClipMedia {
+        bool viaMovieToolbox() const override { return false; }
+    };
+    struct Readers : MediaGraphReaders {
+        double fps = 29.97;
+        std::vector<std::string> opened;
+        std::unique_ptr<ClipMedia> open(const std::string& path, GraphMediaInfo& info) override
+        {
+            opened.push_back(path);
+            if (path.find(".mkv") == std::string::npos) return nullptr;
+            info.hasVideo = info.hasAudio = true;
+            info.framesPerSecond = fps;
+            info.frameCount = 300;
+            info.image.width = 720;
+            info.image.height = 576;
+            info.sound.sampleRate = 0x56220000u;
+            info.audioSampleCount = 22050 * 10;
+            return std::make_unique<GraphMedia>();
+        }
+    } readers;
+    MediaClipOpener opener(&readers);
+    project.setClipOpener(&opener);
+
+    const std::string mkv = media::media::matroska();
+    auto c = openClip(mkv);
+    EXPECT_FALSE(c->viaMovieToolbox());
+    EXPECT_EQ(c->mediaRateNum(), 29970);
+    EXPECT_EQ(c->mediaRateDen(), 1000);
+    EXPECT_EQ(c->frameCount(), 300);
+    EXPECT_EQ(c->videoTrackCount(), 1);
+    EXPECT_EQ(c->audioRate(), 22050);
+    EXPECT_EQ(c->thumbWidth(), 80);
+    EXPECT_EQ(c->thumbHeight(), 64);
+    EXPECT_EQ(c->imageDescription().size(), 86u);
+
+    readers.fps = 25.04;
+    c->open(false, false, false, false);
+    EXPECT_EQ(c->mediaRateNum(), 25);
+    EXPECT_EQ(c->mediaRateDen(), 1);
+    EXPECT_EQ(readers.opened.size(), 2u);
+
+    // What neither can read keeps the toolbox's reason.
+    const std::string text = media::writeFile("graph-notes.txt", "words");
+    EXPECT_EQ(openError(text), "Cannot open file " + text);
+    project.setClipOpener(nullptr);
 }
