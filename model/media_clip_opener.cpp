@@ -143,6 +143,7 @@ bool MovieClipMedia::drawFrame(const EditTime& t, uint8_t* pixels, int32_t width
     // A decoder only for this picture: clips keep no decoder (and its frame buffers) open
     // between thumbnails.
     movies::VideoDecoder::Options options;
+    options.threads = 1;
     options.cacheFrames = 1;
     options.cacheBytes = 0;
     movies::VideoDecoder decoder(m_file, size_t(m_videoTrack), options);

@@ -504,7 +504,9 @@ bool FMainControl::razor()
                 index = int32_t(i);
             }
     }
-    if (!item) {
+    // A clip whose file is missing keeps its times: it cannot be cut.
+    auto* clip = dynamic_cast<ZEFSourceItem*>(item);
+    if (!item || (clip && clip->invalid())) {
         beep();
         return false;
     }

@@ -238,6 +238,11 @@ TEST_F(ClipDeckTest, RazorCutsAFourSecondClipIntoTwoOfTwoSeconds)
     }
     EXPECT_EQ(view.beeps, 3);
     EXPECT_EQ(undoCount(), 2);
+    first->setInvalid(true); // a missing file keeps its times
+    views.position = EditTime(600);
+    EXPECT_FALSE(deck.razor());
+    EXPECT_EQ(view.beeps, 4);
+    first->setInvalid(false);
 
     project.undoHistory().undoStep();
     EXPECT_EQ(spans(kLayerA), (Spans{{0, 2400}}));
