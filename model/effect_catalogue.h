@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zef {
 
@@ -39,6 +40,9 @@ public:
     virtual movies::Handle makeEffectDescription(const CPluginQT& entry) const = 0;
     // Opens the image decompressor whose subtype is the effect's code; null when it cannot.
     virtual std::unique_ptr<EffectComponent> openEffect(const CPluginQT& entry) const = 0;
+    // The installed effects in menu order (the project's effect list); commands name an
+    // effect by its index here.
+    virtual std::vector<CPluginQT> effectList() const { return {}; }
 };
 
 } // namespace zef

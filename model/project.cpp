@@ -1,6 +1,7 @@
 #include "model/project.h"
 
 #include "model/item.h"
+#include "model/media_clip_opener.h"
 #include "model/source_item.h"
 #include "model/zef_exception.h"
 
@@ -23,8 +24,15 @@ FProject::FProject(ProjectSettings* settings)
     for (int32_t i = 0; i < kTrackCount; ++i)
         m_tracks[size_t(i)] = std::make_unique<FDevice>(this, i);
     m_rate.install();
+    m_defaultOpener = std::make_unique<MediaClipOpener>();
+    m_opener = m_defaultOpener.get();
     m_composition = CProjectTemplate::builtInDefaults();
     loadDefaults();
+}
+
+void FProject::setClipOpener(ClipOpener* opener)
+{
+    m_opener = opener ? opener : m_defaultOpener.get();
 }
 
 FProject::~FProject()

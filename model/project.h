@@ -27,6 +27,7 @@ namespace zef {
 class ZEFItem;
 class ZEFSourceItem;
 class ClipOpener;
+class MediaClipOpener;
 class TemplateList;
 
 namespace storage {
@@ -53,7 +54,10 @@ public:
     void setEffectCatalogue(const EffectCatalogue* catalogue) { m_catalogue = catalogue; }
     const EffectCatalogue* effectCatalogue() const { return m_catalogue; }
     void setSettings(ProjectSettings* settings) { m_settings = settings; }
-    void setClipOpener(ClipOpener* opener) { m_opener = opener; }
+    ProjectSettings* settings() const { return m_settings; }
+    // The clip opener; by default the project's own MediaClipOpener (the movie toolbox, no
+    // media-graph readers). Null restores that default.
+    void setClipOpener(ClipOpener* opener);
     ClipOpener* clipOpener() const { return m_opener; }
     // Questions, messages and file dialogs. Without one, document operations behave as if
     // every question were cancelled, and a clip that cannot be opened is kept invalid.
@@ -213,6 +217,7 @@ private:
     ProjectSettings* m_settings;
     CompositionEngine* m_engine = nullptr;
     const EffectCatalogue* m_catalogue = nullptr;
+    std::unique_ptr<MediaClipOpener> m_defaultOpener;
     ClipOpener* m_opener = nullptr;
     UserInterface* m_ui = nullptr;
     TemplateList* m_templates = nullptr;

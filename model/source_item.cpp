@@ -37,7 +37,18 @@ int32_t bigEndian16(const movies::Handle& h, size_t offset)
 
 constexpr size_t kImageDescriptionSize = 86;
 
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
 } // namespace
+
+std::string substitutePrefix(const std::string& path, const std::string& from,
+                             const std::string& to)
+{
+    std::string rest = path.substr(std::min(from.size(), path.size()));
+    // A path of a drive-letter system moved to a folder here takes this system's separators.
+    if (!to.empty() && to.front() == '/') std::replace(rest.begin(), rest.end(), '\\', '/');
+    return to + rest;
+}
 
 ZEFSourceItem::ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner)
     : ZEFItem(project, track, owner)
@@ -232,6 +243,28 @@ void ZEFSourceItem::setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& 
 
 void ZEFSourceItem::close() { m_media.reset(); }
 
+void ZEFSourceItem::adoptMedia(ZEFSourceItem& other)
+{
+    m_media = std::move(other.m_media);
+    m_viaQuickTime = other.m_viaQuickTime;
+    m_invalid = other.m_invalid;
+    m_mediaRateNum = other.m_mediaRateNum;
+    m_mediaRateDen = other.m_mediaRateDen;
+    m_frameCount = other.m_frameCount;
+    m_audioRate = other.m_audioRate;
+    m_audioSampleCount = other.m_audioSampleCount;
+    m_videoTrackCount = other.m_videoTrackCount;
+    m_audioTrackCount = other.m_audioTrackCount;
+    m_thumbWidth = other.m_thumbWidth;
+    m_thumbHeight = other.m_thumbHeight;
+    m_imageDescription = other.m_imageDescription;
+    m_soundDescription = other.m_soundDescription;
+    if (!m_media) return;
+    selectTracks();
+    m_media->setVolume(m_volume);
+    applyCrop();
+}
+
 void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute)
 {
     m_invalid = false;
@@ -256,7 +289,7 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
             const auto& to = m_project->newPrefixes;
             for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
                 if (from[i].empty() || m_path.compare(0, from[i].size(), from[i]) != 0) continue;
-                std::string substituted = to[i] + m_path.substr(from[i].size());
+                std::string substituted = substitutePrefix(m_path, from[i], to[i]);
                 if (substituted == m_path) break;
                 m_path = substituted;
                 throw ZEFException("", 3);
@@ -280,6 +313,9 @@ void ZEFSourceItem::open(bool setDefaults, bool failIfMissing, bool interactive,
 
     if (info.rateNum == 0 && info.audioRate == 0) throw ZEFException("Invalid file", 1);
     setMedia(std::move(media), info);
+    selectTracks();
+    m_media->setVolume(m_volume);
+    applyCrop();
 
     if (setDefaults) {
         fitToProjectAspect();
@@ -309,9 +345,12 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
                            std::vector<std::string>& oldPrefixes,
                            std::vector<std::string>& newPrefixes)
 {
+    // Either separator matches the other, so that a folder moved from a drive-letter system
+    // ("C:\old\clips\a.mov" found as "/media/new/clips/a.mov") gives the folder pair.
+    auto same = [](char a, char b) { return a == b || (isSeparator(a) && isSeparator(b)); };
     size_t common = 0;
     while (common < oldPath.size() && common < newPath.size() &&
-           oldPath[oldPath.size() - 1 - common] == newPath[newPath.size() - 1 - common])
+           same(oldPath[oldPath.size() - 1 - common], newPath[newPath.size() - 1 - common]))
         ++common;
     std::string from = oldPath.substr(0, oldPath.size() - common);
     std::string to = newPath.substr(0, newPath.size() - common);
@@ -365,6 +404,8 @@ void ZEFSourceItem::openOnLoad()
     EditTime d = mediaDuration();
     if (m_sourceIn > d) m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
     if (m_sourceOut > d) setSourceOut(d);
+    if (m_media) m_media->setVolume(m_volume);
+    applyCrop();
     refreshThumbnail();
 }
 
@@ -401,9 +442,37 @@ void ZEFSourceItem::fitToProjectAspect()
 bool ZEFSourceItem::refreshThumbnail()
 {
     m_thumbnail.assign(size_t(m_thumbWidth) * size_t(m_thumbHeight) * 4, 0);
-    if (m_thumbnail.empty() || !m_media || !m_project || !m_project->engine()) return false;
-    return m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
-                                              m_thumbHeight);
+    if (m_thumbnail.empty() || !m_media) return false;
+    if (m_project && m_project->engine() &&
+        m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
+                                           m_thumbHeight))
+        return true;
+    return m_media->drawFrame(m_sourceIn, m_thumbnail.data(), m_thumbWidth, m_thumbHeight);
+}
+
+void ZEFSourceItem::selectTracks()
+{
+    if (m_media) m_media->selectTracks(m_videoTrackIndex, m_audioTrackIndex);
+}
+
+std::optional<movies::Rect> ZEFSourceItem::cropPixels(bool full) const
+{
+    if (m_imageDescription.size() < kImageDescriptionSize) return std::nullopt;
+    const int64_t w = bigEndian16(m_imageDescription, 32);
+    const int64_t h = bigEndian16(m_imageDescription, 34);
+    if (full) return movies::Rect{0, 0, int32_t(w), int32_t(h)};
+    // A 16.16 fraction of a size, rounded to nearest.
+    auto part = [](int64_t size, movies::Fixed f) {
+        return int32_t((size * int64_t(f) + 0x8000) >> 16);
+    };
+    return movies::Rect{part(w, m_cropRect[0]), part(h, m_cropRect[1]), part(w, m_cropRect[2]),
+                        part(h, m_cropRect[3])};
+}
+
+void ZEFSourceItem::applyCrop(bool full)
+{
+    if (!m_media) return;
+    if (std::optional<movies::Rect> r = cropPixels(full)) m_media->setDisplayClip(*r);
 }
 
 // ---- copies and records

@@ -6,16 +6,35 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace zef {
 
 // The opened media of a clip (a movie of the movie toolbox, or the media-graph readers).
-// Destroying it closes the media.
+// Destroying it closes the media. The settings calls have harmless defaults for media that
+// cannot honour them.
 class ClipMedia {
 public:
     virtual ~ClipMedia() = default;
     virtual bool viaMovieToolbox() const = 0;
+    // Enables exactly the (videoTrackIndex + 1)-th visual and the (audioTrackIndex + 1)-th
+    // audible track; an index past the last track of its kind enables none of that kind.
+    virtual void selectTracks(int32_t /*videoTrackIndex*/, int32_t /*audioTrackIndex*/) {}
+    // Movie volume; 256 = full.
+    virtual void setVolume(int32_t /*volume*/) {}
+    // The part of the picture that is shown, in image pixels (the crop); the composition
+    // engine reads it when it builds the clip.
+    virtual void setDisplayClip(const movies::Rect& /*rect*/) {}
+    virtual std::optional<movies::Rect> displayClip() const { return std::nullopt; }
+    // Draws the frame shown at source time t into a width × height picture of 32-bit pixels
+    // (the layout of movies::Pixmap); false, leaving the pixels as they were, when there is
+    // no picture to draw.
+    virtual bool drawFrame(const EditTime& /*t*/, uint8_t* /*pixels*/, int32_t /*width*/,
+                           int32_t /*height*/)
+    {
+        return false;
+    }
 };
 
 struct MediaInfo;
@@ -57,6 +76,11 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
                            std::vector<std::string>& oldPrefixes,
                            std::vector<std::string>& newPrefixes);
 
+// The path with its remembered old prefix `from` replaced by `to`. When `to` is a path of
+// this system (it begins with '/'), backslashes in the rest of the path become '/'.
+std::string substitutePrefix(const std::string& path, const std::string& from,
+                             const std::string& to);
+
 class ZEFSourceItem : public ZEFItem {
 public:
     ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner = nullptr);
@@ -75,8 +99,9 @@ public:
     std::unique_ptr<ZEFItem> clone(ZEFItem* owner) const override;
     int32_t rateDenominator() const override { return m_mediaRateDen; }
     int32_t rateNumerator() const override { return m_mediaRateNum; }
-    // Frees the thumbnail and allocates a zero-filled one of the thumbnail size; the frame
-    // is drawn into it by the composition engine. False when there is nothing to draw.
+    // Frees the thumbnail and allocates a zero-filled one of the thumbnail size; the frame at
+    // sourceIn is drawn into it by the composition engine, or, when there is none or it
+    // draws nothing, by the clip's own media. False when nothing was drawn.
     bool refreshThumbnail() override;
     EditTime earliestStart() const override;
     bool latestEnd(EditTime& out) const override;
@@ -108,9 +133,21 @@ public:
     void open(bool setDefaults, bool failIfMissing, bool interactive, bool substitute);
     void close();
     bool isOpen() const { return m_media != nullptr; }
+    ClipMedia* media() const { return m_media.get(); }
+    // Enables the chosen video and audio tracks of the opened media.
+    void selectTracks();
+    // Sets the media's display clip to the crop rectangle in image pixels (each 16.16
+    // product rounded to nearest), or to the whole image with full. Needs opened media and
+    // an image description.
+    void applyCrop(bool full = false);
+    // The display clip applyCrop computes; none without an image description.
+    std::optional<movies::Rect> cropPixels(bool full = false) const;
     // Installs opened media and what was learnt from it.
     void setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info);
     void setMediaInfo(const MediaInfo& info);
+    // Takes over the opened media of another clip (opened from this clip's path) with what
+    // it learnt from it; other is closed. Selects the tracks and applies volume and crop.
+    void adoptMedia(ZEFSourceItem& other);
     // Sets both placement matrices to keep the clip's aspect in the output frame (needs an
     // image description of at least 86 bytes); sets fitToAspect.
     void fitToProjectAspect();
@@ -157,7 +194,12 @@ public:
     int32_t thumbWidth() const { return m_thumbWidth; }
     int32_t thumbHeight() const { return m_thumbHeight; }
     int32_t volume() const { return m_volume; }
-    void setVolume(int32_t v) { m_volume = v; }
+    // Also sets the volume of opened media.
+    void setVolume(int32_t v)
+    {
+        m_volume = v;
+        if (m_media) m_media->setVolume(v);
+    }
     bool viaMovieToolbox() const { return m_viaQuickTime; }
 
     static constexpr int32_t kFitToAspectSinceVersion = 9;
