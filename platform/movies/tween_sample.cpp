@@ -1,5 +1,6 @@
 #include "platform/movies/tween_sample.h"
 
+#include "platform/movies/audio_fade.h"
 #include "platform/movies/big_endian.h"
 #include "platform/movies/region.h"
 
@@ -66,20 +67,7 @@ AtomContainer makeRegionTween(const Rect& frame, const Rect& crop)
     return tween(kTweenTypeRegion, data, packRectRegion(crop));
 }
 
-AtomContainer makeFixedTween(Fixed start, Fixed end)
-{
-    std::vector<uint8_t> data(8);
-    std::memcpy(data.data(), &start, 4); // the processor's own order, as stored by the builder
-    std::memcpy(data.data() + 4, &end, 4);
-    return tween(kTweenTypeFixed, data);
-}
-
-Handle tweenSampleDescription()
-{
-    std::vector<uint8_t> d(16, 0);
-    putBE32(d.data(), 16);
-    return Handle(d.data(), d.size());
-}
+Handle tweenSampleDescription() { return fadeTweenDescription(); }
 
 std::optional<TweenValue> readTweenSample(std::span<const uint8_t> bytes)
 {
@@ -102,11 +90,6 @@ std::optional<TweenValue> readTweenSample(std::span<const uint8_t> bytes)
         v.crop = region->bounds();
         return v;
     }
-    case kTweenTypeFixed:
-        if (data.size() != 8) return std::nullopt;
-        std::memcpy(&v.fixedStart, data.data(), 4);
-        std::memcpy(&v.fixedEnd, data.data() + 4, 4);
-        return v;
     default:
         return std::nullopt;
     }

@@ -5,7 +5,7 @@
 //   'data': the values (layout by type, below);
 //   'qdrg': for region tweens, the packed rectangular region (region.h).
 // Types and values:
-//   kTweenTypeFixed (3):  start and end, 16.16, in the processor's own byte order (8 bytes);
+//   kTweenTypeFixed (3):  audio fades, read and written by audio_fade.h;
 //   kTweenTypeRegion (6): two rectangles, top, left, bottom, right as big-endian 16-bit values
 //                         (16 bytes), the area the region is given in;
 //   kTweenTypeMatrix (7): start then end matrix, nine big-endian 32-bit values each (72 bytes);
@@ -32,9 +32,8 @@ constexpr uint32_t kTweenTypeMatrix = 7;
 AtomContainer makeMatrixTween(const MatrixRecord& start, const MatrixRecord& end);
 // frame is the area of the region (the output frame), crop the visible rectangle in pixels.
 AtomContainer makeRegionTween(const Rect& frame, const Rect& crop);
-AtomContainer makeFixedTween(Fixed start, Fixed end);
 
-// The 16-byte sample description of tween samples.
+// The 16-byte sample description of tween samples (the one audio_fade.h makes).
 Handle tweenSampleDescription();
 
 // A tween sample read back.
@@ -42,9 +41,8 @@ struct TweenValue {
     uint32_t type = 0;
     MatrixRecord matrixStart, matrixEnd; // matrix tweens (a 36-byte value gives both ends)
     std::optional<Rect> crop;            // region tweens
-    Fixed fixedStart = 0, fixedEnd = 0;  // fixed tweens
 };
-// nullopt when the data is not a tween sample of a known type with values of the right size.
+// A matrix or region tween read back; nullopt for any other type or values of the wrong size.
 std::optional<TweenValue> readTweenSample(std::span<const uint8_t> data);
 
 } // namespace zef::movies
