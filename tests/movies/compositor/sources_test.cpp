@@ -95,6 +95,50 @@ TEST(Compositor, MediaFileFramesAreExact)
     EXPECT_EQ(before.pixel(300, 120), argb(255, 0, 0, 0)) << "black before the clip";
 }
 
+// A transition laid out as the composition builder does it: the effect track carries the
+// outgoing clip's head and the incoming clip's tail as copied segments, and the cross fade
+// between them; both clip tracks are its sources and never show by themselves.
+TEST(Compositor, TransitionWithHeadAndTailIsFrameExact)
+{
+    MovieFromFileResult r = openMovieFromFile(numberedClip());
+    ASSERT_EQ(r.status, MediaOpenStatus::ok);
+    const Track* src = r.movie->indTrackWithCharacteristic(1, VisualMediaCharacteristic, true);
+
+    Scene s(320, 240, 1800);
+    auto clipTrack = [&](TimeValue start) {
+        Track* t = s.movie.newTrack(Fixed(320) << 16, Fixed(240) << 16, 0);
+        s.movie.newTrackMedia(t, VideoMediaType, 600);
+        t->insertSegmentFrom(*src, 0, 1200, start);
+        return t;
+    };
+    Track* a = clipTrack(0);   // frames 0..59 over 0..1200
+    Track* b = clipTrack(600); // frames 0..59 over 600..1800
+    // The cross fade, then the head inserted before it (moving it to 600..1200), then the tail.
+    Track* fx =
+        s.effect(makeEffectDescription(fourcc("dslv"), 2), fourcc("dslv"), {a, b}, 0, 0, 600);
+    ASSERT_EQ(fx->insertSegmentFrom(*a, 0, 600, 0), noErr);       // head
+    ASSERT_EQ(fx->insertSegmentFrom(*b, 1200, 600, 1200), noErr); // tail
+    ASSERT_EQ(fx->duration(), 1800);
+
+    for (int f : {0, 1, 10, 29})
+        EXPECT_EQ(frameNumberOf(s.evaluateAt(f * 20)), f);
+    for (int f : {60, 61, 75, 89})
+        EXPECT_EQ(frameNumberOf(s.evaluateAt(f * 20)), f - 30);
+
+    // Halfway through the fade: a's frame 45 (101101b) over b's frame 15 (001111b). Bars that
+    // are white in both stay white, black in both black, the others mid grey.
+    const Pixmap mid = s.evaluateAt(900);
+    auto bar = [&](int bit) { return int(greenOf(mid.pixel(bit * 32 + 16, 120))); };
+    EXPECT_GT(bar(0), 240);
+    EXPECT_NEAR(bar(1), 128, 8);
+    EXPECT_GT(bar(2), 240);
+    EXPECT_GT(bar(3), 240);
+    EXPECT_LT(bar(4), 15);
+    EXPECT_NEAR(bar(5), 128, 8);
+    EXPECT_LT(bar(6), 15);
+    EXPECT_EQ(s.context.stats().failedTracks, 0);
+}
+
 TEST(Compositor, StillsAsScaledSegmentsWithTheirAlpha)
 {
     MovieFromFileResult r = openMovieFromFile(media::pngStill());
