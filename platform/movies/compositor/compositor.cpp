@@ -481,25 +481,25 @@ OSErr evaluateMovie(EvaluationContext::Impl& ctx, const Movie& movie, TimeValue 
         }
     }
 
+    auto drawsItself = [&](const Track* t) {
+        const auto& media = t->media();
+        return media && (media->type() == VideoMediaType || media->type() == TextMediaType) &&
+               !sources.count(t);
+    };
     Evaluator evaluator(ctx, movie, time);
     std::vector<Plan> plans;
     plans.reserve(ordered.size());
     bool covered = false;
-    for (size_t i = 0; i < ordered.size(); ++i) {
-        const Track* t = ordered[i];
-        const auto& media = t->media();
-        if (!media || (media->type() != VideoMediaType && media->type() != TextMediaType) ||
-            sources.count(t))
-            continue;
+    for (size_t i = 0; i < ordered.size() && !covered; ++i) {
+        if (!drawsItself(ordered[i])) continue;
         Plan p;
-        if (!evaluator.prepare(*t, toCanvas, clip, canvasRect, p)) continue;
+        if (!evaluator.prepare(*ordered[i], toCanvas, clip, canvasRect, p)) continue;
+        covered = p.opaqueCover;
         plans.push_back(std::move(p));
-        if (plans.back().opaqueCover) {
+        if (covered) {
             // Everything behind is hidden.
             for (size_t k = i + 1; k < ordered.size(); ++k)
-                ++ctx.stats.skippedHidden;
-            covered = true;
-            break;
+                if (drawsItself(ordered[k])) ++ctx.stats.skippedHidden;
         }
     }
     if (!covered) out.fill(kOpaqueBlack);

@@ -195,6 +195,7 @@ TEST(Compositor, LayersDrawFrontToBack)
     out = s.evaluateAt(0);
     EXPECT_EQ(out, checker);
     EXPECT_EQ(s.context.stats().drawnTracks, 1);
+    EXPECT_EQ(s.context.stats().skippedHidden, 4) << "the enabled tracks behind it";
 }
 
 TEST(Compositor, EffectListGroupsEffectsBySources)
