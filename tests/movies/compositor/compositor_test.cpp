@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace zef::movies::testing {
 namespace {
 
@@ -196,6 +198,38 @@ TEST(Compositor, LayersDrawFrontToBack)
     EXPECT_EQ(out, checker);
     EXPECT_EQ(s.context.stats().drawnTracks, 1);
     EXPECT_EQ(s.context.stats().skippedHidden, 4) << "the enabled tracks behind it";
+}
+
+TEST(Compositor, ContextsOnSeveralThreadsAgree)
+{
+    Scene s(48, 32);
+    Track* a = s.solid(kRed, 0);
+    Track* b = s.solid(kBlue, 0, Rect{8, 8, 40, 24});
+    s.effect(makeEffectDescription(fourcc("dslv"), 2), fourcc("dslv"), {a, b}, 0, 0, 1200);
+    Track* c = s.solid(kGreen, -3, Rect{0, 0, 8, 8});
+    s.tween(
+        makeMatrixTween(MatrixRecord::identity(), MatrixRecord::translation(40 << 16, 24 << 16)), c,
+        kTrackModifierTypeMatrix, 0, 1200);
+    std::vector<Pixmap> expected;
+    for (TimeValue t = 0; t < 1200; t += 37)
+        expected.push_back(s.evaluateAt(t));
+
+    std::vector<int> mismatches(2, 0);
+    auto worker = [&](int k) {
+        EvaluationContext ctx;
+        Pixmap out;
+        for (int round = 0; round < 20; ++round) {
+            for (size_t i = 0; i < expected.size(); ++i) {
+                if (evaluate(ctx, s.movie, TimeValue(i) * 37, out) != noErr ||
+                    !(out == expected[i]))
+                    ++mismatches[size_t(k)];
+            }
+        }
+    };
+    std::thread other(worker, 1);
+    worker(0);
+    other.join();
+    EXPECT_EQ(mismatches, (std::vector<int>{0, 0}));
 }
 
 TEST(Compositor, EffectListGroupsEffectsBySources)
