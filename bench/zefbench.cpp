@@ -2,7 +2,7 @@
 // prints the frame rate and the peak memory.
 //
 //   zefbench reference [--size 480|720|1080] [--threads N] [--frames N] [--dump DIR]
-//                      [--sound on|off]
+//                      [--sound on|off] [--decoder-threads N]
 //
 // --threads: evaluating threads (1 by default), each taking one contiguous run of pictures with
 // its own decoders. With one thread the decoders use FFmpeg's frame threads on every core, which
@@ -396,7 +396,8 @@ double peakRssMb()
     return double(u.ru_maxrss) / 1024.0;
 }
 
-int run(int height, int threads, int frames, const std::string& dumpDir, bool withSound)
+int run(int height, int threads, int decoderThreads, int frames, const std::string& dumpDir,
+        bool withSound)
 {
     const int width = height == 1080 ? 1920 : height == 720 ? 1280 : height == 480 ? 640 : 0;
     if (width == 0) fail("--size must be 480, 720 or 1080");
@@ -418,9 +419,7 @@ int run(int height, int threads, int frames, const std::string& dumpDir, bool wi
     auto worker = [&](int first, int last) {
         EvaluationContext::Options o;
         o.text = text;
-        o.decoderThreads = std::getenv("ZEF_DEC_THREADS")
-                               ? std::atoi(std::getenv("ZEF_DEC_THREADS"))
-                               : (threads > 1 ? 1 : 0);
+        o.decoderThreads = decoderThreads >= 0 ? decoderThreads : (threads > 1 ? 1 : 0);
         EvaluationContext ctx(o);
         Pixmap out;
         SoundMixer mixer(48000, 2);
@@ -474,6 +473,7 @@ int main(int argc, char** argv)
     std::string mode = argc > 1 ? argv[1] : "reference";
     int height = 480, frames = 0;
     int threads = 1;
+    int decoderThreads = -1; // FFmpeg threads per decoder: one per core with one thread, else 1
     std::string dumpDir;
     bool withSound = true;
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -482,6 +482,8 @@ int main(int argc, char** argv)
             height = std::atoi(argv[i + 1]);
         else if (opt == "--threads")
             threads = std::max(1, std::atoi(argv[i + 1]));
+        else if (opt == "--decoder-threads")
+            decoderThreads = std::max(0, std::atoi(argv[i + 1]));
         else if (opt == "--frames")
             frames = std::atoi(argv[i + 1]);
         else if (opt == "--dump")
@@ -490,5 +492,5 @@ int main(int argc, char** argv)
             fail("unknown option " + opt);
     }
     if (mode != "reference") fail("usage: zefbench reference [--size 480|1080] [--threads N]");
-    return run(height, threads, frames, dumpDir, withSound);
+    return run(height, threads, decoderThreads, frames, dumpDir, withSound);
 }
