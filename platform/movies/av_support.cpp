@@ -60,6 +60,18 @@ CodecPtr openDecoder(const AVStream* stream, int threads)
     return ctx;
 }
 
+bool openStreamDecoder(const std::string& path, int streamIndex, int threads, FormatPtr& fmt,
+                       CodecPtr& codec)
+{
+    codec.reset();
+    fmt = openFormat(path, nullptr);
+    if (!fmt || streamIndex < 0 || streamIndex >= int(fmt->nb_streams)) return false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = int(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    codec = openDecoder(fmt->streams[streamIndex], threads);
+    return codec != nullptr;
+}
+
 PacketPtr makePacket()
 {
     AVPacket* p = av_packet_alloc();

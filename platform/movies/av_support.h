@@ -41,6 +41,11 @@ FormatPtr openFormat(const std::string& path, std::string* error);
 // An opened decoder for one stream; threads 0 means one per core. Null on failure.
 CodecPtr openDecoder(const AVStream* stream, int threads);
 
+// Opens the container at path for decoding one stream: every other stream is discarded so
+// the demuxer skips its packets. False (with fmt and codec reset) on failure.
+bool openStreamDecoder(const std::string& path, int streamIndex, int threads, FormatPtr& fmt,
+                       CodecPtr& codec);
+
 PacketPtr makePacket();
 FramePtr makeFrame();
 

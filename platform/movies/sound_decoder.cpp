@@ -62,14 +62,8 @@ SoundDecoder::~SoundDecoder() = default;
 bool SoundDecoder::reopen()
 {
     State& s = *m_state;
-    s.codec.reset();
-    s.fmt = av::openFormat(m_file->path(), nullptr);
-    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams)) return false;
     s.stream = m_track->streamIndex;
-    for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
-        s.fmt->streams[i]->discard = int(i) == s.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    s.codec = av::openDecoder(s.fmt->streams[s.stream], 1);
-    if (!s.codec) return false;
+    if (!av::openStreamDecoder(m_file->path(), s.stream, 1, s.fmt, s.codec)) return false;
     swr_free(&s.swr);
     s.fifo.clear();
     s.fifoRead = 0;

@@ -13,17 +13,6 @@ namespace zef::movies {
 
 namespace {
 
-int64_t floorDiv(__int128 a, __int128 b)
-{
-    __int128 q = a / b;
-    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-    if (q > INT64_MAX) return INT64_MAX;
-    if (q < INT64_MIN) return INT64_MIN;
-    return int64_t(q);
-}
-
-int64_t ceilDiv(__int128 a, __int128 b) { return -floorDiv(-a, b); }
-
 constexpr int64_t kBlockFrames = 4096;
 
 } // namespace
@@ -170,14 +159,14 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
     const int64_t end = first + count;
     int64_t s = std::max<int64_t>(first, 0);
     if (s >= end) return noErr;
-    int64_t j = media->sampleIndexAtTime(floorDiv(__int128(s) * ms, m_rate));
+    int64_t j = media->sampleIndexAtTime(floorDivWide(__int128(s) * ms, m_rate));
     if (j < 0) return noErr;
     OSErr result = noErr;
     const size_t ch = size_t(m_channels);
     while (s < end && j < media->sampleCount()) {
         const Sample* smp = media->sample(j);
         const TimeValue start = media->sampleStart(j);
-        int64_t segEnd = std::min(end, ceilDiv(__int128(start + smp->duration) * m_rate, ms));
+        int64_t segEnd = std::min(end, ceilDivWide(__int128(start + smp->duration) * m_rate, ms));
         if (segEnd <= s) {
             ++j;
             continue;
@@ -187,7 +176,7 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
             // Media time t of this sample plays the file at t + fileTime − start.
             auto deltaOf = [&](const Sample& x, TimeValue xStart) {
                 return std::clamp<int64_t>(
-                    floorDiv(__int128(x.data.fileTime - xStart) * m_rate * 2 + ms, 2 * ms),
+                    floorDivWide(__int128(x.data.fileTime - xStart) * m_rate * 2 + ms, 2 * ms),
                     -(INT64_C(1) << 60), INT64_C(1) << 60);
             };
             const int64_t delta = deltaOf(*smp, start);
@@ -199,7 +188,7 @@ OSErr SoundMediaReader::render(const std::shared_ptr<Media>& media, int64_t firs
                     nx->data.file != smp->data.file || nx->data.filePath != smp->data.filePath ||
                     nx->data.stream != smp->data.stream || deltaOf(*nx, nxStart) != delta)
                     break;
-                segEnd = std::min(end, ceilDiv(__int128(nxStart + nx->duration) * m_rate, ms));
+                segEnd = std::min(end, ceilDivWide(__int128(nxStart + nx->duration) * m_rate, ms));
             }
             err = renderFile(*smp, delta, s, segEnd - s, out + size_t(s - first) * ch);
             j = k;
@@ -446,7 +435,7 @@ OSErr SoundMediaReader::decompress(Decompressor& d, const Media& media, int64_t 
     if (d.lastSample == index) return d.lastError;
     const Sample* smp = media.sample(index);
     const int64_t capacity = std::min(
-        kMaxDecompressedFrames, ceilDiv(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
+        kMaxDecompressedFrames, ceilDivWide(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
     OSErr err = media.getSampleData(index, m_bytes);
     d.pcm.assign(size_t(capacity) * size_t(d.channels), 0);
     d.frames = 0;
@@ -575,7 +564,7 @@ OSErr SoundMediaReader::renderPcm(const std::shared_ptr<Media>& media, int64_t i
     const size_t ch = size_t(m_channels);
     if (f.sameRate) {
         // Frame s of the media plays frame s − (the sample's first output frame).
-        const int64_t base = ceilDiv(__int128(start) * m_rate, ms);
+        const int64_t base = ceilDivWide(__int128(start) * m_rate, ms);
         const int64_t from = first - base;
         const int64_t n = std::min(count, frames - from);
         const int64_t i0 = std::max<int64_t>(0, -from);

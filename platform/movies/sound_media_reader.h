@@ -22,6 +22,18 @@
 
 namespace zef::movies {
 
+// a / b rounded toward minus infinity, in 128-bit intermediates, saturated to 64 bits: sample
+// positions are floor(t × rate / scale), which keeps consecutive spans joined exactly.
+inline int64_t floorDivWide(__int128 a, __int128 b)
+{
+    __int128 q = a / b;
+    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
+    if (q > INT64_MAX) return INT64_MAX;
+    if (q < INT64_MIN) return INT64_MIN;
+    return int64_t(q);
+}
+inline int64_t ceilDivWide(__int128 a, __int128 b) { return -floorDivWide(-a, b); }
+
 class MediaFile;
 class SoundDecoder;
 

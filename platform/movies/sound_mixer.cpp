@@ -12,15 +12,6 @@ namespace zef::movies {
 
 namespace {
 
-int64_t floorDiv(__int128 a, __int128 b)
-{
-    __int128 q = a / b;
-    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-    if (q > INT64_MAX) return INT64_MAX;
-    if (q < INT64_MIN) return INT64_MIN;
-    return int64_t(q);
-}
-
 // Output frames are processed in blocks of this many when a segment is resampled.
 constexpr int64_t kBlockFrames = 4096;
 // A segment that plays its media more than this many times faster is silent.
@@ -132,7 +123,7 @@ int64_t SoundMixer::decoderSeeks() const { return m_impl->reader.decoderSeeks();
 int64_t SoundMixer::frameIndex(TimeValue time, TimeScale scale) const
 {
     if (scale <= 0) return 0;
-    return floorDiv(__int128(time) * m_rate, scale);
+    return floorDivWide(__int128(time) * m_rate, scale);
 }
 
 OSErr SoundMixer::mix(const Movie& movie, TimeValue start, TimeValue duration, TimeScale scale,
@@ -142,7 +133,7 @@ OSErr SoundMixer::mix(const Movie& movie, TimeValue start, TimeValue duration, T
     out.clear();
     if (!m_valid || scale < 0 || duration < 0) return paramErr;
     const int64_t first = frameIndex(start, scale);
-    const int64_t end = floorDiv((__int128(start) + duration) * m_rate, scale);
+    const int64_t end = floorDivWide((__int128(start) + duration) * m_rate, scale);
     if (__int128(end) - first > kMaxFrames) return paramErr;
     out.resize(size_t(end - first) * size_t(m_channels));
     return mixFrames(movie, first, end - first, out.data());
@@ -234,7 +225,7 @@ private:
         size_t index = 0;
         TimeValue es = 0;
         // Start at the segment holding the span's first time (segments before it end earlier).
-        const TimeValue t0 = floorDiv(__int128(first) * movieScale, m_rate);
+        const TimeValue t0 = floorDivWide(__int128(first) * movieScale, m_rate);
         TrackPosition pos;
         if (t0 > 0 && track.lookup(t0, pos)) {
             index = pos.editIndex;
@@ -244,8 +235,8 @@ private:
         for (; index < edits.size(); ++index) {
             const Edit& e = edits[index];
             const TimeValue ee = es + e.duration;
-            const int64_t n0 = floorDiv(__int128(es) * m_rate, movieScale);
-            const int64_t n1 = floorDiv(__int128(ee) * m_rate, movieScale);
+            const int64_t n0 = floorDivWide(__int128(es) * m_rate, movieScale);
+            const int64_t n1 = floorDivWide(__int128(ee) * m_rate, movieScale);
             if (n0 >= end) break;
             const int64_t a = std::max(first, n0), b = std::min(end, n1);
             if (a < b) f(e, es, n0, a, b);
@@ -259,7 +250,7 @@ private:
         const __int128 num = __int128(e.mediaDuration) * m_movie.timeScale();
         const __int128 den = __int128(e.duration) * ms;
         // The media frame at the segment's first output frame.
-        const int64_t s0 = floorDiv(__int128(e.mediaTime) * m_rate, ms);
+        const int64_t s0 = floorDivWide(__int128(e.mediaTime) * m_rate, ms);
         // A segment whose rate rounds to 1.0 in 16.16 (its length was only rounded to the
         // movie's time scale) plays its media frame by frame.
         if (num == den || e.rate(m_movie.timeScale()) == kFixed1)

@@ -99,14 +99,8 @@ VideoDecoder::~VideoDecoder() { clearCache(); }
 bool VideoDecoder::reopen()
 {
     State& s = *m_state;
-    s.codec.reset();
-    s.fmt = av::openFormat(m_file->path(), nullptr);
-    if (!s.fmt || m_track->streamIndex >= int(s.fmt->nb_streams)) return false;
     s.stream = m_track->streamIndex;
-    for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
-        s.fmt->streams[i]->discard = int(i) == s.stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    s.codec = av::openDecoder(s.fmt->streams[s.stream], m_options.threads);
-    if (!s.codec) return false;
+    if (!av::openStreamDecoder(m_file->path(), s.stream, m_options.threads, s.fmt, s.codec)) return false;
     s.lastOutPts = INT64_MIN;
     s.readIndex = -1;
     s.expectIndex = -1;
