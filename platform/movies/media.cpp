@@ -114,17 +114,11 @@ OSErr Media::addSample(std::span<const uint8_t> bytes, TimeValue durationPerSamp
         if (OSErr err = resolveDescription(description, &descIndex)) return err;
         const int64_t each = int64_t(bytes.size() / size_t(count));
         if (sampleTime) *sampleTime = duration();
-        for (int32_t k = 0; k < count; ++k) {
-            Sample s;
-            s.data.kind = SampleData::Kind::Storage;
-            s.data.storage = m_storage;
-            s.data.offset = offset + each * k;
-            s.data.size = each;
-            s.descriptionIndex = descIndex;
-            s.duration = durationPerSample;
-            s.sync = sync;
-            push(std::move(s));
-        }
+        SampleData data;
+        data.kind = SampleData::Kind::Storage;
+        data.storage = m_storage;
+        data.offset = offset;
+        pushEqualSamples(std::move(data), each, count, descIndex, durationPerSample, sync);
         return noErr;
     }
     auto block = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
@@ -144,18 +138,28 @@ OSErr Media::addSampleReference(std::shared_ptr<const std::vector<uint8_t>> bloc
     if (OSErr err = resolveDescription(description, &descIndex)) return err;
     const int64_t each = size / count;
     if (sampleTime) *sampleTime = duration();
+    SampleData data;
+    data.kind = SampleData::Kind::Memory;
+    data.block = std::move(block);
+    data.offset = offset;
+    pushEqualSamples(std::move(data), each, count, descIndex, durationPerSample, sync);
+    return noErr;
+}
+
+void Media::pushEqualSamples(SampleData data, int64_t each, int32_t count, int32_t descIndex,
+                             TimeValue durationPerSample, bool sync)
+{
+    const int64_t first = data.offset;
     for (int32_t k = 0; k < count; ++k) {
         Sample s;
-        s.data.kind = SampleData::Kind::Memory;
-        s.data.block = block;
-        s.data.offset = offset + each * k;
+        s.data = data;
+        s.data.offset = first + each * k;
         s.data.size = each;
         s.descriptionIndex = descIndex;
         s.duration = durationPerSample;
         s.sync = sync;
         push(std::move(s));
     }
-    return noErr;
 }
 
 OSErr Media::addFileSample(std::shared_ptr<MediaFile> file, std::string filePath, int32_t stream,

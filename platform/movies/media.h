@@ -152,6 +152,9 @@ private:
     OSErr resolveDescription(const Handle& description, int32_t* index);
     OSErr checkAdd(TimeValue durationPerSample, int32_t count) const;
     void push(Sample s);
+    // Appends count samples that share data, each the next `each` bytes after data.offset.
+    void pushEqualSamples(SampleData data, int64_t each, int32_t count, int32_t descIndex,
+                          TimeValue durationPerSample, bool sync);
 
     OSType m_type;
     TimeScale m_timeScale;
