@@ -124,6 +124,8 @@ OSErr AvFileExporter::videoSetupFor(OSType codec, const ExportSource&, FrameRate
         if (profile > 2) return paramErr;
         v.encoder = "dnxhd";
         v.pixelFormat = AV_PIX_FMT_YUV422P;
+        // The DNxHR decoders read the pictures as BT.709 whatever their size.
+        v.colour = exportav::colourFor(width, 720, false);
         v.options["profile"] = names[profile];
     } else if (codec == kCodecPNG) {
         v.encoder = "png";

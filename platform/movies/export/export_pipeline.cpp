@@ -67,11 +67,9 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     const bool video = plan.video && vf.width > 0 && vf.height > 0;
     const bool audio = plan.audio && af.sampleRate > 0 && af.channels > 0;
     const int64_t frames = exportFrameCount(source, rate);
-    // The sound lasts as long as the source's pictures, at the source's rate.
-    const FrameRate srcRate = effectiveRate(source, {});
-    const int64_t totalSamples =
-        audio ? samplesBefore(srcRate, af.sampleRate, std::max<int64_t>(0, source.frameCount()))
-              : 0;
+    // The sound lasts as long as the exported pictures (the source's sound past its end is
+    // silence), so that muxers that pair sound with every picture get it for the last one too.
+    const int64_t totalSamples = audio ? samplesBefore(rate, af.sampleRate, frames) : 0;
 
     std::mutex mutex;
     std::condition_variable changed;

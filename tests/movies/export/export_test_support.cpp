@@ -153,7 +153,7 @@ std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
 {
     (void)width;
     (void)height;
-    return runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v:0 -f rawvideo "
+    return runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v:0 -sws_flags bicubic+accurate_rnd+full_chroma_int -f rawvideo "
                         "-pix_fmt " + pixelFormat + " -vsync passthrough - 2>/dev/null");
 }
 

@@ -63,7 +63,10 @@ TEST_P(ExporterFiles, WritesAFileTheToolsRead)
     EXPECT_NEAR(duration, 1.0, 0.1);
     if (c.colourSpace) {
         EXPECT_EQ(info.at("streams.stream.0.color_space"), c.colourSpace);
-        EXPECT_EQ(info.at("streams.stream.0.color_range"), c.colourRange);
+        // (MPEG-4 part 2 carries no range, and the movie file's colour atom has none either.)
+        if (c.colourRange) {
+            EXPECT_EQ(info.at("streams.stream.0.color_range"), c.colourRange);
+        }
     }
     if (c.soundCodecName) {
         ASSERT_TRUE(info.count("streams.stream.1.codec_name"));
@@ -98,10 +101,10 @@ TEST_P(ExporterFiles, WritesAFileTheToolsRead)
 // clang-format off
 const Case kCases[] = {
     {"mov_h264", kMovieExportMovie, 0, 0, "mov", "h264", 320, 240, "25/1", 25, "aac", 35, "smpte170m", "tv"},
-    {"mov_mpeg4_pcm", kMovieExportMovie, fourcc("mp4v"), fourcc("sowt"), "mov", "mpeg4", 320, 240, "25/1", 25, "pcm_s16le", 35, "smpte170m", "tv"},
+    {"mov_mpeg4_pcm", kMovieExportMovie, fourcc("mp4v"), fourcc("sowt"), "mov", "mpeg4", 320, 240, "25/1", 25, "pcm_s16le", 35, "smpte170m", nullptr},
     {"mov_mjpeg", kMovieExportMovie, fourcc("jpeg"), 0, "mov", "mjpeg", 320, 240, "25/1", 25, "aac", 35, nullptr, nullptr},
     {"mov_prores", kMovieExportMovie, fourcc("apcn"), 0, "mov", "prores", 320, 240, "25/1", 25, "aac", 40, "smpte170m", "tv"},
-    {"mov_dnxhr", kMovieExportMovie, fourcc("AVdh"), 0, "mov", "dnxhd", 320, 240, "25/1", 25, "aac", 35, "smpte170m", "tv"},
+    {"mov_dnxhr", kMovieExportMovie, fourcc("AVdh"), 0, "mov", "dnxhd", 320, 240, "25/1", 25, "aac", 35, "bt709", "tv"},
     {"mov_png", kMovieExportMovie, fourcc("png "), fourcc("twos"), "mov", "png", 320, 240, "25/1", 25, "pcm_s16be", 100, nullptr, nullptr},
     {"mp4", kMovieExportMPEG4, 0, 0, "mp4", "h264", 320, 240, "25/1", 25, "aac", 35, "smpte170m", "tv"},
     {"mpeg1", kMovieExportMPEG, 0, 0, "mpg", "mpeg1video", 320, 240, "25/1", 25, "mp2", 33, nullptr, nullptr},
