@@ -86,8 +86,8 @@ public:
             setup.muxerOptions["timeout"] = timeout;
         } else {
             setup.muxerOptions["flvflags"] = "no_duration_filesize";
+            // (The RTMP protocol's own "timeout" option would make it listen instead.)
             setup.ioOptions["rw_timeout"] = timeout;
-            setup.ioOptions["timeout"] = timeout;
         }
         return writeOutput(source, target.url, setup);
     }
