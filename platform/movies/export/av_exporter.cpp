@@ -55,7 +55,8 @@ bool AvFileExporter::validate(const ExportSource& source) const
 FrameRate AvFileExporter::exportRate(const ExportSource& source) const
 {
     TemporalSettings t;
-    if (readTemporalSettings(m_settings, &t) && t.frameRate > 0) return frameRateFromFixed(t.frameRate);
+    if (readTemporalSettings(m_settings, &t) && t.frameRate > 0)
+        return frameRateFromFixed(t.frameRate);
     return source.video().rate.valid() ? source.video().rate : FrameRate{25, 1};
 }
 

@@ -148,7 +148,8 @@ AvOutput::~AvOutput() = default;
 static AVDictionary* toDictionary(const std::map<std::string, std::string>& m)
 {
     AVDictionary* dict = nullptr;
-    for (const auto& [k, v] : m) av_dict_set(&dict, k.c_str(), v.c_str(), 0);
+    for (const auto& [k, v] : m)
+        av_dict_set(&dict, k.c_str(), v.c_str(), 0);
     return dict;
 }
 
@@ -167,7 +168,8 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
     };
     int r = avformat_alloc_output_context2(&d->fmt, nullptr, format.c_str(), target.c_str());
     if (r < 0 || !d->fmt) return fail("no muxer " + format, r, kExportEncoderErr);
-    for (const auto& [k, v] : m_metadata) av_dict_set(&d->fmt->metadata, k.c_str(), v.c_str(), 0);
+    for (const auto& [k, v] : m_metadata)
+        av_dict_set(&d->fmt->metadata, k.c_str(), v.c_str(), 0);
     d->packet = av_packet_alloc();
     d->vframe = av_frame_alloc();
     d->aframe = av_frame_alloc();
@@ -249,8 +251,7 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
         r = swr_alloc_set_opts2(&d->swr, &c->ch_layout, c->sample_fmt, c->sample_rate, &in,
                                 AV_SAMPLE_FMT_S16, sourceRate, 0, nullptr);
         av_channel_layout_uninit(&in);
-        if (r < 0 || swr_init(d->swr) < 0)
-            return fail("no sound conversion", r, kExportEncoderErr);
+        if (r < 0 || swr_init(d->swr) < 0) return fail("no sound conversion", r, kExportEncoderErr);
         d->fifo = av_audio_fifo_alloc(c->sample_fmt, c->ch_layout.nb_channels, 4096);
         if (!d->fifo) throw std::bad_alloc();
         d->srcChannels = sourceChannels;
@@ -262,8 +263,8 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
         r = avio_open2(&d->fmt->pb, target.c_str(), AVIO_FLAG_WRITE, nullptr, &io);
         av_dict_free(&io);
         if (r < 0) {
-            const OSErr code = target.find("://") != std::string::npos ? kExportConnectionErr
-                                                                       : ioErr;
+            const OSErr code =
+                target.find("://") != std::string::npos ? kExportConnectionErr : ioErr;
             return fail("cannot open " + target, r, code);
         }
     }
@@ -271,8 +272,8 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
     r = avformat_write_header(d->fmt, &mux);
     av_dict_free(&mux);
     if (r < 0) {
-        const OSErr code = target.find("://") != std::string::npos ? kExportConnectionErr
-                                                                   : kExportEncoderErr;
+        const OSErr code =
+            target.find("://") != std::string::npos ? kExportConnectionErr : kExportEncoderErr;
         return fail("cannot write the header", r, code);
     }
     d->headerWritten = true;
@@ -291,8 +292,7 @@ OSErr AvOutput::writeVideo(const Pixmap& picture, int64_t index)
             return kExportEncoderErr;
         const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(picture.data())};
         const int stride[1] = {int(picture.strideBytes())};
-        sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data,
-                  d->vframe->linesize);
+        sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data, d->vframe->linesize);
     }
     d->vframe->pts = index;
     d->vframe->color_range = d->venc->color_range;

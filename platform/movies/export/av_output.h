@@ -36,9 +36,9 @@ struct VideoSetup {
     int width = 0;
     int height = 0;
     FrameRate rate;
-    int gop = 0;          // 0: codec default
-    int64_t bitrate = 0;  // bits per second, 0: quality-driven
-    int qscale = 0;       // 1..31 for codecs with a fixed quantiser, 0: none
+    int gop = 0;         // 0: codec default
+    int64_t bitrate = 0; // bits per second, 0: quality-driven
+    int qscale = 0;      // 1..31 for codecs with a fixed quantiser, 0: none
     Colour colour;
     bool tagColour = true;
     std::map<std::string, std::string> options; // encoder private options
@@ -72,7 +72,10 @@ public:
                const std::map<std::string, std::string>& ioOptions = {});
 
     // Title, author, copyright, ... written by open() into the container.
-    void setMetadata(std::map<std::string, std::string> metadata) { m_metadata = std::move(metadata); }
+    void setMetadata(std::map<std::string, std::string> metadata)
+    {
+        m_metadata = std::move(metadata);
+    }
 
     // Encodes one picture as frame number index (pts in frames of the setup's rate).
     OSErr writeVideo(const Pixmap& picture, int64_t index) override;

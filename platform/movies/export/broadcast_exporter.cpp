@@ -101,8 +101,8 @@ protected:
             const char name[5] = {'v', 'd', 'r', char('1' + preset), 0};
             const QTAtom parent =
                 m_settings.findChildByIndex(kParentAtomIsContainer, kBroadcastAtom, 1);
-            const auto data = m_settings.atomData(
-                m_settings.findChildByIndex(parent, fourcc(name), 1));
+            const auto data =
+                m_settings.atomData(m_settings.findChildByIndex(parent, fourcc(name), 1));
             if (parent && data.size() >= 4) {
                 // The 16.16 rate in the writer's memory order: big-endian as every atom here.
                 const Fixed f = Fixed((uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) |
@@ -117,8 +117,8 @@ protected:
         if (err != noErr) return err;
         if (soundEnabled(source)) {
             const int srate = std::clamp(source.audio().sampleRate, 8000, 48000);
-            err = audioSetupFor("aac", source, 128000, srate,
-                                std::min(2, source.audio().channels), out.audio);
+            err = audioSetupFor("aac", source, 128000, srate, std::min(2, source.audio().channels),
+                                out.audio);
             if (err != noErr) return err;
             out.hasAudio = true;
         }
@@ -148,7 +148,8 @@ OSErr broadcastTarget(const AtomContainer& settings, BroadcastTarget* out)
         scheme = server.substr(0, s);
         rest = server.substr(s + 3);
     }
-    for (char& c : scheme) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : scheme)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     if (scheme != "rtmp" && scheme != "rtsp") return paramErr;
     std::string host = rest, tail;
     if (const size_t slash = rest.find('/'); slash != std::string::npos) {
@@ -159,11 +160,10 @@ OSErr broadcastTarget(const AtomContainer& settings, BroadcastTarget* out)
     // A port in the host part wins; otherwise 'port', otherwise the protocol's own.
     const bool bracketed = host.front() == '[';
     const size_t colon = host.rfind(':');
-    const bool hostHasPort = colon != std::string::npos &&
-                             (!bracketed || colon > host.find(']'));
-    if (!hostHasPort) host += ":" + (port.empty() ? std::string(scheme == "rtmp" ? "1935" : "554") : port);
-    if (tail.empty() || tail == "/")
-        tail = "/live/" + sanitizedName(brdcText(settings, "titl"));
+    const bool hostHasPort = colon != std::string::npos && (!bracketed || colon > host.find(']'));
+    if (!hostHasPort)
+        host += ":" + (port.empty() ? std::string(scheme == "rtmp" ? "1935" : "554") : port);
+    if (tail.empty() || tail == "/") tail = "/live/" + sanitizedName(brdcText(settings, "titl"));
     std::string credentials;
     if (!user.empty()) credentials = user + (pass.empty() ? "" : ":" + pass) + "@";
     out->url = scheme + "://" + credentials + host + tail;

@@ -36,8 +36,8 @@ constexpr QTAtomType kBroadcastAtom = fourcc("brdc");
 constexpr int kBroadcastConnectTimeoutMs = 5000;
 
 struct BroadcastTarget {
-    std::string url;    // where to send
-    std::string muxer;  // "flv" or "rtsp"
+    std::string url;   // where to send
+    std::string muxer; // "flv" or "rtsp"
 };
 
 // The target the settings name: paramErr without a server or with an unknown scheme.

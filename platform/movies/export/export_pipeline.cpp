@@ -115,8 +115,8 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             if (stopNow) break;
         }
         if (plan.realTime) {
-            const auto due = start + std::chrono::microseconds(int64_t(
-                                         (__int128(i) * rate.den * 1000000) / rate.num));
+            const auto due = start + std::chrono::microseconds(
+                                         int64_t((__int128(i) * rate.den * 1000000) / rate.num));
             std::this_thread::sleep_until(due);
         }
         Item item;
@@ -135,10 +135,9 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         }
         if (audio) {
             const int64_t from = std::min(samplesBefore(rate, af.sampleRate, i), totalSamples);
-            const int64_t to = i + 1 == frames
-                                   ? totalSamples
-                                   : std::min(samplesBefore(rate, af.sampleRate, i + 1),
-                                              totalSamples);
+            const int64_t to =
+                i + 1 == frames ? totalSamples
+                                : std::min(samplesBefore(rate, af.sampleRate, i + 1), totalSamples);
             if (to > from) {
                 item.audio.assign(size_t(to - from) * size_t(af.channels), 0);
                 if (!source.renderAudio(from, to - from, item.audio.data())) {
@@ -179,8 +178,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
 OSErr prepareOutputPath(const std::string& path, uint32_t flags)
 {
     namespace fs = std::filesystem;
-    if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos)
-        return paramErr;
+    if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos) return paramErr;
     std::error_code ec;
     const fs::path p(path);
     const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
@@ -228,11 +226,11 @@ OSErr convertToFile(ExportSource& source, ComponentManager& manager, ComponentIn
     const OSErr err = prepareOutputPath(path, flags);
     if (err != noErr) return err;
     bool valid = true;
-    const ComponentResult v = manager.call(exporter, kMovieExportValidateSelect,
-                                           {intptr_t(&source), intptr_t(&valid)});
+    const ComponentResult v =
+        manager.call(exporter, kMovieExportValidateSelect, {intptr_t(&source), intptr_t(&valid)});
     if (v == noErr && !valid) return paramErr;
-    ComponentResult r = manager.call(exporter, kMovieExportSetProgressProcSelect,
-                                     {intptr_t(progressProc), refcon});
+    ComponentResult r =
+        manager.call(exporter, kMovieExportSetProgressProcSelect, {intptr_t(progressProc), refcon});
     if (r != noErr && !isBadComponentSelector(r)) return r;
     r = manager.call(exporter, kMovieExportToFileSelect,
                      {intptr_t(&source), intptr_t(path.c_str())});

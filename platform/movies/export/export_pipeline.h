@@ -29,10 +29,10 @@ public:
 };
 
 struct ExportPlan {
-    FrameRate rate;         // the export frame rate (invalid: the source's)
-    bool video = true;      // render pictures
-    bool audio = true;      // render sound (when the source has any)
-    bool realTime = false;  // pace the frames at the frame rate (live streams)
+    FrameRate rate;        // the export frame rate (invalid: the source's)
+    bool video = true;     // render pictures
+    bool audio = true;     // render sound (when the source has any)
+    bool realTime = false; // pace the frames at the frame rate (live streams)
     // Progress fraction of this pass: [fractionStart, fractionStart + fractionSpan); passes
     // after the first skip the open message, passes before the last skip the close message.
     double fractionStart = 0.0;

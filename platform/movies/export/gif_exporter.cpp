@@ -23,7 +23,10 @@ namespace {
 // Colours are counted in 5-bit-per-channel bins, with their exact sums so that a bin's mean is
 // the colour itself when only one colour falls into it.
 constexpr int kBins = 32 * 32 * 32;
-inline int binOf(uint32_t p) { return int(((p >> 9) & 0x7C00) | ((p >> 6) & 0x3E0) | ((p >> 3) & 0x1F)); }
+inline int binOf(uint32_t p)
+{
+    return int(((p >> 9) & 0x7C00) | ((p >> 6) & 0x3E0) | ((p >> 3) & 0x1F));
+}
 
 struct Histogram {
     std::vector<uint64_t> count = std::vector<uint64_t>(kBins, 0);
@@ -108,7 +111,8 @@ std::vector<uint32_t> medianCut(const Histogram& h, size_t maxColours)
         Box other;
         other.bins.assign(box.bins.begin() + long(cut), box.bins.end());
         box.bins.resize(cut);
-        for (int b : other.bins) other.pixels += h.count[b];
+        for (int b : other.bins)
+            other.pixels += h.count[b];
         box.pixels -= other.pixels;
         boxes.push_back(std::move(other));
     }
@@ -117,7 +121,8 @@ std::vector<uint32_t> medianCut(const Histogram& h, size_t maxColours)
         std::array<uint64_t, 3> s{0, 0, 0};
         uint64_t n = 0;
         for (int b : box.bins) {
-            for (int c = 0; c < 3; ++c) s[c] += h.sum[b][c];
+            for (int c = 0; c < 3; ++c)
+                s[c] += h.sum[b][c];
             n += h.count[b];
         }
         n = std::max<uint64_t>(n, 1);
@@ -174,8 +179,8 @@ public:
                 for (int x = 0; x < p.width(); ++x) {
                     const int b = binOf(src[x]);
                     if (lookup[b] < 0)
-                        lookup[b] = int16_t(nearest(palette, {redOf(src[x]), greenOf(src[x]),
-                                                             blueOf(src[x])}));
+                        lookup[b] = int16_t(
+                            nearest(palette, {redOf(src[x]), greenOf(src[x]), blueOf(src[x])}));
                     dst[x] = uint8_t(lookup[b]);
                 }
             }

@@ -9,7 +9,8 @@ namespace {
 
 QTAtom parentAtom(const AtomContainer& c, QTAtomType parent)
 {
-    return parent == 0 ? kParentAtomIsContainer : c.findChildByIndex(kParentAtomIsContainer, parent, 1);
+    return parent == 0 ? kParentAtomIsContainer
+                       : c.findChildByIndex(kParentAtomIsContainer, parent, 1);
 }
 
 OSErr writeLeaf(AtomContainer& c, QTAtomType parent, QTAtomType child,
@@ -105,7 +106,8 @@ std::string readAtomText(const AtomContainer& c, QTAtomType parent, QTAtomType c
     if (!a) return {};
     const auto data = c.atomData(a);
     size_t n = 0;
-    while (n < data.size() && n < maxBytes && data[n] != 0) ++n;
+    while (n < data.size() && n < maxBytes && data[n] != 0)
+        ++n;
     return std::string(reinterpret_cast<const char*>(data.data()), n);
 }
 

@@ -30,8 +30,8 @@
 namespace zef::movies {
 
 // ---- Result codes used by the conversion (besides those of errors.h) ----
-constexpr OSErr dupFNErr = -48;  // the file exists and may not be replaced
-constexpr OSErr dirNFErr = -120; // a folder on the path is not a folder
+constexpr OSErr dupFNErr = -48;               // the file exists and may not be replaced
+constexpr OSErr dirNFErr = -120;              // a folder on the path is not a folder
 constexpr OSErr kExportEncoderErr = -2200;    // an encoder or muxer could not be set up or failed
 constexpr OSErr kExportSourceErr = -2201;     // the source failed to deliver a frame or sound
 constexpr OSErr kExportConnectionErr = -2202; // a broadcast server could not be reached
@@ -41,15 +41,15 @@ constexpr OSType kMovieExportType = fourcc("spit");
 constexpr OSType kAppleManufacturer = fourcc("appl");
 
 constexpr int16_t kMovieExportToHandleSelect = 0x80;
-constexpr int16_t kMovieExportToFileSelect = 0x81;         // (ExportSource*, const char* path)
+constexpr int16_t kMovieExportToFileSelect = 0x81;          // (ExportSource*, const char* path)
 constexpr int16_t kMovieExportSetProgressProcSelect = 0x84; // (MovieProgressProc, refcon)
-constexpr int16_t kMovieExportDoUserDialogSelect = 0x86; // (ExportSource*, ExporterDialogHost*,
-                                                         //  bool* cancelled)
-constexpr int16_t kMovieExportValidateSelect = 0x8B;     // (ExportSource*, bool* valid)
-constexpr int16_t kMovieExportGetSettingsAsAtomContainerSelect = 0x8C; // (Handle* out)
+constexpr int16_t kMovieExportDoUserDialogSelect = 0x86;    // (ExportSource*, ExporterDialogHost*,
+                                                            //  bool* cancelled)
+constexpr int16_t kMovieExportValidateSelect = 0x8B;        // (ExportSource*, bool* valid)
+constexpr int16_t kMovieExportGetSettingsAsAtomContainerSelect = 0x8C;   // (Handle* out)
 constexpr int16_t kMovieExportSetSettingsFromAtomContainerSelect = 0x8D; // (const Handle*)
 constexpr int16_t kMovieExportGetFileNameExtensionSelect = 0x8E;         // (OSType* out)
-constexpr int16_t kMovieExportGetShortFileTypeStringSelect = 0x8F; // (char* out, 256 bytes)
+constexpr int16_t kMovieExportGetShortFileTypeStringSelect = 0x8F;       // (char* out, 256 bytes)
 // Built-in exporters only: (MovieExporter** out).
 constexpr int16_t kMovieExportGetExporterSelect = 0x7F00;
 
@@ -98,8 +98,7 @@ OSErr writeAtomUInt16(AtomContainer& c, QTAtomType parent, QTAtomType child, uin
 // Text atoms are zero-terminated; reading stops at the first zero or at maxBytes.
 std::string readAtomText(const AtomContainer& c, QTAtomType parent, QTAtomType child,
                          size_t maxBytes = 260);
-OSErr writeAtomText(AtomContainer& c, QTAtomType parent, QTAtomType child,
-                    const std::string& text);
+OSErr writeAtomText(AtomContainer& c, QTAtomType parent, QTAtomType child, const std::string& text);
 
 // ---- The source of an export ----
 struct FrameRate {

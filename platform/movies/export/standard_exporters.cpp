@@ -114,13 +114,15 @@ protected:
         if (readAtomUInt(m_settings, kVideoSettingsAtom, fourcc("vsvr"), &vsvr) && vsvr > 0) {
             // A whole rate of 30, 24 or 60 stands for the NTSC rate when the source runs at it.
             const FrameRate src = source.video().rate;
-            if (src.den == 1001 && (src.num + 500) / 1001 == int(vsvr)) rate = src;
-            else rate = {int(vsvr), 1};
+            if (src.den == 1001 && (src.num + 500) / 1001 == int(vsvr))
+                rate = src;
+            else
+                rate = {int(vsvr), 1};
         }
         out.muxer = "mpeg";
         out.hasVideo = true;
-        OSErr err = videoSetupFor(codecSetting(m_settings, kVideoSettingsAtom, kCodecMPEG1),
-                                  source, rate, vf.width, vf.height, out.video);
+        OSErr err = videoSetupFor(codecSetting(m_settings, kVideoSettingsAtom, kCodecMPEG1), source,
+                                  rate, vf.width, vf.height, out.video);
         if (err != noErr) return err;
         if (soundEnabled(source)) {
             int srate = source.audio().sampleRate;
@@ -128,8 +130,8 @@ protected:
             uint32_t wanted = 0;
             if (readAtomUInt(m_settings, kSoundSettingsAtom, fourcc("rate"), &wanted) && wanted)
                 srate = int(wanted);
-            err = audioSetupFor("mp2", source, 192000, srate,
-                                std::min(2, source.audio().channels), out.audio);
+            err = audioSetupFor("mp2", source, 192000, srate, std::min(2, source.audio().channels),
+                                out.audio);
             if (err != noErr) return err;
             out.hasAudio = true;
         }
@@ -171,8 +173,9 @@ protected:
         const bool ntsc = standard == 1;
         out.muxer = "dv";
         out.hasVideo = true;
-        OSErr err = videoSetupFor(kCodecDV, source, ntsc ? FrameRate{30000, 1001} : FrameRate{25, 1},
-                                  720, ntsc ? 480 : 576, out.video);
+        OSErr err =
+            videoSetupFor(kCodecDV, source, ntsc ? FrameRate{30000, 1001} : FrameRate{25, 1}, 720,
+                          ntsc ? 480 : 576, out.video);
         if (err != noErr) return err;
         if (soundEnabled(source)) {
             err = audioSetupFor("pcm_s16le", source, 0, 48000, 2, out.audio);
@@ -208,8 +211,8 @@ protected:
         const VideoFormat vf = source.video();
         out.muxer = "webm";
         out.hasVideo = true;
-        OSErr err = videoSetupFor(kCodecVP9, source, exportRate(source), vf.width, vf.height,
-                                  out.video);
+        OSErr err =
+            videoSetupFor(kCodecVP9, source, exportRate(source), vf.width, vf.height, out.video);
         if (err != noErr) return err;
         if (soundEnabled(source)) {
             err = audioSetupFor("libopus", source, 96000, 48000,
@@ -285,29 +288,39 @@ std::unique_ptr<MovieExporter> makeStandardExporter(OSType subType)
                                 kCodecPNG},
             std::vector<OSType>{kCodecAAC, kCodecPCMLE, kCodecPCMBE});
     case kMovieExportMPEG4:
-        return std::make_unique<ContainerExporter>(kMovieExportMPEG4, ext("mp4\0"), "MPEG-4",
-                                                   "mp4", std::vector<OSType>{kCodecH264, kCodecMPEG4},
+        return std::make_unique<ContainerExporter>(kMovieExportMPEG4, ext("mp4\0"), "MPEG-4", "mp4",
+                                                   std::vector<OSType>{kCodecH264, kCodecMPEG4},
                                                    std::vector<OSType>{kCodecAAC});
     case kMovieExportAVI:
         return std::make_unique<ContainerExporter>(kMovieExportAVI, ext("avi\0"), "AVI", "avi",
                                                    std::vector<OSType>{kCodecMJPEG, kCodecMPEG4},
                                                    std::vector<OSType>{kCodecPCMLE});
-    case kMovieExportMPEG: return std::make_unique<MPEGExporter>();
-    case kMovieExportDV: return std::make_unique<DVExporter>();
-    case kMovieExportWebM: return std::make_unique<WebMExporter>();
-    case kMovieExportWAVE: return std::make_unique<SoundExporter>(false);
-    case kMovieExportAIFF: return std::make_unique<SoundExporter>(true);
-    case kMovieExportGIF: return makeGIFExporter();
-    case kMovieExportImageSequence: return makeImageSequenceExporter();
-    case kMovieExportBroadcast: return makeBroadcastExporter();
-    default: return nullptr;
+    case kMovieExportMPEG:
+        return std::make_unique<MPEGExporter>();
+    case kMovieExportDV:
+        return std::make_unique<DVExporter>();
+    case kMovieExportWebM:
+        return std::make_unique<WebMExporter>();
+    case kMovieExportWAVE:
+        return std::make_unique<SoundExporter>(false);
+    case kMovieExportAIFF:
+        return std::make_unique<SoundExporter>(true);
+    case kMovieExportGIF:
+        return makeGIFExporter();
+    case kMovieExportImageSequence:
+        return makeImageSequenceExporter();
+    case kMovieExportBroadcast:
+        return makeBroadcastExporter();
+    default:
+        return nullptr;
     }
 }
 
 std::vector<OSType> standardExporterSubTypes()
 {
     std::vector<OSType> out;
-    for (const Entry& e : kEntries) out.push_back(e.subType);
+    for (const Entry& e : kEntries)
+        out.push_back(e.subType);
     return out;
 }
 
@@ -338,7 +351,8 @@ ComponentResult ExporterComponent::dispatch(ComponentCall& call, ComponentManage
     const auto need = [&](uint32_t n) { return call.paramCount >= n; };
     switch (call.selector) {
     case kComponentOpenSelect:
-    case kComponentCloseSelect: return noErr;
+    case kComponentCloseSelect:
+        return noErr;
     case kComponentCanDoSelect: {
         const int32_t s = need(1) ? int32_t(p[0]) : 0;
         switch (s) {
@@ -354,11 +368,14 @@ ComponentResult ExporterComponent::dispatch(ComponentCall& call, ComponentManage
         case kMovieExportSetSettingsFromAtomContainerSelect:
         case kMovieExportGetFileNameExtensionSelect:
         case kMovieExportGetShortFileTypeStringSelect:
-        case kMovieExportGetExporterSelect: return 1;
-        default: return 0;
+        case kMovieExportGetExporterSelect:
+            return 1;
+        default:
+            return 0;
         }
     }
-    case kComponentVersionSelect: return 0x00010000;
+    case kComponentVersionSelect:
+        return 0x00010000;
     case kMovieExportToFileSelect: {
         if (!need(2) || !p[0] || !p[1]) return paramErr;
         return m_exporter->exportToFile(*reinterpret_cast<ExportSource*>(p[0]),
@@ -406,7 +423,8 @@ ComponentResult ExporterComponent::dispatch(ComponentCall& call, ComponentManage
         if (!need(1) || !p[0]) return paramErr;
         *reinterpret_cast<MovieExporter**>(p[0]) = m_exporter.get();
         return noErr;
-    default: return badComponentSelector;
+    default:
+        return badComponentSelector;
     }
 }
 

@@ -64,7 +64,8 @@ TEST(Broadcast, RefusedConnectionEndsQuicklyWithAnError)
                   noErr);
         const auto start = std::chrono::steady_clock::now();
         const OSErr err = exporter->exportToFile(source, testing::testFolder("refused") + "/x.mov");
-        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(err, kExportConnectionErr) << scheme;
         EXPECT_LT(seconds, 3.0) << scheme;
         EXPECT_EQ(source.framesRendered, 0);
@@ -80,8 +81,9 @@ Receiver startReceiver(const std::string& scheme, int port, const std::string& d
 {
     Receiver r;
     r.file = dir + "/received.mkv";
-    const std::string url = scheme == "rtmp" ? "rtmp://127.0.0.1:" + std::to_string(port) + "/live/test"
-                                             : "rtsp://127.0.0.1:" + std::to_string(port) + "/live";
+    const std::string url = scheme == "rtmp"
+                                ? "rtmp://127.0.0.1:" + std::to_string(port) + "/live/test"
+                                : "rtsp://127.0.0.1:" + std::to_string(port) + "/live";
     std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y"};
     if (scheme == "rtmp") {
         argv.insert(argv.end(), {"-listen", "1"});
@@ -116,7 +118,8 @@ TEST_P(BroadcastLive, StreamsInRealTimeToALoopbackReceiver)
     ASSERT_EQ(exporter->setSettings(s), noErr);
     const auto start = std::chrono::steady_clock::now();
     const OSErr err = exporter->exportToFile(source, dir + "/unused.mov");
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(err, noErr);
     EXPECT_GE(seconds, 0.9); // paced at the frame rate
     testing::waitProcess(receiver.pid, 10000);

@@ -32,7 +32,8 @@ OSErr logProgress(int16_t message, int16_t operation, Fixed fraction, intptr_t r
     log->calls.emplace_back(message, fraction);
     if (message == movieProgressUpdatePercent && log->abortAfterUpdates >= 0) {
         int updates = 0;
-        for (const auto& c : log->calls) updates += c.first == movieProgressUpdatePercent;
+        for (const auto& c : log->calls)
+            updates += c.first == movieProgressUpdatePercent;
         if (updates == log->abortAfterUpdates) {
             log->renderedAtAbort = log->source->framesRendered;
             return progressProcAborted;
@@ -121,9 +122,9 @@ TEST(Conversion, SourceAndEncoderFailuresAreReported)
     EXPECT_EQ(err, kExportEncoderErr);
     // A source without frames is refused.
     PatternSource empty(160, 120, {25, 1}, 0);
-    EXPECT_EQ(convertToFile(empty, *makeStandardExporter(kMovieExportAVI), dir + "/c.avi", 0,
-                            nullptr, 0),
-              paramErr);
+    EXPECT_EQ(
+        convertToFile(empty, *makeStandardExporter(kMovieExportAVI), dir + "/c.avi", 0, nullptr, 0),
+        paramErr);
 }
 
 TEST(ExportComponents, EveryExporterIsListedWithNameAndExtension)
@@ -136,11 +137,16 @@ TEST(ExportComponents, EveryExporterIsListedWithNameAndExtension)
     EXPECT_EQ(cm.countComponents(looking), 11);
 
     const std::map<OSType, std::pair<std::string, std::string>> expected = {
-        {kMovieExportMovie, {"Movie", "mov"}},     {kMovieExportMPEG4, {"MPEG-4", "mp4"}},
-        {kMovieExportMPEG, {"MPEG-1/2", "mpg"}},   {kMovieExportAVI, {"AVI", "avi"}},
-        {kMovieExportDV, {"DV Stream", "dv"}},     {kMovieExportWebM, {"WebM", "webm"}},
-        {kMovieExportGIF, {"Animated GIF", "gif"}}, {kMovieExportImageSequence, {"Image Sequence", "png"}},
-        {kMovieExportWAVE, {"WAVE", "wav"}},       {kMovieExportAIFF, {"AIFF", "aif"}},
+        {kMovieExportMovie, {"Movie", "mov"}},
+        {kMovieExportMPEG4, {"MPEG-4", "mp4"}},
+        {kMovieExportMPEG, {"MPEG-1/2", "mpg"}},
+        {kMovieExportAVI, {"AVI", "avi"}},
+        {kMovieExportDV, {"DV Stream", "dv"}},
+        {kMovieExportWebM, {"WebM", "webm"}},
+        {kMovieExportGIF, {"Animated GIF", "gif"}},
+        {kMovieExportImageSequence, {"Image Sequence", "png"}},
+        {kMovieExportWAVE, {"WAVE", "wav"}},
+        {kMovieExportAIFF, {"AIFF", "aif"}},
         {kMovieExportBroadcast, {"Live Broadcast", "mov"}},
     };
     for (Component c = cm.findNextComponent(0, looking); c; c = cm.findNextComponent(c, looking)) {
@@ -153,14 +159,16 @@ TEST(ExportComponents, EveryExporterIsListedWithNameAndExtension)
         ComponentInstance inst = 0;
         ASSERT_EQ(cm.openComponent(c, &inst), noErr);
         OSType extension = 0;
-        ASSERT_EQ(cm.call(inst, kMovieExportGetFileNameExtensionSelect, {intptr_t(&extension)}), noErr);
+        ASSERT_EQ(cm.call(inst, kMovieExportGetFileNameExtensionSelect, {intptr_t(&extension)}),
+                  noErr);
         // The characters up to the first zero byte make the extension.
         std::string text;
         for (int shift = 24; shift >= 0 && ((extension >> shift) & 0xFF); shift -= 8)
             text += char((extension >> shift) & 0xFF);
         EXPECT_EQ(text, expected.at(sub).second);
         char typeString[256] = {};
-        EXPECT_EQ(cm.call(inst, kMovieExportGetShortFileTypeStringSelect, {intptr_t(typeString)}), noErr);
+        EXPECT_EQ(cm.call(inst, kMovieExportGetShortFileTypeStringSelect, {intptr_t(typeString)}),
+                  noErr);
         EXPECT_GT(std::strlen(typeString), 0u);
         EXPECT_TRUE(cm.canDo(inst, kMovieExportToFileSelect));
         EXPECT_FALSE(cm.canDo(inst, kMovieExportToHandleSelect));
@@ -179,7 +187,8 @@ TEST(ExportComponents, SettingsRoundTripThroughFlattenedContainers)
     ASSERT_EQ(cm.openDefaultComponent(kMovieExportType, kMovieExportMovie, &inst), noErr);
 
     Handle defaults;
-    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&defaults)}), noErr);
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&defaults)}),
+              noErr);
     AtomContainer c;
     ASSERT_EQ(AtomContainer::fromHandle(defaults, c), noErr);
     TemporalSettings t;
@@ -195,10 +204,12 @@ TEST(ExportComponents, SettingsRoundTripThroughFlattenedContainers)
     ASSERT_NE(at, std::string::npos);
     const std::string record = bytes.substr(at + 16, 12); // after the rest of the 20-byte header
     EXPECT_EQ(record, std::string("\x00\x00\x03\x00\x00\x1D\xF8\x5E\x00\x00\x00\x1E", 12));
-    ASSERT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&flat)}), noErr);
+    ASSERT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&flat)}),
+              noErr);
 
     Handle back;
-    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}), noErr);
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}),
+              noErr);
     EXPECT_EQ(back, flat);
     EXPECT_EQ(frameRateFromFixed(0x001DF85E), (FrameRate{30000, 1001}));
 
@@ -211,7 +222,8 @@ TEST(ExportComponents, SettingsRoundTripThroughFlattenedContainers)
     const Handle garbage("not a container", 15);
     EXPECT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&garbage)}),
               invalidAtomContainerErr);
-    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}), noErr);
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}),
+              noErr);
     EXPECT_EQ(back, flat);
     cm.closeComponent(inst);
 }
@@ -245,12 +257,16 @@ TEST(ExportComponents, SettingsDialogKeepsOrTakesTheSettings)
 
     ScriptedDialog dialog;
     dialog.ok = false;
-    ASSERT_EQ(cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}), noErr);
+    ASSERT_EQ(
+        cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}),
+        noErr);
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(exporter->settings(), before);
 
     dialog.ok = true;
-    ASSERT_EQ(cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}), noErr);
+    ASSERT_EQ(
+        cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}),
+        noErr);
     EXPECT_FALSE(cancelled);
     TemporalSettings t;
     ASSERT_TRUE(readTemporalSettings(exporter->settings(), &t));
@@ -273,8 +289,9 @@ TEST(ExportComponents, ConvertThroughTheComponentManager)
     PatternSource source(320, 240, {24, 1}, 24);
     ProgressLog log;
     const std::string path = testing::testFolder("bymanager") + "/out.mpg";
-    ASSERT_EQ(convertToFile(source, cm, inst, path, createMovieFileDeleteCurFile | movieToFileOnlyExport,
-                            logProgress, intptr_t(&log)),
+    ASSERT_EQ(convertToFile(source, cm, inst, path,
+                            createMovieFileDeleteCurFile | movieToFileOnlyExport, logProgress,
+                            intptr_t(&log)),
               noErr);
     EXPECT_EQ(log.calls.size(), 14u);
     const auto info = testing::probe(path);
@@ -288,7 +305,8 @@ TEST(ExportComponents, ConvertThroughTheComponentManager)
     struct Nothing : ComponentImplementation {
         ComponentResult dispatch(ComponentCall&, ComponentManager&) override { return noErr; }
     };
-    const Component c = cm.registerComponent(other, "X", "", 1, [] { return std::make_unique<Nothing>(); });
+    const Component c =
+        cm.registerComponent(other, "X", "", 1, [] { return std::make_unique<Nothing>(); });
     ComponentInstance x = 0;
     ASSERT_EQ(cm.openComponent(c, &x), noErr);
     EXPECT_EQ(convertToFile(source, cm, x, path, createMovieFileDeleteCurFile, nullptr, 0),
@@ -327,7 +345,8 @@ TEST(Conversion, SoundStaysInStepWithPicturesOverAMinute)
     }
     ASSERT_EQ(flashes.size(), 60u);
     ASSERT_EQ(clicks.size(), 60u);
-    for (size_t k = 0; k < 60; ++k) EXPECT_NEAR(flashes[k], clicks[k], 1.0 / 25.0) << k;
+    for (size_t k = 0; k < 60; ++k)
+        EXPECT_NEAR(flashes[k], clicks[k], 1.0 / 25.0) << k;
 }
 
 } // namespace

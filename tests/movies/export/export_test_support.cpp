@@ -23,7 +23,8 @@ namespace {
 std::string shellQuote(const std::string& s)
 {
     std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -34,7 +35,8 @@ std::vector<uint8_t> runForOutput(const std::string& command)
     if (!pipe) return out;
     uint8_t buffer[1 << 16];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.insert(out.end(), buffer, buffer + n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
     pclose(pipe);
     return out;
 }
@@ -92,9 +94,12 @@ bool PatternSource::renderAudio(int64_t firstSample, int64_t count, int16_t* int
     for (int64_t i = 0; i < count; ++i) {
         const int64_t n = firstSample + i;
         int16_t v;
-        if (m_flash) v = (n % rate) < rate / 100 ? ((n / 12) % 2 ? 30000 : -30000) : 0;
-        else v = int16_t(9000 * std::sin(2 * M_PI * 440.0 * double(n) / rate));
-        for (int c = 0; c < m_audio.channels; ++c) interleaved[i * m_audio.channels + c] = v;
+        if (m_flash)
+            v = (n % rate) < rate / 100 ? ((n / 12) % 2 ? 30000 : -30000) : 0;
+        else
+            v = int16_t(9000 * std::sin(2 * M_PI * 440.0 * double(n) / rate));
+        for (int c = 0; c < m_audio.channels; ++c)
+            interleaved[i * m_audio.channels + c] = v;
     }
     return true;
 }
@@ -109,8 +114,10 @@ int readFrameNumber(const uint8_t* bgra, int width, int height)
         const int x = (bit * 2 + 1) * width / 32;
         const uint8_t* p = bgra + (size_t(y) * width + x) * 4;
         const int luma = (p[0] + p[1] + p[2]) / 3;
-        if (luma > 170) value |= 1 << bit;
-        else if (luma > 85) return -1;
+        if (luma > 170)
+            value |= 1 << bit;
+        else if (luma > 85)
+            return -1;
     }
     return value;
 }
@@ -133,7 +140,8 @@ double psnr(const uint8_t* bgra, const Pixmap& reference)
 std::map<std::string, std::string> probe(const std::string& path)
 {
     const auto bytes = runForOutput("ffprobe -v error -count_frames -show_streams -show_format "
-                                    "-of flat " + shellQuote(path) + " 2>/dev/null");
+                                    "-of flat " +
+                                    shellQuote(path) + " 2>/dev/null");
     std::map<std::string, std::string> out;
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
@@ -153,15 +161,17 @@ std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
 {
     (void)width;
     (void)height;
-    return runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:v:0 -sws_flags bicubic+accurate_rnd+full_chroma_int -f rawvideo "
-                        "-pix_fmt " + pixelFormat + " -vsync passthrough - 2>/dev/null");
+    return runForOutput("ffmpeg -v error -i " + shellQuote(path) +
+                        " -map 0:v:0 -sws_flags bicubic+accurate_rnd+full_chroma_int -f rawvideo "
+                        "-pix_fmt " +
+                        pixelFormat + " -vsync passthrough - 2>/dev/null");
 }
 
 std::vector<int16_t> decodeAudio(const std::string& path, int rate)
 {
-    const auto bytes = runForOutput("ffmpeg -v error -i " + shellQuote(path) +
-                                    " -map 0:a:0 -f s16le -ac 1 -ar " + std::to_string(rate) +
-                                    " - 2>/dev/null");
+    const auto bytes =
+        runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:a:0 -f s16le -ac 1 -ar " +
+                     std::to_string(rate) + " - 2>/dev/null");
     std::vector<int16_t> out(bytes.size() / 2);
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = int16_t(bytes[i * 2] | (bytes[i * 2 + 1] << 8));
@@ -171,7 +181,8 @@ std::vector<int16_t> decodeAudio(const std::string& path, int rate)
 std::string testFolder(const std::string& name)
 {
     const char* base = std::getenv("ZEF_TEST_TMP");
-    std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") / "export" / name;
+    std::filesystem::path dir =
+        std::filesystem::path(base && *base ? base : "/tmp") / "export" / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
@@ -183,7 +194,8 @@ int startProcess(const std::vector<std::string>& argv)
     if (pid < 0) return -1;
     if (pid == 0) {
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         FILE* devnull = std::fopen("/dev/null", "r+");
         if (devnull) {

@@ -21,13 +21,13 @@ struct Case {
     OSType videoCodec; // 0: the exporter's default
     OSType soundCodec;
     const char* extension;
-    const char* codecName; // ffprobe's codec_name
-    int width, height;     // expected picture size
-    const char* frameRate; // ffprobe r_frame_rate
-    int frames;            // expected pictures
+    const char* codecName;      // ffprobe's codec_name
+    int width, height;          // expected picture size
+    const char* frameRate;      // ffprobe r_frame_rate
+    int frames;                 // expected pictures
     const char* soundCodecName; // nullptr: no sound expected
-    double minPsnr;        // 0: not compared (pictures rescaled); 100: exact
-    const char* colourSpace; // expected color_space tag, or nullptr
+    double minPsnr;             // 0: not compared (pictures rescaled); 100: exact
+    const char* colourSpace;    // expected color_space tag, or nullptr
     const char* colourRange;
 };
 
@@ -50,7 +50,8 @@ TEST_P(ExporterFiles, WritesAFileTheToolsRead)
 
     const std::string dir = testing::testFolder(std::string("files_") + c.label);
     const std::string path = dir + "/out." + c.extension;
-    ASSERT_EQ(convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0), noErr);
+    ASSERT_EQ(convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0),
+              noErr);
 
     const auto info = testing::probe(path);
     ASSERT_FALSE(info.empty()) << "ffprobe cannot read " << path;
@@ -86,7 +87,8 @@ TEST_P(ExporterFiles, WritesAFileTheToolsRead)
         const uint8_t* frame = pixels.data() + frameBytes * i;
         const int number = testing::readFrameNumber(frame, c.width, c.height);
         const std::string r = c.frameRate;
-        const FrameRate rate{std::stoi(r.substr(0, r.find('/'))), std::stoi(r.substr(r.find('/') + 1))};
+        const FrameRate rate{std::stoi(r.substr(0, r.find('/'))),
+                             std::stoi(r.substr(r.find('/') + 1))};
         const int64_t sourceFrame = sourceFrameFor(source, rate, i);
         EXPECT_EQ(number, sourceFrame) << "frame " << i;
         if (c.minPsnr > 0) worst = std::min(worst, testing::psnr(frame, source.picture(i)));
@@ -156,8 +158,8 @@ TEST(ExporterFilesExtra, SoundFilesHoldTheToneOnly)
     PatternSource source(320, 240, {25, 1}, 25, 44100, 2);
     for (OSType subType : {kMovieExportWAVE, kMovieExportAIFF}) {
         auto exporter = makeStandardExporter(subType);
-        const std::string path = testing::testFolder("sound") + "/out." +
-                                 (subType == kMovieExportWAVE ? "wav" : "aif");
+        const std::string path =
+            testing::testFolder("sound") + "/out." + (subType == kMovieExportWAVE ? "wav" : "aif");
         ASSERT_EQ(convertToFile(source, *exporter, path, 0, nullptr, 0), noErr);
         const auto info = testing::probe(path);
         EXPECT_EQ(info.at("streams.stream.0.codec_name"),
@@ -170,13 +172,15 @@ TEST(ExporterFilesExtra, SoundFilesHoldTheToneOnly)
         ASSERT_EQ(sound.size(), 44100u);
         std::vector<int16_t> expected(44100 * 2);
         source.renderAudio(0, 44100, expected.data());
-        for (size_t i = 0; i < sound.size(); i += 997) ASSERT_EQ(sound[i], expected[i * 2]) << i;
+        for (size_t i = 0; i < sound.size(); i += 997)
+            ASSERT_EQ(sound[i], expected[i * 2]) << i;
     }
     // Without sound there is nothing to export.
     PatternSource silent(320, 240, {25, 1}, 25, 0, 0);
     auto wave = makeStandardExporter(kMovieExportWAVE);
-    EXPECT_EQ(convertToFile(silent, *wave, testing::testFolder("nosound") + "/x.wav", 0, nullptr, 0),
-              paramErr);
+    EXPECT_EQ(
+        convertToFile(silent, *wave, testing::testFolder("nosound") + "/x.wav", 0, nullptr, 0),
+        paramErr);
 }
 
 TEST(ExporterFilesExtra, ExportFrameRateResamplesTheSource)
@@ -195,7 +199,8 @@ TEST(ExporterFilesExtra, ExportFrameRateResamplesTheSource)
     const auto pixels = testing::decodeVideo(path, 320, 240);
     ASSERT_EQ(pixels.size(), size_t(320 * 240 * 4 * 15));
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(testing::readFrameNumber(pixels.data() + size_t(320 * 240 * 4) * i, 320, 240), 2 * i);
+        EXPECT_EQ(testing::readFrameNumber(pixels.data() + size_t(320 * 240 * 4) * i, 320, 240),
+                  2 * i);
 }
 
 TEST(ExporterFilesExtra, HighDefinitionIsTaggedBT709)
