@@ -12,9 +12,8 @@
 //   'athr', 'cprg'                 author and copyright, written into the stream's metadata
 //   'user', 'pass'                 put into the URL as user:password@ when a user is given
 //   'on  '  16-bit flag            1: broadcast; otherwise write a file
-//   'loop'  2 bytes                first byte 1: repeat the movie until aborted
-//   'flat'  2 bytes                first byte: flatten before broadcasting (nothing to flatten
-//                                  here: the source is always read frame by frame)
+//   'loop', 'flat'  2 bytes each     written by the render; a broadcast sends the source once
+//                                  and reads it frame by frame, so neither changes anything
 //   'flnm'  zero-terminated text   the file to write when not broadcasting (else the path
 //                                  given to the export)
 //   'vdr1'..'vdr6'  4 bytes        the 16.16 frame rate of video preset 0 .. 5

@@ -3,6 +3,8 @@
 
 #include "platform/movies/export/export_pipeline.h"
 #include "platform/movies/export/standard_exporters.h"
+#include "platform/movies/media_file.h"
+#include "platform/movies/video_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -221,6 +223,52 @@ TEST(ExporterFilesExtra, HighDefinitionIsTaggedBT709)
     const auto pixels = testing::decodeVideo(path, 1280, 720);
     ASSERT_EQ(pixels.size(), size_t(1280 * 720 * 4 * 3));
     EXPECT_GT(testing::psnr(pixels.data(), source.picture(0)), 35.0);
+}
+
+} // namespace
+} // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+// The render puts its output into the gallery through the toolbox, so the toolbox must take the
+// files of the exporters whose formats it opens: every picture comes back in order.
+TEST(ExporterFilesExtra, TheToolboxReopensItsOwnRenders)
+{
+    PatternSource source(320, 240, {25, 1}, 25);
+    const std::string dir = testing::testFolder("reopen");
+    struct Output {
+        OSType subType;
+        const char* name;
+    };
+    for (const Output& o : {Output{kMovieExportMovie, "a.mov"}, Output{kMovieExportMPEG4, "b.mp4"},
+                            Output{kMovieExportAVI, "c.avi"}, Output{kMovieExportMPEG, "d.mpg"},
+                            Output{kMovieExportDV, "e.dv"}, Output{kMovieExportWAVE, "f.wav"}}) {
+        auto exporter = makeStandardExporter(o.subType);
+        const std::string path = dir + "/" + o.name;
+        ASSERT_EQ(convertToFile(source, *exporter, path, 0, nullptr, 0), noErr) << o.name;
+        const MediaOpenResult opened = MediaFile::open(path);
+        ASSERT_EQ(opened.status, MediaOpenStatus::ok) << o.name << ": " << opened.detail;
+        EXPECT_NEAR(opened.file->durationSeconds(), 1.0, 0.1) << o.name;
+        EXPECT_EQ(opened.file->trackCount(kSoundMediaType), 1) << o.name;
+        const int32_t video = opened.file->findTrack(kVideoMediaType);
+        if (o.subType == kMovieExportWAVE) {
+            EXPECT_EQ(video, -1);
+            continue;
+        }
+        ASSERT_GE(video, 0) << o.name;
+        VideoDecoder decoder(opened.file, size_t(video));
+        ASSERT_TRUE(decoder.isValid()) << o.name;
+        EXPECT_EQ(decoder.track().sampleCount, 25) << o.name;
+        Pixmap picture(320, 240);
+        for (int64_t i : {0, 7, 24, 3}) {
+            ASSERT_TRUE(decoder.drawSample(i, picture)) << o.name << " frame " << i;
+            EXPECT_EQ(testing::readFrameNumber(reinterpret_cast<const uint8_t*>(picture.data()),
+                                               320, 240),
+                      i)
+                << o.name;
+        }
+    }
 }
 
 } // namespace
