@@ -44,12 +44,18 @@ bool AvFileExporter::validate(const ExportSource& source) const
 {
     const VideoFormat v = source.video();
     const AudioFormat a = source.audio();
-    const bool hasVideo = v.width > 0 && v.height > 0 && v.rate.valid();
-    const bool hasSound = a.sampleRate > 0 && a.channels > 0 && a.channels <= 8;
+    const bool hasVideo = v.width > 0 && v.height > 0;
+    const bool hasSound = a.sampleRate > 0 || a.channels > 0;
     if (source.frameCount() <= 0) return false;
+    // The pictures are evaluated at the source's rate even for sound files.
+    if (!v.rate.valid() || v.rate.value() > 1000.0 || v.rate.value() < 0.001) return false;
+    if (hasVideo && (v.width > kMaxExportWidth || v.height > kMaxExportHeight)) return false;
+    if (hasSound &&
+        (a.sampleRate <= 0 || a.sampleRate > 384000 || a.channels <= 0 || a.channels > 8))
+        return false;
     if (m_needsVideo && !hasVideo) return false;
     if (m_needsSound && !hasSound) return false;
-    return v.width <= 16384 && v.height <= 16384;
+    return true;
 }
 
 FrameRate AvFileExporter::exportRate(const ExportSource& source) const

@@ -25,6 +25,11 @@ struct OutputSetup {
     bool realTime = false;
 };
 
+// The largest pictures exported (8K); with the frames queued between the threads this bounds
+// the memory an export takes.
+constexpr int kMaxExportWidth = 8192;
+constexpr int kMaxExportHeight = 4352;
+
 class AvFileExporter : public MovieExporter {
 public:
     OSErr exportToFile(ExportSource& source, const std::string& path) override;

@@ -179,7 +179,9 @@ public:
     // and the answer is OK, *cancelled = false).
     virtual OSErr doUserDialog(ExportSource* source, ExporterDialogHost* host, bool* cancelled);
 
-    // Whether the exporter can export this source (e.g. a sound exporter needs sound).
+    // Whether the exporter can export this source: frames to export, a frame rate of 0.001 ..
+    // 1000, pictures up to 8192 × 4352, sound (when any) of 1 .. 384000 Hz and 1 .. 8 channels,
+    // and what the exporter needs (a sound exporter needs sound, the others pictures).
     virtual bool validate(const ExportSource& source) const = 0;
 
     // Writes the whole source to path. The progress procedure gets open, updates and close.

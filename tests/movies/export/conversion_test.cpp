@@ -351,3 +351,38 @@ TEST(Conversion, SoundStaysInStepWithPicturesOverAMinute)
 
 } // namespace
 } // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+TEST(Conversion, SourcesOutsideTheLimitsAreRefusedBeforeAnythingIsWritten)
+{
+    const std::string dir = testing::testFolder("limits");
+    struct Bad {
+        int w, h;
+        FrameRate rate;
+        int64_t frames;
+        int sampleRate, channels;
+    };
+    for (const Bad& b :
+         {Bad{320, 240, {0, 1}, 10, 48000, 2}, Bad{320, 240, {25, 0}, 10, 48000, 2},
+          Bad{320, 240, {100000, 1}, 10, 48000, 2}, Bad{100000, 240, {25, 1}, 10, 48000, 2},
+          Bad{320, 240, {25, 1}, -5, 48000, 2}, Bad{320, 240, {25, 1}, 10, 48000, 99},
+          Bad{320, 240, {25, 1}, 10, 100000000, 2}, Bad{0, 0, {25, 1}, 10, 0, 0}}) {
+        PatternSource source(b.w, b.h, b.rate, b.frames, b.sampleRate, b.channels);
+        for (OSType subType : standardExporterSubTypes()) {
+            auto exporter = makeStandardExporter(subType);
+            const std::string path = dir + "/out";
+            EXPECT_EQ(
+                convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0),
+                paramErr)
+                << fourccToString(subType) << " " << b.w << "x" << b.h << " " << b.rate.num << "/"
+                << b.rate.den;
+            EXPECT_EQ(source.framesRendered, 0);
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+    }
+}
+
+} // namespace
+} // namespace zef::movies
