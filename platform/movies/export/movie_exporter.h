@@ -38,7 +38,8 @@ constexpr OSErr kExportConnectionErr = -2202; // a broadcast server could not be
 
 // ---- Component type, manufacturer and selectors ----
 constexpr OSType kMovieExportType = fourcc("spit");
-constexpr OSType kAppleManufacturer = fourcc("appl");
+// The manufacturer code of the built-in exporters.
+constexpr OSType kStandardExporterManufacturer = fourcc("appl");
 
 constexpr int16_t kMovieExportToHandleSelect = 0x80;
 constexpr int16_t kMovieExportToFileSelect = 0x81;          // (ExportSource*, const char* path)

@@ -331,7 +331,7 @@ std::vector<Component> registerStandardExporters(ComponentManager& manager)
         ComponentDescription d;
         d.componentType = kMovieExportType;
         d.componentSubType = e.subType;
-        d.componentManufacturer = kAppleManufacturer;
+        d.componentManufacturer = kStandardExporterManufacturer;
         const OSType subType = e.subType;
         ids.push_back(manager.registerComponent(d, e.name, e.info, 0x00010000, [subType] {
             return std::make_unique<ExporterComponent>(makeStandardExporter(subType));

@@ -155,7 +155,7 @@ TEST(ExportComponents, EveryExporterIsListedWithNameAndExtension)
         const OSType sub = info.description.componentSubType;
         ASSERT_TRUE(expected.count(sub)) << fourccToString(sub);
         EXPECT_EQ(info.name, expected.at(sub).first);
-        EXPECT_EQ(info.description.componentManufacturer, kAppleManufacturer);
+        EXPECT_EQ(info.description.componentManufacturer, kStandardExporterManufacturer);
         ComponentInstance inst = 0;
         ASSERT_EQ(cm.openComponent(c, &inst), noErr);
         OSType extension = 0;
