@@ -1,0 +1,45 @@
+// The live-broadcast exporter ('spit'/'Real') and its broadcast settings.
+//
+// Broadcast atoms, children of the parent 'brdc' (each the first child of its type):
+//   'url '  zero-terminated text   a file URL (written by the movie exporter's dialog; unused)
+//   'srvr'  zero-terminated text   the server: a host name or address ("127.0.0.1"), or a whole
+//                                  URL "rtmp://host[:port]/app/stream" or
+//                                  "rtsp://host[:port]/path"
+//   'port'  zero-terminated text   the port (decimal); used when the server names none
+//                                  (default 1935 for RTMP, 554 for RTSP)
+//   'titl'  zero-terminated text   the title; for a bare host it is also the stream name:
+//                                  rtmp://host:port/live/<title> ("stream" when empty)
+//   'athr', 'cprg'                 author and copyright, written into the stream's metadata
+//   'user', 'pass'                 put into the URL as user:password@ when a user is given
+//   'on  '  16-bit flag            1: broadcast; otherwise write a file
+//   'loop', 'flat'  2 bytes each     written by the render; a broadcast sends the source once
+//                                  and reads it frame by frame, so neither changes anything
+//   'flnm'  zero-terminated text   the file to write when not broadcasting (else the path
+//                                  given to the export)
+//   'vdr1'..'vdr6'  4 bytes        the 16.16 frame rate of video preset 0 .. 5
+// and 'vide'/'vsta' (16-bit) picks the preset whose 'vdrN' rate is used.
+//
+// Broadcasting streams the source in real time (paced at the frame rate): RTMP as FLV with
+// H.264 (zero latency) and AAC; RTSP as RTP with H.264 and AAC. Connecting gives up after
+// kBroadcastConnectTimeoutMs (a refused connection fails at once) with kExportConnectionErr.
+// Not broadcasting, the exporter writes a movie file like 'MooV' (H.264 and AAC).
+#pragma once
+
+#include "platform/movies/export/movie_exporter.h"
+
+#include <string>
+
+namespace zef::movies {
+
+constexpr QTAtomType kBroadcastAtom = fourcc("brdc");
+constexpr int kBroadcastConnectTimeoutMs = 5000;
+
+struct BroadcastTarget {
+    std::string url;   // where to send
+    std::string muxer; // "flv" or "rtsp"
+};
+
+// The target the settings name: paramErr without a server or with an unknown scheme.
+OSErr broadcastTarget(const AtomContainer& settings, BroadcastTarget* out);
+
+} // namespace zef::movies

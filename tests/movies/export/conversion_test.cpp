@@ -1,0 +1,388 @@
+// Converting to a file: progress, abort, flags, path errors, the component interface and the
+// settings, and sound staying in step with the pictures.
+#include "export_test_support.h"
+
+#include "platform/movies/export/export_pipeline.h"
+#include "platform/movies/export/standard_exporters.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace zef::movies {
+namespace {
+
+using testing::PatternSource;
+
+struct ProgressLog {
+    std::vector<std::pair<int16_t, Fixed>> calls;
+    int abortAfterUpdates = -1; // answer −2019 at this update
+    PatternSource* source = nullptr;
+    int64_t renderedAtAbort = -1;
+};
+
+OSErr logProgress(int16_t message, int16_t operation, Fixed fraction, intptr_t refcon)
+{
+    auto* log = reinterpret_cast<ProgressLog*>(refcon);
+    EXPECT_EQ(operation, progressOpExportMovie);
+    log->calls.emplace_back(message, fraction);
+    if (message == movieProgressUpdatePercent && log->abortAfterUpdates >= 0) {
+        int updates = 0;
+        for (const auto& c : log->calls)
+            updates += c.first == movieProgressUpdatePercent;
+        if (updates == log->abortAfterUpdates) {
+            log->renderedAtAbort = log->source->framesRendered;
+            return progressProcAborted;
+        }
+    }
+    return noErr;
+}
+
+TEST(Conversion, ProgressOpensUpdatesInOrderAndCloses)
+{
+    PatternSource source(160, 120, {25, 1}, 20);
+    auto exporter = makeStandardExporter(kMovieExportAVI);
+    ProgressLog log;
+    const std::string path = testing::testFolder("progress") + "/out.avi";
+    ASSERT_EQ(convertToFile(source, *exporter, path, 0, logProgress, intptr_t(&log)), noErr);
+    ASSERT_EQ(log.calls.size(), 22u);
+    EXPECT_EQ(log.calls.front().first, movieProgressOpen);
+    EXPECT_EQ(log.calls.back().first, movieProgressClose);
+    Fixed last = 0;
+    for (size_t i = 1; i + 1 < log.calls.size(); ++i) {
+        EXPECT_EQ(log.calls[i].first, movieProgressUpdatePercent);
+        EXPECT_GT(log.calls[i].second, last);
+        last = log.calls[i].second;
+    }
+    EXPECT_EQ(last, kFixed1);
+    EXPECT_EQ(source.framesRendered, 20);
+}
+
+TEST(Conversion, AbortStopsWithinOneFrameAndReportsIt)
+{
+    PatternSource source(320, 240, {25, 1}, 200);
+    ProgressLog log;
+    log.abortAfterUpdates = 5;
+    log.source = &source;
+    for (OSType subType : {kMovieExportMovie, kMovieExportGIF}) {
+        auto exporter = makeStandardExporter(subType);
+        log.calls.clear();
+        source.framesRendered = 0;
+        const std::string path = testing::testFolder("abort") + "/out";
+        EXPECT_EQ(convertToFile(source, *exporter, path, 0, logProgress, intptr_t(&log)),
+                  progressProcAborted);
+        // Not a single frame more was rendered after the answer; the close message came.
+        EXPECT_EQ(source.framesRendered, log.renderedAtAbort);
+        EXPECT_EQ(log.renderedAtAbort, 5);
+        EXPECT_EQ(log.calls.back().first, movieProgressClose);
+    }
+}
+
+TEST(Conversion, OutputPathRulesAndFlags)
+{
+    PatternSource source(160, 120, {25, 1}, 5);
+    auto exporter = makeStandardExporter(kMovieExportAVI);
+    const std::string dir = testing::testFolder("paths");
+    EXPECT_EQ(convertToFile(source, *exporter, "", 0, nullptr, 0), paramErr);
+    EXPECT_EQ(convertToFile(source, *exporter, dir + "/missing/out.avi", 0, nullptr, 0), paramErr);
+    EXPECT_EQ(convertToFile(source, *exporter, dir, createMovieFileDeleteCurFile, nullptr, 0),
+              paramErr);
+    EXPECT_EQ(convertToFile(source, *exporter, dir + "/", 0, nullptr, 0), paramErr);
+    std::ofstream(dir + "/afile") << "x";
+    EXPECT_EQ(convertToFile(source, *exporter, dir + "/afile/out.avi", 0, nullptr, 0), dirNFErr);
+
+    // An existing file is replaced only when asked to.
+    const std::string path = dir + "/out.avi";
+    std::ofstream(path) << "old contents";
+    EXPECT_EQ(convertToFile(source, *exporter, path, movieToFileOnlyExport, nullptr, 0), dupFNErr);
+    EXPECT_EQ(std::filesystem::file_size(path), 12u);
+    EXPECT_EQ(convertToFile(source, *exporter, path,
+                            createMovieFileDeleteCurFile | movieToFileOnlyExport, nullptr, 0),
+              noErr);
+    EXPECT_EQ(testing::probe(path).at("streams.stream.0.nb_read_frames"), "5");
+}
+
+TEST(Conversion, SourceAndEncoderFailuresAreReported)
+{
+    PatternSource source(160, 120, {25, 1}, 10);
+    source.failAtFrame = 4;
+    auto exporter = makeStandardExporter(kMovieExportMovie);
+    const std::string dir = testing::testFolder("failures");
+    EXPECT_EQ(convertToFile(source, *exporter, dir + "/a.mov", 0, nullptr, 0), kExportSourceErr);
+    // Settings the encoder refuses: an x264 preset that does not exist.
+    PatternSource good(160, 120, {25, 1}, 10);
+    AtomContainer s = exporter->settings();
+    writeAtomText(s, kVideoSettingsAtom, fourcc("prst"), "warpspeed");
+    ASSERT_EQ(exporter->setSettings(s), noErr);
+    const OSErr err = convertToFile(good, *exporter, dir + "/b.mov", 0, nullptr, 0);
+    EXPECT_EQ(err, kExportEncoderErr);
+    // A source without frames is refused.
+    PatternSource empty(160, 120, {25, 1}, 0);
+    EXPECT_EQ(
+        convertToFile(empty, *makeStandardExporter(kMovieExportAVI), dir + "/c.avi", 0, nullptr, 0),
+        paramErr);
+}
+
+TEST(ExportComponents, EveryExporterIsListedWithNameAndExtension)
+{
+    ComponentManager cm;
+    const auto ids = registerStandardExporters(cm);
+    ASSERT_EQ(ids.size(), 11u);
+    ComponentDescription looking;
+    looking.componentType = kMovieExportType;
+    EXPECT_EQ(cm.countComponents(looking), 11);
+
+    const std::map<OSType, std::pair<std::string, std::string>> expected = {
+        {kMovieExportMovie, {"Movie", "mov"}},
+        {kMovieExportMPEG4, {"MPEG-4", "mp4"}},
+        {kMovieExportMPEG, {"MPEG-1/2", "mpg"}},
+        {kMovieExportAVI, {"AVI", "avi"}},
+        {kMovieExportDV, {"DV Stream", "dv"}},
+        {kMovieExportWebM, {"WebM", "webm"}},
+        {kMovieExportGIF, {"Animated GIF", "gif"}},
+        {kMovieExportImageSequence, {"Image Sequence", "png"}},
+        {kMovieExportWAVE, {"WAVE", "wav"}},
+        {kMovieExportAIFF, {"AIFF", "aif"}},
+        {kMovieExportBroadcast, {"Live Broadcast", "mov"}},
+    };
+    for (Component c = cm.findNextComponent(0, looking); c; c = cm.findNextComponent(c, looking)) {
+        ComponentInfo info;
+        ASSERT_EQ(cm.getComponentInfo(c, info), noErr);
+        const OSType sub = info.description.componentSubType;
+        ASSERT_TRUE(expected.count(sub)) << fourccToString(sub);
+        EXPECT_EQ(info.name, expected.at(sub).first);
+        EXPECT_EQ(info.description.componentManufacturer, kStandardExporterManufacturer);
+        ComponentInstance inst = 0;
+        ASSERT_EQ(cm.openComponent(c, &inst), noErr);
+        OSType extension = 0;
+        ASSERT_EQ(cm.call(inst, kMovieExportGetFileNameExtensionSelect, {intptr_t(&extension)}),
+                  noErr);
+        // The characters up to the first zero byte make the extension.
+        std::string text;
+        for (int shift = 24; shift >= 0 && ((extension >> shift) & 0xFF); shift -= 8)
+            text += char((extension >> shift) & 0xFF);
+        EXPECT_EQ(text, expected.at(sub).second);
+        char typeString[256] = {};
+        EXPECT_EQ(cm.call(inst, kMovieExportGetShortFileTypeStringSelect, {intptr_t(typeString)}),
+                  noErr);
+        EXPECT_GT(std::strlen(typeString), 0u);
+        EXPECT_TRUE(cm.canDo(inst, kMovieExportToFileSelect));
+        EXPECT_FALSE(cm.canDo(inst, kMovieExportToHandleSelect));
+        EXPECT_TRUE(isBadComponentSelector(cm.call(inst, 0x99)));
+        ASSERT_NE(exporterOf(cm, inst), nullptr);
+        EXPECT_EQ(exporterOf(cm, inst)->subType(), sub);
+        EXPECT_EQ(cm.closeComponent(inst), noErr);
+    }
+}
+
+TEST(ExportComponents, SettingsRoundTripThroughFlattenedContainers)
+{
+    ComponentManager cm;
+    registerStandardExporters(cm);
+    ComponentInstance inst = 0;
+    ASSERT_EQ(cm.openDefaultComponent(kMovieExportType, kMovieExportMovie, &inst), noErr);
+
+    Handle defaults;
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&defaults)}),
+              noErr);
+    AtomContainer c;
+    ASSERT_EQ(AtomContainer::fromHandle(defaults, c), noErr);
+    TemporalSettings t;
+    ASSERT_TRUE(readTemporalSettings(c, &t));
+    EXPECT_EQ(t, TemporalSettings{});
+
+    // 'vide'/'tprl': 12 bytes big-endian: quality, 16.16 rate, key-frame rate.
+    ASSERT_EQ(writeTemporalSettings(c, {kCodecHighQuality, 0x001DF85E, 30}), noErr);
+    ASSERT_EQ(writeAtomUInt32(c, kVideoSettingsAtom, fourcc("codc"), fourcc("jpeg")), noErr);
+    const Handle flat = c.flatten();
+    const std::string bytes(reinterpret_cast<const char*>(flat.data()), flat.size());
+    const size_t at = bytes.find("tprl");
+    ASSERT_NE(at, std::string::npos);
+    const std::string record = bytes.substr(at + 16, 12); // after the rest of the 20-byte header
+    EXPECT_EQ(record, std::string("\x00\x00\x03\x00\x00\x1D\xF8\x5E\x00\x00\x00\x1E", 12));
+    ASSERT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&flat)}),
+              noErr);
+
+    Handle back;
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}),
+              noErr);
+    EXPECT_EQ(back, flat);
+    EXPECT_EQ(frameRateFromFixed(0x001DF85E), (FrameRate{30000, 1001}));
+
+    // A codec this exporter does not write, and garbage, are refused; the settings stay.
+    AtomContainer bad = c;
+    writeAtomUInt32(bad, kVideoSettingsAtom, fourcc("codc"), fourcc("vp09"));
+    const Handle badFlat = bad.flatten();
+    EXPECT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&badFlat)}),
+              paramErr);
+    const Handle garbage("not a container", 15);
+    EXPECT_EQ(cm.call(inst, kMovieExportSetSettingsFromAtomContainerSelect, {intptr_t(&garbage)}),
+              invalidAtomContainerErr);
+    ASSERT_EQ(cm.call(inst, kMovieExportGetSettingsAsAtomContainerSelect, {intptr_t(&back)}),
+              noErr);
+    EXPECT_EQ(back, flat);
+    cm.closeComponent(inst);
+}
+
+class ScriptedDialog : public ExporterDialogHost {
+public:
+    bool ok = true;
+    int shown = 0;
+    bool runSettingsDialog(const MovieExporter& exporter, AtomContainer& settings) override
+    {
+        ++shown;
+        EXPECT_EQ(exporter.subType(), kMovieExportMPEG4);
+        writeTemporalSettings(settings, {kCodecLowQuality, 12 * kFixed1, 5});
+        return ok;
+    }
+};
+
+TEST(ExportComponents, SettingsDialogKeepsOrTakesTheSettings)
+{
+    ComponentManager cm;
+    registerStandardExporters(cm);
+    ComponentInstance inst = 0;
+    ASSERT_EQ(cm.openDefaultComponent(kMovieExportType, kMovieExportMPEG4, &inst), noErr);
+    MovieExporter* exporter = exporterOf(cm, inst);
+    const AtomContainer before = exporter->settings();
+
+    bool cancelled = true;
+    ASSERT_EQ(cm.call(inst, kMovieExportDoUserDialogSelect, {0, 0, intptr_t(&cancelled)}), noErr);
+    EXPECT_FALSE(cancelled); // without a GUI: OK with the settings kept
+    EXPECT_EQ(exporter->settings(), before);
+
+    ScriptedDialog dialog;
+    dialog.ok = false;
+    ASSERT_EQ(
+        cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}),
+        noErr);
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(exporter->settings(), before);
+
+    dialog.ok = true;
+    ASSERT_EQ(
+        cm.call(inst, kMovieExportDoUserDialogSelect, {0, intptr_t(&dialog), intptr_t(&cancelled)}),
+        noErr);
+    EXPECT_FALSE(cancelled);
+    TemporalSettings t;
+    ASSERT_TRUE(readTemporalSettings(exporter->settings(), &t));
+    EXPECT_EQ(t.frameRate, 12 * kFixed1);
+    EXPECT_EQ(dialog.shown, 2);
+    cm.closeComponent(inst);
+}
+
+TEST(ExportComponents, ConvertThroughTheComponentManager)
+{
+    ComponentManager cm;
+    registerStandardExporters(cm);
+    ComponentInstance inst = 0;
+    ASSERT_EQ(cm.openDefaultComponent(kMovieExportType, kMovieExportMPEG, &inst), noErr);
+    // 'vsvr': the whole frame rate as 16 bits.
+    MovieExporter* exporter = exporterOf(cm, inst);
+    AtomContainer s = exporter->settings();
+    writeAtomUInt16(s, kVideoSettingsAtom, fourcc("vsvr"), 12);
+    ASSERT_EQ(exporter->setSettings(s), noErr);
+    PatternSource source(320, 240, {24, 1}, 24);
+    ProgressLog log;
+    const std::string path = testing::testFolder("bymanager") + "/out.mpg";
+    ASSERT_EQ(convertToFile(source, cm, inst, path,
+                            createMovieFileDeleteCurFile | movieToFileOnlyExport, logProgress,
+                            intptr_t(&log)),
+              noErr);
+    EXPECT_EQ(log.calls.size(), 14u);
+    const auto info = testing::probe(path);
+    EXPECT_EQ(info.at("streams.stream.0.codec_name"), "mpeg1video");
+    EXPECT_EQ(info.at("streams.stream.0.r_frame_rate"), "12/1");
+    EXPECT_EQ(info.at("streams.stream.0.nb_read_frames"), "12");
+    cm.closeComponent(inst);
+
+    // Not an export component.
+    const ComponentDescription other{fourcc("imdc"), fourcc("test"), fourcc("zefa"), 0, 0};
+    struct Nothing : ComponentImplementation {
+        ComponentResult dispatch(ComponentCall&, ComponentManager&) override { return noErr; }
+    };
+    const Component c =
+        cm.registerComponent(other, "X", "", 1, [] { return std::make_unique<Nothing>(); });
+    ComponentInstance x = 0;
+    ASSERT_EQ(cm.openComponent(c, &x), noErr);
+    EXPECT_EQ(convertToFile(source, cm, x, path, createMovieFileDeleteCurFile, nullptr, 0),
+              badComponentType);
+}
+
+// One minute of a white flash and a click at every whole second: each click is found within
+// one frame of its flash.
+TEST(Conversion, SoundStaysInStepWithPicturesOverAMinute)
+{
+    const FrameRate rate{25, 1};
+    PatternSource source(160, 120, rate, 60 * 25, 48000, 1, true);
+    auto exporter = makeStandardExporter(kMovieExportAVI);
+    AtomContainer s = exporter->settings();
+    writeTemporalSettings(s, {kCodecLowQuality, 0, 0});
+    ASSERT_EQ(exporter->setSettings(s), noErr);
+    const std::string path = testing::testFolder("sync") + "/out.avi";
+    ASSERT_EQ(convertToFile(source, *exporter, path, 0, nullptr, 0), noErr);
+
+    const auto luma = testing::decodeVideo(path, 160, 120, "gray");
+    const size_t frameBytes = 160 * 120;
+    ASSERT_EQ(luma.size(), frameBytes * 1500);
+    std::vector<double> flashes;
+    for (size_t f = 0; f < 1500; ++f) {
+        // Away from the frame-number blocks at the top.
+        if (luma[f * frameBytes + 100 * 160 + 80] > 200) flashes.push_back(double(f) / 25.0);
+    }
+    const auto sound = testing::decodeAudio(path, 48000);
+    ASSERT_NEAR(double(sound.size()), 60.0 * 48000, 48.0);
+    std::vector<double> clicks;
+    for (size_t i = 0; i < sound.size(); ++i) {
+        if (std::abs(sound[i]) > 20000) {
+            clicks.push_back(double(i) / 48000.0);
+            i += 24000; // next second
+        }
+    }
+    ASSERT_EQ(flashes.size(), 60u);
+    ASSERT_EQ(clicks.size(), 60u);
+    for (size_t k = 0; k < 60; ++k)
+        EXPECT_NEAR(flashes[k], clicks[k], 1.0 / 25.0) << k;
+}
+
+} // namespace
+} // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+TEST(Conversion, SourcesOutsideTheLimitsAreRefusedBeforeAnythingIsWritten)
+{
+    const std::string dir = testing::testFolder("limits");
+    struct Bad {
+        int w, h;
+        FrameRate rate;
+        int64_t frames;
+        int sampleRate, channels;
+    };
+    for (const Bad& b :
+         {Bad{320, 240, {0, 1}, 10, 48000, 2}, Bad{320, 240, {25, 0}, 10, 48000, 2},
+          Bad{320, 240, {100000, 1}, 10, 48000, 2}, Bad{100000, 240, {25, 1}, 10, 48000, 2},
+          Bad{320, 240, {25, 1}, -5, 48000, 2}, Bad{320, 240, {25, 1}, 10, 48000, 99},
+          Bad{320, 240, {25, 1}, 10, 100000000, 2}, Bad{0, 0, {25, 1}, 10, 0, 0}}) {
+        PatternSource source(b.w, b.h, b.rate, b.frames, b.sampleRate, b.channels);
+        for (OSType subType : standardExporterSubTypes()) {
+            auto exporter = makeStandardExporter(subType);
+            const std::string path = dir + "/out";
+            EXPECT_EQ(
+                convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0),
+                paramErr)
+                << fourccToString(subType) << " " << b.w << "x" << b.h << " " << b.rate.num << "/"
+                << b.rate.den;
+            EXPECT_EQ(source.framesRendered, 0);
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+    }
+}
+
+} // namespace
+} // namespace zef::movies
