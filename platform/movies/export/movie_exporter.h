@@ -22,6 +22,7 @@
 #include "platform/movies/errors.h"
 #include "platform/movies/fourcc.h"
 #include "platform/movies/handle.h"
+#include "platform/movies/movie.h"
 #include "platform/movies/pixmap.h"
 
 #include <cstdint>
@@ -59,9 +60,7 @@ constexpr uint32_t createMovieFileDeleteCurFile = 0x80000000u;
 constexpr uint32_t movieToFileOnlyExport = 0x00000004u;
 
 // ---- Progress ----
-constexpr int16_t movieProgressOpen = 0;
-constexpr int16_t movieProgressUpdatePercent = 1;
-constexpr int16_t movieProgressClose = 2;
+// The messages (movieProgressOpen, ...UpdatePercent, ...Close) are the movie's, in movie.h.
 constexpr int16_t progressOpExportMovie = 12;
 // Called on the thread that runs the conversion. Answering progressProcAborted (−2019), or any
 // nonzero code, to an open or update message stops the export.
