@@ -63,8 +63,8 @@ OSErr appendEffectSample(const BuildContext& ctx, Track& track, OSType type, OST
         makeImageDescriptionForEffect(type, int16_t(ctx.width), int16_t(ctx.height));
     if (OSErr err = media->beginEdits(); err != noErr) return err;
     TimeValue sampleTime = 0;
-    OSErr err = media->addSample(description.bytes(), duration, 1, desc.toHandle(), true,
-                                 &sampleTime);
+    OSErr err =
+        media->addSample(description.bytes(), duration, 1, desc.toHandle(), true, &sampleTime);
     OSErr endErr = media->endEdits();
     if (err == noErr) err = endErr;
     if (err == noErr) err = track.insertMedia(trackStart, sampleTime, duration, kFixed1);
@@ -178,8 +178,8 @@ OSErr appendColourSample(Track& track, uint8_t red, uint8_t green, uint8_t blue,
     if (!media) return invalidMedia;
     const uint8_t pixel[4] = {255, red, green, blue};
     TimeValue sampleTime = 0;
-    if (OSErr err = media->addSample(pixel, duration, 1, rawImageDescription(1, 1).toHandle(),
-                                     true, &sampleTime);
+    if (OSErr err = media->addSample(pixel, duration, 1, rawImageDescription(1, 1).toHandle(), true,
+                                     &sampleTime);
         err != noErr)
         return err;
     return track.insertMedia(trackStart, sampleTime, duration, kFixed1);
@@ -193,10 +193,10 @@ bool readThroughMediaGraph(const ZEFItem& item)
 
 bool isPreviewableTransition(OSType type)
 {
-    static const OSType kTypes[] = {
-        fourcc("blnd"), fourcc("ckey"), fourcc("dslv"), fourcc("matt"), fourcc("mplo"),
-        fourcc("push"), fourcc("slid"), fourcc("smp2"), fourcc("smp3"), fourcc("smp4"),
-        fourcc("smpt"), fourcc("xplo"), fourcc("zoom")};
+    static const OSType kTypes[] = {fourcc("blnd"), fourcc("ckey"), fourcc("dslv"), fourcc("matt"),
+                                    fourcc("mplo"), fourcc("push"), fourcc("slid"), fourcc("smp2"),
+                                    fourcc("smp3"), fourcc("smp4"), fourcc("smpt"), fourcc("xplo"),
+                                    fourcc("zoom")};
     return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
 }
 
@@ -313,7 +313,8 @@ int32_t graphicsModeRow(int32_t mode)
 
 RGBColor itemColour(uint32_t packed)
 {
-    return RGBColor{widenChannel(uint8_t(packed & 0xFF)), widenChannel(uint8_t((packed >> 8) & 0xFF)),
+    return RGBColor{widenChannel(uint8_t(packed & 0xFF)),
+                    widenChannel(uint8_t((packed >> 8) & 0xFF)),
                     widenChannel(uint8_t((packed >> 16) & 0xFF))};
 }
 

@@ -73,8 +73,8 @@ movies::OSErr addRegionTween(movies::Media& media, const std::array<movies::Fixe
 movies::Rect cropPixels(const std::array<movies::Fixed, 4>& crop, int32_t width, int32_t height);
 // Appends the fade samples: 0 → 1 over fadeIn, 1 → 1 over body, 1 → 0 over fadeOut; a part
 // of length 0 (or less) is left out.
-movies::OSErr addFadeTweens(movies::Media& media, movies::TimeValue fadeIn,
-                            movies::TimeValue body, movies::TimeValue fadeOut);
+movies::OSErr addFadeTweens(movies::Media& media, movies::TimeValue fadeIn, movies::TimeValue body,
+                            movies::TimeValue fadeOut);
 
 // A new track of the output size with a new media of that type (time scale 600). Throws
 // ZEFException "Cannot create video track inside temporary movie file" when the media cannot

@@ -49,8 +49,8 @@ void checkerboardSample(Track& track, int32_t width, int32_t height, TimeValue d
         }
     TimeValue at = 0;
     track.media()->addSample(pixels, duration, 1,
-                             rawImageDescription(int16_t(width), int16_t(height)).toHandle(),
-                             true, &at);
+                             rawImageDescription(int16_t(width), int16_t(height)).toHandle(), true,
+                             &at);
     track.insertMedia(0, at, duration);
 }
 
@@ -103,9 +103,9 @@ void FMovieBuilder::fillMotion(Track& track, int32_t layer)
         const TimeValue t = k.time.snapped().ticks();
         if (t < 0) continue;
         if (t == points.back().first) {
-            // Of keyframes at one time the first is shown there; the last leads on.
-            if (t == 0 && points.size() == 1) points.back().second = k.matrix;
-            else points.back().second = k.matrix;
+            // Of keyframes at one time, the last leads on to the next one (at 0 it replaces
+            // the virtual identity keyframe).
+            points.back().second = k.matrix;
             continue;
         }
         points.emplace_back(t, k.matrix);
@@ -217,8 +217,7 @@ void FMovieBuilder::setPreferences(const PreviewPreferences& prefs)
         rebuild[1] = rebuild[2] = true;
     if (old.previewTransitionsAsCrossFades != prefs.previewTransitionsAsCrossFades)
         rebuild[0] = true;
-    if (old.disableFiltersOnPreview != prefs.disableFiltersOnPreview)
-        rebuild = {true, true, true};
+    if (old.disableFiltersOnPreview != prefs.disableFiltersOnPreview) rebuild = {true, true, true};
     for (int32_t layer = 0; layer < 3; ++layer)
         if (rebuild[size_t(layer)]) releaseLayer(layer);
 }
@@ -311,11 +310,10 @@ bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& in
         ZEFEffectItem* f = item.filter(j);
         const CPluginQT& info = f->effectInfo();
         OSErr err = f->effectDescription().isNull()
-                        ? appendEffectSample(ctx, *video[j + 1], info.effectType,
-                                             info.manufacturer, info.sources, start, duration)
-                        : appendEffectSample(ctx, *video[j + 1], info.effectType,
-                                             info.manufacturer, f->effectDescription(), start,
-                                             duration);
+                        ? appendEffectSample(ctx, *video[j + 1], info.effectType, info.manufacturer,
+                                             info.sources, start, duration)
+                        : appendEffectSample(ctx, *video[j + 1], info.effectType, info.manufacturer,
+                                             f->effectDescription(), start, duration);
         if (err != noErr) throw ZEFException("Cannot add effect to temporary file");
     }
 
@@ -360,13 +358,11 @@ void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Tr
     if (item.viaMovieToolbox() && duration > 0) {
         MovieFromFileResult opened = openMovieFromFile(item.path(), 600);
         Movie* src = opened.movie.get();
-        Track* srcVideo = src ? src->indTrackWithCharacteristic(
-                                    size_t(item.videoTrackIndex() + 1), VisualMediaCharacteristic,
-                                    true)
+        Track* srcVideo = src ? src->indTrackWithCharacteristic(size_t(item.videoTrackIndex() + 1),
+                                                                VisualMediaCharacteristic, true)
                               : nullptr;
-        Track* srcAudio = src ? src->indTrackWithCharacteristic(
-                                    size_t(item.audioTrackIndex() + 1), AudioMediaCharacteristic,
-                                    true)
+        Track* srcAudio = src ? src->indTrackWithCharacteristic(size_t(item.audioTrackIndex() + 1),
+                                                                AudioMediaCharacteristic, true)
                               : nullptr;
         const TimeValue in = item.sourceIn().ticks();
         const TimeValue span = item.sourceOut().ticks() - in;
@@ -480,9 +476,8 @@ void FMovieBuilder::buildTitle(const BuildContext& ctx, ZEFTitlerEffect& title,
     s.justification = style.justification;
     s.textBox = box;
     s.displayFlags = style.displayFlags | 0x6000;
-    s.scrollDelay = style.delayEnabled
-                        ? uint32_t(std::max<int64_t>(0, duration * style.scrollDelay / 100))
-                        : 0;
+    s.scrollDelay =
+        style.delayEnabled ? uint32_t(std::max<int64_t>(0, duration * style.scrollDelay / 100)) : 0;
     TimeValue at = 0;
     if (track->media()->addSample(encodeTextSample(s), duration, 1, Handle(16), true, &at) !=
             noErr ||

@@ -19,7 +19,7 @@ class ZEFTitlerEffect;
 
 // The preview options of the application settings ("Preview Preferences").
 struct PreviewPreferences {
-    bool disableGraphicModesOnPreview = false; // "DisableGraphicModesOnPreview"
+    bool disableGraphicModesOnPreview = false;   // "DisableGraphicModesOnPreview"
     bool previewTransitionsAsCrossFades = false; // "PreviewTransitionsAsCrossFades"
     bool disableFiltersOnPreview = false;        // "DisableFiltersOnPreview"
     bool singleLayerPreview = false;             // "SingleLayerPreview" (read by the timeline)

@@ -153,9 +153,9 @@ TEST_F(ClipFixture, ScaledClipStretchesToTheTimeline)
 
 TEST_F(ClipFixture, GraphicsModeWithItsColourOnLayerB)
 {
-    clip(media::jpegStill(), 0, 0, 600); // blue
+    clip(media::jpegStill(), 0, 0, 600);                     // blue
     ZEFSourceItem* b = clip(media::still("bmp"), 1, 0, 600); // green
-    b->setGraphicsMode(32);                                   // blend
+    b->setGraphicsMode(32);                                  // blend
     b->setGraphicsModeColor(0xFFFFFF);
     refresh();
     Track* last = record(*b).lastTrack();

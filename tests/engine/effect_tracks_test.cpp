@@ -116,7 +116,7 @@ TEST_F(MovieFixture, InputMapEntriesAndReferences)
 TEST(TweenSamples, MatrixTranslationBecomesRoundedPixels)
 {
     MatrixRecord m = MatrixRecord::identity();
-    m.m[2][0] = 500 << 16;   // half the width
+    m.m[2][0] = 500 << 16;    // half the width
     m.m[2][1] = -(250 << 16); // a quarter of the height upwards
     MatrixRecord p = pixelMatrix(m, 720, 576);
     EXPECT_EQ(p.m[2][0], (int64_t(500 << 16) * 720 + 500) / 1000);
@@ -191,9 +191,17 @@ TEST_F(MovieFixture, EffectSampleOfAnUnknownTypeFails)
 TEST(GraphicsModes, TableRowsAndColourFlags)
 {
     ASSERT_EQ(kGraphicsModeTable.size(), 12u);
-    const char* names[] = {"None", "Blend", "Add max", "Add min", "Transparent", "Straight alpha",
-                           "Pre-multiplied white alpha", "Pre-multiplied black alpha",
-                           "Straight alpha blend", "Pre-multiplied color alpha", "Source OR",
+    const char* names[] = {"None",
+                           "Blend",
+                           "Add max",
+                           "Add min",
+                           "Transparent",
+                           "Straight alpha",
+                           "Pre-multiplied white alpha",
+                           "Pre-multiplied black alpha",
+                           "Straight alpha blend",
+                           "Pre-multiplied color alpha",
+                           "Source OR",
                            "Invert Colors"};
     const int32_t modes[] = {-1, 32, 37, 39, 36, 256, 257, 258, 260, 261, 1, 4};
     for (size_t i = 0; i < 12; ++i) {

@@ -281,3 +281,36 @@ TEST_F(BuilderFixture, MotionFollowsMatrixAtEverywhere)
     pos.media->getSampleData(pos.sampleIndex, data);
     EXPECT_EQ(readTweenSample(data)->matrixStart.m[2][0], 160 << 16);
 }
+
+TEST_F(BuilderFixture, PreferencesRebuildTheLayersTheyAffect)
+{
+    ZEFEffectItem* a = effectItem(0, "Solid Colour", 0, 600);
+    ZEFEffectItem* b = effectItem(1, "Fire", 0, 600);
+    ZEFEffectItem* c = effectItem(2, "Cloud", 0, 600);
+    builder.ensurePreviewMovie();
+    auto rebuildAll = [&] {
+        now += 1000;
+        builder.update();
+        ASSERT_TRUE(a->isBuilt() && b->isBuilt() && c->isBuilt());
+    };
+    rebuildAll();
+    PreviewPreferences prefs;
+    prefs.previewTransitionsAsCrossFades = true;
+    builder.setPreferences(prefs);
+    EXPECT_FALSE(a->isBuilt());
+    EXPECT_TRUE(b->isBuilt());
+    EXPECT_TRUE(c->isBuilt());
+    rebuildAll();
+    prefs.disableGraphicModesOnPreview = true;
+    builder.setPreferences(prefs);
+    EXPECT_TRUE(a->isBuilt());
+    EXPECT_FALSE(b->isBuilt());
+    EXPECT_FALSE(c->isBuilt());
+    rebuildAll();
+    prefs.singleLayerPreview = true;
+    builder.setPreferences(prefs);
+    EXPECT_TRUE(a->isBuilt() && b->isBuilt() && c->isBuilt());
+    prefs.disableFiltersOnPreview = true;
+    builder.setPreferences(prefs);
+    EXPECT_FALSE(a->isBuilt() || b->isBuilt() || c->isBuilt());
+}

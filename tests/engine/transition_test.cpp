@@ -217,3 +217,28 @@ TEST_F(TransitionFixture, AnUnimplementedTransitionStopsTheBuild)
         EXPECT_STREQ(e.what(), "Cannot add effect to temporary file");
     }
 }
+
+TEST_F(TransitionFixture, TransitionsOfOverlayLayersStayInFrontOfLayerA)
+{
+    auto place1 = [&](int64_t start, int64_t end) {
+        auto item = std::make_unique<ZEFEffectItem>(&project, 1);
+        item->setName("Solid Colour");
+        ZEFItem* p = item.get();
+        project.addItem(std::move(item), false, false);
+        p->assignStart(EditTime(start));
+        p->assignEnd(EditTime(end));
+        return p;
+    };
+    Track* background = clipTrack(0, 255, 0, *place(0, 1800)); // layer A, green
+    place1(0, 1200);
+    ZEFItem* in = place1(600, 1800);
+    Track* a = newBuilderTrack(ctx, VideoMediaType, clipLayer(1));
+    appendColourSample(*a, 255, 0, 0, 0, 1200);
+    Track* b = newBuilderTrack(ctx, VideoMediaType, clipLayer(1));
+    appendColourSample(*b, 0, 0, 255, 600, 1200);
+    ASSERT_TRUE(buildTransition(ctx, *in, *a, *b, nullptr));
+    EXPECT_EQ(movie.indTrack(4)->layer(), -3);
+    EXPECT_EQ(pixelAt(300), 0xFF0000u);
+    EXPECT_EQ(pixelAt(1500), 0x0000FFu);
+    EXPECT_EQ(background->layer(), 0);
+}
