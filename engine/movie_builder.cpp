@@ -175,6 +175,8 @@ Movie& FMovieBuilder::ensurePreviewMovie()
     if (!m_preview) {
         m_preview = std::make_shared<Movie>(600);
         m_preview->setActive(true);
+        m_previewWidth = m_project.composition().width;
+        m_previewHeight = m_project.composition().height;
         buildBaseTracks(*m_preview, true);
         m_blackOn = true;
         if (m_window) m_window->attachMovie(m_preview.get());
@@ -188,6 +190,12 @@ void FMovieBuilder::releaseState()
     m_preview.reset();
     m_previewSlots = Slots{};
     m_black = m_checkerboard = m_placeholder = 0;
+}
+
+bool FMovieBuilder::acceptOutputSize(int32_t width, int32_t height)
+{
+    if (m_preview && (width != m_previewWidth || height != m_previewHeight)) resetPreview(true);
+    return true;
 }
 
 void FMovieBuilder::resetPreview(bool reattach)

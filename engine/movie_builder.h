@@ -80,6 +80,8 @@ public:
 
     // CompositionEngine
     void releaseState() override;
+    // A new output size: the preview is made again at that size (every layer is rebuilt).
+    bool acceptOutputSize(int32_t width, int32_t height) override;
 
 private:
     struct Slots {
@@ -110,6 +112,7 @@ private:
     int64_t m_lastUpdate = 0;
     bool m_updatedOnce = false;
     bool m_blackOn = false;
+    int32_t m_previewWidth = 0, m_previewHeight = 0; // the size the preview was built at
 };
 
 } // namespace zef

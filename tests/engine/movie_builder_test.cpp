@@ -314,3 +314,24 @@ TEST_F(BuilderFixture, PreferencesRebuildTheLayersTheyAffect)
     builder.setPreferences(prefs);
     EXPECT_FALSE(a->isBuilt() || b->isBuilt() || c->isBuilt());
 }
+
+TEST_F(BuilderFixture, ANewOutputSizeRebuildsThePreviewAtThatSize)
+{
+    ZEFEffectItem* a = effectItem(0, "Solid Colour", 0, 600);
+    builder.ensurePreviewMovie();
+    builder.update();
+    ASSERT_TRUE(a->isBuilt());
+    CProjectTemplate t = project.composition();
+    t.width = 160;
+    t.height = 120;
+    project.setComposition(t);
+    project.applyOutputSize();
+    EXPECT_FALSE(a->isBuilt());
+    ASSERT_NE(builder.previewMovie(), nullptr);
+    now += 1000;
+    builder.update();
+    Pixmap p = picture(*builder.previewMovie(), 300);
+    EXPECT_EQ(p.width(), 160);
+    EXPECT_EQ(p.height(), 120);
+    EXPECT_EQ(record(*a).lastTrack()->width(), Fixed(160) << 16);
+}
