@@ -1,0 +1,539 @@
+#include "engine/movie_builder.h"
+
+#include "engine/item_tracks.h"
+#include "model/device.h"
+#include "model/item.h"
+#include "model/source_item.h"
+#include "model/zef_exception.h"
+#include "platform/movies/big_endian.h"
+#include "platform/movies/input_map.h"
+#include "platform/movies/movie_from_file.h"
+#include "platform/movies/text/text_sample.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace zef {
+
+using namespace movies;
+
+namespace {
+
+int64_t steadyMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Keeps what an item got built on the item, also when building stops half-way.
+struct RecordGuard {
+    ZEFItem& item;
+    std::unique_ptr<TrackRecord> record;
+    ~RecordGuard()
+    {
+        if (record) item.setComposition(std::move(record));
+    }
+};
+
+void checkerboardSample(Track& track, int32_t width, int32_t height, TimeValue duration)
+{
+    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4);
+    uint8_t* p = pixels.data();
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t grey = ((x ^ y) & 8) ? 160 : 255;
+            *p++ = 255;
+            *p++ = grey;
+            *p++ = grey;
+            *p++ = grey;
+        }
+    TimeValue at = 0;
+    track.media()->addSample(pixels, duration, 1,
+                             rawImageDescription(int16_t(width), int16_t(height)).toHandle(), true,
+                             &at);
+    track.insertMedia(0, at, duration);
+}
+
+} // namespace
+
+FMovieBuilder::FMovieBuilder(FProject& project, const EffectRegistry& registry,
+                             ComponentManager* components, std::function<int64_t()> clock)
+    : m_project(project), m_registry(registry), m_components(components),
+      m_clock(clock ? std::move(clock) : steadyMilliseconds)
+{
+}
+
+FMovieBuilder::~FMovieBuilder()
+{
+    if (m_project.engine() == this) m_project.setEngine(nullptr);
+}
+
+Track* FMovieBuilder::find(uint32_t id) const
+{
+    return m_preview && id ? m_preview->trackByID(id) : nullptr;
+}
+
+Track* FMovieBuilder::motionTrack(int32_t layer) const
+{
+    return layer >= 0 && layer < 3 ? find(m_previewSlots.motion[size_t(layer)]) : nullptr;
+}
+
+BuildContext FMovieBuilder::context(Movie& movie, bool preview, const Slots& slots) const
+{
+    BuildContext ctx;
+    ctx.movie = &movie;
+    ctx.preview = preview;
+    ctx.width = m_project.composition().width;
+    ctx.height = m_project.composition().height;
+    ctx.registry = &m_registry;
+    ctx.components = m_components;
+    ctx.transitionsAsCrossFades = m_prefs.previewTransitionsAsCrossFades;
+    for (size_t i = 0; i < 3; ++i)
+        ctx.motion[i] = movie.trackByID(slots.motion[i]);
+    return ctx;
+}
+
+// The motion samples make the placement at every time the project's matrixAt of the layer:
+// from a virtual identity keyframe at 0 through each keyframe, the last matrix held on.
+void FMovieBuilder::fillMotion(Track& track, int32_t layer)
+{
+    const int32_t w = m_project.composition().width, h = m_project.composition().height;
+    std::vector<std::pair<TimeValue, MatrixRecord>> points{{0, MatrixRecord::identity()}};
+    for (const MatrixKeyframe& k : m_project.device(layer).keyframes()) {
+        const TimeValue t = k.time.snapped().ticks();
+        if (t < 0) continue;
+        if (t == points.back().first) {
+            // Of keyframes at one time, the last leads on to the next one (at 0 it replaces
+            // the virtual identity keyframe).
+            points.back().second = k.matrix;
+            continue;
+        }
+        points.emplace_back(t, k.matrix);
+    }
+    Media& media = *track.media();
+    media.beginEdits();
+    for (size_t i = 0; i + 1 < points.size(); ++i)
+        addMatrixTween(media, points[i].second, points[i + 1].second,
+                       points[i + 1].first - points[i].first, w, h);
+    const TimeValue hold = std::max<TimeValue>(kBackgroundDuration - points.back().first, 600);
+    addMatrixTween(media, points.back().second, std::nullopt, hold, w, h);
+    media.endEdits();
+    track.insertMedia(0, 0, media.duration());
+}
+
+void FMovieBuilder::buildBaseTracks(Movie& movie, bool isPreview)
+{
+    Slots slots;
+    BuildContext ctx = context(movie, isPreview, slots);
+    Track* black = newBuilderTrack(ctx, VideoMediaType, kBlackLayer);
+    if (appendColourSample(*black, 0, 0, 0, 0, kBackgroundDuration) != noErr)
+        throw ZEFException("Cannot create video track inside temporary movie file");
+    Track* checker = nullptr;
+    if (isPreview) {
+        checker = newBuilderTrack(ctx, VideoMediaType, kCheckerboardLayer);
+        checkerboardSample(*checker, ctx.width, ctx.height, kBackgroundDuration);
+    }
+    Track* text = newBuilderTrack(ctx, TextMediaType, kPlaceholderLayer);
+    if (isPreview) {
+        TextSample s;
+        s.text = " ";
+        s.size = 30;
+        s.backColor = {0, 0, 0};
+        s.textBox = Rect{0, 0, ctx.width, ctx.height};
+        s.displayFlags = TextDisplayFlags::keyedText;
+        TimeValue at = 0;
+        text->media()->addSample(encodeTextSample(s), kBackgroundDuration, 1, Handle(16), true,
+                                 &at);
+        text->insertMedia(0, at, kBackgroundDuration);
+    }
+    for (int32_t layer = 0; layer < 3; ++layer) {
+        Track* motion = newBuilderTrack(ctx, TweenMediaType, 0);
+        fillMotion(*motion, layer);
+        slots.motion[size_t(layer)] = motion->id();
+    }
+    if (!isPreview) m_renderSlots = slots;
+    if (isPreview && &movie == m_preview.get()) {
+        m_black = black->id();
+        m_checkerboard = checker->id();
+        m_placeholder = text->id();
+        m_previewSlots = slots;
+    }
+}
+
+void FMovieBuilder::rebuildMotion(int32_t layer)
+{
+    Track* track = motionTrack(layer);
+    if (!track) return;
+    // A new media in place: the tracks that use this one as their modifier keep it.
+    if (track->duration() > 0) track->deleteSegment(0, track->duration());
+    m_preview->newTrackMedia(track, TweenMediaType, 600);
+    fillMotion(*track, layer);
+}
+
+Movie& FMovieBuilder::ensurePreviewMovie()
+{
+    if (!m_preview) {
+        m_preview = std::make_shared<Movie>(600);
+        m_preview->setActive(true);
+        m_previewWidth = m_project.composition().width;
+        m_previewHeight = m_project.composition().height;
+        buildBaseTracks(*m_preview, true);
+        m_blackOn = true;
+        if (m_window) m_window->attachMovie(m_preview.get());
+    }
+    return *m_preview;
+}
+
+void FMovieBuilder::releaseState()
+{
+    if (m_preview && m_window) m_window->detachMovie();
+    m_preview.reset();
+    m_previewSlots = Slots{};
+    m_black = m_checkerboard = m_placeholder = 0;
+}
+
+bool FMovieBuilder::acceptOutputSize(int32_t width, int32_t height)
+{
+    if (m_preview && (width != m_previewWidth || height != m_previewHeight)) resetPreview(true);
+    return true;
+}
+
+void FMovieBuilder::resetPreview(bool reattach)
+{
+    for (int32_t t = 0; t < kTrackCount; ++t) {
+        const FDevice& d = m_project.device(t);
+        for (size_t i = 0; i < d.size(); ++i)
+            d.at(i)->releaseComposition();
+    }
+    releaseState();
+    if (reattach) ensurePreviewMovie();
+}
+
+void FMovieBuilder::releaseLayer(int32_t layer)
+{
+    const FDevice& d = m_project.device(layer);
+    for (size_t i = 0; i < d.size(); ++i)
+        d.at(i)->releaseComposition();
+}
+
+void FMovieBuilder::setPreferences(const PreviewPreferences& prefs)
+{
+    const PreviewPreferences old = m_prefs;
+    m_prefs = prefs;
+    std::array<bool, 3> rebuild{};
+    if (old.disableGraphicModesOnPreview != prefs.disableGraphicModesOnPreview)
+        rebuild[1] = rebuild[2] = true;
+    if (old.previewTransitionsAsCrossFades != prefs.previewTransitionsAsCrossFades)
+        rebuild[0] = true;
+    if (old.disableFiltersOnPreview != prefs.disableFiltersOnPreview) rebuild = {true, true, true};
+    for (int32_t layer = 0; layer < 3; ++layer)
+        if (rebuild[size_t(layer)]) releaseLayer(layer);
+}
+
+bool FMovieBuilder::buildLayer(int32_t layer, Movie* movie)
+{
+    if (!movie) return buildLayerInto(layer, ensurePreviewMovie(), true, m_previewSlots);
+    return buildLayerInto(layer, *movie, movie == m_preview.get(),
+                          movie == m_preview.get() ? m_previewSlots : m_renderSlots);
+}
+
+bool FMovieBuilder::buildLayerInto(int32_t layer, Movie& movie, bool preview, const Slots& slots)
+{
+    if (layer == kTitleTrack) return buildTitles(context(movie, preview, slots));
+    if (layer < 0 || layer > 2) return false;
+    BuildContext ctx = context(movie, preview, slots);
+    bool built = false;
+    Track* last = nullptr;
+    const FDevice& d = m_project.device(layer);
+    for (size_t i = 0; i < d.size(); ++i)
+        built |= buildItem(ctx, *d.at(i), last);
+    return built;
+}
+
+bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& inOut)
+{
+    Track* transitionInput = inOut;
+    if (ctx.preview && item.isBuilt()) {
+        auto* record = dynamic_cast<TrackRecord*>(item.composition());
+        inOut = record ? record->lastTrack() : nullptr;
+        return false;
+    }
+    const int32_t L = item.track();
+    const int16_t layer = clipLayer(L);
+    const bool filters = !(ctx.preview && m_prefs.disableFiltersOnPreview);
+    const bool modes = L != 0 && !(ctx.preview && m_prefs.disableGraphicModesOnPreview);
+    const TimeValue start = item.getStart().ticks();
+    const TimeValue duration = item.duration().ticks();
+
+    RecordGuard guard{item, nullptr};
+    if (ctx.preview) {
+        guard.record = std::make_unique<TrackRecord>(m_preview);
+        guard.record->setBuiltStart(start);
+    }
+    TrackRecord* record = guard.record.get();
+
+    const size_t filterCount = filters ? item.filterCount() : 0;
+    std::vector<Track*> video;
+    for (size_t k = 0; k <= filterCount; ++k) {
+        Track* t = newBuilderTrack(ctx, VideoMediaType, layer);
+        if (record) record->append(t);
+        if (k > 0) addImageInput(*t, *video.back(), kSourceA);
+        video.push_back(t);
+    }
+    Track* first = video.front();
+
+    if (auto* source = dynamic_cast<ZEFSourceItem*>(&item)) {
+        Track* sound = nullptr;
+        buildSource(ctx, *source, *first, sound, record);
+    } else if (auto* effect = dynamic_cast<ZEFEffectItem*>(&item)) {
+        const CPluginQT& info = effect->effectInfo();
+        Handle description = effect->effectDescription();
+        OSErr err = cantOpenHandler;
+        if (info.effectType != 0 && duration > 0)
+            err = description.isNull()
+                      ? appendEffectSample(ctx, *first, info.effectType, info.manufacturer,
+                                           info.sources, start, duration)
+                      : appendEffectSample(ctx, *first, info.effectType, info.manufacturer,
+                                           description, start, duration);
+        if (err != noErr && duration > 0) appendColourSample(*first, 0, 0, 0, start, duration);
+    }
+
+    // Crop.
+    if (auto* source = dynamic_cast<ZEFSourceItem*>(&item); source && duration > 0) {
+        const auto& crop = source->cropRect();
+        if (crop != std::array<Fixed, 4>{0, 0, kFixed1, kFixed1}) {
+            Track* cropTrack = newBuilderTrack(ctx, TweenMediaType, 0);
+            if (record) record->append(cropTrack);
+            if (addRegionTween(*cropTrack->media(), crop, duration, ctx.width, ctx.height) !=
+                    noErr ||
+                cropTrack->insertMedia(start, 0, duration) != noErr)
+                throw ZEFException("Cannot add effect to temporary file");
+            for (Track* t : video)
+                attachModifier(*t, *cropTrack, kTrackModifierTypeClip);
+        }
+    }
+
+    // Filters.
+    for (size_t j = 0; j < filterCount && duration > 0; ++j) {
+        ZEFEffectItem* f = item.filter(j);
+        const CPluginQT& info = f->effectInfo();
+        OSErr err = f->effectDescription().isNull()
+                        ? appendEffectSample(ctx, *video[j + 1], info.effectType, info.manufacturer,
+                                             info.sources, start, duration)
+                        : appendEffectSample(ctx, *video[j + 1], info.effectType, info.manufacturer,
+                                             f->effectDescription(), start, duration);
+        if (err != noErr) throw ZEFException("Cannot add effect to temporary file");
+    }
+
+    // Motion.
+    if (L >= 0 && L < 3)
+        if (Track* motion = ctx.motion[size_t(L)])
+            for (Track* t : video)
+                attachModifier(*t, *motion, kTrackModifierTypeMatrix);
+
+    // Graphics mode.
+    Track* last = video.back();
+    if (modes && item.graphicsMode() != -1)
+        last->media()->setGraphicsMode(item.graphicsMode(), itemColour(item.graphicsModeColor()));
+
+    inOut = last;
+    if (record) record->setLastTrack(last);
+    bool built = true;
+    if (transitionInput) built |= buildTransition(ctx, item, *transitionInput, *last, record);
+    return built;
+}
+
+void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Track& video,
+                                Track*& sound, TrackRecord* record)
+{
+    const TimeValue start = item.getStart().ticks();
+    const TimeValue duration = item.duration().ticks();
+    ZEFItem* prev = item.previous();
+    ZEFItem* next = item.next();
+    const TimeValue fadeIn = prev ? std::max<TimeValue>(0, prev->getEnd().ticks() - start) : 0;
+    const TimeValue fadeOut =
+        next ? std::max<TimeValue>(0, item.getEnd().ticks() - next->getStart().ticks()) : 0;
+    Movie& movie = *ctx.movie;
+
+    Track* fade = nullptr;
+    if (item.volume() >= 1 && duration > 0) {
+        fade = newBuilderTrack(ctx, TweenMediaType, 0);
+        addFadeTweens(*fade->media(), fadeIn + 50, duration - fadeIn - fadeOut, fadeOut);
+        if (fade->media()->duration() > 0) fade->insertMedia(0, 0, fade->media()->duration());
+        fade->setOffset(start >= 50 ? start - 50 : 0);
+    }
+
+    if (item.viaMovieToolbox() && duration > 0) {
+        MovieFromFileResult opened = openMovieFromFile(item.path(), 600);
+        Movie* src = opened.movie.get();
+        Track* srcVideo = src ? src->indTrackWithCharacteristic(size_t(item.videoTrackIndex() + 1),
+                                                                VisualMediaCharacteristic, true)
+                              : nullptr;
+        Track* srcAudio = src ? src->indTrackWithCharacteristic(size_t(item.audioTrackIndex() + 1),
+                                                                AudioMediaCharacteristic, true)
+                              : nullptr;
+        const TimeValue in = item.sourceIn().ticks();
+        const TimeValue span = item.sourceOut().ticks() - in;
+        const bool scaled = item.scaleType() != 0;
+        if (srcVideo && item.isStill()) {
+            const int64_t rate = (int64_t(m_project.composition().frameRate) + 0x1111) >> 16;
+            const TimeValue frame = rate > 0 ? std::max<TimeValue>(1, 600 / rate) : 20;
+            for (TimeValue at = start; at + frame <= start + duration; at += frame) {
+                video.insertSegmentFrom(*srcVideo, 0, 20, at);
+                if (frame != 20) video.scaleSegment(at, 20, frame);
+            }
+        } else if (srcVideo && span > 0) {
+            TimeValue from = in, length = span, at = start;
+            const TimeValue offset = srcVideo->offset();
+            if (offset > in) {
+                from = offset;
+                length -= offset - in;
+                at += offset - in;
+            }
+            const TimeValue trackEnd = srcVideo->duration();
+            length = std::min(length, trackEnd - from);
+            if (length > 0) {
+                video.insertSegmentFrom(*srcVideo, from, length, at);
+                if (scaled && duration != length) video.scaleSegment(at, length, duration);
+            }
+        } else if (!srcVideo &&
+                   (item.track() == 0 || item.videoTrackIndex() < item.videoTrackCount())) {
+            appendColourSample(video, 0, 0, 0, start, duration);
+        }
+        if (srcAudio && span > 0) {
+            sound = movie.newTrack(0, 0, 256);
+            if (!sound || movie.newTrackMedia(sound, SoundMediaType,
+                                              srcAudio->media() ? srcAudio->media()->timeScale()
+                                                                : 600) != noErr) {
+                if (sound) movie.disposeTrack(sound);
+                if (fade) movie.disposeTrack(fade);
+                throw ZEFException("Cannot create audio track inside temporary source movie file");
+            }
+            sound->insertSegmentFrom(*srcAudio, in, span, start);
+            if (scaled && duration != span) sound->scaleSegment(start, span, duration);
+        }
+    }
+
+    if (sound && fade) {
+        const int32_t v = item.volume();
+        sound->setVolume(int16_t(std::min<int64_t>(int64_t(v) * v / 256, INT16_MAX)));
+        attachModifier(*sound, *fade, kTrackModifierTypeVolume);
+        if (record) {
+            record->append(sound);
+            record->append(fade);
+            record->setSoundTrack(sound);
+        }
+    } else {
+        if (fade) movie.disposeTrack(fade);
+        if (sound) movie.disposeTrack(sound);
+        sound = nullptr;
+    }
+}
+
+bool FMovieBuilder::buildTitles(const BuildContext& ctx)
+{
+    const FDevice& d = m_project.device(kTitleTrack);
+    bool built = false;
+    for (size_t i = 0; i < d.size(); ++i) {
+        auto* title = dynamic_cast<ZEFTitlerEffect*>(d.at(i));
+        if (!title || title->text().empty()) continue;
+        if (ctx.preview && title->isBuilt()) continue;
+        TitleStyle style = title->style();
+        if (i > 0 && style.usePrevious) {
+            // The nearest earlier title with text that uses its own style (or the first).
+            for (size_t j = i; j-- > 0;) {
+                auto* earlier = dynamic_cast<ZEFTitlerEffect*>(d.at(j));
+                if (!earlier || earlier->text().empty()) continue;
+                if (!earlier->style().usePrevious || j == 0) {
+                    style = earlier->style();
+                    break;
+                }
+            }
+        }
+        buildTitle(ctx, *title, style);
+        built = true;
+    }
+    return built;
+}
+
+void FMovieBuilder::buildTitle(const BuildContext& ctx, ZEFTitlerEffect& title,
+                               const TitleStyle& style)
+{
+    const TimeValue start = title.getStart().ticks();
+    const TimeValue duration = title.duration().ticks();
+    if (duration <= 0) return;
+    RecordGuard guard{title, nullptr};
+    if (ctx.preview) {
+        guard.record = std::make_unique<TrackRecord>(m_preview);
+        guard.record->setBuiltStart(start);
+    }
+    Track* track = newBuilderTrack(ctx, TextMediaType, kTitleLayer);
+    if (guard.record) guard.record->append(track);
+
+    const MatrixRecord m =
+        pixelMatrix(m_project.matrixAt(kTitleTrack, title.getStart()), ctx.width, ctx.height);
+    const Rect box = m.transformRect(Rect{0, 0, ctx.width, ctx.height});
+    TextSample s;
+    s.text = title.text();
+    s.fontNumber = uint16_t(std::clamp<int32_t>(style.font, 0, TextSample::kMaxFontNumber));
+    const int64_t size = ctx.width > 0 ? int64_t(style.size) * box.width() / ctx.width : 0;
+    s.size = uint16_t(std::clamp<int64_t>(size, 0, TextSample::kMaxSize));
+    s.face = style.style;
+    s.textColor = {style.red, style.green, style.blue};
+    s.backColor = {0, 0, 0};
+    s.justification = style.justification;
+    s.textBox = box;
+    s.displayFlags = style.displayFlags | 0x6000;
+    s.scrollDelay =
+        style.delayEnabled ? uint32_t(std::max<int64_t>(0, duration * style.scrollDelay / 100)) : 0;
+    TimeValue at = 0;
+    if (track->media()->addSample(encodeTextSample(s), duration, 1, Handle(16), true, &at) !=
+            noErr ||
+        track->insertMedia(start, at, duration) != noErr)
+        throw ZEFException("Cannot create video track inside temporary movie file");
+    uint8_t offset[4];
+    putBE16(offset, uint16_t(int16_t(style.size * style.shadowX / 100)));
+    putBE16(offset + 2, uint16_t(int16_t(style.size * style.shadowY / 100)));
+    track->media()->setTextProperty(fourcc("drpo"), offset);
+    uint8_t opacity[2];
+    putBE16(opacity, uint16_t(style.shadowOpacity));
+    track->media()->setTextProperty(fourcc("drpt"), opacity);
+    if (ctx.preview) track->setEnabled(m_project.device(kTitleTrack).enabled());
+}
+
+bool FMovieBuilder::update()
+{
+    if (!m_preview) return false;
+    if (m_window && (!m_window->showingComposition() || m_window->mouseCaptured())) return false;
+    const int64_t now = m_clock();
+    if (m_updatedOnce && now - m_lastUpdate < kUpdateInterval) return false;
+    m_updatedOnce = true;
+    m_lastUpdate = now;
+
+    const bool blackOn = m_project.device(0).enabled();
+    bool changed = blackOn != m_blackOn;
+    m_blackOn = blackOn;
+    if (Track* black = blackTrack()) black->setEnabled(blackOn);
+    if (Track* checker = checkerboardTrack()) checker->setEnabled(!blackOn);
+
+    bool built = false;
+    for (int32_t layer = 0; layer < 3; ++layer)
+        if (m_project.device(layer).enabled()) built |= buildLayer(layer, nullptr);
+    if (m_project.device(kTitleTrack).enabled()) built |= buildLayer(kTitleTrack, nullptr);
+    if (!built && !changed) return false;
+    m_preview->setActive(true);
+    if (m_window) m_window->redraw();
+    return true;
+}
+
+std::unique_ptr<Movie> FMovieBuilder::buildRenderMovie()
+{
+    auto movie = std::make_unique<Movie>(600);
+    buildBaseTracks(*movie, false);
+    for (int32_t layer = 0; layer < 3; ++layer)
+        buildLayer(layer, movie.get());
+    buildLayer(kTitleTrack, movie.get());
+    return movie;
+}
+
+} // namespace zef

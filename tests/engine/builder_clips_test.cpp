@@ -1,0 +1,214 @@
+#include "engine/effect_catalogue.h"
+#include "engine/item_tracks.h"
+#include "engine/movie_builder.h"
+#include "model/project.h"
+#include "model/source_item.h"
+#include "platform/movies/audio_fade.h"
+#include "platform/movies/compositor/compositor.h"
+#include "platform/movies/input_map.h"
+#include "platform/movies/text/text_sample.h"
+#include "tests/movies/test_media.h"
+
+#include <gtest/gtest.h>
+
+using namespace zef;
+using namespace zef::movies;
+namespace media = zef::movies::testing::media;
+
+namespace {
+
+struct ClipFixture : ::testing::Test {
+    EffectRegistry registry = EffectRegistry::withBuiltIns();
+    FEffectCatalogue catalogue{registry};
+    FProject project;
+    int64_t now = 0;
+    FMovieBuilder builder{project, registry, nullptr, [this] { return now; }};
+
+    void SetUp() override
+    {
+        ASSERT_EQ(catalogue.buildCatalogue(), noErr);
+        project.setEffectCatalogue(&catalogue);
+        project.setEngine(&builder);
+    }
+    ZEFSourceItem* clip(const std::string& path, int32_t track, int64_t start, int64_t end)
+    {
+        auto c = std::make_unique<ZEFSourceItem>(&project, track);
+        c->setPath(path);
+        c->open(true, false, false, false);
+        ZEFSourceItem* p = c.get();
+        project.addItem(std::move(c), false, false);
+        p->assignStart(EditTime(start));
+        p->assignEnd(EditTime(end));
+        return p;
+    }
+    const TrackRecord& record(const ZEFItem& item)
+    {
+        return *dynamic_cast<const TrackRecord*>(item.composition());
+    }
+    void refresh()
+    {
+        builder.ensurePreviewMovie();
+        now += 1000;
+        builder.update();
+    }
+    Pixmap picture(TimeValue t)
+    {
+        EvaluationContext ec;
+        Pixmap out;
+        EXPECT_EQ(evaluate(ec, *builder.previewMovie(), t, out), noErr);
+        return out;
+    }
+};
+
+std::vector<FadeTween> fades(const Track& t)
+{
+    std::vector<FadeTween> out;
+    for (int64_t i = 0; i < t.media()->sampleCount(); ++i) {
+        std::vector<uint8_t> data;
+        t.media()->getSampleData(i, data);
+        FadeTween f;
+        EXPECT_EQ(readFadeTween(data, f), noErr);
+        out.push_back(f);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(ClipFixture, ClipSegmentSoundAndFades)
+{
+    ZEFSourceItem* a = clip(media::h264Movie(), 0, 0, 1200);
+    ZEFSourceItem* b = clip(media::h264Movie(), 0, 900, 2100);
+    b->setSourceIn(EditTime(600));
+    b->setSourceOut(EditTime(1800));
+    b->assignStart(EditTime(900));
+    b->assignEnd(EditTime(2100));
+    b->setVolume(128);
+    refresh();
+
+    // b: video, sound and fade, then the transition from a.
+    const TrackRecord& rb = record(*b);
+    Track* video = rb.tracks().front();
+    ASSERT_FALSE(video->edits().empty());
+    EXPECT_EQ(video->offset(), 900);
+    EXPECT_EQ(video->duration(), 900 + (b->sourceOut() - b->sourceIn()).ticks());
+    Track* sound = rb.soundTrack();
+    ASSERT_NE(sound, nullptr);
+    EXPECT_EQ(sound->volume(), 64); // 256 × (128 / 256)²
+    std::vector<InputMapEntry> entries;
+    ASSERT_EQ(readInputMap(sound->media()->inputMap(), entries), noErr);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].inputType, kTrackModifierTypeVolume);
+    Track* fade = inputTrack(*sound, entries[0]);
+    ASSERT_NE(fade, nullptr);
+    EXPECT_EQ(fade->offset(), 850);
+    auto f = fades(*fade);
+    ASSERT_EQ(f.size(), 2u); // no next item: no fade-out
+    EXPECT_EQ(fade->media()->sample(0)->duration, 300 + 50);
+    EXPECT_EQ(f[0].start, 0);
+    EXPECT_EQ(f[0].end, kFixed1);
+    EXPECT_EQ(fade->media()->sample(1)->duration, 900);
+    EXPECT_NE(rb.transitionTrack(), nullptr);
+
+    // a fades out over the overlap.
+    Track* aFade = nullptr;
+    for (Track* t : record(*a).tracks())
+        if (t->media()->type() == TweenMediaType) aFade = t;
+    ASSERT_NE(aFade, nullptr);
+    auto fa = fades(*aFade);
+    ASSERT_EQ(fa.size(), 3u);
+    EXPECT_EQ(aFade->offset(), 0);
+    EXPECT_EQ(aFade->media()->sample(2)->duration, 300);
+    EXPECT_EQ(fa[2].end, 0);
+
+    // The frames are the source's: b at 1500 shows source time 600 + 600 ticks, 2 s at 29.97.
+    EXPECT_NEAR(zef::movies::testing::frameNumberOf(picture(1500)), 60, 1);
+    EXPECT_NEAR(zef::movies::testing::frameNumberOf(picture(300)), 15, 1);
+}
+
+TEST_F(ClipFixture, SilentClipHasNoSoundTrack)
+{
+    ZEFSourceItem* a = clip(media::h264Movie(), 0, 0, 600);
+    a->setVolume(0);
+    refresh();
+    EXPECT_EQ(record(*a).soundTrack(), nullptr);
+    for (Track* t : record(*a).tracks())
+        EXPECT_NE(t->media()->type(), SoundMediaType);
+}
+
+TEST_F(ClipFixture, ScaledClipStretchesToTheTimeline)
+{
+    ZEFSourceItem* a = clip(media::h264Movie(), 0, 0, 1200);
+    a->setSourceIn(EditTime(0));
+    a->setSourceOut(EditTime(600));
+    a->assignStart(EditTime(0));
+    a->assignEnd(EditTime(1200));
+    a->setScaleType(1);
+    refresh();
+    Track* video = record(*a).tracks().front();
+    EXPECT_EQ(video->duration(), 1200);
+    // Half speed: timeline 1.0 s shows source 0.5 s.
+    EXPECT_NEAR(zef::movies::testing::frameNumberOf(picture(600)), 15, 1);
+}
+
+TEST_F(ClipFixture, GraphicsModeWithItsColourOnLayerB)
+{
+    clip(media::jpegStill(), 0, 0, 600);                     // blue
+    ZEFSourceItem* b = clip(media::still("bmp"), 1, 0, 600); // green
+    b->setGraphicsMode(32);                                  // blend
+    b->setGraphicsModeColor(0xFFFFFF);
+    refresh();
+    Track* last = record(*b).lastTrack();
+    EXPECT_EQ(last->media()->graphicsMode(), 32);
+    EXPECT_EQ(last->media()->opColor(), (RGBColor{0xFFFF, 0xFFFF, 0xFFFF}));
+    // Full weight: the green clip replaces what lies below.
+    uint32_t p = picture(300).pixel(160, 120);
+    EXPECT_GT((p >> 8) & 0xFF, 100u) << std::hex << p;
+    EXPECT_LT(p & 0xFF, 40u) << std::hex << p;
+
+    PreviewPreferences prefs;
+    prefs.disableGraphicModesOnPreview = true;
+    builder.setPreferences(prefs);
+    EXPECT_FALSE(b->isBuilt());
+    refresh();
+    EXPECT_EQ(record(*b).lastTrack()->media()->graphicsMode(), ditherCopy);
+}
+
+TEST_F(ClipFixture, TitlesUsePreviousSettings)
+{
+    auto make = [&](const char* text, int16_t size, bool usePrevious, int64_t start) {
+        auto t = std::make_unique<ZEFTitlerEffect>(&project);
+        t->setName("Title");
+        t->setText(text);
+        TitleStyle s;
+        s.size = size;
+        s.usePrevious = usePrevious ? 1 : 0;
+        t->setStyle(s);
+        ZEFTitlerEffect* p = t.get();
+        project.addItem(std::move(t), false, false);
+        p->assignStart(EditTime(start));
+        p->assignEnd(EditTime(start + 600));
+        return p;
+    };
+    ZEFTitlerEffect* first = make("One", 40, false, 0);
+    make("", 99, false, 600); // no text: skipped, also as a style source
+    ZEFTitlerEffect* third = make("Three", 12, true, 1200);
+    refresh();
+    ASSERT_TRUE(first->isBuilt());
+    ASSERT_TRUE(third->isBuilt());
+    auto sampleOf = [&](const ZEFItem& item) {
+        Track* t = record(item).tracks().front();
+        EXPECT_EQ(t->layer(), kTitleLayer);
+        std::vector<uint8_t> data;
+        t->media()->getSampleData(0, data);
+        return decodeTextSample(data);
+    };
+    auto s1 = sampleOf(*first);
+    auto s3 = sampleOf(*third);
+    ASSERT_TRUE(s1 && s3);
+    EXPECT_EQ(s3->text, "Three");
+    EXPECT_EQ(s3->size, 40);
+    EXPECT_EQ(s3->displayFlags & 0x6000u, 0x6000u);
+    EXPECT_EQ(s3->textBox, (Rect{0, 0, 320, 240}));
+    EXPECT_EQ(record(*third).tracks().front()->offset(), 1200);
+}
