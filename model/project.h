@@ -133,8 +133,8 @@ public:
     int writeProject(storage::Stream& out) const;
     // Reads a project stream over the current project (each track is emptied before its
     // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data, an
-    // unusable frame rate or items that break the track rules; after -1 the project is partly loaded (callers that must keep it
-    // whole take a snapshot first, as openProject and undo do).
+    // unusable frame rate or items that break the track rules; after -1 the project is partly
+    // loaded (callers that must keep it whole take a snapshot first, as openProject and undo do).
     int readProject(storage::Stream& in);
     // Saves to fileName() (asking for a name when untitled or with saveAs). Returns 1 saved;
     // 0 not saved (nothing to save, No, dialog cancelled, not a project file name, or the
