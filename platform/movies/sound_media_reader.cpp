@@ -434,8 +434,9 @@ OSErr SoundMediaReader::decompress(Decompressor& d, const Media& media, int64_t 
 {
     if (d.lastSample == index) return d.lastError;
     const Sample* smp = media.sample(index);
-    const int64_t capacity = std::min(
-        kMaxDecompressedFrames, ceilDivWide(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
+    const int64_t capacity =
+        std::min(kMaxDecompressedFrames,
+                 ceilDivWide(__int128(smp->duration) * d.rate, media.timeScale()) + 1);
     OSErr err = media.getSampleData(index, m_bytes);
     d.pcm.assign(size_t(capacity) * size_t(d.channels), 0);
     d.frames = 0;

@@ -100,7 +100,8 @@ bool VideoDecoder::reopen()
 {
     State& s = *m_state;
     s.stream = m_track->streamIndex;
-    if (!av::openStreamDecoder(m_file->path(), s.stream, m_options.threads, s.fmt, s.codec)) return false;
+    if (!av::openStreamDecoder(m_file->path(), s.stream, m_options.threads, s.fmt, s.codec))
+        return false;
     s.lastOutPts = INT64_MIN;
     s.readIndex = -1;
     s.expectIndex = -1;
