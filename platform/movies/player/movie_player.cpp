@@ -175,6 +175,7 @@ struct MoviePlayer::Impl {
         wakeAll();
         if (std::this_thread::get_id() == presenterId) return;
         std::lock_guard cb(callbackMutex);
+        std::lock_guard write(audioWriteMutex); // a write in flight gives up or completes
     }
 
     // ---- evaluator -------------------------------------------------------------------------
@@ -419,8 +420,12 @@ struct MoviePlayer::Impl {
             buffer.resize(size_t(n * channels));
             mixer.mixFrames(movie, nextFrame, n, buffer.data()); // unplayable material is silent
             int64_t off = 0;
-            while (off < n && liveGeneration.load() == job && !quitFlag.load())
-                off += std::max<int64_t>(0, audioSink->write(buffer.data() + off * channels, n - off));
+            {
+                std::lock_guard write(audioWriteMutex);
+                while (off < n && liveGeneration.load() == job && !quitFlag.load())
+                    off += std::max<int64_t>(
+                        0, audioSink->write(buffer.data() + off * channels, n - off));
+            }
             lk.lock();
             if (job == generation) {
                 audioWritten += off;
@@ -449,6 +454,7 @@ struct MoviePlayer::Impl {
 
     mutable std::mutex m;
     std::mutex callbackMutex; // held by the presenter while it calls a sink or the end callback
+    std::mutex audioWriteMutex; // held by the sound feeder while it writes to the audio sink
     std::condition_variable workCv, presentCv, audioCv;
     bool quit = false;
     uint64_t generation = 0;

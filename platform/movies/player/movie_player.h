@@ -6,8 +6,9 @@
 // frame sink at its time, and a sound feeder that mixes the sound and writes it to the audio
 // sink. Every control method that changes the position or the play state flushes the queue and
 // returns only when no picture or notification of the state before it can still be delivered:
-// after stop(), pause(), seek() … the sinks see nothing older, after stop() and destruction
-// nothing at all until the next control call. A sink callback must therefore not wait for the
+// after stop(), pause(), seek() … the sinks see nothing older (a sound write in flight has
+// returned; the sound feeder then only flushes the audio sink), after stop() and destruction no
+// picture, sound or notification at all until the next control call. A sink callback must therefore not wait for the
 // controlling thread (a GUI sink posts to its thread instead). A control method called from
 // inside a callback does not wait.
 //

@@ -332,6 +332,30 @@ TEST(MoviePlayer, SoundIsTheClockAndArrivesComplete)
     EXPECT_TRUE(audio.samples().empty());
 }
 
+TEST(MoviePlayer, ASlowDisplayDropsLatePicturesButNeverTwoInARowWhenNearlyInTime)
+{
+    auto movie = numberedMovie(24);
+    RecordingSink slow(nullptr, 45ms); // 1.35 frame durations per picture
+    MoviePlayer player(*movie, &slow, nullptr);
+    std::atomic<int> ends{0};
+    player.setEndCallback([&] { ++ends; });
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return ends.load() == 1; }));
+    const PlayerStats st = player.stats();
+    const auto e = slow.entries();
+    EXPECT_GT(st.dropped, 0);
+    EXPECT_EQ(st.shown + st.dropped, 24);
+    EXPECT_EQ(int64_t(e.size()), st.shown);
+    // A stall of 1.35 frames never costs two pictures in a row.
+    for (size_t k = 1; k < e.size(); ++k) {
+        EXPECT_GT(e[k].index, e[k - 1].index);
+        EXPECT_LE(e[k].index - e[k - 1].index, 2);
+    }
+    // No picture shown is late by two frame durations or more.
+    EXPECT_GT(st.lateMsMax, 5.0);
+    EXPECT_LT(st.lateMsMax, 2000.0 / 30.0);
+}
+
 TEST(MoviePlayer, DestroyingAPlayingPlayerIsClean)
 {
     auto movie = numberedMovie(90, true);
