@@ -62,6 +62,7 @@ struct MoviePlayer::Impl {
         scale = std::max<TimeScale>(1, movie.timeScale());
         movieDuration = std::max<TimeValue>(0, movie.duration());
         frameDur = options.frameDuration > 0 ? options.frameDuration : defaultFrameDuration(movie);
+        frameDur = std::min<TimeValue>(frameDur, TimeValue(1) << 40); // keeps grid sums in range
         depth = size_t(std::clamp(options.queueDepth, 2, 4));
         hasSound = movie.countTracksWithCharacteristic(AudioMediaCharacteristic, true) > 0;
         selHi = movieDuration;

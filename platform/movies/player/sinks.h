@@ -24,7 +24,7 @@ class FrameSink {
 public:
     virtual ~FrameSink() = default;
     // The picture of the movie at time t (movie time scale). The picture is only valid during
-    // the call.
+    // the call; it is empty when the movie's box is.
     virtual void showFrame(const Pixmap& picture, TimeValue t) = 0;
 };
 

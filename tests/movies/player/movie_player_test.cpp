@@ -82,7 +82,7 @@ public:
     {
         if (m_delay.count() > 0) std::this_thread::sleep_for(m_delay);
         std::lock_guard lock(m_mutex);
-        m_entries.push_back({t, indexOf(p.pixel(0, 0)), m_audio ? m_audio->playedFrames() : 0});
+        m_entries.push_back({t, p.isEmpty() ? -1 : indexOf(p.pixel(0, 0)), m_audio ? m_audio->playedFrames() : 0});
     }
     std::vector<Entry> entries() const
     {
@@ -376,6 +376,25 @@ TEST(MoviePlayer, DestroyingAPlayingPlayerIsClean)
     }
     EXPECT_EQ(ends.load(), 0);
     EXPECT_GT(slow.count(), 0u);
+}
+
+TEST(MoviePlayer, AnEmptyMovieEndsAtOnce)
+{
+    Movie empty(600);
+    RecordingSink sink;
+    NullAudioSink audio(kSoundRate, 1, 400);
+    MoviePlayer player(empty, &sink, &audio);
+    std::atomic<int> ends{0};
+    player.setEndCallback([&] { ++ends; });
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return ends.load() == 1; }));
+    EXPECT_EQ(player.currentTime(), 0);
+    ASSERT_EQ(sink.count(), 1u);
+    EXPECT_EQ(sink.entries()[0].index, -1); // an empty picture
+    player.step(3);
+    player.seek(1000);
+    EXPECT_EQ(player.currentTime(), 0);
+    EXPECT_FALSE(player.isPlaying());
 }
 
 TEST(NullSinks, AudioDrainsInRealTimeAndFramesFollowTheRefresh)
