@@ -70,7 +70,6 @@ std::string source(const std::string& name, const std::string& pattern, int widt
     return out.string();
 }
 
-
 Source openSource(const std::string& path)
 {
     MovieFromFileResult r = openMovieFromFile(path);
@@ -196,7 +195,6 @@ public:
     Movie& m;
     int w, h;
 };
-
 
 } // namespace
 

@@ -34,7 +34,6 @@
 
 #include "platform/movies/compositor/compositor.h"
 #include "platform/movies/media_file.h"
-#include "platform/movies/media_file.h"
 #include "platform/movies/movie.h"
 #include "platform/movies/player/movie_player.h"
 #include "platform/movies/png_writer.h"
@@ -237,7 +236,8 @@ int playRealTime(int height, double seconds, int decoderThreads)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const int64_t soundFrames = sound.writtenFrames(); // pausing flushes the device
     player.pause();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const PlayerStats st = player.stats();
     std::printf("played_to=%.3f s wall=%.3f s shown=%lld sound_frames=%lld rss_mb=%.1f\n",
                 double(player.currentTime()) / 600.0, wall, (long long)st.shown,
@@ -275,6 +275,7 @@ int main(int argc, char** argv)
             fail("unknown option " + opt);
     }
     if (mode == "player") return playRealTime(height, seconds, decoderThreads);
-    if (mode != "reference") fail("usage: zefbench reference|player [--size 480|720|1080] [options]");
+    if (mode != "reference")
+        fail("usage: zefbench reference|player [--size 480|720|1080] [options]");
     return run(height, threads, decoderThreads, frames, dumpDir, withSound);
 }

@@ -218,7 +218,8 @@ struct MoviePlayer::Impl {
                 f.picture = std::move(spare.back());
                 spare.pop_back();
             }
-            const TimeValue at = std::clamp<TimeValue>(next, 0, std::max<TimeValue>(0, movieDuration - 1));
+            const TimeValue at =
+                std::clamp<TimeValue>(next, 0, std::max<TimeValue>(0, movieDuration - 1));
             lk.unlock();
             evaluate(context, movie, at, f.picture);
             lk.lock();
@@ -454,7 +455,7 @@ struct MoviePlayer::Impl {
     bool hasSound = false;
 
     mutable std::mutex m;
-    std::mutex callbackMutex; // held by the presenter while it calls a sink or the end callback
+    std::mutex callbackMutex;   // held by the presenter while it calls a sink or the end callback
     std::mutex audioWriteMutex; // held by the sound feeder while it writes to the audio sink
     std::condition_variable workCv, presentCv, audioCv;
     bool quit = false;
@@ -576,7 +577,8 @@ void MoviePlayer::step(int64_t frames)
         const TimeValue base = p.currentLocked();
         p.rangeLocked();
         const TimeValue fd = p.frameDur;
-        const TimeValue lastFrame = std::max(p.lo, floorDiv(std::max<TimeValue>(p.hi - 1, 0), fd) * fd);
+        const TimeValue lastFrame =
+            std::max(p.lo, floorDiv(std::max<TimeValue>(p.hi - 1, 0), fd) * fd);
         const int64_t limit = (p.movieDuration / fd) + 2; // keeps the product in range
         const int64_t n = std::clamp<int64_t>(frames, -limit, limit);
         TimeValue t = floorDiv(base, fd) * fd + n * fd;

@@ -8,9 +8,9 @@
 // returns only when no picture or notification of the state before it can still be delivered:
 // after stop(), pause(), seek() … the sinks see nothing older (a sound write in flight has
 // returned; the sound feeder then only flushes the audio sink), after stop() and destruction no
-// picture, sound or notification at all until the next control call. A sink callback must therefore not wait for the
-// controlling thread (a GUI sink posts to its thread instead). A control method called from
-// inside a callback does not wait.
+// picture, sound or notification at all until the next control call. A sink callback must therefore
+// not wait for the controlling thread (a GUI sink posts to its thread instead). A control method
+// called from inside a callback does not wait.
 //
 // Clock. While sound plays (rate 1, an audio sink and at least one enabled sound track) the
 // audio sink's played position is the master clock and pictures follow it. Otherwise (no sound,

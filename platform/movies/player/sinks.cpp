@@ -38,13 +38,9 @@ void NullFrameSink::clear()
     m_shown.clear();
 }
 
-NullAudioSink::NullAudioSink(int32_t rate, int32_t channels, int64_t bufferFrames,
-                             bool keepSamples)
-    : m_rate(std::clamp(rate, 1, 768000)),
-      m_channels(std::clamp(channels, 1, 8)),
-      m_capacity(std::max<int64_t>(64, bufferFrames)),
-      m_keep(keepSamples),
-      m_anchor(Clock::now())
+NullAudioSink::NullAudioSink(int32_t rate, int32_t channels, int64_t bufferFrames, bool keepSamples)
+    : m_rate(std::clamp(rate, 1, 768000)), m_channels(std::clamp(channels, 1, 8)),
+      m_capacity(std::max<int64_t>(64, bufferFrames)), m_keep(keepSamples), m_anchor(Clock::now())
 {
 }
 
@@ -70,15 +66,14 @@ int64_t NullAudioSink::write(const int16_t* samples, int64_t frames)
         const int64_t room = m_capacity - (m_written - playedLocked(now));
         if (room > 0) {
             const int64_t n = std::min(room, frames);
-            if (m_keep)
-                m_samples.insert(m_samples.end(), samples, samples + n * m_channels);
+            if (m_keep) m_samples.insert(m_samples.end(), samples, samples + n * m_channels);
             m_written += n;
             return n;
         }
         lock.unlock();
         // Wait until about a quarter of the buffer has drained.
-        std::this_thread::sleep_for(std::chrono::microseconds(
-            std::max<int64_t>(500, m_capacity * 250000 / m_rate)));
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::max<int64_t>(500, m_capacity * 250000 / m_rate)));
     }
 }
 

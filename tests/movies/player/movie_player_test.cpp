@@ -82,7 +82,8 @@ public:
     {
         if (m_delay.count() > 0) std::this_thread::sleep_for(m_delay);
         std::lock_guard lock(m_mutex);
-        m_entries.push_back({t, p.isEmpty() ? -1 : indexOf(p.pixel(0, 0)), m_audio ? m_audio->playedFrames() : 0});
+        m_entries.push_back(
+            {t, p.isEmpty() ? -1 : indexOf(p.pixel(0, 0)), m_audio ? m_audio->playedFrames() : 0});
     }
     std::vector<Entry> entries() const
     {
