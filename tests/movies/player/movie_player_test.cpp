@@ -1,6 +1,8 @@
 #include "platform/movies/player/movie_player.h"
 
+#include "platform/movies/movie_from_file.h"
 #include "platform/movies/sound_mixer.h"
+#include "tests/movies/test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -377,6 +379,70 @@ TEST(MoviePlayer, DestroyingAPlayingPlayerIsClean)
     }
     EXPECT_EQ(ends.load(), 0);
     EXPECT_GT(slow.count(), 0u);
+}
+
+// Reads the frame number a numbered test video shows, with the audio clock at that moment.
+class NumberSink : public FrameSink {
+public:
+    explicit NumberSink(const AudioSink& audio) : m_audio(audio) {}
+    void showFrame(const Pixmap& p, TimeValue t) override
+    {
+        std::lock_guard lock(m_mutex);
+        entries.push_back({t, testing::frameNumberOf(p), m_audio.playedFrames()});
+    }
+    std::vector<RecordingSink::Entry> get()
+    {
+        std::lock_guard lock(m_mutex);
+        return entries;
+    }
+
+private:
+    const AudioSink& m_audio;
+    std::mutex m_mutex;
+    std::vector<RecordingSink::Entry> entries;
+};
+
+TEST(MoviePlayer, PlaysAMediaFileFrameExactWithItsSound)
+{
+    // 29.97 fps, 150 frames, AAC; a movie time scale of 30000 puts every frame on the grid.
+    MovieFromFileResult r = openMovieFromFile(testing::media::h264Movie(), 30000);
+    ASSERT_EQ(r.status, MediaOpenStatus::ok) << r.detail;
+    NullAudioSink audio(48000, 1, 2400);
+    NumberSink sink(audio);
+    MoviePlayer player(*r.movie, &sink, &audio);
+    ASSERT_EQ(player.frameDuration(), 1001);
+    std::atomic<int> ends{0};
+    player.setEndCallback([&] { ++ends; });
+
+    player.seek(42 * 1001 + 500);
+    ASSERT_TRUE(waitFor([&] { return sink.get().size() == 1; }));
+    EXPECT_EQ(sink.get()[0].index, 42);
+
+    // The last second, with sound as the clock, while a seek flushes what was drawn ahead.
+    player.seek(119 * 1001);
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return sink.get().size() >= 5; }));
+    player.seek(135 * 1001);
+    ASSERT_TRUE(waitFor([&] { return ends.load() == 1; }, 5000ms));
+    const auto e = sink.get();
+    size_t resumed = 0;
+    for (size_t k = 1; k < e.size(); ++k)
+        if (e[k].time == 135 * 1001) resumed = k;
+    ASSERT_GE(resumed, 5u);
+    EXPECT_EQ(e[1].time, 119 * 1001);
+    for (size_t k = 1; k < e.size(); ++k) {
+        EXPECT_EQ(e[k].index, int(e[k].time / 1001)) << "picture " << k;
+        if (k >= 2 && k != resumed) {
+            EXPECT_EQ(e[k].time, e[k - 1].time + 1001) << "picture " << k;
+        }
+    }
+    EXPECT_EQ(e.back().index, 149);
+    // Sound heard since the seek against the pictures after it: within one frame.
+    for (size_t k = resumed + 1; k < e.size(); ++k) {
+        const double heard = 135 * 1001 + double(e[k].played) * 30000.0 / 48000.0;
+        EXPECT_LE(std::abs(heard - double(e[k].time)), 1001.0) << "picture " << k;
+    }
+    EXPECT_EQ(player.stats().dropped, 0);
 }
 
 TEST(MoviePlayer, AnEmptyMovieEndsAtOnce)
