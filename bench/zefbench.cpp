@@ -273,8 +273,8 @@ int renderToFile(int height, const std::string& path, int decoderThreads)
     options.evaluation.decoderThreads = decoderThreads >= 0 ? decoderThreads : 0;
     MovieExportSource source(*comp.movie, options);
     auto exporter = makeStandardExporter(kMovieExportMovie);
-    std::printf("render %dx%d, %lld frames to %s\n", width, height,
-                (long long)source.frameCount(), path.c_str());
+    std::printf("render %dx%d, %lld frames to %s\n", width, height, (long long)source.frameCount(),
+                path.c_str());
     const auto t0 = std::chrono::steady_clock::now();
     const OSErr err =
         convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0);

@@ -131,23 +131,35 @@ std::vector<uint32_t> medianCut(const Histogram& h, size_t maxColours)
     return palette;
 }
 
-class GIFExporter : public AvFileExporter {
+// An exporter of pictures only, whose settings are the temporal settings alone.
+class PictureOnlyExporter : public AvFileExporter {
 public:
-    GIFExporter()
+    PictureOnlyExporter(OSType subType, OSType extension, std::string typeName)
+        : m_subType(subType), m_extension(extension), m_typeName(std::move(typeName))
     {
         m_videoCodecs = {};
         m_soundCodecs = {};
-        m_settings = defaultSettings();
+        m_settings = PictureOnlyExporter::defaultSettings();
     }
-    OSType subType() const override { return kMovieExportGIF; }
-    OSType fileNameExtension() const override { return fourcc("gif\0"); }
-    std::string shortFileTypeString() const override { return "GIF"; }
+    OSType subType() const override { return m_subType; }
+    OSType fileNameExtension() const override { return m_extension; }
+    std::string shortFileTypeString() const override { return m_typeName; }
     AtomContainer defaultSettings() const override
     {
         AtomContainer c;
         writeTemporalSettings(c, TemporalSettings{});
         return c;
     }
+
+private:
+    OSType m_subType;
+    OSType m_extension;
+    std::string m_typeName;
+};
+
+class GIFExporter : public PictureOnlyExporter {
+public:
+    GIFExporter() : PictureOnlyExporter(kMovieExportGIF, fourcc("gif\0"), "GIF") {}
     OSErr exportToFile(ExportSource& source, const std::string& path) override
     {
         if (!validate(source)) return paramErr;
@@ -254,22 +266,11 @@ private:
     std::string m_stem;
 };
 
-class ImageSequenceExporter : public AvFileExporter {
+class ImageSequenceExporter : public PictureOnlyExporter {
 public:
     ImageSequenceExporter()
+        : PictureOnlyExporter(kMovieExportImageSequence, fourcc("png\0"), "Image Sequence")
     {
-        m_videoCodecs = {};
-        m_soundCodecs = {};
-        m_settings = defaultSettings();
-    }
-    OSType subType() const override { return kMovieExportImageSequence; }
-    OSType fileNameExtension() const override { return fourcc("png\0"); }
-    std::string shortFileTypeString() const override { return "Image Sequence"; }
-    AtomContainer defaultSettings() const override
-    {
-        AtomContainer c;
-        writeTemporalSettings(c, TemporalSettings{});
-        return c;
     }
     OSErr exportToFile(ExportSource& source, const std::string& path) override
     {
