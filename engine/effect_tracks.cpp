@@ -18,7 +18,7 @@ namespace {
 
 constexpr OSType kGain = fourcc("gain");
 constexpr OSType kDissolve = fourcc("dslv");
-constexpr OSType kApple = fourcc("appl");
+constexpr OSType kBuiltInManufacturer = fourcc("appl");
 const char* const kReferenceFailed = "Cannot add track reference to input map";
 const char* const kEffectFailed = "Cannot add effect to temporary file";
 
@@ -228,7 +228,7 @@ bool buildTransition(const BuildContext& ctx, ZEFItem& incoming, Track& outgoing
         headStart = std::max<TimeValue>(headStart, before->getEnd().ticks());
     if (headStart < overlapStart) {
         if (outgoing->filterCount() > 0 || readThroughMediaGraph(*outgoing)) {
-            if (appendEffectSample(ctx, *effect, kGain, kApple, 1, headStart,
+            if (appendEffectSample(ctx, *effect, kGain, kBuiltInManufacturer, 1, headStart,
                                    overlapStart - headStart) != noErr)
                 throw ZEFException(kEffectFailed);
         } else {
@@ -236,7 +236,7 @@ bool buildTransition(const BuildContext& ctx, ZEFItem& incoming, Track& outgoing
             // placed into the track only where it cannot push the copied head later.
             const TimeValue gainAt = headStart >= 1 ? 0 : -1;
             if (gainAt == 0) {
-                if (appendEffectSample(ctx, *effect, kGain, kApple, 1, 0, 1) != noErr)
+                if (appendEffectSample(ctx, *effect, kGain, kBuiltInManufacturer, 1, 0, 1) != noErr)
                     throw ZEFException(kEffectFailed);
             }
             if (effect->insertSegmentFrom(outgoingLast, headStart, overlapStart - headStart,
@@ -252,7 +252,7 @@ bool buildTransition(const BuildContext& ctx, ZEFItem& incoming, Track& outgoing
     Handle description = transition ? transition->effectDescription() : Handle();
     if (!isPreviewableTransition(type) && ctx.preview && ctx.transitionsAsCrossFades) {
         type = kDissolve;
-        manufacturer = kApple;
+        manufacturer = kBuiltInManufacturer;
         description = makeEffectDescription(kDissolve, 2).flatten();
     } else if (description.isNull()) {
         description = makeEffectDescription(type, 2).flatten();
@@ -274,7 +274,7 @@ bool buildTransition(const BuildContext& ctx, ZEFItem& incoming, Track& outgoing
                                           std::min<int16_t>(kTransitionTailLayer, layer));
             if (record) record->append(tail);
             addImageInput(*tail, incomingLast, kSourceA);
-            if (appendEffectSample(ctx, *tail, kGain, kApple, 1, overlapEnd,
+            if (appendEffectSample(ctx, *tail, kGain, kBuiltInManufacturer, 1, overlapEnd,
                                    tailEnd - overlapEnd) != noErr)
                 throw ZEFException(kEffectFailed);
             if (Track* motion = ctx.motion.at(size_t(std::clamp(incoming.track(), 0, 2))))

@@ -16,7 +16,7 @@ namespace zef {
 
 class TrackRecord;
 
-// QuickTime layer numbers of the tracks the builder makes (lower numbers are drawn in front).
+// Layer numbers of the tracks the builder makes (lower numbers are drawn in front).
 constexpr int16_t kTitleLayer = -20;
 constexpr int16_t kTransitionTailLayer = -2;
 constexpr int16_t kBlackLayer = 998;
