@@ -18,14 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Numbered 320×240 pictures at 30 fps for 4 seconds with a 48 kHz tone.
-std::string avClip()
-{
-    return media::generate("av4s.mp4", media::numberedVideo(320, 240, "30", 4) +
-                                           " -f lavfi -i sine=f=440:r=48000:d=4 -c:v libx264 "
-                                           "-preset veryfast -g 30 -c:a aac");
-}
-
 // Numbered pictures at 30 fps for 1 second, no sound.
 std::string silentClip()
 {
@@ -162,7 +154,7 @@ protected:
 
 TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
 {
-    const std::string file = avClip();
+    const std::string file = media::media::avClip4s();
     ASSERT_TRUE(deck.addClip(file));
     EXPECT_EQ(lastLabel(), "Add file " + file);
     EXPECT_EQ(lastScope(), kLayerA);
@@ -196,7 +188,8 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
 
 TEST_F(ClipDeckTest, DroppingStopsAtTheFirstFileThatFails)
 {
-    const std::string good = avClip(), bad = media::writeFile("dropped.txt", "plain text");
+    const std::string good = media::media::avClip4s(),
+                      bad = media::writeFile("dropped.txt", "plain text");
     ASSERT_TRUE(deck.dropFiles({good, bad, silentClip()}));
     EXPECT_EQ(lastLabel(), "Dropped clips from explorer");
     EXPECT_EQ(project.device(kLayerA).size(), 1u) << "the third file is not added";
@@ -214,7 +207,7 @@ TEST_F(ClipDeckTest, DroppingStopsAtTheFirstFileThatFails)
 
 TEST_F(ClipDeckTest, RazorCutsAFourSecondClipIntoTwoOfTwoSeconds)
 {
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     const std::string name = clipAt(kLayerA, 0)->name();
     views.position = EditTime(1200);
     ASSERT_TRUE(deck.razor());
@@ -292,7 +285,7 @@ TEST_F(ClipDeckTest, MovingTwoSelectedColumnsToTheGalleryClosesBothGaps)
 
 TEST_F(ClipDeckTest, MenuEntriesFollowTheCurrentItem)
 {
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     ItemMenuStates s = deck.itemMenuStates(true);
     EXPECT_FALSE(s.moveTo[kLayerA]) << "already on Layer A";
     EXPECT_TRUE(s.moveTo[kLayerB]);
@@ -340,7 +333,7 @@ TEST_F(ClipDeckTest, MenuEntriesFollowTheCurrentItem)
 
 TEST_F(ClipDeckTest, SplitPutsTheSoundOnTheFirstFreeOverlay)
 {
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     ZEFSourceItem* c = clipAt(kLayerA, 0);
     effect(kLayerB, 600, 900, "busy"); // Layer B is taken under the clip
     effect(kLayerC, 3000, 3600, "later");
@@ -366,7 +359,7 @@ TEST_F(ClipDeckTest, SplitPutsTheSoundOnTheFirstFreeOverlay)
 
 TEST_F(ClipDeckTest, SplitShiftsTheBlockingOverlayItemWhenNoLayerIsFree)
 {
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     effect(kLayerB, 0, 600, "b");
     effect(kLayerC, 1200, 1800, "c0");
     effect(kLayerC, 1800, 2000, "c1");
@@ -377,7 +370,7 @@ TEST_F(ClipDeckTest, SplitShiftsTheBlockingOverlayItemWhenNoLayerIsFree)
 
 TEST_F(ClipDeckTest, ReplacingAClipWithABadFileKeepsTheClipAsItWas)
 {
-    const std::string file = avClip();
+    const std::string file = media::media::avClip4s();
     ASSERT_TRUE(deck.addClip(file));
     ZEFSourceItem* c = clipAt(kLayerA, 0);
     views.position = EditTime(1200);
@@ -427,7 +420,7 @@ TEST_F(ClipDeckTest, CopyingAFrameWritesABottomUpBitmap)
     EXPECT_EQ(clipboard.closes, 1);
 
     // Showing a clip: its source frame at the preview time.
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     project.previewItem(clipAt(kLayerA, 0)); // the preview shows the clip
     views.position = EditTime(600);
     ASSERT_TRUE(deck.copyFrameToClipboard());
@@ -451,7 +444,7 @@ TEST_F(ClipDeckTest, DeletingAFileRemovesEveryClipOfIt)
         fs::path(media::mediaDir()) / ("doomed-" + std::to_string(::getpid()) + ".mp4");
     fs::copy_file(silentClip(), copy, fs::copy_options::overwrite_existing);
     ASSERT_TRUE(deck.addClip(copy.string()));
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     deck.selectTrack(kGallery);
     ASSERT_TRUE(deck.addClip(copy.string()));
     deck.selectTrack(kLayerA);
@@ -475,7 +468,7 @@ TEST_F(ClipDeckTest, DeletingAFileRemovesEveryClipOfIt)
     EXPECT_EQ(undoCount(), entries);
 
     // A file that is gone already cannot be deleted.
-    ASSERT_TRUE(deck.addClip(avClip()));
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
     auto* ghost = clipAt(kLayerA, 1);
     ghost->setPath(copy.string());
     deck.setSelectedColumns({1});

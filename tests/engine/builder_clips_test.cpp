@@ -7,6 +7,7 @@
 #include "platform/movies/compositor/compositor.h"
 #include "platform/movies/input_map.h"
 #include "platform/movies/text/text_sample.h"
+#include "project_items.h"
 #include "tests/movies/test_media.h"
 
 #include <gtest/gtest.h>
@@ -32,14 +33,7 @@ struct ClipFixture : ::testing::Test {
     }
     ZEFSourceItem* clip(const std::string& path, int32_t track, int64_t start, int64_t end)
     {
-        auto c = std::make_unique<ZEFSourceItem>(&project, track);
-        c->setPath(path);
-        c->open(true, false, false, false);
-        ZEFSourceItem* p = c.get();
-        project.addItem(std::move(c), false, false);
-        p->assignStart(EditTime(start));
-        p->assignEnd(EditTime(end));
-        return p;
+        return test::addClip(project, path, track, start, end);
     }
     const TrackRecord& record(const ZEFItem& item)
     {

@@ -6,6 +6,7 @@
 #include "platform/movies/compositor/compositor.h"
 #include "platform/movies/input_map.h"
 #include "platform/movies/tween_sample.h"
+#include "project_items.h"
 #include "tests/movies/test_media.h"
 
 #include <gtest/gtest.h>
@@ -53,14 +54,7 @@ struct BuilderFixture : ::testing::Test {
     }
     ZEFSourceItem* clip(const std::string& path, int32_t track, int64_t start, int64_t end)
     {
-        auto c = std::make_unique<ZEFSourceItem>(&project, track);
-        c->setPath(path);
-        c->open(true, false, false, false);
-        ZEFSourceItem* p = c.get();
-        project.addItem(std::move(c), false, false);
-        p->assignStart(EditTime(start));
-        p->assignEnd(EditTime(end));
-        return p;
+        return test::addClip(project, path, track, start, end);
     }
     Pixmap picture(const Movie& movie, TimeValue t)
     {

@@ -19,14 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Numbered 320×240 pictures at 30 fps for 4 seconds with a 48 kHz tone.
-std::string avClip()
-{
-    return media::generate("av4s.mp4", media::numberedVideo(320, 240, "30", 4) +
-                                           " -f lavfi -i sine=f=440:r=48000:d=4 -c:v libx264 "
-                                           "-preset veryfast -g 30 -c:a aac");
-}
-
 // Numbered 200×400 pictures (portrait) at 25 fps for 2 seconds, no sound.
 std::string portraitVideo()
 {
@@ -134,7 +126,7 @@ TEST_F(MediaClipTest, A2997ClipKeepsItsExactRateAndLength)
 
 TEST_F(MediaClipTest, VideoAudioAndStillFilesFillTheirOwnFields)
 {
-    auto av = openClip(avClip());
+    auto av = openClip(media::media::avClip4s());
     EXPECT_EQ(av->mediaRateNum(), 30);
     EXPECT_EQ(av->mediaRateDen(), 1);
     EXPECT_EQ(av->frameCount(), 120);
@@ -180,7 +172,7 @@ TEST_F(MediaClipTest, VideoAudioAndStillFilesFillTheirOwnFields)
 
 TEST_F(MediaClipTest, TheChosenTracksAreTheOnlyOnesEnabled)
 {
-    auto c = openClip(avClip());
+    auto c = openClip(media::media::avClip4s());
     auto* media = dynamic_cast<MovieClipMedia*>(c->media());
     ASSERT_NE(media, nullptr);
     const auto& tracks = media->file().tracks();
@@ -232,7 +224,7 @@ TEST_F(MediaClipTest, FilesThatCannotBeOpenedSayWhy)
 
 TEST_F(MediaClipTest, ARelativePathIsTakenFromTheCurrentDirectory)
 {
-    const fs::path file = avClip();
+    const fs::path file = media::media::avClip4s();
     const fs::path before = fs::current_path();
     fs::current_path(file.parent_path().parent_path());
     const std::string relative = (file.parent_path().filename() / file.filename()).string();
@@ -251,7 +243,8 @@ TEST_F(MediaClipTest, ALocatedWindowsFolderRelinksTheOtherClipsWithoutAsking)
     const fs::path root = fs::path(media::mediaDir()) / ("relink-" + std::to_string(::getpid()));
     fs::create_directories(root / "new" / "clips" / "sub");
     for (const char* name : {"clips/a.mp4", "clips/b.mp4", "clips/sub/c.mp4"})
-        fs::copy_file(avClip(), root / "new" / name, fs::copy_options::overwrite_existing);
+        fs::copy_file(media::media::avClip4s(), root / "new" / name,
+                      fs::copy_options::overwrite_existing);
     const std::string newRoot = (root / "new").string();
 
     for (const char* name :
@@ -300,7 +293,7 @@ TEST_F(MediaClipTest, TheEngineDrawsTheThumbnailWhenItCan)
         }
     } drawing;
     project.setEngine(&drawing);
-    auto c = openClip(avClip());
+    auto c = openClip(media::media::avClip4s());
     EXPECT_EQ(drawing.calls, 1);
     EXPECT_EQ(c->thumbnail()[0], 0x7F);
     project.setEngine(&engine);

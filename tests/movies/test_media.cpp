@@ -161,6 +161,13 @@ std::string sineMp3()
 
 std::string sineAiff() { return generate("sine.aiff", "-f lavfi -i sine=f=500:r=22050:d=1 -ac 2"); }
 
+std::string avClip4s()
+{
+    return generate("av4s.mp4", numberedVideo(320, 240, "30", 4) +
+                                    " -f lavfi -i sine=f=440:r=48000:d=4 -c:v libx264 "
+                                    "-preset veryfast -g 30 -c:a aac");
+}
+
 std::string matroska()
 {
     return generate("clip.mkv", numberedVideo(320, 240, "25", 1) + " -c:v libx264");

@@ -48,6 +48,9 @@ std::string animatedGif();                       // 64×48, 10 frames at 10 fps
 std::string rampWav();                           // 2 s 48 kHz mono, sample n = n mod 2000 − 1000
 std::string sineMp3();                           // 2 s 44.1 kHz mono 1 kHz sine
 std::string sineAiff();                          // 1 s 22.05 kHz stereo 500 Hz sine
+// Numbered 320×240 pictures (H.264, a key frame a second) at 30 fps for 4 s with a 440 Hz
+// 48 kHz AAC tone.
+std::string avClip4s();
 std::string matroska();
 std::string mpeg2Program();
 std::string transportStream();
