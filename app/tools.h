@@ -14,4 +14,10 @@ int probeTool(const std::string& path);
 int frameTool(const std::string& path, const std::string& seconds, const std::string& outPath,
               const std::string& size);
 
+// --render PROJECT.zef [--output FILE] [--template NAME]: renders the project's render range
+// to its output file (or FILE) with its output settings (or those of the system template
+// NAME), showing progress on standard error. Returns the exit status (0 or 1).
+int renderTool(const std::string& projectPath, const std::string& output,
+               const std::string& templateName);
+
 } // namespace zef::app

@@ -529,11 +529,16 @@ bool FMovieBuilder::update()
 std::unique_ptr<Movie> FMovieBuilder::buildRenderMovie()
 {
     auto movie = std::make_unique<Movie>(600);
-    buildBaseTracks(*movie, false);
-    for (int32_t layer = 0; layer < 3; ++layer)
-        buildLayer(layer, movie.get());
-    buildLayer(kTitleTrack, movie.get());
+    buildRenderMovie(*movie);
     return movie;
+}
+
+void FMovieBuilder::buildRenderMovie(Movie& movie)
+{
+    buildBaseTracks(movie, false);
+    for (int32_t layer = 0; layer < 3; ++layer)
+        buildLayer(layer, &movie);
+    buildLayer(kTitleTrack, &movie);
 }
 
 } // namespace zef

@@ -67,8 +67,10 @@ public:
     // changed (the tracks that use it keep it).
     void rebuildMotion(int32_t layer);
 
-    // A movie of the whole composition, for a render.
+    // A movie of the whole composition, for a render: made in memory, or built into an empty
+    // movie the caller made (a movie file, which then receives the built samples).
     std::unique_ptr<movies::Movie> buildRenderMovie();
+    void buildRenderMovie(movies::Movie& movie);
 
     // Building blocks, for the preview (movie null) or a render movie.
     void buildBaseTracks(movies::Movie& movie, bool isPreview);

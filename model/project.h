@@ -194,6 +194,8 @@ public:
     EditTime defaultDuration = EditTime(1200);
     std::string filePath = "Untitled";
     bool modified = false;
+    // Set while a render converts the project, so other parts can tell.
+    bool rendering = false;
     // Where the decks are; read from and written to project files.
     PanelLayout panels{};
 

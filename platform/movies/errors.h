@@ -18,8 +18,10 @@ constexpr OSErr noErr = 0;
 constexpr OSErr ioErr = -36;            // a read or write of a file failed
 constexpr OSErr eofErr = -39;           // a read went past the end of a file
 constexpr OSErr fnfErr = -43;           // file or folder not found
+constexpr OSErr dupFNErr = -48;         // the file exists and may not be replaced
 constexpr OSErr paramErr = -50;         // an argument is out of range or inconsistent
 constexpr OSErr memFullErr = -108;      // not enough memory, or a size beyond the limits
+constexpr OSErr dirNFErr = -120;        // a folder on the path is not a folder
 constexpr OSErr userCanceledErr = -128; // the user cancelled
 
 // Movies, tracks and media

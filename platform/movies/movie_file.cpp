@@ -2,6 +2,7 @@
 #include "platform/movies/movie_from_file.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -121,10 +122,14 @@ uint32_t crc32(std::span<const uint8_t> bytes, uint32_t crc)
 
 MovieStorage::~MovieStorage() { m_file.close(); }
 
-OSErr MovieStorage::create(const std::string& path, std::shared_ptr<MovieStorage>& out)
+OSErr MovieStorage::create(const std::string& path, std::shared_ptr<MovieStorage>& out,
+                           bool exclusive)
 {
     std::shared_ptr<MovieStorage> s(new MovieStorage());
-    if (s->m_file.open(path, storage::FileStream::Mode::Create) != 0) return fnfErr;
+    const int rc = s->m_file.open(path, exclusive ? storage::FileStream::Mode::CreateNew
+                                                  : storage::FileStream::Mode::Create);
+    if (rc == EEXIST) return dupFNErr;
+    if (rc != 0) return fnfErr;
     s->m_path = path;
     s->m_writable = true;
     s->m_end = kHeaderSize;
@@ -326,11 +331,12 @@ OSErr writeMovieTable(const Movie& movie, MovieStorage& dst)
     return dst.flush();
 }
 
-OSErr createMovieFile(const std::string& path, TimeScale timeScale, std::unique_ptr<Movie>& out)
+OSErr createMovieFile(const std::string& path, TimeScale timeScale, std::unique_ptr<Movie>& out,
+                      bool exclusive)
 {
     if (timeScale <= 0 || timeScale > Media::kMaxTimeScale) return paramErr;
     std::shared_ptr<MovieStorage> storage;
-    if (OSErr err = MovieStorage::create(path, storage)) return err;
+    if (OSErr err = MovieStorage::create(path, storage, exclusive)) return err;
     auto movie = std::make_unique<Movie>(timeScale);
     movie->setStorage(std::move(storage));
     out = std::move(movie);

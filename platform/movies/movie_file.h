@@ -57,8 +57,10 @@ public:
     MovieStorage(const MovieStorage&) = delete;
     MovieStorage& operator=(const MovieStorage&) = delete;
 
-    // Creates the file (replacing one that exists) with an empty header.
-    static OSErr create(const std::string& path, std::shared_ptr<MovieStorage>& out);
+    // Creates the file (replacing one that exists, unless exclusive: then dupFNErr when the
+    // path exists, also as a symbolic link) with an empty header.
+    static OSErr create(const std::string& path, std::shared_ptr<MovieStorage>& out,
+                        bool exclusive = false);
 
     const std::string& path() const { return m_path; }
     // Appends bytes at the end of the file; offset receives where they start.
@@ -83,8 +85,10 @@ private:
 using MediaFileResolver = std::function<std::shared_ptr<MediaFile>(const std::string& path)>;
 
 // Creates a movie file at path (replacing an existing file) and an empty movie of the given
-// time scale whose media write their samples into it.
-OSErr createMovieFile(const std::string& path, TimeScale timeScale, std::unique_ptr<Movie>& out);
+// time scale whose media write their samples into it. With exclusive the file must not exist
+// yet (dupFNErr otherwise), so a link planted at the path is never followed.
+OSErr createMovieFile(const std::string& path, TimeScale timeScale, std::unique_ptr<Movie>& out,
+                      bool exclusive = false);
 // Writes the movie's structure into its own movie file (paramErr for a movie without one).
 OSErr updateMovieFile(Movie& movie);
 // Writes a self-contained movie file at path holding the movie's structure and the data of

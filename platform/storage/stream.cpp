@@ -52,7 +52,11 @@ FileStream::~FileStream() { close(); }
 int FileStream::open(const std::string& path, Mode mode)
 {
     close();
-    const char* m = mode == Mode::Read ? "rb" : mode == Mode::ReadWrite ? "r+b" : "w+b";
+    const char* m = mode == Mode::Read        ? "rb"
+                    : mode == Mode::ReadWrite ? "r+b"
+                    : mode == Mode::Create    ? "w+b"
+                                              : "w+bx"; // O_EXCL
+    errno = 0;
     m_file = std::fopen(path.c_str(), m);
     return m_file ? 0 : (errno ? errno : EIO);
 }

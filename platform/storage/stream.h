@@ -50,7 +50,9 @@ private:
 // A stream over a file on disk.
 class FileStream final : public Stream {
 public:
-    enum class Mode { Read, ReadWrite, Create }; // Create truncates or creates the file
+    // Create truncates or creates the file; CreateNew creates it and fails (EEXIST) when the
+    // path exists already, also as a symbolic link.
+    enum class Mode { Read, ReadWrite, Create, CreateNew };
     FileStream() = default;
     ~FileStream() override;
     FileStream(const FileStream&) = delete;

@@ -31,8 +31,6 @@
 namespace zef::movies {
 
 // ---- Result codes used by the conversion (besides those of errors.h) ----
-constexpr OSErr dupFNErr = -48;               // the file exists and may not be replaced
-constexpr OSErr dirNFErr = -120;              // a folder on the path is not a folder
 constexpr OSErr kExportEncoderErr = -2200;    // an encoder or muxer could not be set up or failed
 constexpr OSErr kExportSourceErr = -2201;     // the source failed to deliver a frame or sound
 constexpr OSErr kExportConnectionErr = -2202; // a broadcast server could not be reached

@@ -1,0 +1,167 @@
+#include "app/tools.h"
+
+#include "engine/effect_catalogue.h"
+#include "engine/movie_builder.h"
+#include "engine/render.h"
+#include "model/project.h"
+#include "model/source_item.h"
+#include "model/template_list.h"
+#include "model/zef_exception.h"
+#include "platform/movies/effects/effect_registry.h"
+#include "platform/movies/export/standard_exporters.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zef::app {
+
+using namespace zef::movies;
+namespace fs = std::filesystem;
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void onInterrupt(int) { g_interrupted = 1; }
+
+// Progress on the terminal: a bar redrawn in place on a terminal, a line every tenth
+// otherwise (logs and pipes).
+class TerminalHost : public RenderHost {
+public:
+    bool abortRequested() override { return g_interrupted != 0; }
+    void statusChanged(const CFile2000Status& s) override
+    {
+        if (!s.progressShown && !s.plainMessageShown) return; // cleared at the end
+        const std::string text = statusText(s);
+        if (m_tty) {
+            constexpr int kWidth = 30;
+            const int filled = s.progressShown ? int(s.fraction * kWidth + 0.5) : 0;
+            std::string bar = s.progressShown ? "[" + std::string(size_t(filled), '#') +
+                                                    std::string(size_t(kWidth - filled), '-') +
+                                                    "] "
+                                              : "";
+            std::fprintf(stderr, "\r\033[K%s%s", bar.c_str(), text.c_str());
+            std::fflush(stderr);
+            m_open = true;
+            return;
+        }
+        const int tenth = s.progressShown ? int(s.fraction * 10) : -1;
+        if (text != m_last && (tenth != m_lastTenth || !s.progressShown)) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+            m_last = text;
+            m_lastTenth = tenth;
+        }
+    }
+    void endLine()
+    {
+        if (m_tty && m_open) std::fprintf(stderr, "\n");
+        m_open = false;
+    }
+
+private:
+    bool m_tty = ::isatty(STDERR_FILENO) != 0;
+    bool m_open = false;
+    std::string m_last;
+    int m_lastTenth = -2;
+};
+
+// Where the system templates are: $ZEF_DATA_DIR, else data/ beside the program's folder.
+std::vector<std::string> dataFolders()
+{
+    std::vector<std::string> out;
+    if (const char* env = std::getenv("ZEF_DATA_DIR"); env && *env) out.emplace_back(env);
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        out.push_back((exe.parent_path().parent_path() / "data").string());
+        out.push_back((exe.parent_path().parent_path() / "share" / "zef-rondavo").string());
+    }
+    return out;
+}
+
+// The clips of the layers and the gallery whose files could not be opened.
+std::vector<std::string> missingClips(const FProject& project)
+{
+    std::vector<std::string> out;
+    for (int32_t track = 0; track < 4; ++track) {
+        const FDevice& d = project.device(track);
+        for (size_t i = 0; i < d.size(); ++i) {
+            const auto* clip = dynamic_cast<const ZEFSourceItem*>(d.at(i));
+            if (clip && (clip->invalid() || !clip->isOpen())) out.push_back(clip->path());
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+int renderTool(const std::string& projectPath, const std::string& output,
+               const std::string& templateName)
+{
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "zefedit: %s\n", message.c_str());
+        return 1;
+    };
+    std::error_code ec;
+    if (!fs::is_regular_file(projectPath, ec)) return fail("cannot open project " + projectPath);
+
+    EffectRegistry registry = EffectRegistry::withBuiltIns();
+    ComponentManager components;
+    registerStandardExporters(components);
+    FEffectCatalogue catalogue(registry);
+    catalogue.buildCatalogue();
+    FProject project;
+    project.setEffectCatalogue(&catalogue);
+    FMovieBuilder builder(project, registry, &components);
+    project.setEngine(&builder);
+
+    // openProject adds the extension itself.
+    std::string base = projectPath;
+    const std::string ext = fs::path(projectPath).extension().string();
+    if (ext.size() == 4 && (ext == ".zef" || ext == ".ZEF" || ext == ".Zef"))
+        base.resize(base.size() - 4);
+    if (project.openProject(base) != 1) return fail("cannot read project " + projectPath);
+
+    const std::vector<std::string> missing = missingClips(project);
+    if (!missing.empty()) {
+        for (const std::string& path : missing)
+            std::fprintf(stderr, "zefedit: missing clip: %s\n", path.c_str());
+        return fail("the project's clips must be found before it can be rendered");
+    }
+
+    CProjectTemplate settings = project.composition();
+    if (!templateName.empty()) {
+        TemplateList templates;
+        for (const std::string& dir : dataFolders())
+            if (templates.loadFile(dir, "System", true)) break;
+        CProjectTemplate* t = templates.findByName(templateName);
+        if (!t) return fail("no output template named \"" + templateName + "\"");
+        const std::string keptOutput = settings.outputFile;
+        settings = *t;
+        if (settings.outputFile.empty()) settings.outputFile = keptOutput;
+    }
+    if (!output.empty()) settings.outputFile = output;
+    project.setComposition(settings);
+
+    TerminalHost host;
+    FRender render(project, builder, components, &host);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    bool ok = false;
+    try {
+        ok = render.renderRange();
+    } catch (const ZEFException& e) {
+        host.endLine();
+        return fail(e.message());
+    }
+    host.endLine();
+    if (!ok && render.lastResult() == progressProcAborted) return fail("render aborted");
+    std::printf("%s\n", ok ? render.outputPath().c_str() : "broadcast finished");
+    return 0;
+}
+
+} // namespace zef::app
