@@ -6,6 +6,8 @@
 #include "platform/movies/movie.h"
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace zef {
@@ -34,6 +36,11 @@ public:
     void setSoundTrack(movies::Track* t) { m_sound = t ? t->id() : 0; }
     // The timeline start the tracks were built for.
     void setBuiltStart(int64_t ticks) { m_builtStart = ticks; }
+    // For a clip whose samples carry timeline times (read through the media graph): the
+    // timeline span [start, end) they were made for. Moving such tracks does not change the
+    // times they carry, so the builder makes them again when the span is no longer right.
+    void setStampedSpan(int64_t start, int64_t end) { m_stamped = {start, end}; }
+    const std::optional<std::pair<int64_t, int64_t>>& stampedSpan() const { return m_stamped; }
 
 private:
     movies::Track* find(uint32_t id) const;
@@ -42,6 +49,7 @@ private:
     std::vector<uint32_t> m_ids;
     uint32_t m_last = 0, m_transition = 0, m_sound = 0;
     int64_t m_builtStart = 0;
+    std::optional<std::pair<int64_t, int64_t>> m_stamped;
 };
 
 } // namespace zef

@@ -1,5 +1,6 @@
 #include "engine/movie_builder.h"
 
+#include "engine/clip_samples.h"
 #include "engine/item_tracks.h"
 #include "model/device.h"
 #include "model/item.h"
@@ -52,6 +53,38 @@ void checkerboardSample(Track& track, int32_t width, int32_t height, TimeValue d
                              rawImageDescription(int16_t(width), int16_t(height)).toHandle(), true,
                              &at);
     track.insertMedia(0, at, duration);
+}
+
+// The part of a clip read through the media graph that gets samples: the item inside the
+// render range.
+std::pair<TimeValue, TimeValue> graphClipSpan(const FProject& project, const ZEFItem& item)
+{
+    return {std::max(item.getStart().ticks(), project.renderStart.ticks()),
+            std::min(item.getEnd().ticks(), project.renderEnd.ticks())};
+}
+
+// The frame and audio samples of a clip read through the media graph for [from, from + span);
+// the audio goes to a new sound track.
+void buildGraphClip(const BuildContext& ctx, ZEFSourceItem& item, Track& video, Track*& sound,
+                    Track*& fade, TimeValue from, TimeValue span, Fixed editRate)
+{
+    if (item.videoTrackCount() > item.videoTrackIndex() &&
+        addClipFrames(video, item, from, span, editRate) != noErr)
+        throw ZEFException("Cannot create video track inside temporary movie file");
+    if (item.audioTrackCount() <= item.audioTrackIndex() || span < kClipAudioPacketTicks) return;
+    Movie& movie = *ctx.movie;
+    sound = movie.newTrack(0, 0, 256);
+    if (!sound || movie.newTrackMedia(sound, SoundMediaType, 600) != noErr) {
+        if (sound) movie.disposeTrack(sound);
+        if (fade) movie.disposeTrack(fade);
+        sound = fade = nullptr;
+        throw ZEFException("Cannot create audio track inside temporary source movie file");
+    }
+    if (addClipAudio(*sound, item, from, span) != noErr) {
+        movie.disposeTrack(sound);
+        if (fade) movie.disposeTrack(fade);
+        sound = fade = nullptr;
+    }
 }
 
 } // namespace
@@ -255,8 +288,15 @@ bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& in
     Track* transitionInput = inOut;
     if (ctx.preview && item.isBuilt()) {
         auto* record = dynamic_cast<TrackRecord*>(item.composition());
-        inOut = record ? record->lastTrack() : nullptr;
-        return false;
+        if (!record || !record->stampedSpan() ||
+            *record->stampedSpan() == graphClipSpan(m_project, item)) {
+            inOut = record ? record->lastTrack() : nullptr;
+            return false;
+        }
+        // Samples stamped with the times of another span: built again, and with them the
+        // transition of the next item, whose input they are.
+        item.releaseComposition();
+        if (ZEFItem* next = item.next()) next->releaseComposition();
     }
     const int32_t L = item.track();
     const int16_t layer = clipLayer(L);
@@ -412,6 +452,14 @@ void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Tr
             sound->insertSegmentFrom(*srcAudio, in, span, start);
             if (scaled && duration != span) sound->scaleSegment(start, span, duration);
         }
+    }
+
+    if (!item.viaMovieToolbox()) {
+        const auto [from, to] = graphClipSpan(m_project, item);
+        if (record) record->setStampedSpan(from, to);
+        if (to > from && duration > 0)
+            buildGraphClip(ctx, item, video, sound, fade, from, to - from,
+                           m_project.composition().frameRate);
     }
 
     if (sound && fade) {
