@@ -65,8 +65,7 @@ int main(int argc, char** argv)
                 if ((o == "--output" || o == "--template") && j + 1 < argc) {
                     (o == "--output" ? output : templateName) = argv[++j];
                 } else {
-                    std::fprintf(stderr, "zefedit: unexpected %s; see zefedit --help\n",
-                                 o.c_str());
+                    std::fprintf(stderr, "zefedit: unexpected %s; see zefedit --help\n", o.c_str());
                     return 1;
                 }
             }

@@ -41,8 +41,7 @@ public:
             constexpr int kWidth = 30;
             const int filled = s.progressShown ? int(s.fraction * kWidth + 0.5) : 0;
             std::string bar = s.progressShown ? "[" + std::string(size_t(filled), '#') +
-                                                    std::string(size_t(kWidth - filled), '-') +
-                                                    "] "
+                                                    std::string(size_t(kWidth - filled), '-') + "] "
                                               : "";
             std::fprintf(stderr, "\r\033[K%s%s", bar.c_str(), text.c_str());
             std::fflush(stderr);

@@ -47,7 +47,7 @@ std::string format(const char* pattern, auto... args)
 bool privateFolder(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0022) == 0;
 }
@@ -99,9 +99,7 @@ void addRenderAtoms(AtomContainer& settings, const CProjectTemplate& t, bool loo
 // The crop box in output pixels: each edge (size × fraction + 0x8000) >> 16.
 Rect cropBox(const CProjectTemplate& t)
 {
-    auto at = [](int32_t size, Fixed f) {
-        return int32_t((int64_t(size) * f + 0x8000) >> 16);
-    };
+    auto at = [](int32_t size, Fixed f) { return int32_t((int64_t(size) * f + 0x8000) >> 16); };
     return Rect{at(t.width, t.cropRect.left), at(t.height, t.cropRect.top),
                 at(t.width, t.cropRect.right), at(t.height, t.cropRect.bottom)};
 }
@@ -230,9 +228,8 @@ void FRender::setProgress(double fraction, int mode, bool redraw, const std::str
     switch (mode) {
     case 1:
         m_status.operation = text;
-        m_status.displayed =
-            (m_status.caption.empty() ? m_status.operation : m_status.caption) +
-            ". Hold ESC to abort.";
+        m_status.displayed = (m_status.caption.empty() ? m_status.operation : m_status.caption) +
+                             ". Hold ESC to abort.";
         m_status.fraction = 0.0;
         m_status.remaining = -1;
         m_status.progressShown = true;

@@ -98,8 +98,8 @@ public:
     const CFile2000Status& status() const { return m_status; }
 
     // The progress procedure given to the conversion (refcon: the FRender).
-    static movies::OSErr progressProc(int16_t message, int16_t operation,
-                                      movies::Fixed percentDone, intptr_t refcon);
+    static movies::OSErr progressProc(int16_t message, int16_t operation, movies::Fixed percentDone,
+                                      intptr_t refcon);
 
     // Of the last render: the conversion's result, the resolved output path and the
     // temporary movie file it used (removed when the render ends).

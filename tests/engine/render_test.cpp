@@ -53,7 +53,10 @@ struct Host : RenderHost {
     bool looping = false;
     std::vector<std::string> texts;
     std::vector<EditTime> positions;
-    bool abortRequested() override { return abortAfterUpdates >= 0 && updates >= abortAfterUpdates; }
+    bool abortRequested() override
+    {
+        return abortAfterUpdates >= 0 && updates >= abortAfterUpdates;
+    }
     void statusChanged(const CFile2000Status& s) override
     {
         texts.push_back(statusText(s));
@@ -183,14 +186,14 @@ TEST(RenderStatus, RemainingTimeTexts)
     s.fraction = 0.4213;
     EXPECT_EQ(statusText(s), "Rendering . Hold ESC to abort. 42.13 % done");
     const std::pair<int, const char*> cases[] = {
-        {7200, "2.0 hrs"}, {360, "6 min"},   {59, "59 sec"},     {300, "5.0 min"},
-        {0, "0 sec"},      {90, "1.5 min"},  {3599, "59 min"},   {3600, "1.0 hrs"},
+        {7200, "2.0 hrs"},  {360, "6 min"},   {59, "59 sec"},     {300, "5.0 min"},
+        {0, "0 sec"},       {90, "1.5 min"},  {3599, "59 min"},   {3600, "1.0 hrs"},
         {18000, "5.0 hrs"}, {21600, "6 hrs"}, {18059, "5.0 hrs"},
     };
     for (const auto& [secs, expected] : cases) {
         s.remaining = secs;
-        EXPECT_EQ(statusText(s), std::string("Rendering . Hold ESC to abort. ") + expected +
-                                     " remaining")
+        EXPECT_EQ(statusText(s),
+                  std::string("Rendering . Hold ESC to abort. ") + expected + " remaining")
             << secs << " s";
     }
     s.progressShown = false;
@@ -248,7 +251,7 @@ TEST(RenderPaths, TemporaryMoviesStayInAPrivateFolder)
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("XDG_CACHE_HOME", cache.c_str(), 1);
     EXPECT_EQ(temporaryRenderFolder(), cache + "/zef-rondavo");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((cache + "/zef-rondavo").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // A folder others may write into is refused too.
