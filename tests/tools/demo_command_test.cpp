@@ -15,8 +15,8 @@ TEST(DemoCommand, OptionsAndTheirErrors)
     EXPECT_FALSE(cmd.options.reference);
     EXPECT_TRUE(cmd.mediaDir.empty());
 
-    ASSERT_TRUE(parseDemoCommand({"--size", "320x240", "--reference", "--media", "m", "X.ZEF"},
-                                 cmd, &error))
+    ASSERT_TRUE(parseDemoCommand({"--size", "320x240", "--reference", "--media", "m", "X.ZEF"}, cmd,
+                                 &error))
         << error;
     EXPECT_EQ(cmd.options.width, 320);
     EXPECT_EQ(cmd.options.height, 240);

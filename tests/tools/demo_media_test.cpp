@@ -102,8 +102,7 @@ TEST(DemoClips, MadeOnceReplacedWhenBrokenAndRefusedWhenUnwritable)
     // The movie is what the pattern says: the first picture's counter and bars.
     MovieFromFileResult opened = openMovieFromFile(path);
     ASSERT_EQ(opened.status, MediaOpenStatus::ok);
-    EXPECT_NE(opened.movie->indTrackWithCharacteristic(1, AudioMediaCharacteristic, true),
-              nullptr);
+    EXPECT_NE(opened.movie->indTrackWithCharacteristic(1, AudioMediaCharacteristic, true), nullptr);
 
     // A valid clip is reused as it is.
     const auto stamp = fs::last_write_time(path);
@@ -124,7 +123,8 @@ TEST(DemoClips, MadeOnceReplacedWhenBrokenAndRefusedWhenUnwritable)
     EXPECT_EQ(ensureDemoClip(dir, c, 64, 48), path);
     EXPECT_TRUE(demoClipValid(path, c, 64, 48));
     for (const auto& e : fs::directory_iterator(dir))
-        EXPECT_EQ(e.path().string().find(".part"), std::string::npos) << "left behind: " << e.path();
+        EXPECT_EQ(e.path().string().find(".part"), std::string::npos)
+            << "left behind: " << e.path();
 
     // A folder that cannot be made (a file is in the way) is an error, not a crash.
     const std::string blocked = dir + "/file";

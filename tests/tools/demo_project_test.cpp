@@ -228,8 +228,7 @@ TEST_F(DemoProjectFixture, RefusesWhatItCannotBuild)
     tiny.width = 8;
     EXPECT_THROW(buildDemoProject(q, smallClips(), tiny), std::invalid_argument);
     FProject noCatalogue;
-    EXPECT_THROW(buildDemoProject(noCatalogue, smallClips(), DemoOptions{}),
-                 std::invalid_argument);
+    EXPECT_THROW(buildDemoProject(noCatalogue, smallClips(), DemoOptions{}), std::invalid_argument);
 
     // A project that holds something already is not overwritten.
     FProject used;

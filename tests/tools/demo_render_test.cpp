@@ -136,17 +136,17 @@ TEST(DemoRender, RenderedDemoShowsEveryPartOfTheComposition)
     const auto probed = probe(movie);
     const auto video = streamOf(probed, "video");
     const auto audio = streamOf(probed, "audio");
-    EXPECT_NEAR(std::atof(probed.count("format.duration") ? probed.at("format.duration").c_str()
-                                                          : "0"),
-                22.0, 0.05);
+    EXPECT_NEAR(
+        std::atof(probed.count("format.duration") ? probed.at("format.duration").c_str() : "0"),
+        22.0, 0.05);
     EXPECT_EQ(video.count("codec_name") ? video.at("codec_name") : "none", "h264");
     EXPECT_EQ(video.count("width") ? video.at("width") : "", "320");
     EXPECT_EQ(video.count("height") ? video.at("height") : "", "240");
     EXPECT_EQ(video.count("nb_read_frames") ? video.at("nb_read_frames") : "", "660");
     EXPECT_EQ(audio.count("codec_name") ? audio.at("codec_name") : "none", "aac");
 
-    const std::vector<int> wanted = {15, 29, 30, 60, 90, 149, 150, 180, 195, 240, 270, 330, 390,
-                                     450};
+    const std::vector<int> wanted = {15,  29,  30,  60,  90,  149, 150,
+                                     180, 195, 240, 270, 330, 390, 450};
     const std::vector<Picture> pictures = decodeFrames(movie, wanted, W, H);
     ASSERT_EQ(pictures.size(), wanted.size());
     std::map<int, const Picture*> at;
@@ -188,8 +188,8 @@ TEST(DemoRender, RenderedDemoShowsEveryPartOfTheComposition)
         EXPECT_GT(later.psnr, 18.0);
         EXPECT_GT(later.psnr, findPictureInPicture(*at[195], 165, 120, 90, 4).psnr + 6.0);
         // Beside it (below the title) clip a goes on; after 8 s c is gone (frame 240 above).
-        EXPECT_GT(regionPsnr(*at[60], W / 2, H * 3 / 5, generated('a', 60), W / 2, H * 3 / 5,
-                             W / 2, H * 2 / 5),
+        EXPECT_GT(regionPsnr(*at[60], W / 2, H * 3 / 5, generated('a', 60), W / 2, H * 3 / 5, W / 2,
+                             H * 2 / 5),
                   30.0);
     }
     {

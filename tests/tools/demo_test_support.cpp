@@ -115,8 +115,8 @@ std::vector<Picture> decodeFrames(const std::string& path, const std::vector<int
         p.pixels.resize(size_t(width) * size_t(height));
         for (size_t i = 0; i < p.pixels.size(); ++i) {
             const uint8_t* b = bytes.data() + at + i * 4;
-            p.pixels[i] = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                          uint32_t(b[3]) << 24;
+            p.pixels[i] =
+                uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
         }
         out.push_back(std::move(p));
     }
@@ -134,8 +134,7 @@ std::vector<int16_t> decodeMono(const std::string& path, int rate)
     return out;
 }
 
-double regionPsnr(const Picture& a, int ax, int ay, const Picture& b, int bx, int by, int w,
-                  int h)
+double regionPsnr(const Picture& a, int ax, int ay, const Picture& b, int bx, int by, int w, int h)
 {
     double sum = 0;
     for (int y = 0; y < h; ++y)

@@ -9,7 +9,7 @@
 namespace zef::demo::testing {
 
 struct CommandResult {
-    int exitCode = -1; // -1 when the command could not be run or was killed
+    int exitCode = -1;  // -1 when the command could not be run or was killed
     std::string output; // standard output and standard error together
 };
 
@@ -37,8 +37,7 @@ std::vector<int16_t> decodeMono(const std::string& path, int rate);
 
 // PSNR (dB) of the RGB channels of the w × h region of a at (ax, ay) against the region of b at
 // (bx, by). Regions must lie inside both pictures.
-double regionPsnr(const Picture& a, int ax, int ay, const Picture& b, int bx, int by, int w,
-                  int h);
+double regionPsnr(const Picture& a, int ax, int ay, const Picture& b, int bx, int by, int w, int h);
 
 // The amplitude of the tone of frequency hz in samples [first, first + count) (Goertzel).
 double toneAmplitude(const std::vector<int16_t>& samples, int rate, double hz, size_t first,

@@ -15,7 +15,8 @@ struct DemoCommand {
     std::string output;   // the project file
 };
 
-constexpr const char* kDemoUsage = "usage: zefdemo [--size WxH] [--media DIR] [--reference] OUT.zef";
+constexpr const char* kDemoUsage =
+    "usage: zefdemo [--size WxH] [--media DIR] [--reference] OUT.zef";
 
 // Parses the arguments after the program name. False with *error set for a bad command: an
 // unknown option, a missing value, a size that is not WxH with both even and in 16 .. 4096

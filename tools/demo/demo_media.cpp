@@ -191,8 +191,8 @@ std::string ensureDemoClip(const std::string& dir, const ClipSpec& clip, int wid
         writeAtomUInt32(settings, kSoundSettingsAtom, kCodecAtom, fourcc("mp4a")) != noErr ||
         exporter->setSettings(settings) != noErr)
         throw std::runtime_error("the movie exporter refuses the clip settings");
-    const OSErr err = convertToFile(source, *exporter, tmp.string(), createMovieFileDeleteCurFile,
-                                    nullptr, 0);
+    const OSErr err =
+        convertToFile(source, *exporter, tmp.string(), createMovieFileDeleteCurFile, nullptr, 0);
     if (err != noErr) {
         fs::remove(tmp, ec);
         throw std::runtime_error("cannot write " + out.string() + " (result " +

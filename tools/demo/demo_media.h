@@ -35,9 +35,9 @@ constexpr uint32_t kCounterOn = movies::argb(255, 255, 200, 0);
 constexpr uint32_t kCounterOff = movies::argb(255, 0, 0, 0);
 
 struct ClipSpec {
-    char name;      // 'a', 'b', 'c': also the file's stem
-    int seconds;    // length of the clip
-    double toneHz;  // its tone
+    char name;     // 'a', 'b', 'c': also the file's stem
+    int seconds;   // length of the clip
+    double toneHz; // its tone
     std::array<uint32_t, 8> bars;
     uint32_t block; // the sliding block's colour
 };

@@ -90,7 +90,8 @@ ZEFSourceItem* placeClip(FProject& project, const std::string& path, int32_t tra
 void nameEffect(ZEFEffectItem& item, const std::string& name)
 {
     item.setName(name);
-    if (!equalsIgnoringCase(item.effectInfo().nameText(), name) || item.effectInfo().effectType == 0)
+    if (!equalsIgnoringCase(item.effectInfo().nameText(), name) ||
+        item.effectInfo().effectType == 0)
         throw ZEFException("The effect \"" + name + "\" is not installed");
 }
 
@@ -126,8 +127,8 @@ std::string fourccText(FourCC code)
 std::string findSource(const fs::path& dir, char name, int32_t height)
 {
     const std::string n(1, name);
-    for (const std::string& file : {n + "_" + std::to_string(height) + ".mp4", n + ".mp4",
-                                    n + ".mov"}) {
+    for (const std::string& file :
+         {n + "_" + std::to_string(height) + ".mp4", n + ".mp4", n + ".mov"}) {
         std::error_code ec;
         const fs::path p = dir / file;
         if (fs::is_regular_file(p, ec)) return fs::absolute(p).string();
@@ -153,8 +154,7 @@ DemoSources makeDemoSources(const std::string& dir, int32_t width, int32_t heigh
 
 void buildDemoProject(FProject& project, const DemoSources& sources, const DemoOptions& options)
 {
-    if (options.width < 16 || options.height < 16 || options.width > 4096 ||
-        options.height > 4096)
+    if (options.width < 16 || options.height < 16 || options.width > 4096 || options.height > 4096)
         throw std::invalid_argument("the demo size must lie in 16 .. 4096");
     if (!project.effectCatalogue()) throw std::invalid_argument("the project has no catalogue");
     for (int32_t t = 0; t < kTrackCount; ++t)
