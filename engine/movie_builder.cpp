@@ -397,10 +397,13 @@ void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Tr
 
     Track* fade = nullptr;
     if (item.volume() >= 1 && duration > 0) {
+        // The fade starts 50 ticks before the clip; a clip nearer to 0 gets a shorter lead,
+        // so the fade-out still ends with the clip.
+        const TimeValue lead = std::clamp<TimeValue>(start, 0, 50);
         fade = newBuilderTrack(ctx, TweenMediaType, 0);
-        addFadeTweens(*fade->media(), fadeIn + 50, duration - fadeIn - fadeOut, fadeOut);
+        addFadeTweens(*fade->media(), fadeIn + lead, duration - fadeIn - fadeOut, fadeOut);
         if (fade->media()->duration() > 0) fade->insertMedia(0, 0, fade->media()->duration());
-        fade->setOffset(start >= 50 ? start - 50 : 0);
+        fade->setOffset(start - lead);
     }
 
     if (item.viaMovieToolbox() && duration > 0) {
