@@ -391,11 +391,14 @@ bool FRender::renderRange()
         options.rate = frameRateFromFixed(settings.frameRate);
         options.soundComponents = &m_components;
         MovieExportSource source(movie, options);
-        m_project.rendering = true;
+        struct RenderingFlag {
+            bool& flag;
+            explicit RenderingFlag(bool& f) : flag(f) { flag = true; }
+            ~RenderingFlag() { flag = false; }
+        } rendering(m_project.rendering);
         result = convertToFile(source, m_components, res.exporter, m_outputPath,
                                createMovieFileDeleteCurFile | movieToFileOnlyExport,
                                &FRender::progressProc, reinterpret_cast<intptr_t>(this));
-        m_project.rendering = false;
         if (m_broadcasting) setProgress(0.0, 11, false);
     }
     m_lastResult = result;
@@ -433,7 +436,6 @@ bool FRender::renderCommand()
         addToGallery(m_outputPath);
         return true;
     } catch (const ZEFException& e) {
-        m_project.rendering = false;
         if (e.hasMessage()) m_project.showError(e.message());
         return false;
     }
