@@ -27,6 +27,10 @@ int64_t samplesBefore(FrameRate rate, int sampleRate, int64_t index)
     return int64_t((__int128(index) * rate.den * sampleRate) / rate.num);
 }
 
+// Spare pictures kept for reuse: enough for the queue, the one being encoded and the one being
+// drawn.
+constexpr size_t kSparePictures = kQueueFrames + 2;
+
 struct Item {
     int64_t index = 0;
     bool hasPicture = false;
@@ -74,6 +78,9 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Item> queue;
+    // Pictures the encoder is done with, drawn into again: a render of large pictures keeps
+    // reusing the same few buffers instead of allocating one per frame.
+    std::vector<Pixmap> spare;
     bool producing = true;
     bool stopNow = false;
     OSErr sinkError = noErr;
@@ -94,6 +101,10 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             if (err == noErr && item.audioCount > 0)
                 err = sink.writeAudio(item.audio.data(), item.audioCount);
             if (err != noErr) break;
+            if (item.hasPicture) {
+                std::lock_guard lock(mutex);
+                if (spare.size() < kSparePictures) spare.push_back(std::move(item.picture));
+            }
         }
         const OSErr fin = sink.finish();
         if (err == noErr) err = fin;
@@ -108,7 +119,14 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     if (plan.sendOpen) result = progress.send(movieProgressOpen, 0);
     const auto start = std::chrono::steady_clock::now();
     int64_t lastSourceFrame = -1;
-    Pixmap picture;
+    Pixmap previous; // the last rendered picture, kept only while the next frame repeats it
+    auto sparePicture = [&] {
+        std::lock_guard lock(mutex);
+        if (spare.empty()) return Pixmap();
+        Pixmap p = std::move(spare.back());
+        spare.pop_back();
+        return p;
+    };
     for (int64_t i = 0; i < frames && result == noErr; ++i) {
         {
             std::lock_guard lock(mutex);
@@ -123,14 +141,19 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         item.index = i;
         if (video) {
             const int64_t sf = sourceFrameFor(source, rate, i);
+            item.picture = sparePicture();
             if (sf != lastSourceFrame) {
-                if (!source.renderFrame(sf, picture) || picture.isEmpty()) {
+                if (!source.renderFrame(sf, item.picture) || item.picture.isEmpty()) {
                     result = kExportSourceErr;
                     break;
                 }
                 lastSourceFrame = sf;
+            } else {
+                item.picture = previous; // reuses the spare picture's buffer
             }
-            item.picture = picture;
+            // Export rates above the source's show a picture several times.
+            if (i + 1 < frames && sourceFrameFor(source, rate, i + 1) == sf)
+                previous = item.picture;
             item.hasPicture = true;
         }
         if (audio) {

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace zef::movies {
@@ -381,6 +383,84 @@ TEST(Conversion, SourcesOutsideTheLimitsAreRefusedBeforeAnythingIsWritten)
             EXPECT_EQ(source.framesRendered, 0);
             EXPECT_FALSE(std::filesystem::exists(path));
         }
+    }
+}
+
+} // namespace
+} // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+// Draws into the picture it is given, as the compositor does: the buffer is kept when it has
+// the right size already. Every pixel holds the source frame number.
+class InPlaceSource : public ExportSource {
+public:
+    InPlaceSource(FrameRate rate, int64_t frames) : m_rate(rate), m_frames(frames) {}
+    VideoFormat video() const override { return {64, 48, m_rate}; }
+    AudioFormat audio() const override { return {}; }
+    int64_t frameCount() const override { return m_frames; }
+    bool renderFrame(int64_t index, Pixmap& out) override
+    {
+        ++rendered;
+        if (out.width() != 64 || out.height() != 48) out.resize(64, 48);
+        out.fill(uint32_t(index));
+        return true;
+    }
+    bool renderAudio(int64_t, int64_t, int16_t*) override { return false; }
+    int64_t rendered = 0;
+
+private:
+    FrameRate m_rate;
+    int64_t m_frames;
+};
+
+// Records what arrives, slowly enough that the queue between the threads fills up.
+class SlowSink : public ExportSink {
+public:
+    OSErr writeVideo(const Pixmap& picture, int64_t index) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        indices.push_back(index);
+        values.push_back(picture.pixel(0, 0));
+        uniform = uniform && picture.pixel(63, 47) == picture.pixel(0, 0);
+        return noErr;
+    }
+    OSErr writeAudio(const int16_t*, int64_t) override { return noErr; }
+    OSErr finish() override { return noErr; }
+    std::vector<int64_t> indices;
+    std::vector<uint32_t> values;
+    bool uniform = true;
+};
+
+TEST(Conversion, ReusedPictureBuffersCarryTheRightFrames)
+{
+    ExportProgress noProgress;
+    // Export rate above the source's (10 → 25 fps): pictures repeat; rendered once each.
+    {
+        InPlaceSource source({10, 1}, 40);
+        SlowSink sink;
+        ExportPlan plan;
+        plan.rate = {25, 1};
+        ASSERT_EQ(runExport(source, sink, plan, noProgress), noErr);
+        ASSERT_EQ(sink.indices.size(), 100u);
+        for (int64_t i = 0; i < 100; ++i) {
+            EXPECT_EQ(sink.indices[size_t(i)], i);
+            EXPECT_EQ(sink.values[size_t(i)], uint32_t(sourceFrameFor(source, {25, 1}, i)))
+                << "export frame " << i;
+        }
+        EXPECT_TRUE(sink.uniform);
+        EXPECT_EQ(source.rendered, 40);
+    }
+    // Same rate, a long run: the spare buffers drawn into again hold the new frame only.
+    {
+        InPlaceSource source({25, 1}, 300);
+        SlowSink sink;
+        ASSERT_EQ(runExport(source, sink, ExportPlan{}, noProgress), noErr);
+        ASSERT_EQ(sink.values.size(), 300u);
+        for (uint32_t i = 0; i < 300; ++i)
+            ASSERT_EQ(sink.values[i], i);
+        EXPECT_TRUE(sink.uniform);
     }
 }
 
