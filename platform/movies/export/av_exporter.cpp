@@ -211,6 +211,7 @@ OSErr AvFileExporter::writeOutput(ExportSource& source, const std::string& targe
     plan.video = setup.hasVideo;
     plan.audio = setup.hasAudio;
     plan.realTime = setup.realTime;
+    plan.loop = setup.loop;
     return runExport(source, output, plan, m_progress);
 }
 

@@ -74,6 +74,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     // The sound lasts as long as the exported pictures (the source's sound past its end is
     // silence), so that muxers that pair sound with every picture get it for the last one too.
     const int64_t totalSamples = audio ? samplesBefore(rate, af.sampleRate, frames) : 0;
+    const bool loop = plan.loop && progress.proc != nullptr && frames > 0;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -127,7 +128,8 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         spare.pop_back();
         return p;
     };
-    for (int64_t i = 0; i < frames && result == noErr; ++i) {
+    for (int64_t i = 0; (loop || i < frames) && result == noErr; ++i) {
+        const int64_t k = loop ? i % frames : i; // the frame within the pass
         {
             std::lock_guard lock(mutex);
             if (stopNow) break;
@@ -140,7 +142,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         Item item;
         item.index = i;
         if (video) {
-            const int64_t sf = sourceFrameFor(source, rate, i);
+            const int64_t sf = sourceFrameFor(source, rate, k);
             item.picture = sparePicture();
             if (sf != lastSourceFrame) {
                 if (!source.renderFrame(sf, item.picture) || item.picture.isEmpty()) {
@@ -152,15 +154,15 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
                 item.picture = previous; // reuses the spare picture's buffer
             }
             // Export rates above the source's show a picture several times.
-            if (i + 1 < frames && sourceFrameFor(source, rate, i + 1) == sf)
+            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf)
                 previous = item.picture;
             item.hasPicture = true;
         }
         if (audio) {
-            const int64_t from = std::min(samplesBefore(rate, af.sampleRate, i), totalSamples);
+            const int64_t from = std::min(samplesBefore(rate, af.sampleRate, k), totalSamples);
             const int64_t to =
-                i + 1 == frames ? totalSamples
-                                : std::min(samplesBefore(rate, af.sampleRate, i + 1), totalSamples);
+                k + 1 == frames ? totalSamples
+                                : std::min(samplesBefore(rate, af.sampleRate, k + 1), totalSamples);
             if (to > from) {
                 item.audio.assign(size_t(to - from) * size_t(af.channels), 0);
                 if (!source.renderAudio(from, to - from, item.audio.data())) {
@@ -178,7 +180,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         }
         changed.notify_all();
         const double fraction =
-            plan.fractionStart + plan.fractionSpan * double(i + 1) / double(frames);
+            plan.fractionStart + plan.fractionSpan * double(k + 1) / double(frames);
         result = progress.send(movieProgressUpdatePercent,
                                Fixed(std::clamp(fraction, 0.0, 1.0) * 65536.0));
     }

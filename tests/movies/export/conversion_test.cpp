@@ -466,3 +466,83 @@ TEST(Conversion, ReusedPictureBuffersCarryTheRightFrames)
 
 } // namespace
 } // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+struct StopAfter {
+    int updates = 0;
+    int limit = 0;
+};
+
+OSErr stopAfterUpdates(int16_t message, int16_t, Fixed, intptr_t refcon)
+{
+    auto* s = reinterpret_cast<StopAfter*>(refcon);
+    if (message == movieProgressUpdatePercent && ++s->updates >= s->limit)
+        return progressProcAborted;
+    return noErr;
+}
+
+// A looping export sends the source again and again, pictures and sound in one unbroken
+// stream, until its progress procedure stops it; without one it cannot be stopped, so the
+// source is sent once.
+TEST(Conversion, LoopingRepeatsTheSourceUntilStopped)
+{
+    PatternSource source(64, 48, {25, 1}, 10, 8000, 1);
+    ExportPlan plan;
+    plan.loop = true;
+
+    struct Sink : ExportSink {
+        OSErr writeVideo(const Pixmap& p, int64_t index) override
+        {
+            indices.push_back(index);
+            numbers.push_back(testing::readFrameNumber(
+                reinterpret_cast<const uint8_t*>(bgra(p).data()), p.width(), p.height()));
+            return noErr;
+        }
+        OSErr writeAudio(const int16_t* samples, int64_t count) override
+        {
+            sound.insert(sound.end(), samples, samples + count);
+            return noErr;
+        }
+        OSErr finish() override { return noErr; }
+        static std::vector<uint8_t> bgra(const Pixmap& p)
+        {
+            std::vector<uint8_t> out;
+            for (int y = 0; y < p.height(); ++y)
+                for (int x = 0; x < p.width(); ++x) {
+                    const uint32_t v = p.pixel(x, y);
+                    out.insert(out.end(), {blueOf(v), greenOf(v), redOf(v), alphaOf(v)});
+                }
+            return out;
+        }
+        std::vector<int64_t> indices;
+        std::vector<int> numbers;
+        std::vector<int16_t> sound;
+    };
+
+    Sink sink;
+    StopAfter stop;
+    stop.limit = 35;
+    ExportProgress progress{stopAfterUpdates, intptr_t(&stop)};
+    EXPECT_EQ(runExport(source, sink, plan, progress), progressProcAborted);
+    ASSERT_GE(sink.indices.size(), 30u); // at most the queue and one frame are dropped
+    ASSERT_LE(sink.indices.size(), 35u);
+    for (size_t i = 0; i < sink.indices.size(); ++i) {
+        EXPECT_EQ(sink.indices[i], int64_t(i));
+        EXPECT_EQ(sink.numbers[i], int(i % 10)) << "frame " << i;
+    }
+    // 320 samples a frame; each pass's sound starts again with the source's first sample.
+    ASSERT_EQ(sink.sound.size(), sink.indices.size() * 320);
+    std::vector<int16_t> pass(3200);
+    source.renderAudio(0, 3200, pass.data());
+    for (size_t n = 0; n < sink.sound.size(); n += 97)
+        ASSERT_EQ(sink.sound[n], pass[n % 3200]) << "sample " << n;
+
+    Sink once;
+    EXPECT_EQ(runExport(source, once, plan, ExportProgress{}), noErr);
+    EXPECT_EQ(once.indices.size(), 10u);
+}
+
+} // namespace
+} // namespace zef::movies
