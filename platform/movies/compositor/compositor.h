@@ -46,10 +46,10 @@ class ComponentManager;
 class TextRenderer;
 
 struct EvaluationStats {
-    int32_t drawnTracks = 0;    // tracks drawn into the last picture (not counting sources)
-    int32_t skippedHidden = 0;  // tracks left out because an opaque track in front covers them
-    int32_t failedTracks = 0;   // tracks whose sample could not be drawn
-    int64_t decodersOpened = 0; // over the context's life
+    int32_t drawnTracks = 0;      // tracks drawn into the last picture (not counting sources)
+    int32_t skippedHidden = 0;    // tracks left out because an opaque track in front covers them
+    int32_t failedTracks = 0;     // tracks whose sample could not be drawn
+    int64_t decodersOpened = 0;   // over the context's life
     int64_t decodersReleased = 0; // closed for lack of use (Options::releaseDecodersAfter)
     int32_t openDecoders = 0;     // open right now
 };

@@ -154,8 +154,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
                 item.picture = previous; // reuses the spare picture's buffer
             }
             // Export rates above the source's show a picture several times.
-            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf)
-                previous = item.picture;
+            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf) previous = item.picture;
             item.hasPicture = true;
         }
         if (audio) {

@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <thread>
 #include <vector>
 

@@ -222,9 +222,9 @@ std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
 
 std::vector<int16_t> decodeAudio(const std::string& path, int rate, int channels)
 {
-    const auto bytes = runForOutput("ffmpeg -v error -i " + shellQuote(path) +
-                                    " -map 0:a:0 -f s16le -ac " + std::to_string(channels) +
-                                    " -ar " + std::to_string(rate) + " - 2>/dev/null");
+    const auto bytes =
+        runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:a:0 -f s16le -ac " +
+                     std::to_string(channels) + " -ar " + std::to_string(rate) + " - 2>/dev/null");
     std::vector<int16_t> out(bytes.size() / 2);
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = int16_t(bytes[i * 2] | (bytes[i * 2 + 1] << 8));

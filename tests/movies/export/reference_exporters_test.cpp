@@ -74,7 +74,7 @@ struct Case {
     int frames;                 // expected pictures
     const char* soundCodecName; // nullptr: no sound expected
     double minPsnr; // over 4×4 means (see psnrOfBlocks); 0: not compared (rescaled); 100: exact
-    const char* colourSpace;    // expected color_space tag, or nullptr
+    const char* colourSpace; // expected color_space tag, or nullptr
     const char* colourRange;
     TimeValue start; // where the second begins in the composition
 };
@@ -139,8 +139,9 @@ TEST_P(ReferenceExports, FilesHoldTheCompositorsPictures)
         const uint8_t* frame = pixels.data() + frameBytes * size_t(i);
         // Sharp colour edges lose their colour resolution to the 4:2:x formats; the lossy
         // pictures are compared after averaging 2×2 blocks, which that loss does not touch.
-        const double p = c.minPsnr >= 100 ? testing::psnr(frame, expected[size_t(i)])
-                                          : testing::psnrOfBlocks(frame, expected[size_t(i)], kBlock);
+        const double p = c.minPsnr >= 100
+                             ? testing::psnr(frame, expected[size_t(i)])
+                             : testing::psnrOfBlocks(frame, expected[size_t(i)], kBlock);
         if (p < worst) {
             worst = p;
             worstFrame = i;
@@ -151,8 +152,8 @@ TEST_P(ReferenceExports, FilesHoldTheCompositorsPictures)
     double nearestNeighbour = 0;
     for (int i = 1; i < c.frames; ++i) {
         const uint8_t* frame = pixels.data() + frameBytes * size_t(i);
-        nearestNeighbour = std::max(
-            nearestNeighbour, testing::psnrOfBlocks(frame, expected[size_t(i - 1)], kBlock));
+        nearestNeighbour = std::max(nearestNeighbour,
+                                    testing::psnrOfBlocks(frame, expected[size_t(i - 1)], kBlock));
     }
     EXPECT_GT(worst, nearestNeighbour + 3.0) << "pictures out of step";
     if (c.minPsnr >= 100) {
