@@ -36,8 +36,6 @@
 // converts the composition to a movie file through the movie export component (H.264 with
 // x264 preset veryfast, CRF 23, AAC 128 kb/s), rendering and encoding overlapped. The last
 // line printed is "fps=N rss_mb=M".
-#include "reference_composition.h"
-
 #include "platform/movies/compositor/compositor.h"
 #include "platform/movies/export/export_pipeline.h"
 #include "platform/movies/export/movie_export_source.h"
@@ -49,6 +47,7 @@
 #include "platform/movies/sound_mixer.h"
 #include "platform/movies/text/font_library.h"
 #include "platform/movies/text/text_renderer.h"
+#include "tests/support/reference_composition.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -65,12 +64,30 @@
 #include <vector>
 
 using namespace zef::movies;
-using zefbench::buildReference;
-using zefbench::Composition;
-using zefbench::fail;
+using zef::movies::reference::Composition;
 namespace fs = std::filesystem;
 
 namespace {
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "zefbench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// The sources are made once into bench-media/ next to the bench folder of the build tree.
+Composition buildReference(int width, int height)
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path dir =
+        ec ? fs::current_path() / "bench-media" : exe.parent_path().parent_path() / "bench-media";
+    try {
+        return reference::build(width, height, dir.string());
+    } catch (const reference::BuildError& e) {
+        fail(e.what());
+    }
+}
 
 // Where to cut the pictures into contiguous runs of about equal work. A picture's work is
 // estimated from the media-file frames it needs, each weighted by its file's bytes per frame
@@ -262,10 +279,11 @@ int renderToFile(int height, const std::string& path, int decoderThreads)
     Composition comp = buildReference(width, height);
     // The background tracks last for hours; the render covers the 22 s of the composition,
     // cut out of the movie as a render trims to its range.
-    constexpr TimeValue kEnd = 22 * 600;
-    Movie& movie = *comp.movie;
-    if (movie.duration() > kEnd && movie.deleteSegment(kEnd, movie.duration() - kEnd) != noErr)
+    try {
+        reference::cut(*comp.movie, 0, reference::kDuration);
+    } catch (const reference::BuildError&) {
         fail("cannot trim the composition");
+    }
     MovieExportSource::Options options;
     options.rate = {30, 1};
     options.sampleRate = 48000;

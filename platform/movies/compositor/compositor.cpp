@@ -519,9 +519,14 @@ OSErr evaluateMovie(EvaluationContext::Impl& ctx, const Movie& movie, TimeValue 
 OSErr evaluate(EvaluationContext& context, const Movie& movie, TimeValue time, Pixmap& out)
 {
     if (time < 0) return paramErr;
+    EvaluationContext::Impl& ctx = *context.m_impl;
+    ++ctx.evaluations;
     try {
-        return evaluateMovie(*context.m_impl, movie, time, out);
+        const OSErr err = evaluateMovie(ctx, movie, time, out);
+        ctx.releaseIdleDecoders();
+        return err;
     } catch (const std::bad_alloc&) {
+        ctx.releaseIdleDecoders();
         return memFullErr;
     }
 }

@@ -29,7 +29,8 @@
 // Thread safety: one EvaluationContext per thread. Several contexts may evaluate the same movie
 // at once while nobody changes it. A context keeps one video decoder per (file, stream), reused
 // for sequential access, and its scratch pictures, so evaluating frame after frame allocates
-// nothing once warmed up.
+// nothing once warmed up. With Options::releaseDecodersAfter a decoder that has not been used for
+// a while is closed again, so a long render holds the decoders of the clips on screen only.
 #pragma once
 
 #include "platform/movies/effects/effect_registry.h"
@@ -45,10 +46,12 @@ class ComponentManager;
 class TextRenderer;
 
 struct EvaluationStats {
-    int32_t drawnTracks = 0;    // tracks drawn into the last picture (not counting sources)
-    int32_t skippedHidden = 0;  // tracks left out because an opaque track in front covers them
-    int32_t failedTracks = 0;   // tracks whose sample could not be drawn
-    int64_t decodersOpened = 0; // over the context's life
+    int32_t drawnTracks = 0;      // tracks drawn into the last picture (not counting sources)
+    int32_t skippedHidden = 0;    // tracks left out because an opaque track in front covers them
+    int32_t failedTracks = 0;     // tracks whose sample could not be drawn
+    int64_t decodersOpened = 0;   // over the context's life
+    int64_t decodersReleased = 0; // closed for lack of use (Options::releaseDecodersAfter)
+    int32_t openDecoders = 0;     // open right now
 };
 
 class EvaluationContext {
@@ -58,6 +61,14 @@ public:
         ComponentManager* components = nullptr;  // image decompressors; null: none
         std::shared_ptr<TextRenderer> text;      // null: a renderer of the context's own
         int decoderThreads = 0;                  // per video decoder; 0: one per core
+        // Decoded frames each video decoder keeps for repeated requests (at least 2). Every
+        // kept frame holds one of the decoder's picture buffers, so a context that only plays
+        // forward (an export) keeps few.
+        size_t decoderCacheFrames = 8;
+        // A video decoder that no evaluation used for this many evaluations in a row is closed
+        // (its threads and picture buffers freed) and opened again when a picture needs it.
+        // 0: decoders stay open for the context's life.
+        int64_t releaseDecodersAfter = 0;
     };
 
     EvaluationContext();

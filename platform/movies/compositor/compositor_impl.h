@@ -39,9 +39,18 @@ struct EvaluationContext::Impl {
     std::unique_ptr<Pixmap> takePixmap(int32_t width, int32_t height);
     void givePixmap(std::unique_ptr<Pixmap> p) { freePixmaps.push_back(std::move(p)); }
 
-    // One decoder per (file, stream).
-    std::map<std::pair<const MediaFile*, int32_t>, std::unique_ptr<VideoDecoder>> decoders;
+    // One decoder per (file, stream), with the evaluation that used it last. The file is held
+    // so that its address cannot be reused by another file while the entry lives.
+    struct DecoderEntry {
+        std::shared_ptr<const MediaFile> file;
+        std::unique_ptr<VideoDecoder> decoder; // null: the decoder could not be opened
+        uint64_t lastUse = 0;
+    };
+    std::map<std::pair<const MediaFile*, int32_t>, DecoderEntry> decoders;
+    uint64_t evaluations = 0; // evaluate() calls so far, counting the one running
     VideoDecoder* decoder(const std::shared_ptr<MediaFile>& file, int32_t stream);
+    // Closes the decoders idle for longer than Options::releaseDecodersAfter evaluations.
+    void releaseIdleDecoders();
 
     // Decoded 'raw ' samples by their data (the owner of the bytes is held, so the address
     // cannot be reused while an entry lives).

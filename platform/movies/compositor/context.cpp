@@ -56,7 +56,10 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
     if (!file) return nullptr;
     const auto key = std::make_pair(static_cast<const MediaFile*>(file.get()), stream);
     auto it = decoders.find(key);
-    if (it != decoders.end()) return it->second.get();
+    if (it != decoders.end()) {
+        it->second.lastUse = evaluations;
+        return it->second.decoder.get();
+    }
     int32_t trackIndex = -1;
     for (size_t i = 0; i < file->tracks().size(); ++i) {
         if (file->tracks()[i].streamIndex == stream &&
@@ -67,14 +70,34 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
     if (trackIndex >= 0) {
         VideoDecoder::Options o;
         o.threads = options.decoderThreads;
+        o.cacheFrames = options.decoderCacheFrames;
         o.fastScaling = true;
         dec = std::make_unique<VideoDecoder>(file, size_t(trackIndex), o);
         ++stats.decodersOpened;
         if (!dec->isValid()) dec.reset();
     }
     VideoDecoder* result = dec.get();
-    decoders.emplace(key, std::move(dec)); // a failure is remembered too
+    if (result) ++stats.openDecoders;
+    // A failure is remembered too (until it is released like an idle decoder).
+    decoders.emplace(key, DecoderEntry{file, std::move(dec), evaluations});
     return result;
+}
+
+void EvaluationContext::Impl::releaseIdleDecoders()
+{
+    const int64_t after = options.releaseDecodersAfter;
+    if (after <= 0) return;
+    for (auto it = decoders.begin(); it != decoders.end();) {
+        if (evaluations - it->second.lastUse >= uint64_t(after)) {
+            if (it->second.decoder) {
+                ++stats.decodersReleased;
+                --stats.openDecoders;
+            }
+            it = decoders.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 std::shared_ptr<const RawPicture>
@@ -223,6 +246,7 @@ const EvaluationStats& EvaluationContext::stats() const { return m_impl->stats; 
 void EvaluationContext::reset()
 {
     m_impl->decoders.clear();
+    m_impl->stats.openDecoders = 0;
     m_impl->raws.clear();
     m_impl->freePixmaps.clear();
 }

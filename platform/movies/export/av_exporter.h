@@ -23,6 +23,7 @@ struct OutputSetup {
     std::map<std::string, std::string> ioOptions;
     std::map<std::string, std::string> metadata;
     bool realTime = false;
+    bool loop = false; // see ExportPlan::loop
 };
 
 // The largest pictures exported (8K); with the frames queued between the threads this bounds

@@ -20,8 +20,10 @@ bool brdcFlag(const AtomContainer& c, const char (&child)[5])
     const QTAtom parent = c.findChildByIndex(kParentAtomIsContainer, kBroadcastAtom, 1);
     if (!parent) return false;
     const auto data = c.atomData(c.findChildByIndex(parent, fourcc(child), 1));
-    if (data.size() >= 2 && fourcc(child) == fourcc("on  ")) return ((data[0] << 8) | data[1]) != 0;
-    return !data.empty() && data[0] != 0;
+    // The render writes 'loop' as 0 then the flag, 'flat' as the flag then 0; 'on  ' is a
+    // 16-bit value: any nonzero byte of the two sets the flag.
+    return std::any_of(data.begin(), data.begin() + std::min<size_t>(data.size(), 2),
+                       [](uint8_t b) { return b != 0; });
 }
 
 std::string sanitizedName(const std::string& s)
@@ -78,6 +80,10 @@ public:
         if ((err = broadcastTarget(m_settings, &target)) != noErr) return err;
         setup.muxer = target.muxer;
         setup.realTime = true;
+        // Looping sends the movie again and again until the render is stopped through its
+        // progress procedure. Flattening ('flat') changes nothing here: the pictures and the
+        // sound are read from the movie frame by frame, wherever its media lie.
+        setup.loop = brdcFlag(m_settings, "loop");
         setup.video.options["tune"] = "zerolatency";
         setup.video.gop = std::max(1, int(setup.video.rate.value() * 2 + 0.5));
         const std::string timeout = std::to_string(int64_t(kBroadcastConnectTimeoutMs) * 1000);

@@ -12,8 +12,11 @@
 //   'athr', 'cprg'                 author and copyright, written into the stream's metadata
 //   'user', 'pass'                 put into the URL as user:password@ when a user is given
 //   'on  '  16-bit flag            1: broadcast; otherwise write a file
-//   'loop', 'flat'  2 bytes each     written by the render; a broadcast sends the source once
-//                                  and reads it frame by frame, so neither changes anything
+//   'loop'  2 bytes (0, flag)      1: a broadcast sends the source again and again until the
+//                                  progress procedure stops it (without a progress procedure
+//                                  it is sent once)
+//   'flat'  2 bytes (flag, 0)      flatten first: changes nothing, the broadcast reads the
+//                                  source frame by frame wherever its media lie
 //   'flnm'  zero-terminated text   the file to write when not broadcasting (else the path
 //                                  given to the export)
 //   'vdr1'..'vdr6'  4 bytes        the 16.16 frame rate of video preset 0 .. 5

@@ -27,6 +27,10 @@ int64_t samplesBefore(FrameRate rate, int sampleRate, int64_t index)
     return int64_t((__int128(index) * rate.den * sampleRate) / rate.num);
 }
 
+// Spare pictures kept for reuse: enough for the queue, the one being encoded and the one being
+// drawn.
+constexpr size_t kSparePictures = kQueueFrames + 2;
+
 struct Item {
     int64_t index = 0;
     bool hasPicture = false;
@@ -70,10 +74,14 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     // The sound lasts as long as the exported pictures (the source's sound past its end is
     // silence), so that muxers that pair sound with every picture get it for the last one too.
     const int64_t totalSamples = audio ? samplesBefore(rate, af.sampleRate, frames) : 0;
+    const bool loop = plan.loop && progress.proc != nullptr && frames > 0;
 
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Item> queue;
+    // Pictures the encoder is done with, drawn into again: a render of large pictures keeps
+    // reusing the same few buffers instead of allocating one per frame.
+    std::vector<Pixmap> spare;
     bool producing = true;
     bool stopNow = false;
     OSErr sinkError = noErr;
@@ -94,6 +102,10 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             if (err == noErr && item.audioCount > 0)
                 err = sink.writeAudio(item.audio.data(), item.audioCount);
             if (err != noErr) break;
+            if (item.hasPicture) {
+                std::lock_guard lock(mutex);
+                if (spare.size() < kSparePictures) spare.push_back(std::move(item.picture));
+            }
         }
         const OSErr fin = sink.finish();
         if (err == noErr) err = fin;
@@ -108,8 +120,16 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     if (plan.sendOpen) result = progress.send(movieProgressOpen, 0);
     const auto start = std::chrono::steady_clock::now();
     int64_t lastSourceFrame = -1;
-    Pixmap picture;
-    for (int64_t i = 0; i < frames && result == noErr; ++i) {
+    Pixmap previous; // the last rendered picture, kept only while the next frame repeats it
+    auto sparePicture = [&] {
+        std::lock_guard lock(mutex);
+        if (spare.empty()) return Pixmap();
+        Pixmap p = std::move(spare.back());
+        spare.pop_back();
+        return p;
+    };
+    for (int64_t i = 0; (loop || i < frames) && result == noErr; ++i) {
+        const int64_t k = loop ? i % frames : i; // the frame within the pass
         {
             std::lock_guard lock(mutex);
             if (stopNow) break;
@@ -122,22 +142,26 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         Item item;
         item.index = i;
         if (video) {
-            const int64_t sf = sourceFrameFor(source, rate, i);
+            const int64_t sf = sourceFrameFor(source, rate, k);
+            item.picture = sparePicture();
             if (sf != lastSourceFrame) {
-                if (!source.renderFrame(sf, picture) || picture.isEmpty()) {
+                if (!source.renderFrame(sf, item.picture) || item.picture.isEmpty()) {
                     result = kExportSourceErr;
                     break;
                 }
                 lastSourceFrame = sf;
+            } else {
+                item.picture = previous; // reuses the spare picture's buffer
             }
-            item.picture = picture;
+            // Export rates above the source's show a picture several times.
+            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf) previous = item.picture;
             item.hasPicture = true;
         }
         if (audio) {
-            const int64_t from = std::min(samplesBefore(rate, af.sampleRate, i), totalSamples);
+            const int64_t from = std::min(samplesBefore(rate, af.sampleRate, k), totalSamples);
             const int64_t to =
-                i + 1 == frames ? totalSamples
-                                : std::min(samplesBefore(rate, af.sampleRate, i + 1), totalSamples);
+                k + 1 == frames ? totalSamples
+                                : std::min(samplesBefore(rate, af.sampleRate, k + 1), totalSamples);
             if (to > from) {
                 item.audio.assign(size_t(to - from) * size_t(af.channels), 0);
                 if (!source.renderAudio(from, to - from, item.audio.data())) {
@@ -155,7 +179,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         }
         changed.notify_all();
         const double fraction =
-            plan.fractionStart + plan.fractionSpan * double(i + 1) / double(frames);
+            plan.fractionStart + plan.fractionSpan * double(k + 1) / double(frames);
         result = progress.send(movieProgressUpdatePercent,
                                Fixed(std::clamp(fraction, 0.0, 1.0) * 65536.0));
     }

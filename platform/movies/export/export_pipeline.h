@@ -33,6 +33,10 @@ struct ExportPlan {
     bool video = true;     // render pictures
     bool audio = true;     // render sound (when the source has any)
     bool realTime = false; // pace the frames at the frame rate (live streams)
+    // Send the source again and again (pictures and sound carry on in one stream) until the
+    // progress procedure stops it or the sink fails. Ignored without a progress procedure,
+    // which would leave nothing that could end it. Progress counts each pass from 0.
+    bool loop = false;
     // Progress fraction of this pass: [fractionStart, fractionStart + fractionSpan); passes
     // after the first skip the open message, passes before the last skip the close message.
     double fractionStart = 0.0;

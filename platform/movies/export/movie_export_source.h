@@ -15,13 +15,25 @@ namespace zef::movies {
 
 class Movie;
 
+// The evaluation options of an export. An export evaluates every picture once, in order: each
+// decoder keeps two decoded frames, and the decoder of a clip that has left the picture for a
+// second (30 pictures) is closed, so a long render holds the decoders of the clips on screen
+// only.
+inline EvaluationContext::Options exportEvaluationOptions()
+{
+    EvaluationContext::Options o;
+    o.decoderCacheFrames = 2;
+    o.releaseDecodersAfter = 30;
+    return o;
+}
+
 class MovieExportSource final : public ExportSource {
 public:
     struct Options {
         FrameRate rate{30, 1};
         int32_t sampleRate = 48000; // used when the movie has an enabled audible track
         int32_t channels = 2;
-        EvaluationContext::Options evaluation;
+        EvaluationContext::Options evaluation = exportEvaluationOptions();
         ComponentManager* soundComponents = nullptr;
     };
 

@@ -139,6 +139,61 @@ TEST(Compositor, TransitionWithHeadAndTailIsFrameExact)
     EXPECT_EQ(s.context.stats().failedTracks, 0);
 }
 
+// A context told to release idle decoders closes the decoder of a clip that has left the picture
+// and opens it again, at the right frame, when the same file comes back; the default context
+// keeps it open throughout.
+TEST(Compositor, IdleDecodersAreReleasedAndReopened)
+{
+    MovieFromFileResult r = openMovieFromFile(numberedClip());
+    ASSERT_EQ(r.status, MediaOpenStatus::ok);
+    const Track* src = r.movie->indTrackWithCharacteristic(1, VisualMediaCharacteristic, true);
+
+    // Source frames 0..29 over 0..1 s, black until 3 s, source frames 30..59 over 3..4 s.
+    Scene s(320, 240, 3000);
+    Track* t = s.movie.newTrack(Fixed(320) << 16, Fixed(240) << 16, 0);
+    ASSERT_EQ(s.movie.newTrackMedia(t, VideoMediaType, 600), noErr);
+    ASSERT_EQ(t->insertSegmentFrom(*src, 0, 600, 0), noErr);
+    ASSERT_EQ(t->insertSegmentFrom(*src, 600, 600, 1800), noErr);
+
+    auto play = [&](EvaluationContext& ctx) {
+        Pixmap out;
+        for (int f = 0; f < 150; ++f) {
+            ASSERT_EQ(evaluate(ctx, s.movie, TimeValue(f) * 20, out), noErr);
+            const int expected = f < 30 ? f : f >= 90 && f < 120 ? f - 60 : -2;
+            if (expected >= 0) {
+                ASSERT_EQ(frameNumberOf(out), expected) << "at frame " << f;
+            } else {
+                ASSERT_EQ(out.pixel(160, 120), argb(255, 0, 0, 0)) << "at frame " << f;
+            }
+            if (f == 35) {
+                EXPECT_EQ(ctx.stats().openDecoders, 1) << "released too early";
+            }
+            if (f == 45) {
+                EXPECT_EQ(ctx.stats().openDecoders, 0) << "idle decoder kept";
+            }
+        }
+    };
+
+    EvaluationContext::Options o;
+    o.decoderCacheFrames = 2;
+    o.releaseDecodersAfter = 10;
+    EvaluationContext releasing(o);
+    play(releasing);
+    EXPECT_EQ(releasing.stats().decodersOpened, 2);
+    EXPECT_EQ(releasing.stats().decodersReleased, 2); // after 1 s and after 4 s
+    EXPECT_EQ(releasing.stats().openDecoders, 0);
+
+    EvaluationContext keeping;
+    Pixmap out;
+    for (int f : {0, 29, 60, 90, 119, 140})
+        ASSERT_EQ(evaluate(keeping, s.movie, TimeValue(f) * 20, out), noErr);
+    EXPECT_EQ(keeping.stats().decodersOpened, 1);
+    EXPECT_EQ(keeping.stats().decodersReleased, 0);
+    EXPECT_EQ(keeping.stats().openDecoders, 1);
+    keeping.reset();
+    EXPECT_EQ(keeping.stats().openDecoders, 0);
+}
+
 TEST(Compositor, StillsAsScaledSegmentsWithTheirAlpha)
 {
     MovieFromFileResult r = openMovieFromFile(media::pngStill());

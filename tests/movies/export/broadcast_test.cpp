@@ -136,6 +136,51 @@ TEST_P(BroadcastLive, StreamsInRealTimeToALoopbackReceiver)
 
 INSTANTIATE_TEST_SUITE_P(Protocols, BroadcastLive, ::testing::Values("rtmp", "rtsp"));
 
+struct StopLater {
+    int updates = 0;
+    int limit = 0;
+};
+
+OSErr stopLater(int16_t message, int16_t, Fixed, intptr_t refcon)
+{
+    auto* s = reinterpret_cast<StopLater*>(refcon);
+    if (message == movieProgressUpdatePercent && ++s->updates >= s->limit)
+        return progressProcAborted;
+    return noErr;
+}
+
+// With 'loop' set (0, 1 as the render writes it) the broadcast sends the movie again and again
+// until the render is stopped.
+TEST(Broadcast, LoopSendsTheMovieAgainUntilStopped)
+{
+    const int port = testing::freePort();
+    ASSERT_GT(port, 0);
+    const std::string dir = testing::testFolder("live_loop");
+    Receiver receiver = startReceiver("rtmp", port, dir);
+    ASSERT_GT(receiver.pid, 0);
+    ASSERT_TRUE(testing::isListening(port)) << "the receiver did not start";
+
+    PatternSource source(320, 240, {25, 1}, 10, 48000, 2);
+    auto exporter = makeStandardExporter(kMovieExportBroadcast);
+    AtomContainer s = broadcastSettings("127.0.0.1", std::to_string(port), true);
+    writeAtomText(s, kBroadcastAtom, fourcc("titl"), "test");
+    writeAtomUInt16(s, kBroadcastAtom, fourcc("loop"), 1);
+    writeAtomUInt16(s, kBroadcastAtom, fourcc("flat"), 0x0100);
+    ASSERT_EQ(exporter->setSettings(s), noErr);
+    StopLater stop;
+    stop.limit = 30; // three passes
+    EXPECT_EQ(convertToFile(source, *exporter, dir + "/unused.mov", 0, stopLater, intptr_t(&stop)),
+              progressProcAborted);
+    testing::waitProcess(receiver.pid, 10000);
+
+    const auto pixels = testing::decodeVideo(receiver.file, 320, 240);
+    const size_t frameBytes = size_t(320 * 240 * 4);
+    ASSERT_GE(pixels.size(), frameBytes * 20) << "fewer than two passes arrived";
+    for (size_t i = 0; i < 20; ++i)
+        EXPECT_EQ(testing::readFrameNumber(pixels.data() + frameBytes * i, 320, 240), int(i % 10))
+            << "frame " << i;
+}
+
 TEST(Broadcast, WritesTheNamedFileWhenNotBroadcasting)
 {
     PatternSource source(160, 120, {25, 1}, 10);

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 namespace zef::movies {
@@ -382,6 +384,164 @@ TEST(Conversion, SourcesOutsideTheLimitsAreRefusedBeforeAnythingIsWritten)
             EXPECT_FALSE(std::filesystem::exists(path));
         }
     }
+}
+
+} // namespace
+} // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+// Draws into the picture it is given, as the compositor does: the buffer is kept when it has
+// the right size already. Every pixel holds the source frame number.
+class InPlaceSource : public ExportSource {
+public:
+    InPlaceSource(FrameRate rate, int64_t frames) : m_rate(rate), m_frames(frames) {}
+    VideoFormat video() const override { return {64, 48, m_rate}; }
+    AudioFormat audio() const override { return {}; }
+    int64_t frameCount() const override { return m_frames; }
+    bool renderFrame(int64_t index, Pixmap& out) override
+    {
+        ++rendered;
+        if (out.width() != 64 || out.height() != 48) out.resize(64, 48);
+        out.fill(uint32_t(index));
+        return true;
+    }
+    bool renderAudio(int64_t, int64_t, int16_t*) override { return false; }
+    int64_t rendered = 0;
+
+private:
+    FrameRate m_rate;
+    int64_t m_frames;
+};
+
+// Records what arrives, slowly enough that the queue between the threads fills up.
+class SlowSink : public ExportSink {
+public:
+    OSErr writeVideo(const Pixmap& picture, int64_t index) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        indices.push_back(index);
+        values.push_back(picture.pixel(0, 0));
+        uniform = uniform && picture.pixel(63, 47) == picture.pixel(0, 0);
+        return noErr;
+    }
+    OSErr writeAudio(const int16_t*, int64_t) override { return noErr; }
+    OSErr finish() override { return noErr; }
+    std::vector<int64_t> indices;
+    std::vector<uint32_t> values;
+    bool uniform = true;
+};
+
+TEST(Conversion, ReusedPictureBuffersCarryTheRightFrames)
+{
+    ExportProgress noProgress;
+    // Export rate above the source's (10 → 25 fps): pictures repeat; rendered once each.
+    {
+        InPlaceSource source({10, 1}, 40);
+        SlowSink sink;
+        ExportPlan plan;
+        plan.rate = {25, 1};
+        ASSERT_EQ(runExport(source, sink, plan, noProgress), noErr);
+        ASSERT_EQ(sink.indices.size(), 100u);
+        for (int64_t i = 0; i < 100; ++i) {
+            EXPECT_EQ(sink.indices[size_t(i)], i);
+            EXPECT_EQ(sink.values[size_t(i)], uint32_t(sourceFrameFor(source, {25, 1}, i)))
+                << "export frame " << i;
+        }
+        EXPECT_TRUE(sink.uniform);
+        EXPECT_EQ(source.rendered, 40);
+    }
+    // Same rate, a long run: the spare buffers drawn into again hold the new frame only.
+    {
+        InPlaceSource source({25, 1}, 300);
+        SlowSink sink;
+        ASSERT_EQ(runExport(source, sink, ExportPlan{}, noProgress), noErr);
+        ASSERT_EQ(sink.values.size(), 300u);
+        for (uint32_t i = 0; i < 300; ++i)
+            ASSERT_EQ(sink.values[i], i);
+        EXPECT_TRUE(sink.uniform);
+    }
+}
+
+} // namespace
+} // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+struct StopAfter {
+    int updates = 0;
+    int limit = 0;
+};
+
+OSErr stopAfterUpdates(int16_t message, int16_t, Fixed, intptr_t refcon)
+{
+    auto* s = reinterpret_cast<StopAfter*>(refcon);
+    if (message == movieProgressUpdatePercent && ++s->updates >= s->limit)
+        return progressProcAborted;
+    return noErr;
+}
+
+// A looping export sends the source again and again, pictures and sound in one unbroken
+// stream, until its progress procedure stops it; without one it cannot be stopped, so the
+// source is sent once.
+TEST(Conversion, LoopingRepeatsTheSourceUntilStopped)
+{
+    PatternSource source(64, 48, {25, 1}, 10, 8000, 1);
+    ExportPlan plan;
+    plan.loop = true;
+
+    struct Sink : ExportSink {
+        OSErr writeVideo(const Pixmap& p, int64_t index) override
+        {
+            indices.push_back(index);
+            numbers.push_back(testing::readFrameNumber(
+                reinterpret_cast<const uint8_t*>(bgra(p).data()), p.width(), p.height()));
+            return noErr;
+        }
+        OSErr writeAudio(const int16_t* samples, int64_t count) override
+        {
+            sound.insert(sound.end(), samples, samples + count);
+            return noErr;
+        }
+        OSErr finish() override { return noErr; }
+        static std::vector<uint8_t> bgra(const Pixmap& p)
+        {
+            std::vector<uint8_t> out;
+            for (int y = 0; y < p.height(); ++y)
+                for (int x = 0; x < p.width(); ++x) {
+                    const uint32_t v = p.pixel(x, y);
+                    out.insert(out.end(), {blueOf(v), greenOf(v), redOf(v), alphaOf(v)});
+                }
+            return out;
+        }
+        std::vector<int64_t> indices;
+        std::vector<int> numbers;
+        std::vector<int16_t> sound;
+    };
+
+    Sink sink;
+    StopAfter stop;
+    stop.limit = 35;
+    ExportProgress progress{stopAfterUpdates, intptr_t(&stop)};
+    EXPECT_EQ(runExport(source, sink, plan, progress), progressProcAborted);
+    ASSERT_GE(sink.indices.size(), 30u); // at most the queue and one frame are dropped
+    ASSERT_LE(sink.indices.size(), 35u);
+    for (size_t i = 0; i < sink.indices.size(); ++i) {
+        EXPECT_EQ(sink.indices[i], int64_t(i));
+        EXPECT_EQ(sink.numbers[i], int(i % 10)) << "frame " << i;
+    }
+    // 320 samples a frame; each pass's sound starts again with the source's first sample.
+    ASSERT_EQ(sink.sound.size(), sink.indices.size() * 320);
+    std::vector<int16_t> pass(3200);
+    source.renderAudio(0, 3200, pass.data());
+    for (size_t n = 0; n < sink.sound.size(); n += 97)
+        ASSERT_EQ(sink.sound[n], pass[n % 3200]) << "sample " << n;
+
+    Sink once;
+    EXPECT_EQ(runExport(source, once, plan, ExportProgress{}), noErr);
+    EXPECT_EQ(once.indices.size(), 10u);
 }
 
 } // namespace

@@ -137,6 +137,59 @@ double psnr(const uint8_t* bgra, const Pixmap& reference)
     return mse == 0 ? 100.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
+double psnrOfBlocks(const uint8_t* bgra, const Pixmap& reference, int block)
+{
+    const int w = reference.width() / block, h = reference.height() / block;
+    if (block <= 0 || w <= 0 || h <= 0) return 0.0;
+    const size_t stride = size_t(reference.width()) * 4;
+    const double area = double(block) * double(block);
+    double sum = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int a[3] = {0, 0, 0}, b[3] = {0, 0, 0};
+            for (int dy = 0; dy < block; ++dy) {
+                const int py = y * block + dy;
+                for (int dx = 0; dx < block; ++dx) {
+                    const int px = x * block + dx;
+                    const uint8_t* q = bgra + size_t(py) * stride + size_t(px) * 4;
+                    const uint32_t p = reference.pixel(px, py);
+                    a[0] += q[0];
+                    a[1] += q[1];
+                    a[2] += q[2];
+                    b[0] += blueOf(p);
+                    b[1] += greenOf(p);
+                    b[2] += redOf(p);
+                }
+            }
+            for (int ch = 0; ch < 3; ++ch) {
+                const double d = (a[ch] - b[ch]) / area;
+                sum += d * d;
+            }
+        }
+    }
+    const double mse = sum / (3.0 * double(w) * double(h));
+    return mse == 0 ? 100.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+double psnrOf(const Pixmap& picture, const Pixmap& reference)
+{
+    if (picture.width() != reference.width() || picture.height() != reference.height() ||
+        picture.isEmpty())
+        return 0.0;
+    std::vector<uint8_t> bgra(size_t(picture.width()) * size_t(picture.height()) * 4);
+    for (int y = 0; y < picture.height(); ++y) {
+        const uint32_t* row = picture.row(y);
+        for (int x = 0; x < picture.width(); ++x) {
+            uint8_t* p = bgra.data() + (size_t(y) * size_t(picture.width()) + size_t(x)) * 4;
+            p[0] = blueOf(row[x]);
+            p[1] = greenOf(row[x]);
+            p[2] = redOf(row[x]);
+            p[3] = alphaOf(row[x]);
+        }
+    }
+    return psnr(bgra.data(), reference);
+}
+
 std::map<std::string, std::string> probe(const std::string& path)
 {
     const auto bytes = runForOutput("ffprobe -v error -count_frames -show_streams -show_format "
@@ -167,11 +220,11 @@ std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
                         pixelFormat + " -vsync passthrough - 2>/dev/null");
 }
 
-std::vector<int16_t> decodeAudio(const std::string& path, int rate)
+std::vector<int16_t> decodeAudio(const std::string& path, int rate, int channels)
 {
     const auto bytes =
-        runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:a:0 -f s16le -ac 1 -ar " +
-                     std::to_string(rate) + " - 2>/dev/null");
+        runForOutput("ffmpeg -v error -i " + shellQuote(path) + " -map 0:a:0 -f s16le -ac " +
+                     std::to_string(channels) + " -ar " + std::to_string(rate) + " - 2>/dev/null");
     std::vector<int16_t> out(bytes.size() / 2);
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = int16_t(bytes[i * 2] | (bytes[i * 2 + 1] << 8));

@@ -43,16 +43,23 @@ private:
 // blocks scale with the picture); -1 when a block is neither light nor dark.
 int readFrameNumber(const uint8_t* bgra, int width, int height);
 
-// PSNR (dB) of the RGB channels of a BGRA picture against a Pixmap of the same size.
+// PSNR (dB) of the RGB channels of a BGRA picture against a Pixmap of the same size; 100 when
+// they are equal.
 double psnr(const uint8_t* bgra, const Pixmap& reference);
+// The same over the means of block × block squares of both pictures: the colour resolution that
+// 4:2:0 and 4:2:2 pictures lose at sharp colour edges (and the filters that take it away and
+// bring it back) does not count there, while a wrong colour, frame or layer still does.
+double psnrOfBlocks(const uint8_t* bgra, const Pixmap& reference, int block);
+// The same for two Pixmaps (0 when their sizes differ).
+double psnrOf(const Pixmap& picture, const Pixmap& reference);
 
 // ffprobe -show_streams -show_format -count_frames, flattened to "streams.stream.0.width".
 std::map<std::string, std::string> probe(const std::string& path);
 // Decodes every picture to BGRA at its own size (ffmpeg -f rawvideo -pix_fmt bgra).
 std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
                                  const std::string& pixelFormat = "bgra");
-// Decodes the sound to mono 16-bit samples at rate.
-std::vector<int16_t> decodeAudio(const std::string& path, int rate);
+// Decodes the sound to 16-bit samples at rate (mono unless told; interleaved otherwise).
+std::vector<int16_t> decodeAudio(const std::string& path, int rate, int channels = 1);
 
 // A fresh empty folder for one test.
 std::string testFolder(const std::string& name);

@@ -1,4 +1,4 @@
-#include "reference_composition.h"
+#include "tests/support/reference_composition.h"
 
 #include "platform/movies/audio_fade.h"
 #include "platform/movies/big_endian.h"
@@ -8,11 +8,13 @@
 #include "platform/movies/text/text_sample.h"
 #include "platform/movies/tween_sample.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
-namespace zefbench {
+namespace zef::movies::reference {
 
 namespace fs = std::filesystem;
 
@@ -21,38 +23,22 @@ namespace {
 constexpr TimeValue kSecond = 600;
 constexpr TimeValue kTenHours = 21600000;
 
-} // namespace
-
-void fail(const std::string& what)
-{
-    std::fprintf(stderr, "zefbench: %s\n", what.c_str());
-    std::exit(1);
-}
+[[noreturn]] void fail(const std::string& what) { throw BuildError(what); }
 
 void check(OSErr err, const char* what)
 {
     if (err != noErr) fail(std::string(what) + " failed with " + std::to_string(err));
 }
 
-namespace {
-
-fs::path mediaDir()
-{
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    fs::path dir =
-        ec ? fs::current_path() / "bench-media" : exe.parent_path().parent_path() / "bench-media";
-    fs::create_directories(dir);
-    return dir;
-}
-
 // Makes a source clip once: a moving pattern and a tone.
-std::string source(const std::string& name, const std::string& pattern, int width, int height,
-                   double seconds, int toneHz)
+std::string source(const fs::path& dir, const std::string& name, const std::string& pattern,
+                   int width, int height, double seconds, int toneHz)
 {
-    const fs::path out = mediaDir() / (name + "_" + std::to_string(height) + ".mp4");
+    const fs::path out = dir / (name + "_" + std::to_string(height) + ".mp4");
     if (fs::exists(out)) return out.string();
-    const fs::path tmp = out.string() + ".part.mp4";
+    // Made under a name of this process and renamed, so that processes making the same clip at
+    // once never see a half-written file.
+    const fs::path tmp = out.string() + ".part" + std::to_string(::getpid()) + ".mp4";
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     const std::string cmd =
         "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"" + pattern + "=size=" + size +
@@ -64,9 +50,14 @@ std::string source(const std::string& name, const std::string& pattern, int widt
         "\" -ac 2 -c:v libx264 -preset fast -g 250 -pix_fmt yuv420p -c:a aac -b:a 128k "
         "-shortest \"" +
         tmp.string() + "\"";
-    std::fprintf(stderr, "zefbench: making %s\n", out.c_str());
-    if (std::system(cmd.c_str()) != 0) fail("ffmpeg could not make " + out.string());
-    fs::rename(tmp, out);
+    std::fprintf(stderr, "making %s\n", out.c_str());
+    std::error_code ec;
+    if (std::system(cmd.c_str()) != 0) {
+        fs::remove(tmp, ec);
+        fail("ffmpeg could not make " + out.string());
+    }
+    fs::rename(tmp, out, ec);
+    if (ec) fail("cannot rename " + tmp.string() + ": " + ec.message());
     return out.string();
 }
 
@@ -198,12 +189,18 @@ public:
 
 } // namespace
 
-Composition buildReference(int width, int height)
+Composition build(int width, int height, const std::string& mediaDir)
 {
+    if (width <= 0 || height <= 0 || width % 2 || height % 2 || width > 7680 || height > 4320)
+        fail("the composition's size must be even and positive");
+    std::error_code ec;
+    const fs::path dir(mediaDir);
+    fs::create_directories(dir, ec);
+    if (ec) fail("cannot make " + mediaDir + ": " + ec.message());
     Composition c;
-    c.sources.push_back(openSource(source("a", "testsrc2", width, height, 12, 440)));
-    c.sources.push_back(openSource(source("b", "smptebars", width, height, 12, 660)));
-    c.sources.push_back(openSource(source("c", "testsrc2", width, height, 6, 880)));
+    c.sources.push_back(openSource(source(dir, "a", "testsrc2", width, height, 12, 440)));
+    c.sources.push_back(openSource(source(dir, "b", "smptebars", width, height, 12, 660)));
+    c.sources.push_back(openSource(source(dir, "c", "testsrc2", width, height, 6, 880)));
     const Source& a = c.sources[0];
     const Source& b = c.sources[1];
     const Source& cc = c.sources[2];
@@ -273,4 +270,13 @@ Composition buildReference(int width, int height)
     return c;
 }
 
-} // namespace zefbench
+void cut(Movie& movie, TimeValue start, TimeValue duration)
+{
+    if (start < 0 || duration <= 0 || start + duration > movie.duration())
+        fail("the range lies outside the movie");
+    const TimeValue end = start + duration;
+    if (movie.duration() > end) check(movie.deleteSegment(end, movie.duration() - end), "cut end");
+    if (start > 0) check(movie.deleteSegment(0, start), "cut start");
+}
+
+} // namespace zef::movies::reference
