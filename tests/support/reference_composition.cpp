@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -157,7 +158,9 @@ public:
         fade->setDimensions(0, 0);
         Media& fm = *fade->media();
         const std::pair<Fixed, Fixed> values[3] = {{0, kFixed1}, {kFixed1, kFixed1}, {kFixed1, 0}};
-        const TimeValue lengths[3] = {fadeIn + 50, duration - fadeIn - fadeOut, fadeOut};
+        // Lead of 50 ticks before the clip, shorter for a clip nearer to 0 (as the builder).
+        const TimeValue lead = std::clamp<TimeValue>(start, 0, 50);
+        const TimeValue lengths[3] = {fadeIn + lead, duration - fadeIn - fadeOut, fadeOut};
         for (int k = 0; k < 3; ++k) {
             if (lengths[k] <= 0) continue;
             const Handle bytes = makeFadeTweenSample(values[k].first, values[k].second);
@@ -166,7 +169,7 @@ public:
                   "add fade");
         }
         check(fade->insertMedia(0, 0, fm.duration()), "insert fade");
-        check(fade->setOffset(start >= 50 ? start - 50 : 0), "offset fade");
+        check(fade->setOffset(start - lead), "offset fade");
         check(addTrackInput(*sound, *fade, kTrackModifierTypeVolume), "attach fade");
         return sound;
     }
