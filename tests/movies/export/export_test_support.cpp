@@ -137,6 +137,24 @@ double psnr(const uint8_t* bgra, const Pixmap& reference)
     return mse == 0 ? 100.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
+double psnrOfLuma(const uint8_t* bgra, const Pixmap& reference)
+{
+    const int w = reference.width(), h = reference.height();
+    if (w <= 0 || h <= 0) return 0.0;
+    double sum = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* q = bgra + (size_t(y) * size_t(w) + size_t(x)) * 4;
+            const uint32_t p = reference.pixel(x, y);
+            const double a = 0.299 * q[2] + 0.587 * q[1] + 0.114 * q[0];
+            const double b = 0.299 * redOf(p) + 0.587 * greenOf(p) + 0.114 * blueOf(p);
+            sum += (a - b) * (a - b);
+        }
+    }
+    const double mse = sum / (double(w) * h);
+    return mse <= 0 ? 100.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
 double psnrOfBlocks(const uint8_t* bgra, const Pixmap& reference, int block)
 {
     const int w = reference.width() / block, h = reference.height() / block;

@@ -50,6 +50,8 @@ double psnr(const uint8_t* bgra, const Pixmap& reference);
 // 4:2:0 and 4:2:2 pictures lose at sharp colour edges (and the filters that take it away and
 // bring it back) does not count there, while a wrong colour, frame or layer still does.
 double psnrOfBlocks(const uint8_t* bgra, const Pixmap& reference, int block);
+// PSNR of the luma (BT.601 weights) at full resolution, the usual measure of a codec's loss.
+double psnrOfLuma(const uint8_t* bgra, const Pixmap& reference);
 // The same for two Pixmaps (0 when their sizes differ).
 double psnrOf(const Pixmap& picture, const Pixmap& reference);
 
