@@ -1,4 +1,5 @@
 #include "engine/clip_samples.h"
+#include "platform/storage/little_endian.h"
 
 #include "model/source_item.h"
 
@@ -11,21 +12,9 @@ using namespace movies;
 
 namespace {
 
-void putLE16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void putLE32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void putLE64(uint8_t* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+using storage::putLE16;
+using storage::putLE32;
+using storage::putLE64;
 
 uint64_t itemReference(const ZEFSourceItem& item)
 {

@@ -4,6 +4,7 @@
 // every chain is contiguous, so the FAT follows from the layout. Stream contents are passed
 // to the sink piece by piece, never gathered into one buffer.
 #include "platform/storage/cfb_internal.h"
+#include "platform/storage/little_endian.h"
 
 #include <bit>
 #include <cstring>
@@ -16,22 +17,6 @@ constexpr uint32_t kShift = 9;
 constexpr uint32_t kSector = 1u << kShift;
 constexpr uint32_t kPerFat = kSector / 4;
 constexpr uint32_t kPerDir = kSector / kDirEntrySize;
-
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void put64(uint8_t* p, uint64_t v)
-{
-    put32(p, uint32_t(v));
-    put32(p + 4, uint32_t(v >> 32));
-}
 
 uint64_t ceilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
@@ -194,20 +179,20 @@ CfbError Writer::run(std::vector<Placement>* placements)
     // Header.
     uint8_t header[kSector] = {};
     std::memcpy(header, kSignature, 8);
-    put16(header + 24, 0x003E);
-    put16(header + 26, 3);
-    put16(header + 28, 0xFFFE);
-    put16(header + 30, uint16_t(kShift));
-    put16(header + 32, 6);
-    put32(header + 44, uint32_t(fatSectors));
-    put32(header + 48, dirStart);
-    put32(header + 56, kMiniStreamCutoff);
-    put32(header + 60, miniFatSectors ? miniFatStart : kEndOfChain);
-    put32(header + 64, uint32_t(miniFatSectors));
-    put32(header + 68, difatSectors ? difatStart : kEndOfChain);
-    put32(header + 72, uint32_t(difatSectors));
+    putLE16(header + 24, 0x003E);
+    putLE16(header + 26, 3);
+    putLE16(header + 28, 0xFFFE);
+    putLE16(header + 30, uint16_t(kShift));
+    putLE16(header + 32, 6);
+    putLE32(header + 44, uint32_t(fatSectors));
+    putLE32(header + 48, dirStart);
+    putLE32(header + 56, kMiniStreamCutoff);
+    putLE32(header + 60, miniFatSectors ? miniFatStart : kEndOfChain);
+    putLE32(header + 64, uint32_t(miniFatSectors));
+    putLE32(header + 68, difatSectors ? difatStart : kEndOfChain);
+    putLE32(header + 72, uint32_t(difatSectors));
     for (uint32_t i = 0; i < kHeaderDifatCount; ++i)
-        put32(header + 76 + 4 * i, i < fatSectors ? i : kFreeSect);
+        putLE32(header + 76 + 4 * i, i < fatSectors ? i : kFreeSect);
     put(header, kSector);
 
     uint8_t buf[kSector];
@@ -215,7 +200,7 @@ CfbError Writer::run(std::vector<Placement>* placements)
         for (uint64_t s = 0; s < sectors; ++s) {
             for (uint32_t k = 0; k < kPerFat; ++k) {
                 size_t i = size_t(s * kPerFat + k);
-                put32(buf + 4 * k, i < table.size() ? table[i] : kFreeSect);
+                putLE32(buf + 4 * k, i < table.size() ? table[i] : kFreeSect);
             }
             put(buf, kSector);
         }
@@ -226,9 +211,9 @@ CfbError Writer::run(std::vector<Placement>* placements)
     uint32_t fatIndex = kHeaderDifatCount;
     for (uint64_t d = 0; d < difatSectors; ++d) {
         for (uint32_t k = 0; k + 1 < kPerFat; ++k, ++fatIndex)
-            put32(buf + 4 * k, fatIndex < fatSectors ? fatIndex : kFreeSect);
-        put32(buf + 4 * (kPerFat - 1),
-              d + 1 < difatSectors ? uint32_t(difatStart + d + 1) : kEndOfChain);
+            putLE32(buf + 4 * k, fatIndex < fatSectors ? fatIndex : kFreeSect);
+        putLE32(buf + 4 * (kPerFat - 1),
+                d + 1 < difatSectors ? uint32_t(difatStart + d + 1) : kEndOfChain);
         put(buf, kSector);
     }
 
@@ -242,25 +227,25 @@ CfbError Writer::run(std::vector<Placement>* placements)
             if (e.node->type == NodeType::Root && name.empty()) name = u"Root Entry";
             name.resize(std::min(name.size(), kMaxNameUnits));
             for (size_t c = 0; c < name.size(); ++c)
-                put16(p + 2 * c, uint16_t(name[c]));
-            put16(p + 64, uint16_t(2 * (name.size() + 1)));
+                putLE16(p + 2 * c, uint16_t(name[c]));
+            putLE16(p + 64, uint16_t(2 * (name.size() + 1)));
             p[66] = uint8_t(e.node->type);
             p[67] = e.red ? 0 : 1;
-            put32(p + 68, e.left);
-            put32(p + 72, e.right);
-            put32(p + 76, e.child);
+            putLE32(p + 68, e.left);
+            putLE32(p + 72, e.right);
+            putLE32(p + 76, e.child);
             std::memcpy(p + 80, e.node->clsid.data(), 16);
-            put32(p + 96, e.node->stateBits);
-            put64(p + 100, e.node->created);
-            put64(p + 108, e.node->modified);
+            putLE32(p + 96, e.node->stateBits);
+            putLE64(p + 100, e.node->created);
+            putLE64(p + 108, e.node->modified);
             bool hasData = e.node->type == NodeType::Root ? miniSectors > 0 : e.size > 0;
-            put32(p + 116,
-                  hasData ? e.start : (e.node->type == NodeType::Storage ? 0 : kEndOfChain));
-            put64(p + 120, e.size);
+            putLE32(p + 116,
+                    hasData ? e.start : (e.node->type == NodeType::Storage ? 0 : kEndOfChain));
+            putLE64(p + 120, e.size);
         } else {
-            put32(p + 68, kNoStream);
-            put32(p + 72, kNoStream);
-            put32(p + 76, kNoStream);
+            putLE32(p + 68, kNoStream);
+            putLE32(p + 72, kNoStream);
+            putLE32(p + 76, kNoStream);
         }
         if (i % kPerDir == kPerDir - 1) put(buf, kSector);
     }
