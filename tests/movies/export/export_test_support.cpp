@@ -1,5 +1,7 @@
 #include "export_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -206,6 +208,32 @@ double psnrOf(const Pixmap& picture, const Pixmap& reference)
         }
     }
     return psnr(bgra.data(), reference);
+}
+
+void expectProbed(const std::string& path, const ProbedFile& e)
+{
+    const auto info = probe(path);
+    ASSERT_FALSE(info.empty()) << "ffprobe cannot read " << path;
+    EXPECT_EQ(info.at("streams.stream.0.codec_name"), e.codecName);
+    EXPECT_EQ(info.at("streams.stream.0.width"), std::to_string(e.width));
+    EXPECT_EQ(info.at("streams.stream.0.height"), std::to_string(e.height));
+    EXPECT_EQ(info.at("streams.stream.0.r_frame_rate"), e.frameRate);
+    EXPECT_EQ(info.at("streams.stream.0.nb_read_frames"), std::to_string(e.frames));
+    EXPECT_NEAR(std::stod(info.at("format.duration")), 1.0, 0.1);
+    if (e.colourSpace) {
+        EXPECT_EQ(info.at("streams.stream.0.color_space"), e.colourSpace);
+        // (MPEG-4 part 2 carries no range, and the movie file's colour atom has none either.)
+        if (e.colourRange) {
+            EXPECT_EQ(info.at("streams.stream.0.color_range"), e.colourRange);
+        }
+    }
+    if (e.soundCodecName) {
+        ASSERT_TRUE(info.count("streams.stream.1.codec_name"));
+        EXPECT_EQ(info.at("streams.stream.1.codec_name"), e.soundCodecName);
+        EXPECT_NEAR(double(decodeAudio(path, 48000).size()), 48000.0, 2400.0);
+    } else {
+        EXPECT_FALSE(info.count("streams.stream.1.codec_name"));
+    }
 }
 
 std::map<std::string, std::string> probe(const std::string& path)

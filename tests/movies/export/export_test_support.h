@@ -57,6 +57,19 @@ double psnrOf(const Pixmap& picture, const Pixmap& reference);
 
 // ffprobe -show_streams -show_format -count_frames, flattened to "streams.stream.0.width".
 std::map<std::string, std::string> probe(const std::string& path);
+// What ffprobe should see in a one-second exported file.
+struct ProbedFile {
+    const char* codecName; // of stream 0
+    int width, height;
+    std::string frameRate;      // r_frame_rate, "30/1"
+    int frames;                 // pictures counted by decoding
+    const char* colourSpace;    // expected color_space tag, or nullptr
+    const char* colourRange;    // expected color_range tag, or nullptr
+    const char* soundCodecName; // of stream 1; nullptr: no sound stream expected
+};
+// Checks the file against what it should hold (about a second of 48 kHz sound when any).
+void expectProbed(const std::string& path, const ProbedFile& expected);
+
 // Decodes every picture to BGRA at its own size (ffmpeg -f rawvideo -pix_fmt bgra).
 std::vector<uint8_t> decodeVideo(const std::string& path, int width, int height,
                                  const std::string& pixelFormat = "bgra");

@@ -55,30 +55,9 @@ TEST_P(ExporterFiles, WritesAFileTheToolsRead)
     ASSERT_EQ(convertToFile(source, *exporter, path, createMovieFileDeleteCurFile, nullptr, 0),
               noErr);
 
-    const auto info = testing::probe(path);
-    ASSERT_FALSE(info.empty()) << "ffprobe cannot read " << path;
-    EXPECT_EQ(info.at("streams.stream.0.codec_name"), c.codecName);
-    EXPECT_EQ(info.at("streams.stream.0.width"), std::to_string(c.width));
-    EXPECT_EQ(info.at("streams.stream.0.height"), std::to_string(c.height));
-    EXPECT_EQ(info.at("streams.stream.0.r_frame_rate"), c.frameRate);
-    EXPECT_EQ(info.at("streams.stream.0.nb_read_frames"), std::to_string(c.frames));
-    const double duration = std::stod(info.at("format.duration"));
-    EXPECT_NEAR(duration, 1.0, 0.1);
-    if (c.colourSpace) {
-        EXPECT_EQ(info.at("streams.stream.0.color_space"), c.colourSpace);
-        // (MPEG-4 part 2 carries no range, and the movie file's colour atom has none either.)
-        if (c.colourRange) {
-            EXPECT_EQ(info.at("streams.stream.0.color_range"), c.colourRange);
-        }
-    }
-    if (c.soundCodecName) {
-        ASSERT_TRUE(info.count("streams.stream.1.codec_name"));
-        EXPECT_EQ(info.at("streams.stream.1.codec_name"), c.soundCodecName);
-        const auto sound = testing::decodeAudio(path, 48000);
-        EXPECT_NEAR(double(sound.size()), 48000.0, 2400.0);
-    } else {
-        EXPECT_FALSE(info.count("streams.stream.1.codec_name"));
-    }
+    testing::expectProbed(path, {c.codecName, c.width, c.height, c.frameRate, c.frames,
+                                 c.colourSpace, c.colourRange, c.soundCodecName});
+    if (HasFatalFailure()) return;
 
     // Every picture carries its own frame number, and the pictures match the source.
     const auto pixels = testing::decodeVideo(path, c.width, c.height);
