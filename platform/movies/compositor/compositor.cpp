@@ -52,6 +52,9 @@ struct Plan {
     uint32_t opColour = 0x808080;
     std::shared_ptr<const RawPicture> raw;
     bool opaqueCover = false; // draws every canvas pixel opaquely
+    // The matrix modifier tracks that place this track's picture: its own and those of the
+    // effects it is a source of, which it leaves to them.
+    std::vector<const Track*> placedBy;
 };
 
 // The corners of the track rectangle through a scale-and-translate transform.
@@ -128,8 +131,11 @@ public:
     }
 
     // Works out what the track draws into a canvas of canvasRect; false when nothing.
+    // placedOutside: the matrix modifiers that effects fed by this track apply to its picture
+    // already.
     bool prepare(const Track& track, const MatrixRecord& parent,
-                 const std::optional<Region>& parentClip, const Rect& canvasRect, Plan& p);
+                 const std::optional<Region>& parentClip, const Rect& canvasRect, Plan& p,
+                 const std::vector<const Track*>& placedOutside = {});
     // Draws a prepared track onto the canvas; false when its sample could not be drawn.
     bool draw(const Plan& p, Pixmap& canvas, int depth);
 
@@ -141,9 +147,9 @@ private:
     bool drawCodec(const Plan& p, Pixmap& canvas);
     // Draws picture (standing for the whole track rectangle) through the plan's placement.
     bool place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int32_t mode);
-    // Draws a source track of an effect, with its own modifiers, into a picture of the
-    // effect's size.
-    void drawSource(const Track* source, Pixmap& picture, int depth);
+    // Draws a source track of the effect planned by effect, with its own modifiers, into a
+    // picture of the effect's size.
+    void drawSource(const Track* source, const Plan& effect, Pixmap& picture, int depth);
 
     EvaluationContext::Impl& m_ctx;
     const Movie& m_movie;
@@ -152,7 +158,8 @@ private:
 };
 
 bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
-                        const std::optional<Region>& parentClip, const Rect& canvasRect, Plan& p)
+                        const std::optional<Region>& parentClip, const Rect& canvasRect, Plan& p,
+                        const std::vector<const Track*>& placedOutside)
 {
     p = Plan();
     p.track = &track;
@@ -201,8 +208,12 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
     if (p.kind == SampleKind::Codec && int64_t(p.desc.width) * p.desc.height > kMaxScratchPixels)
         return false;
 
-    // Modifiers: matrix and clip tweens named by the track's input map.
+    // Modifiers: matrix and clip tweens named by the track's input map. A matrix modifier
+    // that an effect fed by this track applies too is one placement of the picture, made by
+    // that effect: a picture that passes through effects sharing its motion (a clip's
+    // filters, a transition) is placed once.
     p.transform = track.matrix();
+    p.placedBy = placedOutside;
     std::optional<Region> trackClip = track.clipRegion();
     if (const auto& own = track.media(); own && own->hasInputMap()) {
         std::vector<InputMapEntry> entries;
@@ -211,6 +222,12 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
             if (e.inputType != kTrackModifierTypeMatrix && e.inputType != kTrackModifierTypeClip)
                 continue;
             const Track* modifier = inputTrack(track, e);
+            if (e.inputType == kTrackModifierTypeMatrix && modifier) {
+                if (std::find(placedOutside.begin(), placedOutside.end(), modifier) !=
+                    placedOutside.end())
+                    continue;
+                p.placedBy.push_back(modifier);
+            }
             TweenValue tween;
             double fraction = 0;
             if (!modifier || !tweenAt(*modifier, m_time, m_scratch, tween, fraction)) continue;
@@ -324,11 +341,12 @@ bool Evaluator::drawRaw(const Plan& p, Pixmap& canvas)
     return place(pixels, p, canvas, p.mode);
 }
 
-void Evaluator::drawSource(const Track* source, Pixmap& picture, int depth)
+void Evaluator::drawSource(const Track* source, const Plan& effect, Pixmap& picture, int depth)
 {
     Plan sp;
     if (!source || depth > kMaxSourceDepth ||
-        !prepare(*source, MatrixRecord::identity(), std::nullopt, picture.bounds(), sp)) {
+        !prepare(*source, MatrixRecord::identity(), std::nullopt, picture.bounds(), sp,
+                 effect.placedBy)) {
         picture.fill(0);
         return;
     }
@@ -375,11 +393,11 @@ bool Evaluator::drawEffect(const Plan& p, Pixmap& canvas, int depth)
     std::optional<ScratchPixmap> a, b;
     if (effect->sources >= 1) {
         a.emplace(m_ctx, p.width, p.height);
-        drawSource(sources[0], **a, depth + 1);
+        drawSource(sources[0], p, **a, depth + 1);
     }
     if (effect->sources >= 2) {
         b.emplace(m_ctx, p.width, p.height);
-        drawSource(sources[1], **b, depth + 1);
+        drawSource(sources[1], p, **b, depth + 1);
     }
     EffectFrame frame;
     frame.progress = p.pos.sampleDuration > 0

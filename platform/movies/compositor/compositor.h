@@ -18,7 +18,10 @@
 //   - an effect sample (description: effect_description.h): the registered effect rendered
 //     over the pictures of its sources, each source being the source track drawn with its own
 //     modifiers into a transparent picture of the effect track's size (effects over effects
-//     recurse); parameters tween by (t − sample start) / sample duration;
+//     recurse); parameters tween by (t − sample start) / sample duration. A matrix modifier
+//     track that the effect track (or an effect it feeds) applies is left out when its sources
+//     are drawn: the effect's picture is placed by it once, so a picture that passes through
+//     effects sharing its motion (filters, transitions) is not moved or scaled again at each;
 //   - a text sample: the text drawn over the track (keyed), with the media's text properties
 //     'drpo' (shadow offset) and 'drpt' (shadow transparency) overriding the sample's;
 //   - any other compression type: the registered image decompressor component ('imdc',

@@ -117,6 +117,27 @@ TEST(Compositor, MatrixTweenMovesThePicture)
     EXPECT_EQ(out.pixel(48, 48), kBlack);
 }
 
+// A motion shared by an effect and its source places the picture once, by the effect; a
+// source's own modifier still moves it inside the effect's picture.
+TEST(Compositor, MotionSharedWithAnEffectPlacesItsSourceOnce)
+{
+    Scene s(64, 64);
+    Track* a = s.solid(kRed, 0, Rect{0, 0, 16, 16});
+    const MatrixRecord by24 = MatrixRecord::translation(24 << 16, 24 << 16);
+    Track* motion = s.tween(makeMatrixTween(by24, by24), a, kTrackModifierTypeMatrix, 0, 1200);
+    const MatrixRecord by8 = MatrixRecord::translation(8 << 16, 0);
+    s.tween(makeMatrixTween(by8, by8), a, kTrackModifierTypeMatrix, 0, 1200);
+    Track* gain = s.effect(makeEffectDescription(fourcc("gain"), 1), fourcc("gain"), {a});
+    Track* filter = s.effect(makeEffectDescription(fourcc("brco"), 1), fourcc("brco"), {gain});
+    ASSERT_EQ(addTrackInput(*gain, *motion, kTrackModifierTypeMatrix), noErr);
+    ASSERT_EQ(addTrackInput(*filter, *motion, kTrackModifierTypeMatrix), noErr);
+    const Pixmap out = s.evaluateAt(600); // 16×16 at (32, 24)
+    EXPECT_EQ(out.pixel(32, 24), kRed);
+    EXPECT_EQ(out.pixel(47, 39), kRed);
+    EXPECT_EQ(out.pixel(31, 24) & 0xFFFFFF, 0u);
+    EXPECT_EQ(out.pixel(48, 40) & 0xFFFFFF, 0u);
+}
+
 TEST(Compositor, ClipTweenAndMovieClipCrop)
 {
     Scene s(40, 30);
