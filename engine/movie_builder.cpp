@@ -586,10 +586,10 @@ std::unique_ptr<Movie> FMovieBuilder::buildRenderMovie()
 
 void FMovieBuilder::buildRenderMovie(Movie& movie)
 {
+    // A track that is switched off takes no part in the render, as in the preview.
     buildBaseTracks(movie, false);
-    for (int32_t layer = 0; layer < 3; ++layer)
-        buildLayer(layer, &movie);
-    buildLayer(kTitleTrack, &movie);
+    for (int32_t layer : {kLayerA, kLayerB, kLayerC, kTitleTrack})
+        if (m_project.device(layer).enabled()) buildLayer(layer, &movie);
 }
 
 } // namespace zef

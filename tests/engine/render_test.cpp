@@ -450,3 +450,46 @@ TEST_F(RenderFixture, BroadcastAndMpegSettingsGetTheRenderAtoms)
     EXPECT_TRUE(readAtomUInt(spy.settings, fourcc("vide"), fourcc("vsvr"), &vsvr));
     EXPECT_EQ(vsvr, 30u);
 }
+
+// A switched-off layer or title track is left out of the render as it is out of the preview.
+TEST_F(RenderFixture, DisabledTracksStayOutOfTheRender)
+{
+    useSpy("Spy ");
+    setRange(0, 300);
+    test::addClip(project, media::jpegStill(), kLayerA, 0, 600);      // blue
+    test::addClip(project, media::still("bmp"), kLayerB, 0, 600);     // green, in front
+    auto title = std::make_unique<ZEFTitlerEffect>(&project);
+    title->setName("Title");
+    title->setText("MMMM");
+    TitleStyle style;
+    style.size = 60;
+    title->setStyle(style);
+    ZEFTitlerEffect* t = title.get();
+    project.addItem(std::move(title), false, false);
+    t->assignStart(EditTime(0));
+    t->assignEnd(EditTime(600));
+    // Pixels of the first rendered picture that are (not) of the colour: 0x00RRGGBB.
+    auto count = [&](uint32_t rgb, bool equal) {
+        int n = 0;
+        for (int y = 0; y < spy.first.height(); ++y)
+            for (int x = 0; x < spy.first.width(); ++x) {
+                const uint32_t p = spy.first.pixel(x, y);
+                bool same = true;
+                for (int shift : {0, 8, 16})
+                    same = same && std::abs(int((p >> shift) & 0xFF) - int((rgb >> shift) & 0xFF)) <= 16;
+                n += same == equal ? 1 : 0;
+            }
+        return n;
+    };
+    ASSERT_TRUE(render.renderRange());
+    EXPECT_GT(count(0x008000, true), 30000) << "layer B covers layer A";
+    EXPECT_GT(count(0x008000, false), 100) << "the title shows over layer B";
+
+    project.setTrackEnabled(kLayerB, false);
+    project.setTrackEnabled(kTitleTrack, false);
+    ASSERT_TRUE(render.renderRange());
+    EXPECT_EQ(count(0x0000FF, false), 0) << "layer A alone";
+    project.setTrackEnabled(kLayerA, false);
+    ASSERT_TRUE(render.renderRange());
+    EXPECT_EQ(count(0x000000, false), 0) << "the black background alone";
+}
