@@ -203,6 +203,16 @@ void FMovieBuilder::rebuildMotion(int32_t layer)
     fillMotion(*track, layer);
 }
 
+void FMovieBuilder::keyframesChanged(int32_t track)
+{
+    if (track >= kLayerA && track <= kLayerC) {
+        rebuildMotion(track);
+        if (motionTrack(track)) m_motionChanged = true;
+    } else if (track == kTitleTrack) {
+        releaseLayer(track);
+    }
+}
+
 Movie& FMovieBuilder::ensurePreviewMovie()
 {
     if (!m_preview) {
@@ -562,8 +572,9 @@ bool FMovieBuilder::update()
     m_lastUpdate = now;
 
     const bool blackOn = m_project.device(0).enabled();
-    bool changed = blackOn != m_blackOn;
+    bool changed = blackOn != m_blackOn || m_motionChanged;
     m_blackOn = blackOn;
+    m_motionChanged = false;
     if (Track* black = blackTrack()) black->setEnabled(blackOn);
     if (Track* checker = checkerboardTrack()) checker->setEnabled(!blackOn);
 

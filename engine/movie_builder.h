@@ -82,6 +82,9 @@ public:
 
     // CompositionEngine
     void releaseState() override;
+    // Layers A-C get their motion tween track rebuilt; the titles, placed by the title track's
+    // keyframes, are built again.
+    void keyframesChanged(int32_t track) override;
     // A new output size: the preview is made again at that size (every layer is rebuilt).
     bool acceptOutputSize(int32_t width, int32_t height) override;
 
@@ -114,6 +117,7 @@ private:
     int64_t m_lastUpdate = 0;
     bool m_updatedOnce = false;
     bool m_blackOn = false;
+    bool m_motionChanged = false; // a motion track was rebuilt since the last redraw
     int32_t m_previewWidth = 0, m_previewHeight = 0; // the size the preview was built at
 };
 

@@ -368,6 +368,12 @@ void FProject::trackChanged(int32_t track)
     updateRenderEnd();
 }
 
+void FProject::keyframesChanged(int32_t track)
+{
+    if (m_engine) m_engine->keyframesChanged(track);
+    trackChanged(track);
+}
+
 void FProject::releaseComposition(int32_t track)
 {
     for (int32_t t = 0; t < kTrackCount; ++t) {
@@ -606,13 +612,13 @@ int32_t FProject::insertKeyframe(int32_t track, const EditTime& t, const movies:
         const EditTime kt = keys[i].time.snapped();
         if (kt == at && !insertBeforeEqual) {
             keys[i].matrix = m;
-            trackChanged(track);
+            keyframesChanged(track);
             return int32_t(i);
         }
         if (kt >= at) break;
     }
     keys.insert(keys.begin() + std::ptrdiff_t(i), MatrixKeyframe{at, m});
-    trackChanged(track);
+    keyframesChanged(track);
     return int32_t(i);
 }
 
@@ -623,7 +629,7 @@ bool FProject::deleteKeyframeAt(int32_t track, const EditTime& t)
     for (size_t i = 0; i < keys.size(); ++i) {
         if (keys[i].time.snapped() == at) {
             keys.erase(keys.begin() + std::ptrdiff_t(i));
-            trackChanged(track);
+            keyframesChanged(track);
             return true;
         }
     }

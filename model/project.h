@@ -104,6 +104,8 @@ public:
     // Changes and notifications.
     void itemChanged(ZEFItem* item, bool reoffsetOnly, bool refreshList);
     void trackChanged(int32_t track);
+    // trackChanged for a track whose keyframes changed; the engine rebuilds its motion.
+    void keyframesChanged(int32_t track);
     void releaseComposition(int32_t track);
     void updateRenderEnd();
     void setTrackEnabled(int32_t track, bool on);

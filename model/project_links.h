@@ -104,6 +104,8 @@ public:
     virtual ~CompositionEngine() = default;
     virtual void compositionChanged() {}
     virtual void refreshTrack(int32_t /*track*/) {}
+    // The keyframes of a track changed: what the engine built from them is out of date.
+    virtual void keyframesChanged(int32_t /*track*/) {}
     // Drops the engine's own state (its movie and layer tracks).
     virtual void releaseState() {}
     // Asked before the item tracks are resized; false keeps the old size.

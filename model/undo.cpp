@@ -233,7 +233,8 @@ bool UndoHistory::restore(const FUndoBuffer& entry)
             storage::StreamReader back(current);
             track.load(back, FProject::kFormatVersion);
         }
-        m_project.trackChanged(entry.scope());
+        // The track's keyframes come back with its items.
+        m_project.keyframesChanged(entry.scope());
     }
     // The project now differs from what was last saved (or may: the restored state is not
     // compared with the file).

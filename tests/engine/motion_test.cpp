@@ -142,3 +142,43 @@ TEST_F(MotionFixture, KeyframedPictureIsPlacedOnceThroughFiltersAndTransitions)
     addFilter(incoming);
     expectPlacedAsKeyframed(*builder.buildRenderMovie(), times, "transition with tail track");
 }
+
+// Inserting, moving and deleting keyframes (and undoing that) changes the preview at once, and
+// the next update redraws it; the preview is not made again.
+TEST_F(MotionFixture, KeyframeEditsReachThePreview)
+{
+    green(0, 2400);
+    Movie& movie = builder.ensurePreviewMovie();
+    builder.update();
+    const auto times = {TimeValue(0), TimeValue(600), TimeValue(1200)};
+    auto edited = [&](const char* label) {
+        now += 1000;
+        EXPECT_TRUE(builder.update()) << label;
+        EXPECT_EQ(builder.previewMovie(), &movie);
+        expectPlacedAsKeyframed(movie, times, label);
+    };
+    project.insertKeyframe(kLayerB, EditTime(0), half(0, 0), false);
+    edited("inserted at 0");
+    project.insertKeyframe(kLayerB, EditTime(1200), half(500, 500), false);
+    edited("inserted at 1200");
+    project.moveKeyframe(kLayerB, 1, EditTime(600));
+    edited("moved to 600");
+    project.undoHistory().recordUndo(kLayerB, "Delete keyframe");
+    project.deleteKeyframeAt(kLayerB, EditTime(0));
+    edited("deleted at 0");
+    project.undoHistory().undoStep();
+    ASSERT_EQ(project.device(kLayerB).keyframes().size(), 2u);
+    edited("undone");
+
+    // A title's text box follows the title track's keyframes: the title is built again.
+    auto title = std::make_unique<ZEFTitlerEffect>(&project);
+    title->setText("Title");
+    ZEFTitlerEffect* t = title.get();
+    project.addItem(std::move(title), false, false);
+    t->assignEnd(EditTime(600));
+    now += 1000;
+    builder.update();
+    ASSERT_TRUE(t->isBuilt());
+    project.insertKeyframe(kTitleTrack, EditTime(0), half(250, 250), false);
+    EXPECT_FALSE(t->isBuilt());
+}
