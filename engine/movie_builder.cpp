@@ -126,30 +126,55 @@ BuildContext FMovieBuilder::context(Movie& movie, bool preview, const Slots& slo
     return ctx;
 }
 
-// The motion samples make the placement at every time the project's matrixAt of the layer:
-// from a virtual identity keyframe at 0 through each keyframe, the last matrix held on.
+// The motion samples make the placement at every time the project's matrixAt of the layer.
+// Keyframes before 0 lead into the movie (without them a virtual identity keyframe at 0 does);
+// of keyframes at one time the first holds at that time, for one tick, and the last leads on to
+// the next time; after the last keyframe its matrix holds.
 void FMovieBuilder::fillMotion(Track& track, int32_t layer)
 {
     const int32_t w = m_project.composition().width, h = m_project.composition().height;
-    std::vector<std::pair<TimeValue, MatrixRecord>> points{{0, MatrixRecord::identity()}};
-    for (const MatrixKeyframe& k : m_project.device(layer).keyframes()) {
-        const TimeValue t = k.time.snapped().ticks();
-        if (t < 0) continue;
-        if (t == points.back().first) {
-            // Of keyframes at one time, the last leads on to the next one (at 0 it replaces
-            // the virtual identity keyframe).
-            points.back().second = k.matrix;
-            continue;
-        }
-        points.emplace_back(t, k.matrix);
-    }
+    struct Key {
+        TimeValue t;
+        MatrixRecord m;
+    };
+    std::vector<Key> keys;
+    for (const MatrixKeyframe& k : m_project.device(layer).keyframes())
+        keys.push_back({k.time.snapped().ticks(), k.matrix});
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const Key& a, const Key& b) { return a.t < b.t; });
+
     Media& media = *track.media();
     media.beginEdits();
-    for (size_t i = 0; i + 1 < points.size(); ++i)
-        addMatrixTween(media, points[i].second, points[i + 1].second,
-                       points[i + 1].first - points[i].first, w, h);
-    const TimeValue hold = std::max<TimeValue>(kBackgroundDuration - points.back().first, 600);
-    addMatrixTween(media, points.back().second, std::nullopt, hold, w, h);
+    Key from{0, MatrixRecord::identity()}; // the keyframe the placement comes from
+    size_t i = 0;
+    for (; i < keys.size() && keys[i].t < 0; ++i)
+        from = keys[i];
+    TimeValue at = 0;                  // the time up to which samples were added
+    std::optional<MatrixRecord> exact; // the placement at exactly `at`, when it differs
+    // Samples over [at, until): from the placement at `at` towards `to` (held when none).
+    auto fill = [&](TimeValue until, const std::optional<Key>& to) {
+        auto along = [&](TimeValue t) {
+            return to ? interpolateKeyframes(from.t, from.m, to->t, to->m, t) : from.m;
+        };
+        const std::optional<MatrixRecord> end = to ? std::optional(to->m) : std::nullopt;
+        if (exact && *exact != along(at)) {
+            addMatrixTween(media, *exact, std::nullopt, 1, w, h);
+            ++at;
+        }
+        exact.reset();
+        if (until > at) addMatrixTween(media, along(at), end, until - at, w, h);
+        at = std::max(at, until);
+    };
+    while (i < keys.size()) {
+        size_t last = i;
+        while (last + 1 < keys.size() && keys[last + 1].t == keys[i].t)
+            ++last;
+        if (keys[i].t > at) fill(keys[i].t, keys[i]);
+        exact = keys[i].m;
+        from = keys[last];
+        i = last + 1;
+    }
+    fill(at + std::max<TimeValue>(kBackgroundDuration - at, 600), std::nullopt);
     media.endEdits();
     track.insertMedia(0, 0, media.duration());
 }

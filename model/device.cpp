@@ -10,6 +10,20 @@
 
 namespace zef {
 
+movies::MatrixRecord interpolateKeyframes(int64_t t0, const movies::MatrixRecord& m0, int64_t t1,
+                                          const movies::MatrixRecord& m1, int64_t t)
+{
+    if (t1 <= t0) return m0;
+    const int64_t f = (t - t0) * 65536 / (t1 - t0);
+    movies::MatrixRecord r;
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) {
+            const int64_t a = m0.m[i][j], b = m1.m[i][j];
+            r.m[i][j] = int32_t(a + (((b - a) * f) >> 16));
+        }
+    return r;
+}
+
 bool plausibleCount(storage::StreamReader& in, int32_t count, int64_t minBytes);
 
 FDevice::FDevice(FProject* project, int32_t index) : m_project(project), m_index(index) {}

@@ -24,6 +24,11 @@ struct MatrixKeyframe {
     movies::MatrixRecord matrix;
 };
 
+// The placement at t on the way from keyframe (t0, m0) to keyframe (t1, m1): each entry is
+// m0 + ((m1 - m0) * f) >> 16 with f = (t - t0) * 65536 / (t1 - t0); m0 when t1 <= t0.
+movies::MatrixRecord interpolateKeyframes(int64_t t0, const movies::MatrixRecord& m0, int64_t t1,
+                                          const movies::MatrixRecord& m1, int64_t t);
+
 // Item kinds in the track record.
 enum ItemKind : int32_t { kKindSource = 0, kKindEffect = 1, kKindTitler = 2 };
 

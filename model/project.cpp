@@ -591,15 +591,8 @@ movies::MatrixRecord FProject::matrixAt(int32_t track, const EditTime& t, bool* 
     }
     if (k == keys.end()) return m0;
     const int64_t t1 = k->time.snapped().ticks();
-    if (t1 <= t0 || at.ticks() < t0) return m0;
-    const int64_t f = (at.ticks() - t0) * 65536 / (t1 - t0);
-    movies::MatrixRecord r;
-    for (size_t i = 0; i < 3; ++i)
-        for (size_t j = 0; j < 3; ++j) {
-            const int64_t a = m0.m[i][j], b = k->matrix.m[i][j];
-            r.m[i][j] = int32_t(a + (((b - a) * f) >> 16));
-        }
-    return r;
+    if (at.ticks() < t0) return m0;
+    return interpolateKeyframes(t0, m0, t1, k->matrix, at.ticks());
 }
 
 int32_t FProject::insertKeyframe(int32_t track, const EditTime& t, const movies::MatrixRecord& m,

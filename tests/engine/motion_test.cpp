@@ -143,6 +143,26 @@ TEST_F(MotionFixture, KeyframedPictureIsPlacedOnceThroughFiltersAndTransitions)
     expectPlacedAsKeyframed(*builder.buildRenderMovie(), times, "transition with tail track");
 }
 
+// Of keyframes at one time the first holds at that time and the last leads on; keyframes
+// before 0 lead into the movie. The built motion follows matrixAt in both.
+TEST_F(MotionFixture, DuplicateKeyframesAndKeyframesBeforeZeroPlaceAsMatrixAt)
+{
+    green(0, 2400);
+    project.insertKeyframe(kLayerB, EditTime(-600), half(500, 0), false);
+    project.insertKeyframe(kLayerB, EditTime(600), half(500, 500), false);
+    project.insertKeyframe(kLayerB, EditTime(600), half(0, 0), true); // before the other
+    project.insertKeyframe(kLayerB, EditTime(1800), half(250, 0), false);
+    ASSERT_EQ(project.device(kLayerB).keyframes().size(), 4u);
+    expectPlacedAsKeyframed(*builder.buildRenderMovie(), {0, 300, 580, 600, 620, 1200, 1800, 2000},
+                            "duplicates and a keyframe before 0");
+
+    project.deleteKeyframeAt(kLayerB, EditTime(1800));
+    project.deleteKeyframeAt(kLayerB, EditTime(600));
+    project.deleteKeyframeAt(kLayerB, EditTime(600));
+    ASSERT_EQ(project.device(kLayerB).keyframes().size(), 1u);
+    expectPlacedAsKeyframed(*builder.buildRenderMovie(), {0, 1200}, "only a keyframe before 0");
+}
+
 // Inserting, moving and deleting keyframes (and undoing that) changes the preview at once, and
 // the next update redraws it; the preview is not made again.
 TEST_F(MotionFixture, KeyframeEditsReachThePreview)
