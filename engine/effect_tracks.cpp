@@ -20,9 +20,20 @@ constexpr OSType kGain = fourcc("gain");
 constexpr OSType kDissolve = fourcc("dslv");
 constexpr OSType kBuiltInManufacturer = fourcc("appl");
 const char* const kReferenceFailed = "Cannot add track reference to input map";
+const char* const kInputMapUnreadable = "Cannot create atom container for effect track";
 const char* const kEffectFailed = "Cannot add effect to temporary file";
 
 Handle descriptionBytes(const AtomContainer& c) { return c.flatten(); }
+
+// Adds input to the input map of track, which must be readable.
+void wireInput(Track& track, const Track& input, uint32_t inputType, FourCC sourceName = 0)
+{
+    std::vector<InputMapEntry> entries;
+    if (!track.media() || readInputMap(track.media()->inputMap(), entries) != noErr)
+        throw ZEFException(kInputMapUnreadable);
+    if (addTrackInput(track, input, inputType, sourceName) != noErr)
+        throw ZEFException(kReferenceFailed);
+}
 
 } // namespace
 
@@ -81,13 +92,12 @@ OSErr appendEffectSample(const BuildContext& ctx, Track& track, OSType type, OST
 
 void addImageInput(Track& effect, const Track& source, FourCC sourceName)
 {
-    if (addTrackInput(effect, source, kTrackModifierTypeImage, sourceName) != noErr)
-        throw ZEFException(kReferenceFailed);
+    wireInput(effect, source, kTrackModifierTypeImage, sourceName);
 }
 
 void attachModifier(Track& track, const Track& modifier, uint32_t modifierType)
 {
-    if (addTrackInput(track, modifier, modifierType) != noErr) throw ZEFException(kReferenceFailed);
+    wireInput(track, modifier, modifierType);
 }
 
 MatrixRecord pixelMatrix(const MatrixRecord& m, int32_t width, int32_t height)

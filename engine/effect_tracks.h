@@ -51,10 +51,11 @@ movies::OSErr appendEffectSample(const BuildContext& ctx, movies::Track& track, 
                                  movies::TimeValue trackStart, movies::TimeValue duration);
 
 // Feeds source to the effect track as the image source sourceName ('srcA', 'srcB'). Throws
-// ZEFException "Cannot add track reference to input map" on failure.
+// ZEFException "Cannot create atom container for effect track" when the track's input map
+// cannot be read (or it has no media), "Cannot add track reference to input map" when the
+// input cannot be added.
 void addImageInput(movies::Track& effect, const movies::Track& source, movies::FourCC sourceName);
-// Makes modifier a modifier (matrix 1, clip 2, volume 3) of track. Throws ZEFException
-// "Cannot add track reference to input map" on failure.
+// Makes modifier a modifier (matrix 1, clip 2, volume 3) of track; fails as addImageInput.
 void attachModifier(movies::Track& track, const movies::Track& modifier, uint32_t modifierType);
 
 // A keyframe matrix (translation in thousandths of the frame) with its translation converted

@@ -105,12 +105,23 @@ TEST_F(MovieFixture, InputMapEntriesAndReferences)
     Movie other;
     Track* foreign = other.newTrack(0, 0, 0);
     other.newTrackMedia(foreign, VideoMediaType, 600);
-    try {
-        attachModifier(*effect, *foreign, kTrackModifierTypeMatrix);
-        FAIL() << "no exception";
-    } catch (const ZEFException& e) {
-        EXPECT_STREQ(e.what(), "Cannot add track reference to input map");
-    }
+    auto failure = [&](Track& track, const Track& input) -> std::string {
+        try {
+            attachModifier(track, input, kTrackModifierTypeMatrix);
+        } catch (const ZEFException& e) {
+            return e.what();
+        }
+        return "no exception";
+    };
+    EXPECT_EQ(failure(*effect, *foreign), "Cannot add track reference to input map");
+
+    // An input map that cannot be read: an 'in' atom without its type, or no media at all.
+    AtomContainer broken = effect->media()->inputMap();
+    broken.insertChild(kParentAtomIsContainer, 0x696E, 9, 0, {});
+    effect->media()->setInputMap(broken);
+    EXPECT_EQ(failure(*effect, *fade), "Cannot create atom container for effect track");
+    EXPECT_EQ(failure(*movie.newTrack(0, 0, 0), *fade),
+              "Cannot create atom container for effect track");
 }
 
 TEST(TweenSamples, MatrixTranslationBecomesRoundedPixels)
