@@ -76,8 +76,7 @@ struct MotionFixture : ::testing::Test {
     // Where matrixAt puts layer B's picture at t, in pixels.
     Rect expected(TimeValue t)
     {
-        const MatrixRecord m =
-            pixelMatrix(project.matrixAt(kLayerB, EditTime(t)), kWidth, kHeight);
+        const MatrixRecord m = pixelMatrix(project.matrixAt(kLayerB, EditTime(t)), kWidth, kHeight);
         return m.transformRect(Rect{0, 0, kWidth, kHeight});
     }
     // The bounding box of the green picture at t; fails for a dark pixel anywhere (nothing

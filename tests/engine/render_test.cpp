@@ -456,8 +456,8 @@ TEST_F(RenderFixture, DisabledTracksStayOutOfTheRender)
 {
     useSpy("Spy ");
     setRange(0, 300);
-    test::addClip(project, media::jpegStill(), kLayerA, 0, 600);      // blue
-    test::addClip(project, media::still("bmp"), kLayerB, 0, 600);     // green, in front
+    test::addClip(project, media::jpegStill(), kLayerA, 0, 600);  // blue
+    test::addClip(project, media::still("bmp"), kLayerB, 0, 600); // green, in front
     auto title = std::make_unique<ZEFTitlerEffect>(&project);
     title->setName("Title");
     title->setText("MMMM");
@@ -476,7 +476,8 @@ TEST_F(RenderFixture, DisabledTracksStayOutOfTheRender)
                 const uint32_t p = spy.first.pixel(x, y);
                 bool same = true;
                 for (int shift : {0, 8, 16})
-                    same = same && std::abs(int((p >> shift) & 0xFF) - int((rgb >> shift) & 0xFF)) <= 16;
+                    same = same &&
+                           std::abs(int((p >> shift) & 0xFF) - int((rgb >> shift) & 0xFF)) <= 16;
                 n += same == equal ? 1 : 0;
             }
         return n;
