@@ -381,7 +381,7 @@ ZEFEffectItem::ZEFEffectItem(FProject* project, int32_t track, ZEFItem* owner)
 {
 }
 
-const EffectCatalogue* ZEFEffectItem::catalogue() const
+const EffectLookup* ZEFEffectItem::catalogue() const
 {
     return m_project ? m_project->effectCatalogue() : nullptr;
 }
@@ -391,7 +391,7 @@ void ZEFEffectItem::setName(const std::string& name)
     m_component.reset();
     m_name = name;
     m_effectInfo = CPluginQT{};
-    const EffectCatalogue* cat = catalogue();
+    const EffectLookup* cat = catalogue();
     if (cat && cat->findEffect(name, m_effectInfo)) {
         m_description = cat->makeEffectDescription(m_effectInfo);
         m_component = cat->openEffect(m_effectInfo);
@@ -404,7 +404,7 @@ void ZEFEffectItem::setName(const std::string& name)
 void ZEFEffectItem::openComponent()
 {
     if (m_component) return;
-    if (const EffectCatalogue* cat = catalogue(); cat && m_effectInfo.effectType != 0)
+    if (const EffectLookup* cat = catalogue(); cat && m_effectInfo.effectType != 0)
         m_component = cat->openEffect(m_effectInfo);
 }
 
@@ -426,7 +426,7 @@ void ZEFEffectItem::load(storage::StreamReader& in, int32_t version)
     m_component.reset();
     m_effectInfo = CPluginQT{};
     if (dynamic_cast<ZEFTitlerEffect*>(this)) return;
-    if (const EffectCatalogue* cat = catalogue(); cat && cat->findEffect(m_name, m_effectInfo))
+    if (const EffectLookup* cat = catalogue(); cat && cat->findEffect(m_name, m_effectInfo))
         m_component = cat->openEffect(m_effectInfo);
     else
         m_effectInfo = CPluginQT{};

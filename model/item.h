@@ -5,7 +5,7 @@
 #pragma once
 
 #include "model/edit_time.h"
-#include "model/effect_catalogue.h"
+#include "model/effect_lookup.h"
 #include "model/project_links.h"
 #include "platform/movies/handle.h"
 
@@ -187,7 +187,7 @@ public:
     void openComponent();
 
 protected:
-    const EffectCatalogue* catalogue() const;
+    const EffectLookup* catalogue() const;
     void copyEffectTo(ZEFEffectItem& copy) const;
 
     std::unique_ptr<EffectComponent> m_component;

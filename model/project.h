@@ -9,7 +9,7 @@
 
 #include "model/device.h"
 #include "model/edit_time.h"
-#include "model/effect_catalogue.h"
+#include "model/effect_lookup.h"
 #include "model/project_links.h"
 #include "model/project_template.h"
 #include "model/undo.h"
@@ -51,8 +51,8 @@ public:
     void removeObserver(ProjectObserver* observer);
     void setEngine(CompositionEngine* engine) { m_engine = engine; }
     CompositionEngine* engine() const { return m_engine; }
-    void setEffectCatalogue(const EffectCatalogue* catalogue) { m_catalogue = catalogue; }
-    const EffectCatalogue* effectCatalogue() const { return m_catalogue; }
+    void setEffectCatalogue(const EffectLookup* catalogue) { m_catalogue = catalogue; }
+    const EffectLookup* effectCatalogue() const { return m_catalogue; }
     void setSettings(ProjectSettings* settings) { m_settings = settings; }
     ProjectSettings* settings() const { return m_settings; }
     // The clip opener; by default the project's own MediaClipOpener (the movie toolbox, no
@@ -218,7 +218,7 @@ private:
 
     ProjectSettings* m_settings;
     CompositionEngine* m_engine = nullptr;
-    const EffectCatalogue* m_catalogue = nullptr;
+    const EffectLookup* m_catalogue = nullptr;
     std::unique_ptr<MediaClipOpener> m_defaultOpener;
     ClipOpener* m_opener = nullptr;
     UserInterface* m_ui = nullptr;

@@ -25,7 +25,7 @@ std::string silentClip()
                                                " -c:v libx264 -preset veryfast");
 }
 
-struct Catalogue : EffectCatalogue {
+struct Catalogue : EffectLookup {
     std::vector<CPluginQT> entries;
     Catalogue()
     {

@@ -14,7 +14,7 @@ struct Component : EffectComponent {
     int& open;
 };
 
-struct Catalogue : EffectCatalogue {
+struct Catalogue : EffectLookup {
     mutable int open = 0;
     bool findEffect(const std::string& name, CPluginQT& entry) const override
     {
