@@ -242,6 +242,27 @@ TEST_F(ClipDeckTest, RazorCutsAFourSecondClipIntoTwoOfTwoSeconds)
 }
 
 TEST_F(ClipDeckTest, RazorOverAnOverlapMovesTheNextItemToTheCut)
+TEST_F(ClipDeckTest, RazorOnAClipAtTwiceItsLengthCutsTheSourceAtHalfTheTime)
+{
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
+    ZEFSourceItem* clip = clipAt(kLayerA, 0);
+    clip->setScaleType(1);
+    clip->setScaleFactor(2.0f);
+    ASSERT_EQ(spans(kLayerA), (Spans{{0, 4800}}));
+    views.position = EditTime(1200);
+    ASSERT_TRUE(deck.razor());
+    EXPECT_EQ(spans(kLayerA), (Spans{{0, 1200}, {1200, 4800}}));
+    ZEFSourceItem* first = clipAt(kLayerA, 0);
+    ZEFSourceItem* second = clipAt(kLayerA, 1);
+    EXPECT_EQ(first->sourceOut().ticks(), 600);
+    EXPECT_EQ(second->sourceIn().ticks(), 600);
+    EXPECT_EQ(second->sourceOut().ticks(), 2400);
+    EXPECT_FLOAT_EQ(second->scaleFactor(), 2.0f);
+    movies::Pixmap thumb(second->thumbWidth(), second->thumbHeight());
+    std::memcpy(thumb.data(), second->thumbnail().data(), second->thumbnail().size());
+    EXPECT_EQ(media::frameNumberOf(thumb), 30) << "the frame at 1 s of source";
+}
+
 {
     effect(kLayerA, 0, 1200, "a");
     ZEFItem* b = effect(kLayerA, 1200, 2400, "b");

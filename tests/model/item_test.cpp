@@ -250,6 +250,24 @@ TEST_F(ItemTest, ClampedTrimsMoveTheSourcePoints)
     EXPECT_EQ(c->sourceOut().ticks(), 3000);
 }
 
+TEST_F(ItemTest, ClampedTrimsOfAScaledClipMoveTheSourcePointsByDeltaOverFactor)
+{
+    ZEFSourceItem* c = static_cast<ZEFSourceItem*>(project.device(kLayerB).at(
+        size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
+    c->setScaleType(1);
+    c->setScaleFactor(1.5f); // 10 s of media last 15 s
+    EXPECT_EQ(spans(kLayerB), (Spans{{0, 9000}}));
+    EXPECT_EQ(c->trimEnd(EditTime(6000), kTrimStop, true).ticks(), 6000);
+    EXPECT_EQ(c->sourceOut().ticks(), 6000 - 3000 * 2 / 3);
+    EXPECT_EQ(c->trimStart(EditTime(1200), kTrimStop, true).ticks(), 1200);
+    EXPECT_EQ(c->sourceIn().ticks(), 1200 * 2 / 3);
+    // As far as the media reaches, at the factor: back to 0 and out to 9000.
+    EXPECT_EQ(c->trimStart(EditTime(0), kTrimStop, true).ticks(), 0);
+    EXPECT_EQ(c->sourceIn().ticks(), 0);
+    EXPECT_EQ(c->trimEnd(EditTime(20000), kTrimStop, true).ticks(), 9000);
+    EXPECT_EQ(c->sourceOut().ticks(), 6000);
+}
+
 TEST_F(ItemTest, StillTrimmedWithClampIsRetimedToTheDuration)
 {
     auto still = clip(kLayerB, "/m/p.png", 1);
