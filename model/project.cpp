@@ -514,7 +514,7 @@ std::optional<EditTime> FProject::previewPosition() const
 void FProject::showError(const std::string& message)
 {
     if (m_ui)
-        m_ui->showMessage(message, "Error", Icon::Error);
+        m_ui->showMessage(message, "Error", Icon::Exclamation);
     else
         notify([&](ProjectObserver& o) { o.showError(message); });
 }

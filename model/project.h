@@ -121,6 +121,8 @@ public:
     void previewShowComposition();
     void previewShowClip(ZEFSourceItem* item);
     std::optional<EditTime> previewPosition() const;
+    // A failure message in a box titled "Error" with the exclamation icon (through the views
+    // when there is no user interface).
     void showError(const std::string& message);
 
     // Document life.
