@@ -529,6 +529,7 @@ void FProject::reset(bool keepViews)
     if (m_engine) m_engine->releaseState();
     filePath = "untitled";
     for (int32_t t = 0; t < kTrackCount; ++t)
+    m_fileExtension = std::string(".") + kProjectExtension;
         clearTrack(t);
     renderEndFollowsProject = true;
     if (!keepViews) {

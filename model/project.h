@@ -126,7 +126,8 @@ public:
     void showError(const std::string& message);
 
     // Document life.
-    // Clears the undo history, the engine and all tracks; filePath becomes "untitled".
+    // Clears the undo history, the engine and all tracks; filePath becomes "untitled" (with
+    // the default extension).
     void reset(bool keepViews);
     void newProject();
 

@@ -415,6 +415,9 @@ TEST_F(ProjectFileTest, OpeningFindsALowerCaseExtensionAndKeepsIt)
     other.modified = true;
     ASSERT_EQ(other.saveProject(false, false, false), 1);
     EXPECT_FALSE(std::filesystem::exists(dir + "/lower.ZEF"));
+    // A new project forgets it.
+    other.newProject();
+    EXPECT_EQ(other.fileName(), "untitled.ZEF");
 
     // The upper-case name wins when both exist.
     FProject upper;
