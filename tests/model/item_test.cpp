@@ -435,6 +435,38 @@ TEST_F(ItemTest, OpeningWithDefaultsSetsUpAStill)
         ZEFException);
 }
 
+TEST_F(ItemTest, ActivatingAnInvalidClipTriesItsFileAgain)
+{
+    Opener opener;
+    opener.ok = false;
+    opener.info.rateNum = 30;
+    opener.info.frameCount = 90;
+    opener.info.videoTrackCount = 1;
+    opener.info.thumbWidth = 8;
+    opener.info.thumbHeight = 6;
+    project.setClipOpener(&opener);
+    auto c = clip(kLayerB, "/media/unplugged.mov", 90);
+    c->setInvalid(true);
+    ZEFSourceItem* s = c.get();
+    project.addItem(std::move(c), false, false);
+    StateLog& built = attach(s);
+    project.modified = false;
+
+    EXPECT_FALSE(s->activate());
+    EXPECT_TRUE(s->invalid());
+    EXPECT_TRUE(built.alive);
+
+    opener.ok = true; // the drive is back
+    EXPECT_TRUE(s->activate());
+    EXPECT_EQ(opener.paths,
+              (std::vector<std::string>{"/media/unplugged.mov", "/media/unplugged.mov"}));
+    EXPECT_FALSE(s->invalid());
+    EXPECT_TRUE(s->isOpen());
+    EXPECT_FALSE(built.alive) << "the tracks built without media are made again";
+    EXPECT_EQ(s->thumbnail().size(), 8u * 6u * 4u);
+    EXPECT_FALSE(project.modified) << "nothing stored has changed";
+}
+
 TEST_F(ItemTest, CloneIsDeepAndKeepsOwnership)
 {
     auto c = clip(kLayerB, "/m/a.mov", 300);
