@@ -474,27 +474,36 @@ void put16(uint8_t* p, uint16_t v)
 
 uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
+void putColor(uint8_t* p, const TitleColor& c)
+{
+    p[0] = c.red;
+    p[1] = c.green;
+    p[2] = c.blue;
+    p[3] = 0;
+}
+
+TitleColor getColor(const uint8_t* p) { return {p[0], p[1], p[2]}; }
+
 } // namespace
 
 movies::Handle TitleStyle::toHandle() const
 {
-    movies::Handle h(kSize);
+    movies::Handle h(kSize); // zero-filled
     uint8_t* p = h.data();
     put16(p + 0, uint16_t(font));
     put16(p + 2, uint16_t(size));
     p[4] = style;
-    put16(p + 6, red);
-    put16(p + 8, green);
-    put16(p + 10, blue);
+    putColor(p + 8, textColor);
     put16(p + 12, uint16_t(justification));
-    put16(p + 14, uint16_t(displayFlags));
-    put16(p + 16, uint16_t(displayFlags >> 16));
-    put16(p + 18, uint16_t(scrollDelay));
-    put16(p + 20, uint16_t(delayEnabled));
-    put16(p + 22, uint16_t(shadowX));
-    put16(p + 24, uint16_t(shadowY));
-    put16(p + 26, uint16_t(shadowOpacity));
-    put16(p + 28, uint16_t(usePrevious));
+    put16(p + 16, uint16_t(displayFlags));
+    put16(p + 18, uint16_t(displayFlags >> 16));
+    put16(p + 20, uint16_t(scrollDelay));
+    put16(p + 22, uint16_t(delayEnabled));
+    put16(p + 24, uint16_t(shadowX));
+    put16(p + 26, uint16_t(shadowY));
+    put16(p + 28, uint16_t(shadowOpacity));
+    put16(p + 30, uint16_t(usePrevious));
+    putColor(p + 32, backColor);
     return h;
 }
 
@@ -506,17 +515,16 @@ TitleStyle TitleStyle::fromHandle(const movies::Handle& h)
     s.font = int16_t(get16(p + 0));
     s.size = int16_t(get16(p + 2));
     s.style = p[4];
-    s.red = get16(p + 6);
-    s.green = get16(p + 8);
-    s.blue = get16(p + 10);
+    s.textColor = getColor(p + 8);
     s.justification = int16_t(get16(p + 12));
-    s.displayFlags = uint32_t(get16(p + 14)) | (uint32_t(get16(p + 16)) << 16);
-    s.scrollDelay = int16_t(get16(p + 18));
-    s.delayEnabled = int16_t(get16(p + 20));
-    s.shadowX = int16_t(get16(p + 22));
-    s.shadowY = int16_t(get16(p + 24));
-    s.shadowOpacity = int16_t(get16(p + 26));
-    s.usePrevious = int16_t(get16(p + 28));
+    s.displayFlags = uint32_t(get16(p + 16)) | (uint32_t(get16(p + 18)) << 16);
+    s.scrollDelay = int16_t(get16(p + 20));
+    s.delayEnabled = int16_t(get16(p + 22));
+    s.shadowX = int16_t(get16(p + 24));
+    s.shadowY = int16_t(get16(p + 26));
+    s.shadowOpacity = int16_t(get16(p + 28));
+    s.usePrevious = int16_t(get16(p + 30));
+    s.backColor = getColor(p + 32);
     return s;
 }
 

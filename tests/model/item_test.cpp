@@ -526,6 +526,44 @@ TEST_F(ItemTest, TitleNamesAndDecks)
     EXPECT_EQ(t.item, s.transition());
 }
 
+TEST_F(ItemTest, TitleStyleRecordKeepsTheCompilersLayout)
+{
+    // A record as the titler of a C compiler's program stores it, byte by byte.
+    std::vector<uint8_t> b(96, 0);
+    b[0] = 3;                                 // font 3
+    b[2] = 72;                                // size 72
+    b[4] = 0x15;                              // bold, underline and an upper bit
+    b[8] = 0xFF, b[9] = 0x80, b[10] = 0x01;   // text colour (255, 128, 1)
+    b[12] = 0xFF, b[13] = 0xFF;               // right
+    b[16] = 0x20, b[17] = 0x10, b[18] = 0x01; // flags 0x11020: in, shadow, a high bit
+    b[20] = 50;                               // scroll delay 50 %
+    b[22] = 1;                                // delay enabled
+    b[24] = 0xF6, b[25] = 0xFF;               // shadow x -10 %
+    b[26] = 20;                               // shadow y 20 %
+    b[28] = 200;                              // shadow opacity
+    b[30] = 1;                                // use previous settings
+    b[32] = 0x10, b[33] = 0x20, b[34] = 0x30; // background colour
+    ZEFTitlerEffect title(&project);
+    title.setEffectDescription(movies::Handle(b.data(), b.size()));
+    const TitleStyle st = title.style();
+    EXPECT_EQ(st.font, 3);
+    EXPECT_EQ(st.size, 72);
+    EXPECT_EQ(st.style, 0x15);
+    EXPECT_EQ(st.textColor, (TitleColor{255, 128, 1}));
+    EXPECT_EQ(st.justification, -1);
+    EXPECT_EQ(st.displayFlags, 0x11020u);
+    EXPECT_EQ(st.scrollDelay, 50);
+    EXPECT_EQ(st.delayEnabled, 1);
+    EXPECT_EQ(st.shadowX, -10);
+    EXPECT_EQ(st.shadowY, 20);
+    EXPECT_EQ(st.shadowOpacity, 200);
+    EXPECT_EQ(st.usePrevious, 1);
+    EXPECT_EQ(st.backColor, (TitleColor{0x10, 0x20, 0x30}));
+    const movies::Handle again = st.toHandle();
+    EXPECT_EQ(std::vector<uint8_t>(again.bytes().begin(), again.bytes().end()), b)
+        << "written back the same";
+}
+
 TEST_F(ItemTest, TrackRecordsRoundTrip)
 {
     auto c = clip(kLayerB, "/media/a.mov", 300, 600);
