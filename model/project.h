@@ -135,9 +135,10 @@ public:
     // writeProject writes it at the stream's position; 0 or -1 when the stream fails.
     int writeProject(storage::Stream& out) const;
     // Reads a project stream over the current project (each track is emptied before its
-    // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data, an
-    // unusable frame rate or items that break the track rules; after -1 the project is partly
-    // loaded (callers that must keep it whole take a snapshot first, as openProject and undo do).
+    // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data or an
+    // unusable frame rate; after -1 the project is partly loaded (callers that must keep it
+    // whole take a snapshot first, as openProject and undo do). Items that break the neighbour
+    // rules are kept as stored.
     int readProject(storage::Stream& in);
     // Saves to fileName() (asking for a name when untitled or with saveAs). Returns 1 saved;
     // 0 not saved (nothing to save, No, dialog cancelled, not a project file name, or the
@@ -182,8 +183,9 @@ public:
     bool hasKeyframeAt(int32_t track, const EditTime& t) const;
 
     // Checks the invariants of every track; returns an empty text when they hold, else a
-    // description of the first violation.
-    std::string checkConsistency() const;
+    // description of the first violation. Without neighbourRules only the structure is checked
+    // (placement, ownership, keyframe order), not the items' times, which a file may break.
+    std::string checkConsistency(bool neighbourRules = true) const;
 
     // Fields.
     std::vector<std::string> oldPrefixes, newPrefixes;

@@ -534,7 +534,8 @@ TEST_F(ProjectFileTest, RandomlyDamagedStreamsNeverBreakTheModel)
         ASSERT_TRUE(rc == 0 || rc == -1);
         if (rc == 0) {
             ++loaded;
-            ASSERT_EQ(p.checkConsistency(), "") << "round " << round;
+            // Damaged times are opened as stored; the structure always holds.
+            ASSERT_EQ(p.checkConsistency(false), "") << "round " << round;
             // What was read is written back and reads again to the same project.
             const std::vector<uint8_t> again = projectBytes(p);
             FProject q;
