@@ -2,7 +2,7 @@
 // editing of an effect item's parameters through the effect's parameter dialog.
 #pragma once
 
-#include "model/effect_catalogue.h"
+#include "model/effect_lookup.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 
@@ -19,7 +19,7 @@ class ZEFItem;
 constexpr int32_t S_OK = 0;
 constexpr int32_t E_FAIL = int32_t(0x80004005u);
 
-class FEffectCatalogue : public EffectCatalogue {
+class FEffectCatalogue : public EffectLookup {
 public:
     // registry: the installed effects; components: where the effects' image decompressor
     // components ('imdc', subtype = effect type) are opened; may be null (no instances).
@@ -39,7 +39,7 @@ public:
 
     const std::vector<CPluginQT>& entries() const { return m_entries; }
 
-    // EffectCatalogue: false only when the catalogue is empty (see findEffect for the rest).
+    // EffectLookup: false only when the catalogue is empty (see findEffect for the rest).
     bool findEffect(const std::string& name, CPluginQT& entry) const override;
     movies::Handle makeEffectDescription(const CPluginQT& entry) const override;
     std::unique_ptr<EffectComponent> openEffect(const CPluginQT& entry) const override;

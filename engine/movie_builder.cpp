@@ -542,6 +542,19 @@ bool FMovieBuilder::buildTitles(const BuildContext& ctx)
     return built;
 }
 
+namespace {
+
+bool fits16(int32_t v) { return v >= INT16_MIN && v <= INT16_MAX; }
+
+// An 8-bit colour of the title style record in the toolbox's 16-bit components: × 257, so that
+// 255 is full intensity (65535) and every value comes back unchanged in 8 bits.
+TextColor titleColor(const TitleColor& c)
+{
+    return {uint16_t(c.red * 257), uint16_t(c.green * 257), uint16_t(c.blue * 257)};
+}
+
+} // namespace
+
 void FMovieBuilder::buildTitle(const BuildContext& ctx, ZEFTitlerEffect& title,
                                const TitleStyle& style)
 {
@@ -561,12 +574,16 @@ void FMovieBuilder::buildTitle(const BuildContext& ctx, ZEFTitlerEffect& title,
     const Rect box = m.transformRect(Rect{0, 0, ctx.width, ctx.height});
     TextSample s;
     s.text = title.text();
+    if (s.text.size() > 65535) throw ZEFException("The text of a title is longer than 65535 bytes");
+    if (!fits16(box.left) || !fits16(box.top) || !fits16(box.right) || !fits16(box.bottom))
+        throw ZEFException("The text box of a title lies outside the range of -32768 to 32767 "
+                           "pixels");
     s.fontNumber = uint16_t(std::clamp<int32_t>(style.font, 0, TextSample::kMaxFontNumber));
     const int64_t size = ctx.width > 0 ? int64_t(style.size) * box.width() / ctx.width : 0;
     s.size = uint16_t(std::clamp<int64_t>(size, 0, TextSample::kMaxSize));
     s.face = style.style;
-    s.textColor = {style.red, style.green, style.blue};
-    s.backColor = {0, 0, 0};
+    s.textColor = titleColor(style.textColor);
+    s.backColor = titleColor(style.backColor);
     s.justification = style.justification;
     s.textBox = box;
     s.displayFlags = style.displayFlags | 0x6000;
@@ -577,9 +594,14 @@ void FMovieBuilder::buildTitle(const BuildContext& ctx, ZEFTitlerEffect& title,
             noErr ||
         track->insertMedia(start, at, duration) != noErr)
         throw ZEFException("Cannot create video track inside temporary movie file");
+    // The shadow lies a share of the font size as drawn (the size the box scaled it to) away.
+    auto shadowOffset = [&](int16_t percent) {
+        return uint16_t(
+            int16_t(std::clamp<int64_t>(int64_t(s.size) * percent / 100, INT16_MIN, INT16_MAX)));
+    };
     uint8_t offset[4];
-    putBE16(offset, uint16_t(int16_t(style.size * style.shadowX / 100)));
-    putBE16(offset + 2, uint16_t(int16_t(style.size * style.shadowY / 100)));
+    putBE16(offset, shadowOffset(style.shadowX));
+    putBE16(offset + 2, shadowOffset(style.shadowY));
     track->media()->setTextProperty(fourcc("drpo"), offset);
     uint8_t opacity[2];
     putBE16(opacity, uint16_t(style.shadowOpacity));

@@ -84,9 +84,11 @@ void addRenderAtoms(AtomContainer& settings, const CProjectTemplate& t, bool loo
         writeBroadcastData(settings, fourcc("flnm"), name);
         uint32_t preset = 0;
         if (readAtomUInt(settings, fourcc("vide"), fourcc("vsta"), &preset) && preset < 6) {
+            // The 16.16 rate in this program's memory order (little-endian), as the exporter
+            // reads it.
             const uint32_t rate = wholeFrameRate(t.frameRate) << 16;
-            const uint8_t bytes[4] = {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8),
-                                      uint8_t(rate)};
+            const uint8_t bytes[4] = {uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16),
+                                      uint8_t(rate >> 24)};
             const char name4[5] = {'v', 'd', 'r', char('1' + preset), 0};
             writeBroadcastData(settings, fourcc(name4), bytes);
         }

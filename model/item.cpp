@@ -156,9 +156,9 @@ int32_t ZEFItem::pushShift(int32_t delta)
             if (ZEFItem* prev = it->previous()) {
                 if (prev->m_end.ticks() - newStart > c->second)
                     newStart = prev->m_end.ticks() - c->second;
-            } else if (newStart < 0) {
-                newStart = 0;
             }
+            // Never before 0, also for an item that a file stored after one starting later.
+            newStart = std::max<int64_t>(newStart, 0);
             int64_t d = std::min<int64_t>(0, newStart - it->m_start.ticks());
             if (d != 0) {
                 it->shiftBy(d);
@@ -193,6 +193,9 @@ int32_t ZEFItem::rippleShift(int32_t delta)
         }
         floor = std::max<int64_t>(floor, 0);
         if (m_start.ticks() + d < floor) d = std::min<int64_t>(0, floor - m_start.ticks());
+        // A file may store a later item starting before this one: none goes before 0.
+        for (const ZEFItem* it = next(); it && d < 0; it = it->next())
+            d = std::max<int64_t>(d, -std::max<int64_t>(0, it->m_start.ticks()));
     }
     if (d == 0) return 0;
     for (ZEFItem* it = this; it; it = it->next()) {
@@ -213,23 +216,30 @@ EditTime ZEFItem::trimStart(EditTime t, int32_t mode, bool clamp)
         if (latestEnd(latest)) t = minTime(t, latest);
     }
     if (mode != kTrimFree) {
+        // A neighbour limit holds where the item keeps it now. One that the item breaks already
+        // (a file may store items out of order or overlapping) holds it where it is: it goes no
+        // further into the neighbour and does not push it.
+        const int64_t at = m_start.ticks();
+        auto notBefore = [&](int64_t limit) {
+            t.setTicks(std::max(t.ticks(), std::min(limit, at)));
+        };
         if (ZEFItem* prev = previous()) {
             if (m_track == kLayerA) {
-                if (mode == kTrimPush && t < prev->m_start) prev->moveTo(t, true);
+                if (mode == kTrimPush && t < prev->m_start && prev->m_start.ticks() <= at)
+                    prev->moveTo(t, true);
                 ZEFItem* before = prev->previous();
-                if (mode == kTrimPush && before && t < before->m_end)
+                if (mode == kTrimPush && before && t < before->m_end && before->m_end.ticks() <= at)
                     before->pushShift(clampDelta(t.ticks() - before->m_end.ticks()));
-                if (before && t < before->m_end) t.setTicks(before->m_end.ticks());
-                if (t < prev->m_start) t.setTicks(prev->m_start.ticks());
+                if (before) notBefore(before->m_end.ticks());
+                notBefore(prev->m_start.ticks());
             } else {
-                if (mode == kTrimPush && t < prev->m_end)
+                if (mode == kTrimPush && t < prev->m_end && prev->m_end.ticks() <= at)
                     prev->pushShift(clampDelta(t.ticks() - prev->m_end.ticks()));
-                if (t < prev->m_end) t.setTicks(prev->m_end.ticks());
+                notBefore(prev->m_end.ticks());
             }
         }
-        if (m_track == kLayerA) {
-            if (ZEFItem* nx = next(); nx && t > nx->m_start) t.setTicks(nx->m_start.ticks());
-        }
+        if (ZEFItem* nx = next(); nx && m_track == kLayerA)
+            t.setTicks(std::min(t.ticks(), std::max(nx->m_start.ticks(), at)));
     }
     if (t != m_start) {
         assignStart(t);
@@ -249,25 +259,29 @@ EditTime ZEFItem::trimEnd(EditTime t, int32_t mode, bool clamp)
         if (latestEnd(latest)) t = minTime(t, latest);
     }
     if (mode != kTrimFree) {
+        // Limits the item breaks already hold it where it is, as in trimStart.
+        const int64_t at = m_end.ticks();
+        auto notAfter = [&](int64_t limit) {
+            t.setTicks(std::min(t.ticks(), std::max(limit, at)));
+        };
         if (ZEFItem* nx = next()) {
             if (m_track == kLayerA) {
                 if (ZEFItem* after = nx->next(); after && t > after->m_start) {
-                    if (mode == kTrimPush) after->moveTo(t, true);
-                    if (t > after->m_start) t.setTicks(after->m_start.ticks());
+                    if (mode == kTrimPush && after->m_start.ticks() >= at) after->moveTo(t, true);
+                    notAfter(after->m_start.ticks());
                 }
                 if (t > nx->m_end) {
-                    if (mode == kTrimPush) nx->pushShift(clampDelta(t.ticks() - nx->m_end.ticks()));
-                    if (t > nx->m_end) t.setTicks(nx->m_end.ticks());
+                    if (mode == kTrimPush && nx->m_end.ticks() >= at)
+                        nx->pushShift(clampDelta(t.ticks() - nx->m_end.ticks()));
+                    notAfter(nx->m_end.ticks());
                 }
             } else if (t > nx->m_start) {
-                if (mode == kTrimPush) nx->moveTo(t, true);
-                if (t > nx->m_start) t.setTicks(nx->m_start.ticks());
+                if (mode == kTrimPush && nx->m_start.ticks() >= at) nx->moveTo(t, true);
+                notAfter(nx->m_start.ticks());
             }
         }
-        if (m_track == kLayerA) {
-            if (ZEFItem* prev = previous(); prev && t < prev->m_end)
-                t.setTicks(prev->m_end.ticks());
-        }
+        if (ZEFItem* prev = previous(); prev && m_track == kLayerA)
+            t.setTicks(std::max(t.ticks(), std::min(prev->m_end.ticks(), at)));
     }
     if (t != m_end) {
         assignEnd(t);
@@ -381,7 +395,7 @@ ZEFEffectItem::ZEFEffectItem(FProject* project, int32_t track, ZEFItem* owner)
 {
 }
 
-const EffectCatalogue* ZEFEffectItem::catalogue() const
+const EffectLookup* ZEFEffectItem::catalogue() const
 {
     return m_project ? m_project->effectCatalogue() : nullptr;
 }
@@ -391,7 +405,7 @@ void ZEFEffectItem::setName(const std::string& name)
     m_component.reset();
     m_name = name;
     m_effectInfo = CPluginQT{};
-    const EffectCatalogue* cat = catalogue();
+    const EffectLookup* cat = catalogue();
     if (cat && cat->findEffect(name, m_effectInfo)) {
         m_description = cat->makeEffectDescription(m_effectInfo);
         m_component = cat->openEffect(m_effectInfo);
@@ -404,7 +418,7 @@ void ZEFEffectItem::setName(const std::string& name)
 void ZEFEffectItem::openComponent()
 {
     if (m_component) return;
-    if (const EffectCatalogue* cat = catalogue(); cat && m_effectInfo.effectType != 0)
+    if (const EffectLookup* cat = catalogue(); cat && m_effectInfo.effectType != 0)
         m_component = cat->openEffect(m_effectInfo);
 }
 
@@ -426,7 +440,7 @@ void ZEFEffectItem::load(storage::StreamReader& in, int32_t version)
     m_component.reset();
     m_effectInfo = CPluginQT{};
     if (dynamic_cast<ZEFTitlerEffect*>(this)) return;
-    if (const EffectCatalogue* cat = catalogue(); cat && cat->findEffect(m_name, m_effectInfo))
+    if (const EffectLookup* cat = catalogue(); cat && cat->findEffect(m_name, m_effectInfo))
         m_component = cat->openEffect(m_effectInfo);
     else
         m_effectInfo = CPluginQT{};
@@ -474,27 +488,36 @@ void put16(uint8_t* p, uint16_t v)
 
 uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
+void putColor(uint8_t* p, const TitleColor& c)
+{
+    p[0] = c.red;
+    p[1] = c.green;
+    p[2] = c.blue;
+    p[3] = 0;
+}
+
+TitleColor getColor(const uint8_t* p) { return {p[0], p[1], p[2]}; }
+
 } // namespace
 
 movies::Handle TitleStyle::toHandle() const
 {
-    movies::Handle h(kSize);
+    movies::Handle h(kSize); // zero-filled
     uint8_t* p = h.data();
     put16(p + 0, uint16_t(font));
     put16(p + 2, uint16_t(size));
     p[4] = style;
-    put16(p + 6, red);
-    put16(p + 8, green);
-    put16(p + 10, blue);
+    putColor(p + 8, textColor);
     put16(p + 12, uint16_t(justification));
-    put16(p + 14, uint16_t(displayFlags));
-    put16(p + 16, uint16_t(displayFlags >> 16));
-    put16(p + 18, uint16_t(scrollDelay));
-    put16(p + 20, uint16_t(delayEnabled));
-    put16(p + 22, uint16_t(shadowX));
-    put16(p + 24, uint16_t(shadowY));
-    put16(p + 26, uint16_t(shadowOpacity));
-    put16(p + 28, uint16_t(usePrevious));
+    put16(p + 16, uint16_t(displayFlags));
+    put16(p + 18, uint16_t(displayFlags >> 16));
+    put16(p + 20, uint16_t(scrollDelay));
+    put16(p + 22, uint16_t(delayEnabled));
+    put16(p + 24, uint16_t(shadowX));
+    put16(p + 26, uint16_t(shadowY));
+    put16(p + 28, uint16_t(shadowOpacity));
+    put16(p + 30, uint16_t(usePrevious));
+    putColor(p + 32, backColor);
     return h;
 }
 
@@ -506,17 +529,16 @@ TitleStyle TitleStyle::fromHandle(const movies::Handle& h)
     s.font = int16_t(get16(p + 0));
     s.size = int16_t(get16(p + 2));
     s.style = p[4];
-    s.red = get16(p + 6);
-    s.green = get16(p + 8);
-    s.blue = get16(p + 10);
+    s.textColor = getColor(p + 8);
     s.justification = int16_t(get16(p + 12));
-    s.displayFlags = uint32_t(get16(p + 14)) | (uint32_t(get16(p + 16)) << 16);
-    s.scrollDelay = int16_t(get16(p + 18));
-    s.delayEnabled = int16_t(get16(p + 20));
-    s.shadowX = int16_t(get16(p + 22));
-    s.shadowY = int16_t(get16(p + 24));
-    s.shadowOpacity = int16_t(get16(p + 26));
-    s.usePrevious = int16_t(get16(p + 28));
+    s.displayFlags = uint32_t(get16(p + 16)) | (uint32_t(get16(p + 18)) << 16);
+    s.scrollDelay = int16_t(get16(p + 20));
+    s.delayEnabled = int16_t(get16(p + 22));
+    s.shadowX = int16_t(get16(p + 24));
+    s.shadowY = int16_t(get16(p + 26));
+    s.shadowOpacity = int16_t(get16(p + 28));
+    s.usePrevious = int16_t(get16(p + 30));
+    s.backColor = getColor(p + 32);
     return s;
 }
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "model/edit_time.h"
-#include "model/effect_catalogue.h"
+#include "model/effect_lookup.h"
 #include "model/project_links.h"
 #include "platform/movies/handle.h"
 
@@ -187,7 +187,7 @@ public:
     void openComponent();
 
 protected:
-    const EffectCatalogue* catalogue() const;
+    const EffectLookup* catalogue() const;
     void copyEffectTo(ZEFEffectItem& copy) const;
 
     std::unique_ptr<EffectComponent> m_component;
@@ -196,19 +196,32 @@ protected:
     movies::Handle m_parameters;
 };
 
-// The style of a title, held in the title's effect description (96 bytes).
+// An RGB colour as the colour chooser returns it: 8 bits a component.
+struct TitleColor {
+    uint8_t red = 0, green = 0, blue = 0;
+    friend bool operator==(const TitleColor&, const TitleColor&) = default;
+};
+
+// The style of a title, held in the title's effect description: a 96-byte little-endian record
+// laid out as a C compiler aligns it (each field at a multiple of its size):
+//   @0 font int16, @2 size int16, @4 style bits uint8, @5-7 zero, @8 text colour (red, green,
+//   blue, 0), @12 justification int16, @14-15 zero, @16 display flags int32, @20 scroll delay
+//   int16, @22 delay enabled int16, @24 shadow offset x int16, @26 y int16, @28 shadow opacity
+//   int16, @30 use previous settings int16, @32 background colour (red, green, blue, 0), zero
+//   to the end.
 struct TitleStyle {
     int16_t font = 0;
     int16_t size = 36;
-    uint8_t style = 0; // bold 1, italic 2, underline 4, outline 8
-    uint16_t red = 0xFFFF, green = 0xFFFF, blue = 0xFFFF;
+    uint8_t style = 0; // bold 1, italic 2, underline 4, outline 8; upper bits kept
+    TitleColor textColor{255, 255, 255};
     int16_t justification = 1; // 0 default, -2 left, 1 centre, -1 right
     uint32_t displayFlags = 0;
-    int16_t scrollDelay = 0;
+    int16_t scrollDelay = 0; // percent of the title's duration
     int16_t delayEnabled = 0;
-    int16_t shadowX = 2, shadowY = 2;
+    int16_t shadowX = 2, shadowY = 2; // percent of the font size
     int16_t shadowOpacity = 255;
     int16_t usePrevious = 0;
+    TitleColor backColor{0, 0, 0};
 
     static constexpr size_t kSize = 96;
     movies::Handle toHandle() const;

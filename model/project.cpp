@@ -142,7 +142,8 @@ bool FProject::removeItemAt(int32_t track, int32_t index, bool ripple, bool refr
     if (index < 0 || size_t(index) >= d.size()) return false;
     ZEFItem* item = d.at(size_t(index));
     notify([&](ProjectObserver& o) { o.closeDecksShowing(item); });
-    const int64_t duration = item->duration().ticks();
+    // An item that a file stored ending before it starts leaves no gap to close.
+    const int64_t duration = std::max<int64_t>(0, item->duration().ticks());
     auto owned = d.take(size_t(index));
     owned.reset();
     if (ZEFItem* nx = d.at(size_t(index))) {
@@ -193,7 +194,7 @@ int32_t FProject::moveItem(int32_t fromTrack, int32_t fromIndex, int32_t toTrack
     FDevice& from = device(fromTrack);
     if (size_t(fromIndex) >= from.size()) return -1;
     ZEFItem* source = from.at(size_t(fromIndex));
-    const int64_t d = source->duration().ticks();
+    const int64_t d = std::max<int64_t>(0, source->duration().ticks()); // as in removeItemAt
     const int32_t shift = int32_t(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
 
     std::unique_ptr<ZEFItem> object;
@@ -520,7 +521,7 @@ std::optional<EditTime> FProject::previewPosition() const
 void FProject::showError(const std::string& message)
 {
     if (m_ui)
-        m_ui->showMessage(message, "Error", Icon::Error);
+        m_ui->showMessage(message, "Error", Icon::Exclamation);
     else
         notify([&](ProjectObserver& o) { o.showError(message); });
 }
@@ -534,6 +535,7 @@ void FProject::reset(bool keepViews)
     m_undo->clear();
     if (m_engine) m_engine->releaseState();
     filePath = "untitled";
+    m_fileExtension = std::string(".") + kProjectExtension;
     for (int32_t t = 0; t < kTrackCount; ++t)
         clearTrack(t);
     renderEndFollowsProject = true;
@@ -670,7 +672,7 @@ bool FProject::hasKeyframeAt(int32_t track, const EditTime& t) const
 
 // ---- consistency
 
-std::string FProject::checkConsistency() const
+std::string FProject::checkConsistency(bool neighbourRules) const
 {
     std::ostringstream err;
     auto fail = [&](int32_t track, size_t i, const char* what) {
@@ -694,19 +696,20 @@ std::string FProject::checkConsistency() const
                 fail(track, i, "an item on a track has an owner");
             else if (it->project() != this)
                 fail(track, i, "belongs to another project");
-            else if (it->getStart().ticks() < 0)
-                fail(track, i, "starts before 0");
-            else if (it->getEnd() < it->getStart())
-                fail(track, i, "ends before it starts");
             else if (!it->transition() || it->transition()->owner() != it ||
                      it->transition()->transition())
                 fail(track, i, "transition missing or not owned");
-            else if (nx && track == kLayerA &&
+            else if (neighbourRules && it->getStart().ticks() < 0)
+                fail(track, i, "starts before 0");
+            else if (neighbourRules && it->getEnd() < it->getStart())
+                fail(track, i, "ends before it starts");
+            else if (neighbourRules && nx && track == kLayerA &&
                      (nx->getStart() < it->getStart() || nx->getEnd() < it->getEnd()))
                 fail(track, i, "passes its successor");
-            else if (after && track == kLayerA && after->getStart() < it->getEnd())
+            else if (neighbourRules && after && track == kLayerA &&
+                     after->getStart() < it->getEnd())
                 fail(track, i, "overlaps beyond its successor");
-            else if (nx && track != kLayerA && nx->getStart() < it->getEnd())
+            else if (neighbourRules && nx && track != kLayerA && nx->getStart() < it->getEnd())
                 fail(track, i, "overlaps its successor");
             for (size_t f = 0; f < it->filterCount() && err.str().empty(); ++f) {
                 const ZEFEffectItem* filter = it->filter(f);

@@ -9,7 +9,7 @@
 
 #include "model/device.h"
 #include "model/edit_time.h"
-#include "model/effect_catalogue.h"
+#include "model/effect_lookup.h"
 #include "model/project_links.h"
 #include "model/project_template.h"
 #include "model/undo.h"
@@ -51,8 +51,8 @@ public:
     void removeObserver(ProjectObserver* observer);
     void setEngine(CompositionEngine* engine) { m_engine = engine; }
     CompositionEngine* engine() const { return m_engine; }
-    void setEffectCatalogue(const EffectCatalogue* catalogue) { m_catalogue = catalogue; }
-    const EffectCatalogue* effectCatalogue() const { return m_catalogue; }
+    void setEffectCatalogue(const EffectLookup* catalogue) { m_catalogue = catalogue; }
+    const EffectLookup* effectCatalogue() const { return m_catalogue; }
     void setSettings(ProjectSettings* settings) { m_settings = settings; }
     ProjectSettings* settings() const { return m_settings; }
     // The clip opener; by default the project's own MediaClipOpener (the movie toolbox, no
@@ -123,10 +123,13 @@ public:
     void previewShowComposition();
     void previewShowClip(ZEFSourceItem* item);
     std::optional<EditTime> previewPosition() const;
+    // A failure message in a box titled "Error" with the exclamation icon (through the views
+    // when there is no user interface).
     void showError(const std::string& message);
 
     // Document life.
-    // Clears the undo history, the engine and all tracks; filePath becomes "untitled".
+    // Clears the undo history, the engine and all tracks; filePath becomes "untitled" (with
+    // the default extension).
     void reset(bool keepViews);
     void newProject();
 
@@ -134,9 +137,10 @@ public:
     // writeProject writes it at the stream's position; 0 or -1 when the stream fails.
     int writeProject(storage::Stream& out) const;
     // Reads a project stream over the current project (each track is emptied before its
-    // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data, an
-    // unusable frame rate or items that break the track rules; after -1 the project is partly
-    // loaded (callers that must keep it whole take a snapshot first, as openProject and undo do).
+    // record is read). Returns 0, or -1 for a wrong magic or separator, malformed data or an
+    // unusable frame rate; after -1 the project is partly loaded (callers that must keep it
+    // whole take a snapshot first, as openProject and undo do). Items that break the neighbour
+    // rules are kept as stored.
     int readProject(storage::Stream& in);
     // Saves to fileName() (asking for a name when untitled or with saveAs). Returns 1 saved;
     // 0 not saved (nothing to save, No, dialog cancelled, not a project file name, or the
@@ -181,8 +185,9 @@ public:
     bool hasKeyframeAt(int32_t track, const EditTime& t) const;
 
     // Checks the invariants of every track; returns an empty text when they hold, else a
-    // description of the first violation.
-    std::string checkConsistency() const;
+    // description of the first violation. Without neighbourRules only the structure is checked
+    // (placement, ownership, keyframe order), not the items' times, which a file may break.
+    std::string checkConsistency(bool neighbourRules = true) const;
 
     // Fields.
     std::vector<std::string> oldPrefixes, newPrefixes;
@@ -220,7 +225,7 @@ private:
 
     ProjectSettings* m_settings;
     CompositionEngine* m_engine = nullptr;
-    const EffectCatalogue* m_catalogue = nullptr;
+    const EffectLookup* m_catalogue = nullptr;
     std::unique_ptr<MediaClipOpener> m_defaultOpener;
     ClipOpener* m_opener = nullptr;
     UserInterface* m_ui = nullptr;

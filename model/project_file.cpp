@@ -142,9 +142,8 @@ int FProject::readProjectBody(storage::Stream& in)
     }
     const bool follows = r.flag();
     if (!r.ok()) return -1;
-    // Items that break the track rules (ending before they start, overlapping where no
-    // overlap is allowed) come only from a damaged file; editing them would go wrong.
-    if (!checkConsistency().empty()) return -1;
+    // Items that break the neighbour rules (overlapping where no overlap is allowed, passing
+    // their successor) are kept as stored: the editing operations stay safe on them.
     panels = layout;
     renderEndFollowsProject = follows;
     notify([&](ProjectObserver& o) { o.applyPanelLayout(panels); });

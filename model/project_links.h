@@ -94,7 +94,7 @@ public:
     virtual void clearInfoAndParameters() {}
     // Moves, shows and hides the decks as a loaded project (or restored snapshot) says.
     virtual void applyPanelLayout(const PanelLayout& /*layout*/) {}
-    // A failure message for the user (shown in a box titled "Error").
+    // A failure message for the user (shown in a box titled "Error", exclamation icon).
     virtual void showError(const std::string& /*message*/) {}
 };
 

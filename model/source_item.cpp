@@ -61,14 +61,23 @@ ZEFSourceItem::~ZEFSourceItem() { close(); }
 
 bool ZEFSourceItem::activate()
 {
-    if (m_invalid) return false;
     if (!m_media) {
+        // A clip left invalid tries its file again: it may be back (a drive mounted again).
+        const bool wasInvalid = m_invalid;
         try {
             open(false, false, false, false);
         } catch (const ZEFException&) {
             return false;
         }
         if (!m_media) return false;
+        if (wasInvalid) {
+            refreshThumbnail();
+            // Its built tracks showed no media: they are made again. The stored project is
+            // the same as before, so the modified flag stays as it was.
+            const bool modified = m_project && m_project->modified;
+            reportChange(false, true);
+            if (m_project) m_project->modified = modified;
+        }
     }
     if (m_project) m_project->previewShowClip(this);
     return true;

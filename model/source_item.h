@@ -86,7 +86,8 @@ public:
     ZEFSourceItem(FProject* project, int32_t track, ZEFItem* owner = nullptr);
     ~ZEFSourceItem() override;
 
-    // Opens the media if needed and makes it the preview source; false when it cannot.
+    // Opens the media if needed (also for an invalid clip, whose file may be back) and makes it
+    // the preview source; false when it cannot.
     bool activate() override;
     EditTime sourceToTimeline(const EditTime& t) const override;
     EditTime timelineToSource(const EditTime& t, bool clamp) const override;

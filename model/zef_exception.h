@@ -1,5 +1,6 @@
 // The exception of model, document and engine operations: a message and an integer code.
-// A catcher shows a non-empty message in a box titled "Error"; an empty message is not shown.
+// A catcher shows a non-empty message in a box titled "Error" with the exclamation icon; an empty
+// message is not shown.
 #pragma once
 
 #include <stdexcept>

@@ -173,7 +173,7 @@ DeckButtonStates FMainControl::buttonStates() const
 
 std::vector<CPluginQT> FMainControl::effectList() const
 {
-    const EffectCatalogue* catalogue = m_project.effectCatalogue();
+    const EffectLookup* catalogue = m_project.effectCatalogue();
     return catalogue ? catalogue->effectList() : std::vector<CPluginQT>{};
 }
 

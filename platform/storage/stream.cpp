@@ -1,6 +1,7 @@
 #include "platform/storage/stream.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <unistd.h>
 
@@ -157,7 +158,10 @@ void StreamWriter::micro(double value)
     if (!(scaled == scaled)) scaled = 0; // NaN
     if (scaled > 2147483647.0) scaled = 2147483647.0;
     if (scaled < -2147483648.0) scaled = -2147483648.0;
-    int32(int32_t(scaled)); // conversion truncates toward zero
+    // Rounded to the nearest millionth: a float read back and written again gives the same
+    // value, so nothing drifts over save cycles (0.7 is held as 0.69999999 and would truncate to
+    // 699999, then 699998, ...).
+    int32(int32_t(std::nearbyint(scaled)));
 }
 
 void StreamWriter::blob(std::span<const uint8_t> data)

@@ -90,7 +90,7 @@ public:
     // 16-bit length (text length + 1), then the bytes and a terminating zero. Texts longer
     // than 32,766 bytes are cut at that length (on a UTF-8 character boundary).
     void string(const std::string& text);
-    // A float as the int32 value × 1,000,000, truncated toward zero.
+    // A float as the int32 value × 1,000,000, rounded to nearest (ties to even).
     void micro(double value);
     // int32 n then n bytes; n = 0 stands for "no block".
     void blob(std::span<const uint8_t> bytes);
@@ -116,7 +116,7 @@ public:
     int64_t int64();
     bool flag() { return int32() != 0; }
     std::string string();
-    double micro() { return int32() * 0.000001; }
+    double micro() { return int32() / 1000000.0; }
     // The bytes of a blob; an empty vector for n = 0. A negative n, or one larger than
     // what remains of the stream (or than maxBlob), fails the reader.
     std::vector<uint8_t> blob();

@@ -3,6 +3,7 @@
 
 #include "model/media_clip_opener.h"
 #include "tests/model/model_fixture.h"
+#include "tests/model/project_file_fixture.h"
 #include "tests/model/scripted_ui.h"
 #include "tests/movies/test_media.h"
 
@@ -25,7 +26,7 @@ std::string silentClip()
                                                " -c:v libx264 -preset veryfast");
 }
 
-struct Catalogue : EffectCatalogue {
+struct Catalogue : EffectLookup {
     std::vector<CPluginQT> entries;
     Catalogue()
     {
@@ -241,6 +242,27 @@ TEST_F(ClipDeckTest, RazorCutsAFourSecondClipIntoTwoOfTwoSeconds)
     EXPECT_EQ(spans(kLayerA), (Spans{{0, 2400}}));
 }
 
+TEST_F(ClipDeckTest, RazorOnAClipAtTwiceItsLengthCutsTheSourceAtHalfTheTime)
+{
+    ASSERT_TRUE(deck.addClip(media::media::avClip4s()));
+    ZEFSourceItem* clip = clipAt(kLayerA, 0);
+    clip->setScaleType(1);
+    clip->setScaleFactor(2.0f);
+    ASSERT_EQ(spans(kLayerA), (Spans{{0, 4800}}));
+    views.position = EditTime(1200);
+    ASSERT_TRUE(deck.razor());
+    EXPECT_EQ(spans(kLayerA), (Spans{{0, 1200}, {1200, 4800}}));
+    ZEFSourceItem* first = clipAt(kLayerA, 0);
+    ZEFSourceItem* second = clipAt(kLayerA, 1);
+    EXPECT_EQ(first->sourceOut().ticks(), 600);
+    EXPECT_EQ(second->sourceIn().ticks(), 600);
+    EXPECT_EQ(second->sourceOut().ticks(), 2400);
+    EXPECT_FLOAT_EQ(second->scaleFactor(), 2.0f);
+    movies::Pixmap thumb(second->thumbWidth(), second->thumbHeight());
+    std::memcpy(thumb.data(), second->thumbnail().data(), second->thumbnail().size());
+    EXPECT_EQ(media::frameNumberOf(thumb), 30) << "the frame at 1 s of source";
+}
+
 TEST_F(ClipDeckTest, RazorOverAnOverlapMovesTheNextItemToTheCut)
 {
     effect(kLayerA, 0, 1200, "a");
@@ -249,6 +271,75 @@ TEST_F(ClipDeckTest, RazorOverAnOverlapMovesTheNextItemToTheCut)
     views.position = EditTime(1020);
     ASSERT_TRUE(deck.razor());
     EXPECT_EQ(spans(kLayerA), (Spans{{0, 1020}, {1020, 1200}, {1020, 2220}}));
+}
+
+TEST_F(ClipDeckTest, AProjectStoredAgainstTheNeighbourRulesOpensAndStaysSafeToEdit)
+{
+    // As another program wrote it: on Layer A an item passes its successor; on Layer B the
+    // second item starts before the first and overlaps it, and the third overlaps the first.
+    const std::string dir = testDir();
+    {
+        FProject other;
+        other.setEffectCatalogue(&catalogue);
+        EditRateContext::Scope scope(other.rateContext());
+        auto add = [&](int32_t track, int64_t start, int64_t end) {
+            auto item = std::make_unique<ZEFEffectItem>(&other, track);
+            item->setName("Clouds");
+            item->assignStart(EditTime(start));
+            item->assignEnd(EditTime(end));
+            other.addItem(std::move(item), false, false);
+        };
+        add(kLayerA, 0, 2400);
+        add(kLayerA, 600, 1200);
+        add(kLayerB, 1200, 3600);
+        add(kLayerB, 600, 1800);
+        add(kLayerB, 3000, 4200);
+        ASSERT_EQ(writeCompoundStreamAtomically(dir + "/other.ZEF", "Header", projectBytes(other)),
+                  0);
+    }
+    ASSERT_EQ(project.openProject(dir + "/other"), 1);
+    auto stored = [&](int32_t track) {
+        Spans r;
+        const FDevice& d = project.device(track);
+        for (size_t i = 0; i < d.size(); ++i)
+            r.emplace_back(d.at(i)->getStart().ticks(), d.at(i)->getEnd().ticks());
+        return r;
+    };
+    EXPECT_EQ(stored(kLayerA), (Spans{{0, 2400}, {600, 1200}})) << "opened as stored";
+    EXPECT_EQ(stored(kLayerB), (Spans{{1200, 3600}, {600, 1800}, {3000, 4200}}));
+    const std::vector<uint8_t> opened = projectBytes(project);
+    auto sound = [&] {
+        for (int32_t track : {kLayerA, kLayerB})
+            for (auto [start, end] : stored(track)) {
+                EXPECT_GE(start, 0);
+                EXPECT_LE(start, end);
+            }
+    };
+
+    // A limit that an item breaks already holds it where it is: the second item of Layer B is
+    // neither turned inside out nor pushes the first away.
+    ZEFItem* second = project.device(kLayerB).at(1);
+    project.undoHistory().recordUndo(kLayerB, "trims");
+    EXPECT_EQ(second->trimStart(EditTime(900), kTrimStop, false).ticks(), 900);
+    EXPECT_EQ(second->trimStart(EditTime(300), kTrimPush, false).ticks(), 900);
+    EXPECT_EQ(stored(kLayerB), (Spans{{1200, 3600}, {900, 1800}, {3000, 4200}}));
+    project.undoHistory().recordUndo(kLayerB, "moves");
+    second->moveTo(EditTime(0), true);
+    project.device(kLayerB).at(0)->rippleShift(-1200);
+    sound();
+    deck.selectTrack(kLayerA);
+    views.position = EditTime(900);
+    ASSERT_TRUE(deck.razor());
+    EXPECT_EQ(stored(kLayerA), (Spans{{0, 900}, {900, 2400}, {900, 1500}}));
+    deck.selectTrack(kLayerB);
+    views.position = EditTime(1200);
+    ASSERT_TRUE(deck.razor());
+    sound();
+
+    while (project.undoHistory().undoCount() > 0)
+        project.undoHistory().undoStep();
+    EXPECT_EQ(projectBytes(project), opened);
+    project.reset(true); // the fixture checks the neighbour rules at the end
 }
 
 TEST_F(ClipDeckTest, MovingTwoSelectedColumnsToTheGalleryClosesBothGaps)

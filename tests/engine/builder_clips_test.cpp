@@ -3,6 +3,7 @@
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/source_item.h"
+#include "model/zef_exception.h"
 #include "platform/movies/audio_fade.h"
 #include "platform/movies/compositor/compositor.h"
 #include "platform/movies/input_map.h"
@@ -44,6 +45,19 @@ struct ClipFixture : ::testing::Test {
         builder.ensurePreviewMovie();
         now += 1000;
         builder.update();
+    }
+    ZEFTitlerEffect* title(const std::string& text, const TitleStyle& style, int64_t start,
+                           int64_t end)
+    {
+        auto t = std::make_unique<ZEFTitlerEffect>(&project);
+        t->setName("Title");
+        t->setText(text);
+        t->setStyle(style);
+        ZEFTitlerEffect* p = t.get();
+        project.addItem(std::move(t), false, false);
+        p->assignStart(EditTime(start));
+        p->assignEnd(EditTime(end));
+        return p;
     }
     Pixmap picture(TimeValue t)
     {
@@ -209,4 +223,107 @@ TEST_F(ClipFixture, TitlesUsePreviousSettings)
     EXPECT_EQ(s3->displayFlags & 0x6000u, 0x6000u);
     EXPECT_EQ(s3->textBox, (Rect{0, 0, 320, 240}));
     EXPECT_EQ(record(*third).tracks().front()->offset(), 1200);
+}
+
+namespace {
+
+// Where the pixels that pass a test lie: their count, bounds and mean column.
+struct Ink {
+    int count = 0;
+    Rect bounds;
+    double meanX = 0;
+};
+
+template <class Test> Ink inkOf(const Pixmap& p, Test test)
+{
+    Ink ink;
+    bool first = true;
+    for (int32_t y = 0; y < p.height(); ++y)
+        for (int32_t x = 0; x < p.width(); ++x) {
+            if (!test(p.pixel(x, y))) continue;
+            ++ink.count;
+            ink.meanX += x;
+            ink.bounds =
+                first ? Rect{x, y, x + 1, y + 1} : unite(ink.bounds, Rect{x, y, x + 1, y + 1});
+            first = false;
+        }
+    if (ink.count) ink.meanX /= ink.count;
+    return ink;
+}
+
+bool lit(uint32_t p) { return redOf(p) > 100 || greenOf(p) > 100 || blueOf(p) > 100; }
+
+} // namespace
+
+TEST_F(ClipFixture, TitleStylesShowInThePicture)
+{
+    TitleStyle style;
+    style.size = 80;
+    style.textColor = {255, 128, 0};
+    style.backColor = {0, 0, 255};
+    ZEFTitlerEffect* centred = title("HH", style, 0, 600);
+    style.justification = -1; // right
+    title("HH", style, 600, 1200);
+    style.justification = 1;
+    style.displayFlags = 64; // scroll out, after holding still for half the title
+    style.scrollDelay = 50;
+    style.delayEnabled = 1;
+    title("HH", style, 1200, 1800);
+    // White with a solid shadow of 10 % of the font size, over a blue picture, in a box that
+    // the title track's keyframes scale to half size: the font and its shadow shrink alike.
+    style = TitleStyle();
+    style.size = 80;
+    style.displayFlags = 4096;
+    style.shadowX = style.shadowY = 10;
+    title("HH", style, 2400, 3000);
+    clip(media::jpegStill(), 0, 2400, 3000);
+    project.insertKeyframe(kTitleTrack, EditTime(1800), MatrixRecord::identity(), false);
+    project.insertKeyframe(kTitleTrack, EditTime(2400),
+                           MatrixRecord::scaling(kFixed1 / 2, kFixed1 / 2), false);
+    refresh();
+
+    // The record's 8-bit colours come out exactly, full intensity included.
+    const Ink orange = inkOf(picture(300), [](uint32_t p) { return p == argb(255, 255, 128, 0); });
+    EXPECT_GT(orange.count, 200);
+    std::vector<uint8_t> data;
+    record(*centred).tracks().front()->media()->getSampleData(0, data);
+    const auto sample = decodeTextSample(data);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sample->backColor, (TextColor{0, 0, 0xFFFF}));
+
+    EXPECT_NEAR(inkOf(picture(300), lit).meanX, 160, 10);
+    EXPECT_GT(inkOf(picture(900), lit).meanX, 230) << "right-justified";
+
+    const Rect still = inkOf(picture(1260), lit).bounds;
+    EXPECT_EQ(inkOf(picture(1470), lit).bounds, still) << "held still through the delay";
+    const Ink leaving = inkOf(picture(1680), lit);
+    EXPECT_TRUE(leaving.count == 0 || leaving.bounds.bottom < still.bottom - 20);
+
+    const Pixmap shadowed = picture(2700);
+    const Ink text = inkOf(shadowed, [](uint32_t p) { return redOf(p) > 200 && blueOf(p) > 200; });
+    const Ink shadow = inkOf(shadowed, [](uint32_t p) { return blueOf(p) < 60; });
+    ASSERT_GT(text.count, 50);
+    ASSERT_GT(shadow.count, 20);
+    EXPECT_LT(text.bounds.right, 165) << "drawn at half size";
+    EXPECT_NEAR(shadow.bounds.right - text.bounds.right, 4, 1);
+    EXPECT_NEAR(shadow.bounds.bottom - text.bounds.bottom, 4, 1);
+}
+
+TEST_F(ClipFixture, TitlesThatATextSampleCannotHoldFailWithAMessage)
+{
+    auto failure = [&] {
+        try {
+            builder.buildRenderMovie();
+        } catch (const ZEFException& e) {
+            return std::string(e.message());
+        }
+        return std::string("built");
+    };
+    ZEFTitlerEffect* t = title(std::string(70000, 'x'), TitleStyle(), 0, 600);
+    EXPECT_EQ(failure(), "The text of a title is longer than 65535 bytes");
+    t->setText("Wide");
+    project.insertKeyframe(kTitleTrack, EditTime(0), MatrixRecord::scaling(200 * kFixed1, kFixed1),
+                           false);
+    EXPECT_EQ(failure(),
+              "The text box of a title lies outside the range of -32768 to 32767 pixels");
 }

@@ -432,7 +432,7 @@ TEST_F(RenderFixture, BroadcastAndMpegSettingsGetTheRenderAtoms)
     std::vector<uint8_t> name(expectedPath.begin(), expectedPath.end());
     name.push_back(0);
     EXPECT_EQ(data("flnm"), name);
-    EXPECT_EQ(data("vdr3"), (std::vector<uint8_t>{0, 30, 0, 0})); // preset 2, 30 fps
+    EXPECT_EQ(data("vdr3"), (std::vector<uint8_t>{0, 0, 30, 0})); // preset 2, 30.0 little-endian
     EXPECT_EQ(spy.path, expectedPath);
     fs::remove_all(std::string(cwd) + "/relative");
     // The project's own settings are not changed by the render.

@@ -14,7 +14,7 @@ struct Component : EffectComponent {
     int& open;
 };
 
-struct Catalogue : EffectCatalogue {
+struct Catalogue : EffectLookup {
     mutable int open = 0;
     bool findEffect(const std::string& name, CPluginQT& entry) const override
     {
@@ -250,6 +250,24 @@ TEST_F(ItemTest, ClampedTrimsMoveTheSourcePoints)
     EXPECT_EQ(c->sourceOut().ticks(), 3000);
 }
 
+TEST_F(ItemTest, ClampedTrimsOfAScaledClipMoveTheSourcePointsByDeltaOverFactor)
+{
+    ZEFSourceItem* c = static_cast<ZEFSourceItem*>(project.device(kLayerB).at(
+        size_t(project.addItem(clip(kLayerB, "/m/a.mov", 300), false, false))));
+    c->setScaleType(1);
+    c->setScaleFactor(1.5f); // 10 s of media last 15 s
+    EXPECT_EQ(spans(kLayerB), (Spans{{0, 9000}}));
+    EXPECT_EQ(c->trimEnd(EditTime(6000), kTrimStop, true).ticks(), 6000);
+    EXPECT_EQ(c->sourceOut().ticks(), 6000 - 3000 * 2 / 3);
+    EXPECT_EQ(c->trimStart(EditTime(1200), kTrimStop, true).ticks(), 1200);
+    EXPECT_EQ(c->sourceIn().ticks(), 1200 * 2 / 3);
+    // As far as the media reaches, at the factor: back to 0 and out to 9000.
+    EXPECT_EQ(c->trimStart(EditTime(0), kTrimStop, true).ticks(), 0);
+    EXPECT_EQ(c->sourceIn().ticks(), 0);
+    EXPECT_EQ(c->trimEnd(EditTime(20000), kTrimStop, true).ticks(), 9000);
+    EXPECT_EQ(c->sourceOut().ticks(), 6000);
+}
+
 TEST_F(ItemTest, StillTrimmedWithClampIsRetimedToTheDuration)
 {
     auto still = clip(kLayerB, "/m/p.png", 1);
@@ -417,6 +435,38 @@ TEST_F(ItemTest, OpeningWithDefaultsSetsUpAStill)
         ZEFException);
 }
 
+TEST_F(ItemTest, ActivatingAnInvalidClipTriesItsFileAgain)
+{
+    Opener opener;
+    opener.ok = false;
+    opener.info.rateNum = 30;
+    opener.info.frameCount = 90;
+    opener.info.videoTrackCount = 1;
+    opener.info.thumbWidth = 8;
+    opener.info.thumbHeight = 6;
+    project.setClipOpener(&opener);
+    auto c = clip(kLayerB, "/media/unplugged.mov", 90);
+    c->setInvalid(true);
+    ZEFSourceItem* s = c.get();
+    project.addItem(std::move(c), false, false);
+    StateLog& built = attach(s);
+    project.modified = false;
+
+    EXPECT_FALSE(s->activate());
+    EXPECT_TRUE(s->invalid());
+    EXPECT_TRUE(built.alive);
+
+    opener.ok = true; // the drive is back
+    EXPECT_TRUE(s->activate());
+    EXPECT_EQ(opener.paths,
+              (std::vector<std::string>{"/media/unplugged.mov", "/media/unplugged.mov"}));
+    EXPECT_FALSE(s->invalid());
+    EXPECT_TRUE(s->isOpen());
+    EXPECT_FALSE(built.alive) << "the tracks built without media are made again";
+    EXPECT_EQ(s->thumbnail().size(), 8u * 6u * 4u);
+    EXPECT_FALSE(project.modified) << "nothing stored has changed";
+}
+
 TEST_F(ItemTest, CloneIsDeepAndKeepsOwnership)
 {
     auto c = clip(kLayerB, "/m/a.mov", 300);
@@ -474,6 +524,44 @@ TEST_F(ItemTest, TitleNamesAndDecks)
     DeckRequest t = s.createDeck(true);
     EXPECT_EQ(t.kind, DeckRequest::EffectSettings);
     EXPECT_EQ(t.item, s.transition());
+}
+
+TEST_F(ItemTest, TitleStyleRecordKeepsTheCompilersLayout)
+{
+    // A record as the titler of a C compiler's program stores it, byte by byte.
+    std::vector<uint8_t> b(96, 0);
+    b[0] = 3;                                 // font 3
+    b[2] = 72;                                // size 72
+    b[4] = 0x15;                              // bold, underline and an upper bit
+    b[8] = 0xFF, b[9] = 0x80, b[10] = 0x01;   // text colour (255, 128, 1)
+    b[12] = 0xFF, b[13] = 0xFF;               // right
+    b[16] = 0x20, b[17] = 0x10, b[18] = 0x01; // flags 0x11020: in, shadow, a high bit
+    b[20] = 50;                               // scroll delay 50 %
+    b[22] = 1;                                // delay enabled
+    b[24] = 0xF6, b[25] = 0xFF;               // shadow x -10 %
+    b[26] = 20;                               // shadow y 20 %
+    b[28] = 200;                              // shadow opacity
+    b[30] = 1;                                // use previous settings
+    b[32] = 0x10, b[33] = 0x20, b[34] = 0x30; // background colour
+    ZEFTitlerEffect title(&project);
+    title.setEffectDescription(movies::Handle(b.data(), b.size()));
+    const TitleStyle st = title.style();
+    EXPECT_EQ(st.font, 3);
+    EXPECT_EQ(st.size, 72);
+    EXPECT_EQ(st.style, 0x15);
+    EXPECT_EQ(st.textColor, (TitleColor{255, 128, 1}));
+    EXPECT_EQ(st.justification, -1);
+    EXPECT_EQ(st.displayFlags, 0x11020u);
+    EXPECT_EQ(st.scrollDelay, 50);
+    EXPECT_EQ(st.delayEnabled, 1);
+    EXPECT_EQ(st.shadowX, -10);
+    EXPECT_EQ(st.shadowY, 20);
+    EXPECT_EQ(st.shadowOpacity, 200);
+    EXPECT_EQ(st.usePrevious, 1);
+    EXPECT_EQ(st.backColor, (TitleColor{0x10, 0x20, 0x30}));
+    const movies::Handle again = st.toHandle();
+    EXPECT_EQ(std::vector<uint8_t>(again.bytes().begin(), again.bytes().end()), b)
+        << "written back the same";
 }
 
 TEST_F(ItemTest, TrackRecordsRoundTrip)

@@ -118,6 +118,7 @@ TEST_F(OpenOnLoadTest, AClipThatFailsWithAMessageIsReportedAndOnlyItIsLost)
     EXPECT_EQ(ui.asked[0].text, "Invalid file");
     EXPECT_EQ(ui.asked[0].title, "Error");
     EXPECT_EQ(ui.asked[0].buttons, Buttons::Ok);
+    EXPECT_EQ(ui.asked[0].icon, Icon::Exclamation);
     ASSERT_EQ(target.device(kLayerC).size(), 2u);
     EXPECT_EQ(clipAt(kLayerC, 1)->path(), "/media/two.mov");
 }

@@ -143,7 +143,8 @@ protected:
         title->setText("Hello\rWorld");
         TitleStyle style;
         style.size = 48;
-        style.red = 0x1234;
+        style.textColor = {0x12, 0x34, 0x56};
+        style.backColor = {1, 2, 3};
         style.justification = -2;
         title->setStyle(style);
         title->assignStart(EditTime::raw(300));

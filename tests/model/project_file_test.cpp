@@ -415,6 +415,9 @@ TEST_F(ProjectFileTest, OpeningFindsALowerCaseExtensionAndKeepsIt)
     other.modified = true;
     ASSERT_EQ(other.saveProject(false, false, false), 1);
     EXPECT_FALSE(std::filesystem::exists(dir + "/lower.ZEF"));
+    // A new project forgets it.
+    other.newProject();
+    EXPECT_EQ(other.fileName(), "untitled.ZEF");
 
     // The upper-case name wins when both exist.
     FProject upper;
@@ -531,7 +534,8 @@ TEST_F(ProjectFileTest, RandomlyDamagedStreamsNeverBreakTheModel)
         ASSERT_TRUE(rc == 0 || rc == -1);
         if (rc == 0) {
             ++loaded;
-            ASSERT_EQ(p.checkConsistency(), "") << "round " << round;
+            // Damaged times are opened as stored; the structure always holds.
+            ASSERT_EQ(p.checkConsistency(false), "") << "round " << round;
             // What was read is written back and reads again to the same project.
             const std::vector<uint8_t> again = projectBytes(p);
             FProject q;

@@ -199,7 +199,7 @@ void buildDemoProject(FProject& project, const DemoSources& sources, const DemoO
     title->setText(kTitleText);
     TitleStyle style;
     style.size = int16_t(std::max(12, options.height / 10));
-    style.red = style.green = style.blue = 0xFFFF;
+    style.textColor = {255, 255, 255};
     style.justification = 1; // centre
     title->setStyle(style);
     ZEFItem* placedTitle = title.get();

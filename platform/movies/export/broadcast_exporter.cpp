@@ -110,9 +110,10 @@ protected:
             const auto data =
                 m_settings.atomData(m_settings.findChildByIndex(parent, fourcc(name), 1));
             if (parent && data.size() >= 4) {
-                // The 16.16 rate in the writer's memory order: big-endian as every atom here.
-                const Fixed f = Fixed((uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) |
-                                      (uint32_t(data[2]) << 8) | data[3]);
+                // The 16.16 rate as the writer holds it in memory: little-endian, unlike the
+                // other atoms of the container.
+                const Fixed f = Fixed(uint32_t(data[0]) | (uint32_t(data[1]) << 8) |
+                                      (uint32_t(data[2]) << 16) | (uint32_t(data[3]) << 24));
                 if (f > 0 && f <= 240 * kFixed1) rate = frameRateFromFixed(f);
             }
         }

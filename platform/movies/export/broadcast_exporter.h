@@ -19,7 +19,8 @@
 //                                  source frame by frame wherever its media lie
 //   'flnm'  zero-terminated text   the file to write when not broadcasting (else the path
 //                                  given to the export)
-//   'vdr1'..'vdr6'  4 bytes        the 16.16 frame rate of video preset 0 .. 5
+//   'vdr1'..'vdr6'  4 bytes        the 16.16 frame rate of video preset 0 .. 5, little-endian
+//                                  (the writer's memory order, unlike the other atoms)
 // and 'vide'/'vsta' (16-bit) picks the preset whose 'vdrN' rate is used.
 //
 // Broadcasting streams the source in real time (paced at the frame rate): RTMP as FLV with

@@ -188,9 +188,12 @@ TEST(Broadcast, WritesTheNamedFileWhenNotBroadcasting)
     const std::string dir = testing::testFolder("broadcast_off");
     AtomContainer s = broadcastSettings("127.0.0.1", "1", false);
     writeAtomText(s, kBroadcastAtom, fourcc("flnm"), dir + "/named.mov");
-    // The rate of video preset 1 ('vsta' = 1 selects 'vdr2').
+    // The rate of video preset 1 ('vsta' = 1 selects 'vdr2'): 10.0 in 16.16, little-endian.
     writeAtomUInt16(s, kVideoSettingsAtom, fourcc("vsta"), 1);
-    writeAtomUInt32(s, kBroadcastAtom, fourcc("vdr2"), uint32_t(10 * kFixed1));
+    const uint8_t rate[4] = {0, 0, 10, 0};
+    ASSERT_EQ(s.insertChild(s.findChildByIndex(kParentAtomIsContainer, kBroadcastAtom, 1),
+                            fourcc("vdr2"), 1, 1, rate),
+              noErr);
     ASSERT_EQ(exporter->setSettings(s), noErr);
     ASSERT_EQ(convertToFile(source, *exporter, dir + "/given.mov", 0, nullptr, 0), noErr);
     EXPECT_FALSE(std::filesystem::exists(dir + "/given.mov"));

@@ -1,4 +1,6 @@
-// What effect items need of the effect catalogue: the entry of an effect, found by name.
+// How effect items look up their effect: the catalogue entry of an effect found by name, its
+// default description and its open component. The engine's effect catalogue implements it; the
+// model only reads through it.
 #pragma once
 
 #include "platform/movies/fourcc.h"
@@ -29,10 +31,10 @@ public:
     virtual ~EffectComponent() = default;
 };
 
-// Provided by the project owner. Items only read it.
-class EffectCatalogue {
+// Provided by the project owner (the engine's catalogue, or a test's). Items only read it.
+class EffectLookup {
 public:
-    virtual ~EffectCatalogue() = default;
+    virtual ~EffectLookup() = default;
     // The entry of the named effect; false when there is none.
     virtual bool findEffect(const std::string& name, CPluginQT& entry) const = 0;
     // The default effect description for an entry (sources "srcA" and, for two-source
