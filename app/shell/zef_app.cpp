@@ -6,6 +6,7 @@
 #include "app/shell/keyboard_router.h"
 #include "app/shell/qt_user_interface.h"
 #include "app/shell/settings_store.h"
+#include "capture/capture_plugin.h"
 #include "engine/effect_catalogue.h"
 #include "engine/movie_builder.h"
 #include "model/project.h"
@@ -54,6 +55,7 @@ CZefApp::~CZefApp()
     if (m_project) m_project->setUserInterface(nullptr);
     m_router.reset();
     m_frame.reset();
+    m_capture.reset();
 }
 
 std::string CZefApp::projectPathFromArgument(std::string arg)
@@ -119,6 +121,7 @@ bool CZefApp::startUp(const QStringList& arguments)
     loadTemplates();
     m_ui = std::make_unique<QtUserInterface>();
     m_frame = std::make_unique<CMainFrame>(*m_project, *m_settings, *this);
+    m_capture.reset(CreateCaptureInstance());
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());
     m_frame->loadPanels();

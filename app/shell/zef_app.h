@@ -17,6 +17,7 @@
 #include <string>
 
 namespace zef {
+class ICaptureDevicePlugin;
 class FProject;
 class FEffectCatalogue;
 class FMovieBuilder;
@@ -67,6 +68,8 @@ public:
     TemplateList& templates() { return *m_templates; }
     FMovieBuilder& builder() { return *m_builder; }
     QtUserInterface& userInterface() { return *m_ui; }
+    // The capture plug-in's instance, made when the main window is created.
+    ICaptureDevicePlugin* captureDevice() const { return m_capture.get(); }
     bool mediaReady() const { return m_mediaReady; }
 
     // MainFrameCommands
@@ -100,6 +103,7 @@ private:
     std::unique_ptr<FProject> m_project;
     std::unique_ptr<FMovieBuilder> m_builder;
     std::unique_ptr<QtUserInterface> m_ui;
+    std::unique_ptr<ICaptureDevicePlugin> m_capture;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<KeyboardRouter> m_router;
     QTimer m_idle;
