@@ -1,8 +1,8 @@
 // zefedit: the editor program. Command-line tools run without a display; without one of them
 // the editor's windows open.
 #include "app/shell/zef_app.h"
-#include "model/project.h"
 #include "app/tools.h"
+#include "model/project.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -20,24 +20,24 @@ namespace {
 
 void printHelp(std::FILE* out = stdout)
 {
-    std::fprintf(out,
-        "Usage: zefedit [PROJECT.zef]     open the editor (needs a display)\n"
-        "       zefedit OPTION ...         a command-line tool (no display needed)\n"
-        "ZEF Rondavo, a non-linear video editor.\n"
-        "\n"
-        "Options:\n"
-        "  --help       show this text and exit\n"
-        "  --version    show the version and exit\n"
-        "  --probe FILE show what the movie toolbox sees in a media file, one track a line\n"
-        "  --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]\n"
-        "               write the picture of FILE at SECONDS as a PNG file\n"
-        "  --render PROJECT.zef [--output FILE] [--template NAME]\n"
-        "               render the project's render range without a display, through its\n"
-        "               output settings (or those of the system template NAME) to its output\n"
-        "               file (or FILE; a relative path is taken from the current directory).\n"
-        "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
-        "               clips cannot be found is not rendered: the missing paths are listed.\n"
-        "               Exit status 0 on success, 1 with the message on failure.\n");
+    std::fprintf(
+        out, "Usage: zefedit [PROJECT.zef]     open the editor (needs a display)\n"
+             "       zefedit OPTION ...         a command-line tool (no display needed)\n"
+             "ZEF Rondavo, a non-linear video editor.\n"
+             "\n"
+             "Options:\n"
+             "  --help       show this text and exit\n"
+             "  --version    show the version and exit\n"
+             "  --probe FILE show what the movie toolbox sees in a media file, one track a line\n"
+             "  --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]\n"
+             "               write the picture of FILE at SECONDS as a PNG file\n"
+             "  --render PROJECT.zef [--output FILE] [--template NAME]\n"
+             "               render the project's render range without a display, through its\n"
+             "               output settings (or those of the system template NAME) to its output\n"
+             "               file (or FILE; a relative path is taken from the current directory).\n"
+             "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
+             "               clips cannot be found is not rendered: the missing paths are listed.\n"
+             "               Exit status 0 on success, 1 with the message on failure.\n");
 }
 
 // Whether a window system is there to open windows on.
@@ -60,7 +60,8 @@ long long millisecondsSinceStart()
     if (paren == std::string::npos) return -1;
     std::istringstream fields(line.substr(paren + 2));
     std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {}
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
     double up = 0;
     uptime >> up;
     const double started = std::stod(field) / double(sysconf(_SC_CLK_TCK));

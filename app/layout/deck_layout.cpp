@@ -16,7 +16,10 @@ Rect movedTo(const Rect& r, int32_t left, int32_t top)
     return sized(left, top, r.width(), r.height());
 }
 
-bool overlapVertically(const Rect& a, const Rect& b) { return a.top < b.bottom && b.top < a.bottom; }
+bool overlapVertically(const Rect& a, const Rect& b)
+{
+    return a.top < b.bottom && b.top < a.bottom;
+}
 bool overlapHorizontally(const Rect& a, const Rect& b)
 {
     return a.left < b.right && b.left < a.right;
@@ -62,13 +65,14 @@ std::array<Rect, kPanelsTotal> DeckLayout::defaultRects(const Rect& screen, cons
 void DeckLayout::restoreDefault(const DeckSizes& sizes)
 {
     const auto rects = defaultRects(m_screen, sizes);
-    for (size_t i = 0; i < rects.size(); ++i) m_panels[i].rect = rects[i];
+    for (size_t i = 0; i < rects.size(); ++i)
+        m_panels[i].rect = rects[i];
 }
 
 bool DeckLayout::snap(int32_t edge, Rect& r, int32_t moving, bool includeResizable) const
 {
-    const bool left = edge == kMoveWindow || edge == kEdgeLeft || edge == kEdgeTopLeft ||
-                      edge == kEdgeBottomLeft;
+    const bool left =
+        edge == kMoveWindow || edge == kEdgeLeft || edge == kEdgeTopLeft || edge == kEdgeBottomLeft;
     const bool right = edge == kMoveWindow || edge == kEdgeRight || edge == kEdgeTopRight ||
                        edge == kEdgeBottomRight;
     const bool top =
@@ -111,14 +115,15 @@ bool DeckLayout::snap(int32_t edge, Rect& r, int32_t moving, bool includeResizab
 
 void DeckLayout::computeAttachments()
 {
-    for (Panel& p : m_panels) p.attached = false;
+    for (Panel& p : m_panels)
+        p.attached = false;
     m_panels[kMainWindowPanel].attached = true;
 
     auto joined = [](const Rect& a, const Rect& b) {
-        const bool sameX = a.left == b.left || a.left == b.right || a.right == b.left ||
-                           a.right == b.right;
-        const bool sameY = a.top == b.top || a.top == b.bottom || a.bottom == b.top ||
-                           a.bottom == b.bottom;
+        const bool sameX =
+            a.left == b.left || a.left == b.right || a.right == b.left || a.right == b.right;
+        const bool sameY =
+            a.top == b.top || a.top == b.bottom || a.bottom == b.top || a.bottom == b.bottom;
         return (sameX && overlapVertically(a, b)) || (sameY && overlapHorizontally(a, b));
     };
     for (bool grew = true; grew;) {
@@ -133,7 +138,8 @@ void DeckLayout::computeAttachments()
         }
     }
     const Rect& main = m_panels[kMainWindowPanel].rect;
-    for (Panel& p : m_panels) p.offset = {p.rect.left - main.left, p.rect.top - main.top};
+    for (Panel& p : m_panels)
+        p.offset = {p.rect.left - main.left, p.rect.top - main.top};
 }
 
 void DeckLayout::moveAttached(int32_t x, int32_t y)

@@ -15,7 +15,8 @@ std::vector<std::string> folders(const char* variable, std::initializer_list<fs:
     if (const char* env = std::getenv(variable); env && *env) out.emplace_back(env);
     const fs::path program = programFolder();
     if (!program.empty())
-        for (const fs::path& rel : beside) out.push_back((program.parent_path() / rel).string());
+        for (const fs::path& rel : beside)
+            out.push_back((program.parent_path() / rel).string());
     return out;
 }
 

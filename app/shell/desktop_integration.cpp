@@ -52,9 +52,9 @@ void refreshCache(const QString& tool, const QString& folder)
 
 bool writeUserFileAssociation(const QString& programPath, const QString& dataHome)
 {
-    const QString home =
-        dataHome.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                           : dataHome;
+    const QString home = dataHome.isEmpty()
+                             ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                             : dataHome;
     if (home.isEmpty() || programPath.isEmpty()) return false;
 
     QByteArray entry = resource(QStringLiteral("zef-rondavo.desktop"));

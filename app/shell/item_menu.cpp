@@ -42,8 +42,7 @@ void fillItemMenu(QMenu& menu, FMainControl& control, bool contextMenu)
     replace->setEnabled(s.replaceKind != ItemMenuStates::Replace::Nothing);
     for (const EffectMenuEntry& e : s.replaceEntries) {
         const int n = e.index;
-        add(*replace, e.name.c_str(), s.replaceEnabled,
-            [n](FMainControl& c) { c.replaceWith(n); });
+        add(*replace, e.name.c_str(), s.replaceEnabled, [n](FMainControl& c) { c.replaceWith(n); });
     }
     menu.addSeparator();
     add(menu, "&Copy frame to clipboard\tCtrl+C", true,

@@ -14,16 +14,14 @@
 
 namespace zef::app {
 
-KeyboardRouter::KeyboardRouter(CMainFrame& frame, QObject* parent)
-    : QObject(parent), m_frame(frame)
+KeyboardRouter::KeyboardRouter(CMainFrame& frame, QObject* parent) : QObject(parent), m_frame(frame)
 {
 }
 
 bool KeyboardRouter::isEditField(const QWidget* w)
 {
     if (!w) return false;
-    if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w))
-        return true;
+    if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w)) return true;
     if (auto* t = qobject_cast<const QTextEdit*>(w)) return !t->isReadOnly();
     if (auto* t = qobject_cast<const QPlainTextEdit*>(w)) return !t->isReadOnly();
     if (auto* c = qobject_cast<const QComboBox*>(w)) return c->isEditable();
@@ -55,8 +53,10 @@ bool KeyboardRouter::applyAccelerator(QWidget* focus, QKeyEvent* e)
         case Qt::Key_X:
         case Qt::Key_V:
         case Qt::Key_Z:
-        case Qt::Key_Y: return false;
-        default: break;
+        case Qt::Key_Y:
+            return false;
+        default:
+            break;
         }
     }
     const QKeySequence pressed(e->keyCombination());
@@ -98,7 +98,8 @@ bool KeyboardRouter::route(QWidget* focus, QKeyEvent* e)
             vcr.stepFrames(forward ? 1 : -1);
         return true;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 

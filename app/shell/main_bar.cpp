@@ -53,6 +53,7 @@ CMainBar::CMainBar(CMainFrame& frame) : ui::CGUIDialog(&frame), m_frame(frame)
     // Capturing comes with the capture preview; until then the button cannot be used.
     button(kCapture)->setEnabled(false);
     setUndoButtons(UndoButtonState{});
+    setPreviewMode(true, false);
 }
 
 ui::CXButton* CMainBar::add(int id, int x, int width, const char* tip, const char* image)
@@ -123,16 +124,23 @@ void CMainBar::popupMenu(int id)
         for (QAction* a : m_frame.accelerators())
             if (a->objectName() == "Save" || a->objectName() == "SaveAs") menu.addAction(a);
         break;
-    case kEditMenu: fillItemMenu(menu, m_frame.clipControl(), false); break;
-    case kDecks: m_frame.windowsMenu()->popup(at); return;
-    case kSettings: m_frame.fillSettingsMenu(menu); break;
+    case kEditMenu:
+        fillItemMenu(menu, m_frame.clipControl(), false);
+        break;
+    case kDecks:
+        m_frame.windowsMenu()->popup(at);
+        return;
+    case kSettings:
+        m_frame.fillSettingsMenu(menu);
+        break;
     case kHelpMenu:
         for (QAction* a : m_frame.accelerators())
             if (a->objectName() == "HelpIndex") menu.addAction(a);
         menu.addAction(QStringLiteral("&About ZEF Rondavo..."), this,
                        [this] { m_frame.commands().about(); });
         break;
-    default: return;
+    default:
+        return;
     }
     menu.exec(at);
 }
@@ -178,7 +186,8 @@ void CMainBar::paintEvent(QPaintEvent* e)
         f.setPixelSize(15);
         p.setFont(f);
         p.setPen(QColor(40, 40, 40));
-        p.drawText(QRect(x + 36, 4, width() - x - 40, 30), Qt::AlignVCenter, QStringLiteral("ZEF Rondavo"));
+        p.drawText(QRect(x + 36, 4, width() - x - 40, 30), Qt::AlignVCenter,
+                   QStringLiteral("ZEF Rondavo"));
     }
 }
 

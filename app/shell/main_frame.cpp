@@ -31,9 +31,12 @@ constexpr struct {
     ProjectPanel stored;
     PanelIndex panel;
 } kProjectPanels[] = {
-    {kPanelClipDeck, kClipDeckPanel},         {kPanelInfoDeck, kInfoDeckPanel},
-    {kPanelParametersDeck, kParametersDeckPanel}, {kPanelVcrDeck, kVcrDeckPanel},
-    {kPanelTimelineDeck, kTimelineDeckPanel}, {kPanelPreviewDeck, kPreviewDeckPanel},
+    {kPanelClipDeck, kClipDeckPanel},
+    {kPanelInfoDeck, kInfoDeckPanel},
+    {kPanelParametersDeck, kParametersDeckPanel},
+    {kPanelVcrDeck, kVcrDeckPanel},
+    {kPanelTimelineDeck, kTimelineDeckPanel},
+    {kPanelPreviewDeck, kPreviewDeckPanel},
 };
 
 // The Windows menu entries, in menu order, with their panels and shortcuts.
@@ -101,14 +104,22 @@ FMainControl& CMainFrame::clipControl() const { return m_clipDeck->control(); }
 QWidget* CMainFrame::panelWindow(int index) const
 {
     switch (index) {
-    case kMainWindowPanel: return const_cast<CMainFrame*>(this);
-    case kInfoDeckPanel: return m_info;
-    case kParametersDeckPanel: return m_parameters;
-    case kVcrDeckPanel: return m_vcr;
-    case kTimelineDeckPanel: return m_timeline;
-    case kPreviewDeckPanel: return m_preview;
-    case kClipDeckPanel: return m_clipDeck;
-    default: return nullptr;
+    case kMainWindowPanel:
+        return const_cast<CMainFrame*>(this);
+    case kInfoDeckPanel:
+        return m_info;
+    case kParametersDeckPanel:
+        return m_parameters;
+    case kVcrDeckPanel:
+        return m_vcr;
+    case kTimelineDeckPanel:
+        return m_timeline;
+    case kPreviewDeckPanel:
+        return m_preview;
+    case kClipDeckPanel:
+        return m_clipDeck;
+    default:
+        return nullptr;
     }
 }
 
@@ -134,7 +145,8 @@ DeckSizes CMainFrame::deckSizes() const
 
 void CMainFrame::readWindows()
 {
-    for (int i = 0; i < kPanelsTotal; ++i) m_layout.panel(i).rect = toRect(panelWindow(i)->geometry());
+    for (int i = 0; i < kPanelsTotal; ++i)
+        m_layout.panel(i).rect = toRect(panelWindow(i)->geometry());
 }
 
 void CMainFrame::applyRect(int index, const Rect& rect)
@@ -152,7 +164,8 @@ void CMainFrame::restoreLayout()
 {
     m_layout.setScreen(screenArea());
     const auto rects = DeckLayout::defaultRects(m_layout.screen(), deckSizes());
-    for (int i = 0; i < kPanelsTotal; ++i) applyRect(i, rects[size_t(i)]);
+    for (int i = 0; i < kPanelsTotal; ++i)
+        applyRect(i, rects[size_t(i)]);
     publishToProject();
 }
 
@@ -180,7 +193,8 @@ void CMainFrame::savePanels()
 void CMainFrame::showAll()
 {
     show();
-    for (int i = 1; i < kPanelsTotal; ++i) panelWindow(i)->setVisible(m_layout.panel(i).visible);
+    for (int i = 1; i < kPanelsTotal; ++i)
+        panelWindow(i)->setVisible(m_layout.panel(i).visible);
     for (const auto& e : kDeckEntries)
         m_deckActions[size_t(e.panel)]->setChecked(m_layout.panel(e.panel).visible);
 }
@@ -258,8 +272,8 @@ void CMainFrame::applyPanelLayout(const PanelLayout& layout)
 
 void CMainFrame::showError(const std::string& message)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                    QString::fromStdString(message), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), QString::fromStdString(message),
+                    QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -283,10 +297,12 @@ void CMainFrame::buildMenus()
     };
     connect(named(accelerator(QStringLiteral("&New Project\tCtrl+N"), Qt::CTRL | Qt::Key_N), "New"),
             &QAction::triggered, this, [this] { m_commands.newProject(); });
-    connect(named(accelerator(QStringLiteral("&Open Project\tCtrl+O"), Qt::CTRL | Qt::Key_O), "Open"),
-            &QAction::triggered, this, [this] { m_commands.openProject(); });
-    connect(named(accelerator(QStringLiteral("&Save Project\tCtrl+S"), Qt::CTRL | Qt::Key_S), "Save"),
-            &QAction::triggered, this, [this] { m_commands.saveProject(); });
+    connect(
+        named(accelerator(QStringLiteral("&Open Project\tCtrl+O"), Qt::CTRL | Qt::Key_O), "Open"),
+        &QAction::triggered, this, [this] { m_commands.openProject(); });
+    connect(
+        named(accelerator(QStringLiteral("&Save Project\tCtrl+S"), Qt::CTRL | Qt::Key_S), "Save"),
+        &QAction::triggered, this, [this] { m_commands.saveProject(); });
     connect(named(accelerator(QStringLiteral("Save Project &As\tCtrl+A"), Qt::CTRL | Qt::Key_A),
                   "SaveAs"),
             &QAction::triggered, this, [this] { m_commands.saveProjectAs(); });
@@ -336,7 +352,8 @@ void CMainFrame::buildMenus()
     m_windowsMenu->addSeparator();
     m_windowsMenu->addAction(QStringLiteral("&Restore positions"), this, [this] {
         restoreLayout();
-        for (int i = 1; i < kPanelsTotal; ++i) setDeckVisible(i, true);
+        for (int i = 1; i < kPanelsTotal; ++i)
+            setDeckVisible(i, true);
     });
 }
 
@@ -348,7 +365,8 @@ void CMainFrame::fillRecentMenu(QMenu& menu)
         return;
     }
     for (size_t i = 0; i < files.size(); ++i) {
-        const QString text = QStringLiteral("&%1 %2").arg(i + 1).arg(QString::fromStdString(files[i]));
+        const QString text =
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QString::fromStdString(files[i]));
         const int index = int(i);
         menu.addAction(text, this, [this, index] { m_commands.openRecentFile(index); });
     }
@@ -374,9 +392,8 @@ void CMainFrame::fillSettingsMenu(QMenu& menu)
         a->setCheckable(true);
         a->setChecked(e.on);
         const char* key = e.key;
-        connect(a, &QAction::toggled, this, [this, key](bool on) {
-            m_commands.previewFlagToggled(key, on);
-        });
+        connect(a, &QAction::toggled, this,
+                [this, key](bool on) { m_commands.previewFlagToggled(key, on); });
     }
 }
 
@@ -403,8 +420,9 @@ void CMainFrame::paintEvent(QPaintEvent*)
     p.drawText(caption.adjusted(8, 0, -48, 0), Qt::AlignVCenter | Qt::AlignLeft, m_title);
     const bool closeDown = m_press == Press::Close && m_buttonDown;
     const bool minDown = m_press == Press::Minimise && m_buttonDown;
-    p.drawPixmap(closeButtonRect().topLeft(),
-                 ui::artworkPixmap(closeDown ? QStringLiteral("close-pressed") : QStringLiteral("close")));
+    p.drawPixmap(
+        closeButtonRect().topLeft(),
+        ui::artworkPixmap(closeDown ? QStringLiteral("close-pressed") : QStringLiteral("close")));
     p.drawPixmap(minimiseButtonRect().topLeft(),
                  ui::artworkPixmap(minDown ? QStringLiteral("minimise-pressed")
                                            : QStringLiteral("minimise")));
@@ -450,8 +468,8 @@ void CMainFrame::mouseMoveEvent(QMouseEvent* e)
     m_layout.snap(kMoveWindow, r, kMainWindowPanel, true);
     m_layout.moveAttached(r.left, r.top);
     for (int i = 0; i < kPanelsTotal; ++i)
-        if (m_layout.panel(i).attached) panelWindow(i)->move(m_layout.panel(i).rect.left,
-                                                            m_layout.panel(i).rect.top);
+        if (m_layout.panel(i).attached)
+            panelWindow(i)->move(m_layout.panel(i).rect.left, m_layout.panel(i).rect.top);
 }
 
 void CMainFrame::mouseReleaseEvent(QMouseEvent* e)

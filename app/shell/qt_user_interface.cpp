@@ -11,12 +11,17 @@ namespace {
 QMessageBox::Icon qtIcon(Icon icon)
 {
     switch (icon) {
-    case Icon::Information: return QMessageBox::Information;
+    case Icon::Information:
+        return QMessageBox::Information;
     case Icon::Warning:
-    case Icon::Exclamation: return QMessageBox::Warning;
-    case Icon::Question: return QMessageBox::Question;
-    case Icon::Error: return QMessageBox::Critical;
-    case Icon::None: break;
+    case Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Icon::Question:
+        return QMessageBox::Question;
+    case Icon::Error:
+        return QMessageBox::Critical;
+    case Icon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
@@ -24,10 +29,14 @@ QMessageBox::Icon qtIcon(Icon icon)
 QMessageBox::StandardButtons qtButtons(Buttons b)
 {
     switch (b) {
-    case Buttons::Ok: return QMessageBox::Ok;
-    case Buttons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case Buttons::Ok:
+        return QMessageBox::Ok;
+    case Buttons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case Buttons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case Buttons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     case Buttons::AbortRetryIgnore:
         return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
     }
@@ -37,13 +46,20 @@ QMessageBox::StandardButtons qtButtons(Buttons b)
 QMessageBox::StandardButton qtButton(Answer a)
 {
     switch (a) {
-    case Answer::Ok: return QMessageBox::Ok;
-    case Answer::Cancel: return QMessageBox::Cancel;
-    case Answer::Yes: return QMessageBox::Yes;
-    case Answer::No: return QMessageBox::No;
-    case Answer::Abort: return QMessageBox::Abort;
-    case Answer::Retry: return QMessageBox::Retry;
-    case Answer::Ignore: return QMessageBox::Ignore;
+    case Answer::Ok:
+        return QMessageBox::Ok;
+    case Answer::Cancel:
+        return QMessageBox::Cancel;
+    case Answer::Yes:
+        return QMessageBox::Yes;
+    case Answer::No:
+        return QMessageBox::No;
+    case Answer::Abort:
+        return QMessageBox::Abort;
+    case Answer::Retry:
+        return QMessageBox::Retry;
+    case Answer::Ignore:
+        return QMessageBox::Ignore;
     }
     return QMessageBox::NoButton;
 }
@@ -51,13 +67,20 @@ QMessageBox::StandardButton qtButton(Answer a)
 Answer answerOf(int button, Buttons buttons)
 {
     switch (button) {
-    case QMessageBox::Ok: return Answer::Ok;
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Abort: return Answer::Abort;
-    case QMessageBox::Retry: return Answer::Retry;
-    case QMessageBox::Ignore: return Answer::Ignore;
-    default: break;
+    case QMessageBox::Ok:
+        return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    case QMessageBox::Abort:
+        return Answer::Abort;
+    case QMessageBox::Retry:
+        return Answer::Retry;
+    case QMessageBox::Ignore:
+        return Answer::Ignore;
+    default:
+        break;
     }
     // Closing the box with Escape or its window button answers what Escape stands for.
     if (buttons == Buttons::Ok) return Answer::Ok;
@@ -100,8 +123,8 @@ std::optional<std::string> QtUserInterface::chooseFileToOpen(const std::string& 
                                                              const std::string& pattern,
                                                              const std::string&)
 {
-    const QString path = QFileDialog::getOpenFileName(m_parent, QString(), QString(),
-                                                      filterOf(filterText, pattern));
+    const QString path =
+        QFileDialog::getOpenFileName(m_parent, QString(), QString(), filterOf(filterText, pattern));
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
 }
@@ -116,8 +139,7 @@ std::optional<std::string> QtUserInterface::chooseFileToSave(const std::string& 
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
     dialog.selectFile(QString::fromStdString(initialPath));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().front().toStdString();
 }
 

@@ -38,8 +38,7 @@ SettingsStore::SettingsStore(const TemplateList* templates)
 }
 
 SettingsStore::SettingsStore(const QString& iniFile, const TemplateList* templates)
-    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)),
-      m_templates(templates)
+    : m_settings(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)), m_templates(templates)
 {
 }
 
@@ -93,8 +92,7 @@ CapturePreferences SettingsStore::capturePreferences() const
     p.captureVideo = readInt(kCapture, "QTCaptureVideo", 1) != 0;
     p.captureAudio = readInt(kCapture, "QTCaptureAudio", 1) != 0;
     p.useCaptureFile = readInt(kCapture, "UseCaptureFile", 0) != 0;
-    p.captureFilePath =
-        readString(kCapture, "CaptureFilePath", videoFolder() + "/capture.avi");
+    p.captureFilePath = readString(kCapture, "CaptureFilePath", videoFolder() + "/capture.avi");
     p.videoSelection = readInt(kCapture, "Video Selection", 0);
     p.audioSelection = readInt(kCapture, "Audio Selection", 0);
     return p;
@@ -136,8 +134,7 @@ PreviewFlags SettingsStore::previewFlags() const
 {
     PreviewFlags f;
     f.disableGraphicModesOnPreview = readInt(kPreview, "DisableGraphicModesOnPreview", 0) != 0;
-    f.previewTransitionsAsCrossFades =
-        readInt(kPreview, "PreviewTransitionsAsCrossFades", 1) != 0;
+    f.previewTransitionsAsCrossFades = readInt(kPreview, "PreviewTransitionsAsCrossFades", 1) != 0;
     f.singleLayerPreview = readInt(kPreview, "SingleLayerPreview", 0) != 0;
     f.disableFiltersOnPreview = readInt(kPreview, "DisableFiltersOnPreview", 0) != 0;
     return f;

@@ -47,10 +47,7 @@ int CUndoRedoDialog::lineAt(const QPoint& p) const
     return line < int(m_chooser.lines().size()) ? line : -1;
 }
 
-QString CUndoRedoDialog::captionText() const
-{
-    return QString::fromStdString(m_chooser.caption());
-}
+QString CUndoRedoDialog::captionText() const { return QString::fromStdString(m_chooser.caption()); }
 
 void CUndoRedoDialog::hoverAt(const QPoint& p)
 {
@@ -62,7 +59,8 @@ void CUndoRedoDialog::hoverAt(const QPoint& p)
     if (inside && p.y() >= list.top() && p.y() < list.top() + kEdgeZone && m_first > 0)
         m_scrollDirection = -1;
     const int lastFirst = int(m_chooser.lines().size()) - list.height() / m_lineHeight;
-    if (inside && p.y() <= list.bottom() && p.y() > list.bottom() - kEdgeZone && m_first < lastFirst)
+    if (inside && p.y() <= list.bottom() && p.y() > list.bottom() - kEdgeZone &&
+        m_first < lastFirst)
         m_scrollDirection = 1;
     if (m_scrollDirection != 0 && !m_scroll.isActive()) m_scroll.start();
     if (m_scrollDirection == 0) m_scroll.stop();

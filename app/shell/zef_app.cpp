@@ -67,8 +67,7 @@ std::string CZefApp::projectPathFromArgument(std::string arg)
     // Only a dot in the file's own name starts its extension, not one in a folder's name.
     const size_t slash = arg.find_last_of('/');
     const size_t dot = arg.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        arg.resize(dot);
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) arg.resize(dot);
     return arg;
 }
 
@@ -294,7 +293,8 @@ bool CZefApp::mainWindowClosing()
                                                    m_project->captureFileName});
     m_settings->setCompositionTemplateName(m_project->composition().name);
     m_settings->sync();
-    for (int i = 1; i < kPanelsTotal; ++i) m_frame->panelWindow(i)->hide();
+    for (int i = 1; i < kPanelsTotal; ++i)
+        m_frame->panelWindow(i)->hide();
     return true;
 }
 

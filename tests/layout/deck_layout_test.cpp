@@ -58,7 +58,8 @@ TEST(DeckLayout, DetachedDeckStaysWhenTheMainWindowMoves)
 {
     DeckLayout layout = defaultLayout();
     layout.computeAttachments();
-    for (int i = 0; i < kPanelsTotal; ++i) EXPECT_TRUE(layout.panel(i).attached) << i;
+    for (int i = 0; i < kPanelsTotal; ++i)
+        EXPECT_TRUE(layout.panel(i).attached) << i;
 
     // The Clip Deck dragged away: it touches nothing any more.
     layout.panel(kClipDeckPanel).rect = sized(900, 1000, 640, 180);

@@ -16,11 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,9 +47,9 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible()) return;
             seen.push_back({box->windowTitle(), box->text(), box->icon()});
-            QAbstractButton* b = box->defaultButton() ? static_cast<QAbstractButton*>(
-                                                            box->defaultButton())
-                                                      : box->buttons().value(0);
+            QAbstractButton* b = box->defaultButton()
+                                     ? static_cast<QAbstractButton*>(box->defaultButton())
+                                     : box->buttons().value(0);
             if (answer != QMessageBox::NoButton && box->button(answer)) b = box->button(answer);
             b->click();
         });
@@ -120,14 +120,16 @@ TEST(SettingsStoreTest, FreshStoreHasTheDefaults)
     EXPECT_EQ(d.rate, 11);
     EXPECT_EQ(d.time, 10);
     EXPECT_EQ(s.compositionTemplateName(), "VHS Quality, 30 fps movie");
-    EXPECT_EQ(s.capturePreferences().captureFilePath, SettingsStore::videoFolder() + "/capture.avi");
+    EXPECT_EQ(s.capturePreferences().captureFilePath,
+              SettingsStore::videoFolder() + "/capture.avi");
     EXPECT_EQ(s.transportPreferences().port, 8);
     // A toggle is in the file at once, for another reader.
     s.setPreviewFlag("SingleLayerPreview", true);
     QSettings raw(dir.filePath(QStringLiteral("fresh.ini")), QSettings::IniFormat);
     EXPECT_EQ(raw.value(QStringLiteral("Preview Preferences/SingleLayerPreview")).toInt(), 1);
     // The recent-file list keeps four, newest first, without repeats.
-    for (const char* p : {"/a", "/b", "/c", "/a", "/d", "/e"}) s.addRecentFile(p);
+    for (const char* p : {"/a", "/b", "/c", "/a", "/d", "/e"})
+        s.addRecentFile(p);
     EXPECT_EQ(s.recentFiles(), (std::vector<std::string>{"/e", "/d", "/a", "/c"}));
 }
 
@@ -261,7 +263,8 @@ TEST_F(Shell, UndoListUndoesTheLinesUpToThePointer)
 {
     auto app = start();
     FMainControl& control = app->mainFrame().clipControl();
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(control.addTitle());
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(control.addTitle());
     CMainBar& bar = app->mainFrame().mainBar();
     EXPECT_TRUE(bar.button(CMainBar::kUndo)->isEnabled());
     bar.openUndoList(true);

@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const QString dir = QString::fromLocal8Bit(argv[1]);
     std::set<QString> wanted;
-    for (int i = 2; i < argc; ++i) wanted.insert(QString::fromLocal8Bit(argv[i]));
+    for (int i = 2; i < argc; ++i)
+        wanted.insert(QString::fromLocal8Bit(argv[i]));
 
     int status = 0;
     for (const zef::ui::ArtworkPiece& piece : zef::ui::artworkPieces()) {

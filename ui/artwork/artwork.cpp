@@ -73,7 +73,8 @@ void listArrow(QPainter& p, int w, int h)
 {
     const qreal cx = w / 2.0, cy = h / 2.0;
     p.setPen(pen(kLight, 1.4));
-    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(cx - 4, cy - 7 + i * 3), QPointF(cx + 4, cy - 7 + i * 3));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(cx - 4, cy - 7 + i * 3), QPointF(cx + 4, cy - 7 + i * 3));
     QPainterPath tri;
     tri.moveTo(cx - 4.5, cy + 2);
     tri.lineTo(cx + 4.5, cy + 2);
@@ -320,8 +321,10 @@ const std::vector<ArtworkPiece>& artworkPieces()
             piece("bar-open", 24, 24, openFolder),
             piece("bar-save", 24, 24, saveDisk),
             piece("bar-edit", 24, 24, scissors),
-            piece("bar-undo", 20, 24, [](QPainter& p, int w, int h) { curvedArrow(p, w, h, false); }),
-            piece("bar-redo", 20, 24, [](QPainter& p, int w, int h) { curvedArrow(p, w, h, true); }),
+            piece("bar-undo", 20, 24,
+                  [](QPainter& p, int w, int h) { curvedArrow(p, w, h, false); }),
+            piece("bar-redo", 20, 24,
+                  [](QPainter& p, int w, int h) { curvedArrow(p, w, h, true); }),
             piece("bar-list", 14, 24, listArrow),
             piece("bar-decks", 24, 24, decks),
             piece("bar-settings", 24, 24, gear),
@@ -334,10 +337,10 @@ const std::vector<ArtworkPiece>& artworkPieces()
             for (bool pressed : {false, true}) {
                 QString name = close ? "close" : "minimise";
                 if (pressed) name += "-pressed";
-                v.push_back(ArtworkPiece{name, 16, 16, false,
-                                         [close, pressed](QPainter& p, int w, int h) {
-                                             captionButton(p, w, h, close, pressed);
-                                         }});
+                v.push_back(
+                    ArtworkPiece{name, 16, 16, false, [close, pressed](QPainter& p, int w, int h) {
+                                     captionButton(p, w, h, close, pressed);
+                                 }});
             }
         return v;
     }();

@@ -180,8 +180,8 @@ void CGUIDialogWithCaption::paintEvent(QPaintEvent* e)
     p.setFont(f);
     p.setPen(active ? QColor(255, 210, 0) : QColor(192, 192, 192));
     p.drawText(cap.adjusted(20, 0, -20, 0), Qt::AlignCenter, m_caption);
-    const QPixmap close = artworkPixmap(m_closePressed ? QStringLiteral("close-pressed")
-                                                       : QStringLiteral("close"));
+    const QPixmap close =
+        artworkPixmap(m_closePressed ? QStringLiteral("close-pressed") : QStringLiteral("close"));
     p.drawPixmap(closeRect().topLeft(), close);
 
     const QRect client = clientRect();
@@ -193,10 +193,18 @@ QRect CGUIDialogWithCaption::proposedRect(const QPoint& globalPos) const
     const QPoint d = globalPos - m_pressGlobal;
     QRect r = m_pressRect;
     switch (m_dragEdge) {
-    case 0: r.translate(d); break;
-    case 1: r.setLeft(std::min(r.left() + d.x(), r.right() - kMinimumWidth)); break;
-    case 2: r.setRight(std::max(r.right() + d.x(), r.left() + kMinimumWidth)); break;
-    case 3: r.setTop(std::min(r.top() + d.y(), r.bottom() - kMinimumHeight)); break;
+    case 0:
+        r.translate(d);
+        break;
+    case 1:
+        r.setLeft(std::min(r.left() + d.x(), r.right() - kMinimumWidth));
+        break;
+    case 2:
+        r.setRight(std::max(r.right() + d.x(), r.left() + kMinimumWidth));
+        break;
+    case 3:
+        r.setTop(std::min(r.top() + d.y(), r.bottom() - kMinimumHeight));
+        break;
     case 4:
         r.setLeft(std::min(r.left() + d.x(), r.right() - kMinimumWidth));
         r.setTop(std::min(r.top() + d.y(), r.bottom() - kMinimumHeight));
@@ -205,7 +213,9 @@ QRect CGUIDialogWithCaption::proposedRect(const QPoint& globalPos) const
         r.setRight(std::max(r.right() + d.x(), r.left() + kMinimumWidth));
         r.setTop(std::min(r.top() + d.y(), r.bottom() - kMinimumHeight));
         break;
-    case 6: r.setBottom(std::max(r.bottom() + d.y(), r.top() + kMinimumHeight)); break;
+    case 6:
+        r.setBottom(std::max(r.bottom() + d.y(), r.top() + kMinimumHeight));
+        break;
     case 7:
         r.setLeft(std::min(r.left() + d.x(), r.right() - kMinimumWidth));
         r.setBottom(std::max(r.bottom() + d.y(), r.top() + kMinimumHeight));
@@ -214,7 +224,8 @@ QRect CGUIDialogWithCaption::proposedRect(const QPoint& globalPos) const
         r.setRight(std::max(r.right() + d.x(), r.left() + kMinimumWidth));
         r.setBottom(std::max(r.bottom() + d.y(), r.top() + kMinimumHeight));
         break;
-    default: break;
+    default:
+        break;
     }
     return r;
 }
@@ -248,9 +259,9 @@ void CGUIDialogWithCaption::mouseMoveEvent(QMouseEvent* e)
     }
     if (m_dragEdge < 0) {
         static const Qt::CursorShape shapes[] = {
-            Qt::ArrowCursor,     Qt::SizeHorCursor,   Qt::SizeHorCursor,
-            Qt::SizeVerCursor,   Qt::SizeFDiagCursor, Qt::SizeBDiagCursor,
-            Qt::SizeVerCursor,   Qt::SizeBDiagCursor, Qt::SizeFDiagCursor};
+            Qt::ArrowCursor,   Qt::SizeHorCursor,   Qt::SizeHorCursor,
+            Qt::SizeVerCursor, Qt::SizeFDiagCursor, Qt::SizeBDiagCursor,
+            Qt::SizeVerCursor, Qt::SizeBDiagCursor, Qt::SizeFDiagCursor};
         const int edge = hitTest(pos);
         setCursor(edge > 0 ? shapes[edge] : Qt::ArrowCursor);
         return;

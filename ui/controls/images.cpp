@@ -14,11 +14,16 @@ QRgb mapped(QRgb c, ImageMapping mapping)
     auto grey = [](int v) { return qRgb(v, v, v); };
     if (mapping == ImageMapping::Face) {
         switch (rgb) {
-        case 0xFFFFFF: return grey(192);
-        case 0xC0C0C0: return grey(144);
-        case 0x808080: return grey(96);
-        case 0x404040: return grey(48);
-        default: return c;
+        case 0xFFFFFF:
+            return grey(192);
+        case 0xC0C0C0:
+            return grey(144);
+        case 0x808080:
+            return grey(96);
+        case 0x404040:
+            return grey(48);
+        default:
+            return c;
         }
     }
     if (mapping == ImageMapping::Disabled) {
@@ -27,11 +32,14 @@ QRgb mapped(QRgb c, ImageMapping mapping)
         case 0xC0C0C0:
         case 0xFF0000:
         case 0x00FF00:
-        case 0x0000FF: return grey(144);
+        case 0x0000FF:
+            return grey(144);
         case 0x808080:
         case 0x404040:
-        case 0x000000: return grey(96);
-        default: return c;
+        case 0x000000:
+            return grey(96);
+        default:
+            return c;
         }
     }
     return c;

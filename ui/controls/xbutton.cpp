@@ -35,7 +35,7 @@ void CXButton::setImages(const QString& normal, const QString& checked, const QS
     m_normal = normal.isEmpty() ? QImage() : artworkImage(normal, ImageMapping::Face);
     m_checked = checked.isEmpty() ? QImage() : artworkImage(checked, ImageMapping::Face);
     m_disabledGiven = !disabled.isEmpty();
-    m_disabled = m_disabledGiven     ? artworkImage(disabled, ImageMapping::None)
+    m_disabled = m_disabledGiven    ? artworkImage(disabled, ImageMapping::None)
                  : normal.isEmpty() ? QImage()
                                     : artworkImage(normal, ImageMapping::Disabled);
     invalidate();
@@ -170,14 +170,15 @@ void CXButton::paintEvent(QPaintEvent*)
     const bool lit = m_pressed && isToggle();
     if (m_cache.face.isNull() || m_cache.pressed != m_pressed || m_cache.lit != lit ||
         m_cache.focus != focus || m_cache.enabled != isEnabled() || m_cache.size != size()) {
-        const int grey = qGray(parentWidget() ? parentWidget()->palette().color(QPalette::Window).rgb()
-                                              : palette().color(QPalette::Window).rgb());
+        const int grey =
+            qGray(parentWidget() ? parentWidget()->palette().color(QPalette::Window).rgb()
+                                 : palette().color(QPalette::Window).rgb());
         QImage img = renderFace(m_pressed, lit, grey);
         QPainter p(&img);
         const QPoint shift = m_pressed ? QPoint(1, 1) : QPoint(0, 0);
-        const QImage* content = !isEnabled()                       ? &m_disabled
-                                : (m_pressed && isToggle())        ? &m_checked
-                                                                   : &m_normal;
+        const QImage* content = !isEnabled()                ? &m_disabled
+                                : (m_pressed && isToggle()) ? &m_checked
+                                                            : &m_normal;
         if (!content->isNull()) {
             const QPoint at((width() - content->width()) / 2, (height() - content->height()) / 2);
             p.drawImage(at + shift, *content);
@@ -188,7 +189,7 @@ void CXButton::paintEvent(QPaintEvent*)
                 p.setPen(QColor(192, 192, 192));
                 p.drawText(r.translated(1, 1), Qt::AlignCenter, m_caption);
             }
-            p.setPen(!isEnabled()                  ? QColor(48, 48, 48)
+            p.setPen(!isEnabled()                ? QColor(48, 48, 48)
                      : (m_pressed && isToggle()) ? QColor(0, 0, 0)
                                                  : QColor(255, 255, 255));
             p.drawText(r, Qt::AlignCenter, m_caption);
