@@ -1,31 +1,102 @@
-// zefedit: the editor program. Command-line tools run without a display.
+// zefedit: the editor program. Command-line tools run without a display; without one of them
+// the editor's windows open.
+#include "app/shell/zef_app.h"
 #include "app/tools.h"
+#include "model/project.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
 
-void printHelp()
+void printHelp(std::FILE* out = stdout)
 {
-    std::printf(
-        "Usage: zefedit [OPTION] [PROJECT.zef]\n"
-        "ZEF Rondavo, a non-linear video editor.\n"
-        "\n"
-        "Options:\n"
-        "  --help       show this text and exit\n"
-        "  --version    show the version and exit\n"
-        "  --probe FILE show what the movie toolbox sees in a media file, one track a line\n"
-        "  --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]\n"
-        "               write the picture of FILE at SECONDS as a PNG file\n"
-        "  --render PROJECT.zef [--output FILE] [--template NAME]\n"
-        "               render the project's render range without a display, through its\n"
-        "               output settings (or those of the system template NAME) to its output\n"
-        "               file (or FILE; a relative path is taken from the current directory).\n"
-        "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
-        "               clips cannot be found is not rendered: the missing paths are listed.\n"
-        "               Exit status 0 on success, 1 with the message on failure.\n");
+    std::fprintf(
+        out, "Usage: zefedit [PROJECT.zef]     open the editor (needs a display)\n"
+             "       zefedit OPTION ...         a command-line tool (no display needed)\n"
+             "ZEF Rondavo, a non-linear video editor.\n"
+             "\n"
+             "Options:\n"
+             "  --help       show this text and exit\n"
+             "  --version    show the version and exit\n"
+             "  --probe FILE show what the movie toolbox sees in a media file, one track a line\n"
+             "  --frame FILE SECONDS OUT.png [WIDTHxHEIGHT]\n"
+             "               write the picture of FILE at SECONDS as a PNG file\n"
+             "  --render PROJECT.zef [--output FILE] [--template NAME]\n"
+             "               render the project's render range without a display, through its\n"
+             "               output settings (or those of the system template NAME) to its output\n"
+             "               file (or FILE; a relative path is taken from the current directory).\n"
+             "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
+             "               clips cannot be found is not rendered: the missing paths are listed.\n"
+             "               Exit status 0 on success, 1 with the message on failure.\n");
+}
+
+// Whether a window system is there to open windows on.
+bool haveDisplay()
+{
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+// Milliseconds since this process started, from the kernel's record of its start.
+long long millisecondsSinceStart()
+{
+    std::ifstream stat("/proc/self/stat"), uptime("/proc/uptime");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    if (paren == std::string::npos) return -1;
+    std::istringstream fields(line.substr(paren + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    double up = 0;
+    uptime >> up;
+    const double started = std::stod(field) / double(sysconf(_SC_CLK_TCK));
+    return (long long)((up - started) * 1000);
+}
+
+int runEditor(int argc, char** argv)
+{
+    // Windows that place themselves (the decks snap and travel together) need X11; under a
+    // Wayland session that also offers X11, run there.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    if (wayland && *wayland && x11 && *x11 && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+    QApplication qtApp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZEF Rondavo"));
+    QApplication::setOrganizationName(QStringLiteral("Morvane"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1"));
+    zef::app::CZefApp app;
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    if (!app.startUp(arguments)) return 1;
+    // ZEF_STARTUP_REPORT=1: say how long the editor took to show, then close (benchmarks).
+    if (const char* report = std::getenv("ZEF_STARTUP_REPORT"); report && *report == '1') {
+        QTimer::singleShot(0, [&] {
+            std::printf("zefedit: editor shown after %lld ms\n", millisecondsSinceStart());
+            std::fflush(stdout);
+            app.project().modified = false;
+            app.mainFrame().close();
+        });
+    }
+    const int status = QApplication::exec();
+    app.exit();
+    return status;
 }
 
 } // namespace
@@ -76,6 +147,11 @@ int main(int argc, char** argv)
             return 0;
         }
     }
-    std::fprintf(stderr, "zefedit: the editor window is not built yet; see zefedit --help\n");
-    return 1;
+    if (!haveDisplay()) {
+        std::fprintf(stderr, "zefedit: the editor needs a display (DISPLAY or WAYLAND_DISPLAY "
+                             "is not set).\nWithout one, these options work:\n");
+        printHelp(stderr);
+        return 1;
+    }
+    return runEditor(argc, argv);
 }

@@ -1,5 +1,7 @@
 #include "app/tools.h"
 
+#include "app/shell/app_paths.h"
+
 #include "engine/effect_catalogue.h"
 #include "engine/movie_builder.h"
 #include "engine/render.h"
@@ -67,20 +69,6 @@ private:
     std::string m_last;
     int m_lastTenth = -2;
 };
-
-// Where the system templates are: $ZEF_DATA_DIR, else data/ beside the program's folder.
-std::vector<std::string> dataFolders()
-{
-    std::vector<std::string> out;
-    if (const char* env = std::getenv("ZEF_DATA_DIR"); env && *env) out.emplace_back(env);
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        out.push_back((exe.parent_path().parent_path() / "data").string());
-        out.push_back((exe.parent_path().parent_path() / "share" / "zef-rondavo").string());
-    }
-    return out;
-}
 
 // The clips of the layers and the gallery whose files could not be opened.
 std::vector<std::string> missingClips(const FProject& project)

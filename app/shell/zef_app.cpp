@@ -1,0 +1,301 @@
+#include "app/shell/zef_app.h"
+
+#include "app/clipdeck/clip_deck.h"
+#include "app/shell/app_paths.h"
+#include "app/shell/desktop_integration.h"
+#include "app/shell/keyboard_router.h"
+#include "app/shell/qt_user_interface.h"
+#include "app/shell/settings_store.h"
+#include "capture/capture_plugin.h"
+#include "engine/effect_catalogue.h"
+#include "engine/movie_builder.h"
+#include "model/project.h"
+#include "model/template_list.h"
+#include "platform/movies/components.h"
+#include "platform/movies/effects/effect_registry.h"
+#include "platform/movies/export/standard_exporters.h"
+#include "platform/movies/media_check.h"
+#include "ui/preview/preview_panel.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace zef::app {
+
+namespace {
+
+constexpr int kIdleInterval = 100; // ms between idle passes
+
+void message(QWidget* owner, const QString& text, const QString& title, QMessageBox::Icon icon)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+} // namespace
+
+CZefApp::CZefApp() : CZefApp(Options{}) {}
+
+CZefApp::CZefApp(Options options) : m_options(std::move(options))
+{
+    m_idle.setInterval(kIdleInterval);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (m_builder) m_builder->update();
+    });
+}
+
+CZefApp::~CZefApp()
+{
+    exit();
+    if (m_project) m_project->setUserInterface(nullptr);
+    m_router.reset();
+    m_frame.reset();
+    m_capture.reset();
+}
+
+std::string CZefApp::projectPathFromArgument(std::string arg)
+{
+    if (!arg.empty() && arg.front() == '"') {
+        arg.erase(0, 1);
+        if (!arg.empty()) arg.pop_back();
+    }
+    // Only a dot in the file's own name starts its extension, not one in a folder's name.
+    const size_t slash = arg.find_last_of('/');
+    const size_t dot = arg.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) arg.resize(dot);
+    return arg;
+}
+
+bool CZefApp::startUp(const QStringList& arguments)
+{
+    // 1-2. The media libraries the movie toolbox is built on.
+    const movies::MediaLibraryCheck media = movies::checkMediaLibraries();
+    m_mediaReady = media.ready;
+    if (!m_mediaReady) {
+        QMessageBox box(QMessageBox::Critical, QString(),
+                        QStringLiteral("FFmpeg 5 media libraries need to be installed\n(%1)\n"
+                                       "for this application to run!! \nTerminating.")
+                            .arg(QString::fromStdString(media.missing)),
+                        QMessageBox::Ok);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+        return false;
+    }
+
+    // 3. The file association.
+    if (m_options.writeFileAssociation)
+        writeUserFileAssociation(QCoreApplication::applicationFilePath());
+
+    // 4-5. Components, plug-ins and effects.
+    m_registry = std::make_unique<movies::EffectRegistry>(movies::EffectRegistry::withBuiltIns());
+    m_components = std::make_unique<movies::ComponentManager>();
+    movies::registerStandardExporters(*m_components);
+    registerPlugins();
+    m_catalogue = std::make_unique<FEffectCatalogue>(*m_registry, m_components.get());
+    m_catalogue->buildCatalogue();
+
+    // 6. The settings store.
+    m_templates = std::make_unique<TemplateList>();
+    m_settings = m_options.settingsFile.isEmpty()
+                     ? std::make_unique<SettingsStore>(m_templates.get())
+                     : std::make_unique<SettingsStore>(m_options.settingsFile, m_templates.get());
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Window, QColor(0x90, 0x90, 0x90));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    QApplication::setPalette(palette);
+
+    m_project = std::make_unique<FProject>(m_settings.get());
+    m_project->setEffectCatalogue(m_catalogue.get());
+    m_project->setTemplateList(m_templates.get());
+    m_builder = std::make_unique<FMovieBuilder>(*m_project, *m_registry, m_components.get());
+    m_project->setEngine(m_builder.get());
+    applyPreviewPreferences();
+
+    // 7-9. Templates, the main window and its decks, their places.
+    loadTemplates();
+    m_ui = std::make_unique<QtUserInterface>();
+    m_frame = std::make_unique<CMainFrame>(*m_project, *m_settings, *this);
+    m_capture.reset(CreateCaptureInstance());
+    m_ui->setParent(m_frame.get());
+    m_project->setUserInterface(m_ui.get());
+    m_frame->loadPanels();
+    m_frame->showAll();
+    m_router = std::make_unique<KeyboardRouter>(*m_frame);
+    qApp->installEventFilter(m_router.get());
+
+    // 10. The project named on the command line, or a new one.
+    const QString argument = arguments.isEmpty() ? QString() : arguments.front();
+    if (argument.isEmpty())
+        m_project->newProject();
+    else if (openFromArgument(argument.toStdString()) != 1)
+        m_project->newProject();
+    m_frame->setWindowTitle(m_project->windowTitle());
+    m_idle.start();
+    return true;
+}
+
+int CZefApp::openFromArgument(const std::string& argument)
+{
+    const std::string path = projectPathFromArgument(argument);
+    const int result = m_project->openProject(path);
+    if (result == 1) {
+        m_frame->setWindowTitle(m_project->windowTitle());
+        m_settings->addRecentFile(m_project->filePath);
+    } else if (result == -1) {
+        message(m_frame.get(),
+                QStringLiteral("Cannot load project file\n%1\nPlease verify that path and file "
+                               "name are correct")
+                    .arg(QString::fromStdString(path)),
+                QString(), QMessageBox::Warning);
+    }
+    return result;
+}
+
+void CZefApp::registerPlugins()
+{
+    for (const std::string& folder : pluginFolders())
+        if (QFileInfo(QString::fromStdString(folder)).isDir())
+            m_components->registerPluginFolder(folder);
+}
+
+QString CZefApp::userFolder() const
+{
+    return m_options.userFolder.isEmpty() ? m_settings->folder() : m_options.userFolder;
+}
+
+void CZefApp::loadTemplates()
+{
+    for (const std::string& dir : dataFolders())
+        if (m_templates->loadFile(dir, "System", true)) break;
+    for (const std::string& dir : dataFolders())
+        if (m_templates->loadFile(dir, "Import", true)) break;
+    m_templates->loadFile(userFolder().toStdString(), "User", false);
+    m_templates->sortList();
+}
+
+void CZefApp::applyPreviewPreferences()
+{
+    const PreviewFlags f = m_settings->previewFlags();
+    PreviewPreferences p;
+    p.disableGraphicModesOnPreview = f.disableGraphicModesOnPreview;
+    p.previewTransitionsAsCrossFades = f.previewTransitionsAsCrossFades;
+    p.disableFiltersOnPreview = f.disableFiltersOnPreview;
+    p.singleLayerPreview = f.singleLayerPreview;
+    m_builder->setPreferences(p);
+}
+
+void CZefApp::exit()
+{
+    if (m_exited || !m_templates) return;
+    m_exited = true;
+    m_idle.stop();
+    QDir().mkpath(userFolder());
+    m_templates->saveFile(userFolder().toStdString(), "User", false);
+    if (m_project) {
+        if (m_frame) m_frame->vcrDeck().stop();
+        m_project->reset(true);
+    }
+}
+
+// ---- file commands
+
+bool CZefApp::saveChangesFirst()
+{
+    const int result = m_project->saveProject(false, true, true);
+    projectSaved(result);
+    return result != -1;
+}
+
+void CZefApp::projectSaved(int result)
+{
+    if (result != 1) return;
+    m_frame->setWindowTitle(m_project->windowTitle());
+    m_settings->addRecentFile(m_project->filePath);
+}
+
+void CZefApp::newProject()
+{
+    if (!saveChangesFirst()) return;
+    m_project->newProject();
+}
+
+void CZefApp::openProject()
+{
+    if (!saveChangesFirst()) return;
+    const int result = m_project->openProject("");
+    if (result == 1) {
+        m_frame->setWindowTitle(m_project->windowTitle());
+        m_settings->addRecentFile(m_project->filePath);
+    } else if (result == -1) {
+        message(m_frame.get(), QStringLiteral("Cannot load project file"), QStringLiteral("Error"),
+                QMessageBox::Warning);
+    }
+}
+
+void CZefApp::saveProject() { projectSaved(m_project->saveProject(false, false, false)); }
+
+void CZefApp::saveProjectAs() { projectSaved(m_project->saveProject(true, false, false)); }
+
+void CZefApp::openRecentFile(int index)
+{
+    const std::vector<std::string> files = m_settings->recentFiles();
+    if (index < 0 || size_t(index) >= files.size()) return;
+    if (!saveChangesFirst()) return;
+    // The list holds paths without extension; add one so that only it is cut again.
+    if (openFromArgument(files[size_t(index)] + ".ZEF") == -1)
+        m_settings->removeRecentFile(files[size_t(index)]);
+}
+
+void CZefApp::helpIndex()
+{
+    const std::string guide = findDataFile("help/index.html");
+    if (guide.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(guide))))
+        message(m_frame.get(),
+                guide.empty() ? QStringLiteral("The user guide is not installed.")
+                              : QStringLiteral("No program to show %1 was found.")
+                                    .arg(QString::fromStdString(guide)),
+                QStringLiteral("Help"), QMessageBox::Information);
+}
+
+void CZefApp::about()
+{
+    const movies::MediaLibraryCheck media = movies::checkMediaLibraries();
+    QMessageBox::about(m_frame.get(), QStringLiteral("About ZEF Rondavo"),
+                       QStringLiteral("<b>ZEF Rondavo %1</b><p>A non-linear video editor.</p>"
+                                      "<p>Qt %2<br>%3</p>")
+                           .arg(QCoreApplication::applicationVersion(),
+                                QString::fromLatin1(qVersion()),
+                                QString::fromStdString(media.versions)));
+}
+
+void CZefApp::previewFlagToggled(const char* key, bool on)
+{
+    m_settings->setPreviewFlag(key, on);
+    applyPreviewPreferences();
+    if (on && std::string(key) == "SingleLayerPreview")
+        m_project->setTrackEnabled(m_frame->clipControl().currentTrack(), true);
+}
+
+bool CZefApp::mainWindowClosing()
+{
+    const int result = m_project->saveProject(false, true, true);
+    if (result == -1) return false;
+    projectSaved(result);
+    m_frame->savePanels();
+    m_settings->setCaptureDefaults(CaptureDefaults{m_project->captureRate, m_project->captureTime,
+                                                   m_project->captureMode,
+                                                   m_project->captureFileName});
+    m_settings->setCompositionTemplateName(m_project->composition().name);
+    m_settings->sync();
+    for (int i = 1; i < kPanelsTotal; ++i)
+        m_frame->panelWindow(i)->hide();
+    return true;
+}
+
+} // namespace zef::app

@@ -1,0 +1,112 @@
+// CZefApp: brings the editor up and down. It creates the services (effects, components, the
+// composition engine, the template list, the settings store, the project) and the main window
+// with its decks, opens the project named on the command line or starts a new one, carries
+// out the file commands of the main window, and at exit saves what belongs to the user.
+//
+// One per program run, on the GUI thread. A QApplication must exist before it.
+#pragma once
+
+#include "app/shell/main_frame.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace zef {
+class ICaptureDevicePlugin;
+class FProject;
+class FEffectCatalogue;
+class FMovieBuilder;
+class TemplateList;
+namespace movies {
+class ComponentManager;
+class EffectRegistry;
+} // namespace movies
+} // namespace zef
+
+namespace zef::app {
+
+class KeyboardRouter;
+class QtUserInterface;
+class SettingsStore;
+
+class CZefApp : public QObject, public MainFrameCommands {
+    Q_OBJECT
+public:
+    struct Options {
+        // The settings store's file; empty: the user's store.
+        QString settingsFile;
+        // Where the "User" templates are kept; empty: beside the settings store.
+        QString userFolder;
+        // Writes the desktop's file association for the user at start-up.
+        bool writeFileAssociation = true;
+    };
+
+    CZefApp();
+    explicit CZefApp(Options options);
+    ~CZefApp() override;
+
+    // Start-up in order. False when the program must end; its message has been shown.
+    bool startUp(const QStringList& arguments);
+    // Exit in order: the user templates are saved, the preview stops, the project is emptied.
+    void exit();
+
+    // The project path a command-line argument names: surrounding double quotes dropped and
+    // the extension cut off ("/p/My.Show.zef" → "/p/My.Show").
+    static std::string projectPathFromArgument(std::string argument);
+    // Opens a project the way the command line and the recent-file list do; 1, 0 or -1 as
+    // openProject, and on -1 the "Cannot load project file" message has been shown.
+    int openFromArgument(const std::string& argument);
+
+    FProject& project() { return *m_project; }
+    CMainFrame& mainFrame() { return *m_frame; }
+    SettingsStore& settings() { return *m_settings; }
+    TemplateList& templates() { return *m_templates; }
+    FMovieBuilder& builder() { return *m_builder; }
+    QtUserInterface& userInterface() { return *m_ui; }
+    // The capture plug-in's instance, made when the main window is created.
+    ICaptureDevicePlugin* captureDevice() const { return m_capture.get(); }
+    bool mediaReady() const { return m_mediaReady; }
+
+    // MainFrameCommands
+    void newProject() override;
+    void openProject() override;
+    void saveProject() override;
+    void saveProjectAs() override;
+    void openRecentFile(int index) override;
+    void helpIndex() override;
+    void about() override;
+    void previewFlagToggled(const char* key, bool on) override;
+    bool mainWindowClosing() override;
+
+private:
+    // Asks to save a changed project before another one replaces it; false on Cancel.
+    bool saveChangesFirst();
+    void projectSaved(int result);
+    void applyPreviewPreferences();
+    void loadTemplates();
+    void registerPlugins();
+    QString userFolder() const;
+
+    Options m_options;
+    bool m_mediaReady = false;
+    bool m_exited = false;
+    std::unique_ptr<movies::EffectRegistry> m_registry;
+    std::unique_ptr<movies::ComponentManager> m_components;
+    std::unique_ptr<FEffectCatalogue> m_catalogue;
+    std::unique_ptr<TemplateList> m_templates;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<FProject> m_project;
+    std::unique_ptr<FMovieBuilder> m_builder;
+    std::unique_ptr<QtUserInterface> m_ui;
+    std::unique_ptr<ICaptureDevicePlugin> m_capture;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<KeyboardRouter> m_router;
+    QTimer m_idle;
+};
+
+} // namespace zef::app

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Starts the real zefedit on the demo project under a virtual X display, takes a screenshot of
+the whole screen and checks that the main window and the six decks are drawn where the default
+layout puts them.
+
+Usage: editor_e2e.py ZEFEDIT ZEFDEMO WORKDIR
+Exit status 0 on success, 77 when no virtual display can be started, 1 on failure. The
+screenshot is kept as WORKDIR/editor.png.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+WIDTH, HEIGHT = 1600, 1200
+
+# Window title, then x, y, width, height of the default layout.
+EXPECTED = {
+    "demo - ZEF Rondavo": (0, 0, 640, 82),
+    "Clip Deck": (0, 82, 640, 180),
+    "Timeline Deck": (0, 262, 640, 360),
+    "Info Deck": (0, 622, 640, 360),
+    "Preview Deck": (640, 0, 560, 420),
+    "VCR Deck": (640, 420, 560, 110),
+    "Parameters Deck": (640, 530, 560, 440),
+}
+
+
+def start_display():
+    if not shutil.which("Xvfb"):
+        return None, None
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
+         "-nolisten", "tcp"],
+        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    if not number.strip():
+        xvfb.kill()
+        return None, None
+    return xvfb, ":" + number.decode().strip()
+
+
+def windows(display):
+    out = subprocess.run(["xwininfo", "-root", "-tree", "-display", display],
+                         capture_output=True, text=True).stdout
+    found = {}
+    for m in re.finditer(r'"([^"]+)": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', out):
+        found[m.group(1)] = (int(m.group(4)), int(m.group(5)), int(m.group(2)), int(m.group(3)))
+    return found
+
+
+def grab(display, png):
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
+                    f"{WIDTH}x{HEIGHT}", "-i", display, "-frames:v", "1", png], check=True)
+    raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", png, "-f", "rawvideo",
+                          "-pix_fmt", "rgb24", "-"], capture_output=True, check=True).stdout
+    return lambda x, y: tuple(raw[(y * WIDTH + x) * 3:(y * WIDTH + x) * 3 + 3])
+
+
+def luma(rgb):
+    r, g, b = rgb
+    return (299 * r + 587 * g + 114 * b) // 1000
+
+
+def main():
+    zefedit, zefdemo, work = sys.argv[1:4]
+    os.makedirs(work, exist_ok=True)
+    project = os.path.join(work, "demo.zef")
+    subprocess.run([zefdemo, "--size", "640x480", project], check=True,
+                   stdout=subprocess.DEVNULL)
+
+    xvfb, display = start_display()
+    if not xvfb:
+        print("no virtual display (Xvfb) here")
+        return 77
+    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               XDG_DATA_HOME=os.path.join(work, "data"),
+               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    env.pop("WAYLAND_DISPLAY", None)
+    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
+    editor = subprocess.Popen([zefedit, project], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True)
+    failures = []
+    try:
+        found = {}
+        deadline = time.time() + 60
+        while time.time() < deadline and editor.poll() is None:
+            found = windows(display)
+            if all(name in found for name in EXPECTED):
+                break
+            time.sleep(0.2)
+        time.sleep(1.0)  # let every window paint
+        if editor.poll() is not None:
+            failures.append("zefedit ended early: " + editor.stdout.read())
+        pixel = grab(display, os.path.join(work, "editor.png"))
+
+        for name, want in EXPECTED.items():
+            got = found.get(name)
+            if got != want:
+                failures.append(f"{name}: at {got}, expected {want}")
+                continue
+            x, y, w, h = want
+            main = name.startswith("demo")
+            middle = pixel(x + (w // 2 if main else w // 4), y + 11 if main else y + 4 + 9)
+            if luma(middle) > 100:
+                failures.append(f"{name}: caption strip not drawn (pixel {middle})")
+            # The main bar's ground between the Settings and Render buttons; a deck's client.
+            body = pixel(x + 290, y + 42) if main else pixel(x + w // 2, y + h - 12)
+            if not 100 <= luma(body) <= 180:
+                failures.append(f"{name}: deck background not drawn (pixel {body})")
+        # The main bar's message area is a black line; the VCR Deck shows cyan time digits.
+        if luma(pixel(320, 22 + 48)) > 20:
+            failures.append("main bar: message area not drawn")
+        vx, vy, vw, vh = EXPECTED["VCR Deck"]
+        cyan = any(pixel(px, py)[0] < 80 and pixel(px, py)[1] > 200 and pixel(px, py)[2] > 200
+                   for px in range(vx, vx + vw // 2) for py in range(vy + 22, vy + vh - 4))
+        if not cyan:
+            failures.append("VCR Deck: no time digits")
+    finally:
+        editor.kill()
+        editor.wait()
+        xvfb.kill()
+        xvfb.wait()
+    for f in failures:
+        print("FAIL:", f)
+    print("screenshot:", os.path.join(work, "editor.png"))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

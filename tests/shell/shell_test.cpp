@@ -1,0 +1,284 @@
+// The editor's start-up, settings, main window and decks, offscreen: each test starts a real
+// CZefApp with its own settings file and answers its message boxes.
+#include "app/clipdeck/clip_deck.h"
+#include "app/shell/clip_deck_window.h"
+#include "app/shell/keyboard_router.h"
+#include "app/shell/main_bar.h"
+#include "app/shell/settings_store.h"
+#include "app/shell/undo_redo_dialog.h"
+#include "app/shell/zef_app.h"
+#include "model/device.h"
+#include "model/project.h"
+#include "ui/controls/xbutton.h"
+#include "ui/decks/info_dialog.h"
+#include "ui/decks/parameters_container.h"
+#include "ui/preview/preview_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace zef;
+using namespace zef::app;
+
+namespace {
+
+// Answers every message box that opens with its default (or only) button, keeping its text.
+class BoxAnswerer {
+public:
+    struct Seen {
+        QString title, text;
+        QMessageBox::Icon icon;
+    };
+    BoxAnswerer()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            seen.push_back({box->windowTitle(), box->text(), box->icon()});
+            QAbstractButton* b = box->defaultButton()
+                                     ? static_cast<QAbstractButton*>(box->defaultButton())
+                                     : box->buttons().value(0);
+            if (answer != QMessageBox::NoButton && box->button(answer)) b = box->button(answer);
+            b->click();
+        });
+        m_timer.start();
+    }
+    std::vector<Seen> seen;
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+
+private:
+    QTimer m_timer;
+};
+
+class Shell : public ::testing::Test {
+protected:
+    std::unique_ptr<CZefApp> start(const QStringList& args = {})
+    {
+        CZefApp::Options o;
+        o.settingsFile = m_dir.filePath(QStringLiteral("settings.ini"));
+        o.userFolder = m_dir.path();
+        o.writeFileAssociation = false;
+        qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+        auto app = std::make_unique<CZefApp>(o);
+        EXPECT_TRUE(app->startUp(args));
+        return app;
+    }
+    QString settingsFile() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
+
+    QTemporaryDir m_dir;
+    BoxAnswerer m_boxes;
+};
+
+QRect deckRect(const CZefApp& app, int panel)
+{
+    return const_cast<CZefApp&>(app).mainFrame().panelWindow(panel)->geometry();
+}
+
+// Drags a window by a point of its caption to a new top-left corner, as the mouse would.
+void dragCaption(QWidget* w, const QPoint& captionPoint, const QPoint& newTopLeft)
+{
+    const QPoint delta = newTopLeft - w->pos();
+    QTest::mousePress(w, Qt::LeftButton, {}, captionPoint);
+    QMouseEvent move(QEvent::MouseMove, QPointF(captionPoint + delta),
+                     QPointF(w->mapToGlobal(captionPoint) + delta), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, w->mapFromGlobal(w->mapToGlobal(captionPoint)));
+}
+
+} // namespace
+
+TEST(CommandLine, QuotesAndTheExtensionAreCutButNotAFoldersDot)
+{
+    EXPECT_EQ(CZefApp::projectPathFromArgument("\"/home/ann/Projects/My.Show.zef\""),
+              "/home/ann/Projects/My.Show");
+    EXPECT_EQ(CZefApp::projectPathFromArgument("/home/ann/clips.v2/cut"), "/home/ann/clips.v2/cut");
+    EXPECT_EQ(CZefApp::projectPathFromArgument("plain.ZEF"), "plain");
+}
+
+TEST(SettingsStoreTest, FreshStoreHasTheDefaults)
+{
+    QTemporaryDir dir;
+    SettingsStore s(dir.filePath(QStringLiteral("fresh.ini")), nullptr);
+    const PreviewFlags f = s.previewFlags();
+    EXPECT_TRUE(f.previewTransitionsAsCrossFades);
+    EXPECT_FALSE(f.disableFiltersOnPreview || f.disableGraphicModesOnPreview ||
+                 f.singleLayerPreview);
+    const CaptureDefaults d = s.captureDefaults();
+    EXPECT_EQ(d.rate, 11);
+    EXPECT_EQ(d.time, 10);
+    EXPECT_EQ(s.compositionTemplateName(), "VHS Quality, 30 fps movie");
+    EXPECT_EQ(s.capturePreferences().captureFilePath,
+              SettingsStore::videoFolder() + "/capture.avi");
+    EXPECT_EQ(s.transportPreferences().port, 8);
+    // A toggle is in the file at once, for another reader.
+    s.setPreviewFlag("SingleLayerPreview", true);
+    QSettings raw(dir.filePath(QStringLiteral("fresh.ini")), QSettings::IniFormat);
+    EXPECT_EQ(raw.value(QStringLiteral("Preview Preferences/SingleLayerPreview")).toInt(), 1);
+    // The recent-file list keeps four, newest first, without repeats.
+    for (const char* p : {"/a", "/b", "/c", "/a", "/d", "/e"})
+        s.addRecentFile(p);
+    EXPECT_EQ(s.recentFiles(), (std::vector<std::string>{"/e", "/d", "/a", "/c"}));
+}
+
+TEST_F(Shell, MissingProjectOnTheCommandLineIsReportedWithoutItsExtension)
+{
+    auto app = start({QStringLiteral("/no/such/folder/Missing.Show.zef")});
+    ASSERT_EQ(m_boxes.seen.size(), 1u);
+    EXPECT_EQ(m_boxes.seen[0].text, QStringLiteral("Cannot load project file\n/no/such/folder/"
+                                                   "Missing.Show\nPlease verify that path and "
+                                                   "file name are correct"));
+    EXPECT_EQ(m_boxes.seen[0].title, QString());
+    EXPECT_EQ(app->project().windowTitle(), "untitled - ZEF Rondavo");
+    EXPECT_TRUE(app->mainFrame().isVisible());
+}
+
+TEST_F(Shell, SingleLayerPreviewLeavesOnlyTheClipDecksTrack)
+{
+    auto app = start();
+    app->mainFrame().clipControl().selectTrack(1);
+    app->previewFlagToggled("SingleLayerPreview", true);
+    for (int track = 0; track < 5; ++track)
+        EXPECT_EQ(app->project().device(track).enabled(), track == 1) << track;
+    EXPECT_TRUE(app->settings().previewFlags().singleLayerPreview);
+}
+
+TEST_F(Shell, DecksSnapWhenDraggedAndTheDetachedOneStays)
+{
+    auto app = start();
+    CMainFrame& frame = app->mainFrame();
+    QWidget* vcr = frame.panelWindow(kVcrDeckPanel);
+    const QRect params = deckRect(*app, kParametersDeckPanel);
+    // Dragged to 5 pixels right of the Parameters Deck's left edge: lines up with it.
+    dragCaption(vcr, QPoint(100, 10), QPoint(params.left() + 5, params.top() + 100));
+    EXPECT_EQ(vcr->x(), params.left());
+    // At 6 pixels it stays where it was dropped.
+    dragCaption(vcr, QPoint(100, 10), QPoint(params.left() + 6, params.top() + 100));
+    EXPECT_EQ(vcr->x(), params.left() + 6);
+
+    // The Clip Deck dragged away stays when the main window moves; the Preview Deck, which
+    // touches the main window, goes along.
+    QWidget* clip = frame.panelWindow(kClipDeckPanel);
+    dragCaption(clip, QPoint(100, 10), QPoint(700, 1000));
+    const QRect clipPlace = clip->geometry();
+    const QRect preview = deckRect(*app, kPreviewDeckPanel);
+    dragCaption(&frame, QPoint(200, 10), QPoint(30, 40));
+    EXPECT_EQ(frame.pos(), QPoint(30, 40));
+    EXPECT_EQ(clip->geometry(), clipPlace);
+    EXPECT_EQ(deckRect(*app, kPreviewDeckPanel), preview.translated(30, 40));
+    // The project keeps the places for its file.
+    EXPECT_EQ(app->project().panels[kPanelPreviewDeck].rect.left, preview.left() + 30);
+}
+
+TEST_F(Shell, HiddenInfoDeckComesBackHiddenAtItsPlace)
+{
+    QRect place;
+    {
+        auto app = start();
+        CMainFrame& frame = app->mainFrame();
+        QWidget* info = frame.panelWindow(kInfoDeckPanel);
+        info->setGeometry(300, 400, 500, 300);
+        frame.setDeckVisible(kInfoDeckPanel, false);
+        place = info->geometry();
+        ASSERT_TRUE(app->mainWindowClosing());
+    }
+    auto app = start();
+    QWidget* info = app->mainFrame().panelWindow(kInfoDeckPanel);
+    EXPECT_FALSE(info->isVisible());
+    EXPECT_FALSE(app->mainFrame().layout().panel(kInfoDeckPanel).visible);
+    EXPECT_EQ(info->geometry(), place);
+    EXPECT_TRUE(app->mainFrame().panelWindow(kTimelineDeckPanel)->isVisible());
+}
+
+TEST_F(Shell, ZeroWidthStoredRectangleLeavesTheDefaultPlace)
+{
+    {
+        QSettings raw(settingsFile(), QSettings::IniFormat);
+        raw.setValue(QStringLiteral("Panel1/Left"), 50);
+        raw.setValue(QStringLiteral("Panel1/Right"), 50);
+        raw.setValue(QStringLiteral("Panel1/Top"), 10);
+        raw.setValue(QStringLiteral("Panel1/Bottom"), 300);
+        raw.setValue(QStringLiteral("Panel1/Visible"), 0);
+    }
+    auto app = start();
+    const auto defaults =
+        DeckLayout::defaultRects(app->mainFrame().layout().screen(), app->mainFrame().deckSizes());
+    const Rect r = defaults[kInfoDeckPanel];
+    EXPECT_EQ(deckRect(*app, kInfoDeckPanel), QRect(r.left, r.top, r.width(), r.height()));
+    EXPECT_TRUE(app->mainFrame().panelWindow(kInfoDeckPanel)->isVisible());
+}
+
+TEST_F(Shell, KeysReachTheTransportButNotFromAnEditField)
+{
+    auto app = start();
+    CMainFrame& frame = app->mainFrame();
+    ASSERT_TRUE(frame.clipControl().addTitle()); // two seconds to play
+    ui::CPreviewPanel& vcr = frame.vcrDeck();
+    QWidget& params = frame.parametersDeck();
+    auto* edit = new QLineEdit(&params);
+    auto* other = new QWidget(&params);
+    other->setFocusPolicy(Qt::StrongFocus);
+    edit->show();
+    other->show();
+    params.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&params));
+
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Space);
+    EXPECT_EQ(edit->text(), QStringLiteral(" "));
+    EXPECT_FALSE(vcr.isPlaying());
+
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Home);
+    QTest::keyClick(other, Qt::Key_Right);
+    EXPECT_EQ(vcr.position().ticks(), 20); // one frame at 30 fps
+    QTest::keyClick(other, Qt::Key_End);
+    EXPECT_EQ(vcr.position().ticks(), 1200);
+    QTest::keyClick(other, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(vcr.position().ticks(), 900);
+    QTest::keyClick(other, Qt::Key_Home);
+    QTest::keyClick(other, Qt::Key_Space);
+    EXPECT_TRUE(vcr.isPlaying());
+    QTest::keyClick(other, Qt::Key_Space);
+    EXPECT_FALSE(vcr.isPlaying());
+
+    // A menu shortcut from a deck: Ctrl+3 hides the Timeline Deck.
+    QTest::keyClick(other, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_FALSE(frame.panelWindow(kTimelineDeckPanel)->isVisible());
+}
+
+TEST_F(Shell, UndoListUndoesTheLinesUpToThePointer)
+{
+    auto app = start();
+    FMainControl& control = app->mainFrame().clipControl();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(control.addTitle());
+    CMainBar& bar = app->mainFrame().mainBar();
+    EXPECT_TRUE(bar.button(CMainBar::kUndo)->isEnabled());
+    bar.openUndoList(true);
+    CUndoRedoDialog* list = bar.openList();
+    ASSERT_NE(list, nullptr);
+    const QRect lines = list->listRect();
+    const int lineHeight = lines.height() / 3;
+    const QPoint second(lines.center().x(), lines.top() + lineHeight + lineHeight / 2);
+    QTest::mouseMove(list, second);
+    EXPECT_EQ(list->captionText(), QStringLiteral("Undoes 2 action(s)"));
+    QTest::mouseMove(list, QPoint(lines.center().x(), lines.bottom() + 8));
+    EXPECT_EQ(list->captionText(), QStringLiteral("Cancel"));
+    QTest::mouseMove(list, second);
+    QTest::mouseRelease(list, Qt::LeftButton, {}, second);
+    EXPECT_EQ(app->project().device(4).size(), 1u);
+    EXPECT_EQ(app->project().undoHistory().redoCount(), 2);
+}

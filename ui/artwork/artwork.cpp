@@ -1,0 +1,369 @@
+#include "ui/artwork/artwork.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace zef::ui {
+
+namespace {
+
+// The greys a button re-maps, and the accents of the editor's look.
+const QColor kWhite(255, 255, 255);
+const QColor kLight(192, 192, 192);
+const QColor kMid(128, 128, 128);
+const QColor kDark(64, 64, 64);
+const QColor kBlack(0, 0, 0);
+const QColor kAmber(255, 210, 0);
+const QColor kCyan(0, 192, 192);
+const QColor kRed(224, 48, 32);
+
+QPen pen(const QColor& c, qreal width)
+{
+    QPen p(c, width);
+    p.setJoinStyle(Qt::RoundJoin);
+    p.setCapStyle(Qt::RoundCap);
+    return p;
+}
+
+void fill(QPainter& p, const QPainterPath& path, const QColor& inside, const QColor& outline,
+          qreal width = 1.5)
+{
+    p.setPen(pen(outline, width));
+    p.setBrush(inside);
+    p.drawPath(path);
+}
+
+QPainterPath roundedRect(qreal x, qreal y, qreal w, qreal h, qreal r)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(x, y, w, h), r, r);
+    return path;
+}
+
+// A curved arrow for undo (pointing left) or redo (mirrored).
+void curvedArrow(QPainter& p, int w, int h, bool mirrored)
+{
+    p.save();
+    if (mirrored) {
+        p.translate(w, 0);
+        p.scale(-1, 1);
+    }
+    QPainterPath arc;
+    arc.moveTo(4.5, h * 0.42);
+    arc.cubicTo(w * 0.45, h * 0.22, w * 1.05, h * 0.38, w - 2.5, h * 0.78);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kBlack, 4.6));
+    p.drawPath(arc);
+    p.setPen(pen(kWhite, 2.4));
+    p.drawPath(arc);
+    QPainterPath head;
+    head.moveTo(1, h * 0.44);
+    head.lineTo(8, h * 0.27);
+    head.lineTo(7.5, h * 0.6);
+    head.closeSubpath();
+    fill(p, head, kAmber, kBlack, 1.2);
+    p.restore();
+}
+
+// The small list arrow beside the undo and redo buttons.
+void listArrow(QPainter& p, int w, int h)
+{
+    const qreal cx = w / 2.0, cy = h / 2.0;
+    p.setPen(pen(kLight, 1.4));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(cx - 4, cy - 7 + i * 3), QPointF(cx + 4, cy - 7 + i * 3));
+    QPainterPath tri;
+    tri.moveTo(cx - 4.5, cy + 2);
+    tri.lineTo(cx + 4.5, cy + 2);
+    tri.lineTo(cx, cy + 7.5);
+    tri.closeSubpath();
+    fill(p, tri, kWhite, kBlack, 1.0);
+}
+
+void openFolder(QPainter& p, int, int)
+{
+    QPainterPath back;
+    back.moveTo(2, 6);
+    back.lineTo(9, 6);
+    back.lineTo(11, 8.5);
+    back.lineTo(20, 8.5);
+    back.lineTo(20, 19);
+    back.lineTo(2, 19);
+    back.closeSubpath();
+    fill(p, back, kMid, kBlack);
+    QPainterPath front;
+    front.moveTo(4.5, 11.5);
+    front.lineTo(23, 11.5);
+    front.lineTo(19.5, 21);
+    front.lineTo(1.5, 21);
+    front.closeSubpath();
+    fill(p, front, kLight, kBlack);
+    p.setPen(pen(kAmber, 2));
+    p.drawLine(QPointF(15, 1.5), QPointF(15, 7.5));
+    p.drawLine(QPointF(12.5, 4.5), QPointF(15, 1.5));
+    p.drawLine(QPointF(17.5, 4.5), QPointF(15, 1.5));
+}
+
+void saveDisk(QPainter& p, int, int)
+{
+    QPainterPath body;
+    body.moveTo(3, 3);
+    body.lineTo(18, 3);
+    body.lineTo(21, 6);
+    body.lineTo(21, 21);
+    body.lineTo(3, 21);
+    body.closeSubpath();
+    fill(p, body, kMid, kBlack);
+    fill(p, roundedRect(7, 3.5, 9, 6, 0.5), kLight, kBlack, 1.0);
+    fill(p, roundedRect(12.5, 4.5, 2, 4, 0.3), kDark, kDark, 0.5);
+    fill(p, roundedRect(6, 13, 12, 7.5, 0.8), kWhite, kBlack, 1.0);
+    p.setPen(pen(kAmber, 1.2));
+    p.drawLine(QPointF(8, 15.5), QPointF(16, 15.5));
+    p.drawLine(QPointF(8, 18), QPointF(14, 18));
+}
+
+void scissors(QPainter& p, int, int)
+{
+    p.setPen(pen(kBlack, 4));
+    p.drawLine(QPointF(5, 3), QPointF(16, 16));
+    p.drawLine(QPointF(19, 3), QPointF(8, 16));
+    p.setPen(pen(kLight, 2));
+    p.drawLine(QPointF(5, 3), QPointF(16, 16));
+    p.drawLine(QPointF(19, 3), QPointF(8, 16));
+    p.setBrush(Qt::NoBrush);
+    for (qreal x : {7.0, 17.0}) {
+        p.setPen(pen(kBlack, 4.2));
+        p.drawEllipse(QPointF(x, 18.5), 3.3, 3.3);
+        p.setPen(pen(kAmber, 2.2));
+        p.drawEllipse(QPointF(x, 18.5), 3.3, 3.3);
+    }
+    p.setBrush(kWhite);
+    p.setPen(pen(kBlack, 1));
+    p.drawEllipse(QPointF(12, 10.5), 1.6, 1.6);
+}
+
+void decks(QPainter& p, int, int)
+{
+    const QRectF tiles[] = {{2, 3, 9, 6}, {13, 3, 9, 9}, {2, 11, 9, 10}, {13, 14, 9, 7}};
+    for (const QRectF& t : tiles) {
+        fill(p, roundedRect(t.x(), t.y(), t.width(), t.height(), 1), kMid, kBlack, 1.2);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kAmber);
+        p.drawRect(QRectF(t.x() + 0.8, t.y() + 0.8, t.width() - 1.6, 1.8));
+    }
+}
+
+void gear(QPainter& p, int w, int h)
+{
+    const QPointF c(w / 2.0, h / 2.0);
+    QPainterPath cog;
+    const int teeth = 8;
+    for (int i = 0; i < teeth * 2; ++i) {
+        const qreal a0 = (i - 0.5) * M_PI / teeth, a1 = (i + 0.5) * M_PI / teeth;
+        const qreal r = (i % 2 == 0) ? 10.5 : 7.5;
+        const QPointF p0(c.x() + r * std::cos(a0), c.y() + r * std::sin(a0));
+        const QPointF p1(c.x() + r * std::cos(a1), c.y() + r * std::sin(a1));
+        if (i == 0)
+            cog.moveTo(p0);
+        else
+            cog.lineTo(p0);
+        cog.lineTo(p1);
+    }
+    cog.closeSubpath();
+    QPainterPath hole;
+    hole.addEllipse(c, 3.2, 3.2);
+    fill(p, cog.subtracted(hole), kLight, kBlack, 1.3);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kAmber, 1.6));
+    p.drawEllipse(c, 5.2, 5.2);
+}
+
+void renderFilm(QPainter& p, int, int)
+{
+    fill(p, roundedRect(2, 4, 20, 16, 1.5), kDark, kBlack, 1.2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kLight);
+    for (int i = 0; i < 5; ++i) {
+        p.drawRect(QRectF(3.8 + i * 3.9, 5.3, 2.2, 1.9));
+        p.drawRect(QRectF(3.8 + i * 3.9, 16.8, 2.2, 1.9));
+    }
+    QPainterPath play;
+    play.moveTo(9, 8.3);
+    play.lineTo(16.5, 12);
+    play.lineTo(9, 15.7);
+    play.closeSubpath();
+    fill(p, play, kAmber, kBlack, 1.0);
+}
+
+void camera(QPainter& p, int, int)
+{
+    fill(p, roundedRect(1.5, 7, 15, 11, 2), kMid, kBlack, 1.3);
+    QPainterPath lens;
+    lens.moveTo(16.5, 10.5);
+    lens.lineTo(22.5, 7.5);
+    lens.lineTo(22.5, 17.5);
+    lens.lineTo(16.5, 14.5);
+    lens.closeSubpath();
+    fill(p, lens, kLight, kBlack, 1.2);
+    p.setBrush(kRed);
+    p.setPen(pen(kBlack, 1));
+    p.drawEllipse(QPointF(6, 12.5), 2.6, 2.6);
+    p.setPen(pen(kLight, 1.2));
+    p.drawLine(QPointF(10, 10.5), QPointF(14, 10.5));
+}
+
+void question(QPainter& p, int w, int h)
+{
+    const qreal cx = w / 2.0;
+    p.setBrush(kMid);
+    p.setPen(pen(kBlack, 1.3));
+    p.drawEllipse(QPointF(cx, h / 2.0), 10.5, 10.5);
+    QPainterPath hook;
+    hook.moveTo(cx - 4, h / 2.0 - 3.5);
+    hook.cubicTo(cx - 4, h / 2.0 - 9.5, cx + 5.5, h / 2.0 - 9.5, cx + 4.5, h / 2.0 - 3);
+    hook.cubicTo(cx + 3.8, h / 2.0, cx, h / 2.0 - 0.5, cx, h / 2.0 + 3.2);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kAmber, 2.6));
+    p.drawPath(hook);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kAmber);
+    p.drawEllipse(QPointF(cx, h / 2.0 + 6.6), 1.7, 1.7);
+}
+
+// The drawn caption: a dark metal strip with a highlight on top.
+void captionStrip(QPainter& p, int w, int h)
+{
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, QColor(84, 84, 90));
+    g.setColorAt(0.45, QColor(50, 50, 54));
+    g.setColorAt(1, QColor(26, 26, 28));
+    p.fillRect(0, 0, w, h, g);
+    p.fillRect(0, 0, w, 1, QColor(128, 128, 134));
+    p.fillRect(0, h - 1, w, 1, QColor(12, 12, 12));
+}
+
+// The deck background: mid grey, lighter at the top, with faint brushed lines.
+void deckBackground(QPainter& p, int w, int h)
+{
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, QColor(152, 152, 154));
+    g.setColorAt(1, QColor(136, 136, 138));
+    p.fillRect(0, 0, w, h, g);
+    for (int y = 0; y < h; y += 2)
+        p.fillRect(0, y, w, 1, QColor(255, 255, 255, (y / 2) % 3 == 0 ? 10 : 4));
+}
+
+// A small square caption button: an X for close, a bar for minimise.
+void captionButton(QPainter& p, int w, int h, bool close, bool pressed)
+{
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, pressed ? QColor(60, 60, 64) : QColor(138, 138, 144));
+    g.setColorAt(1, pressed ? QColor(96, 96, 100) : QColor(70, 70, 74));
+    p.setPen(pen(kBlack, 1));
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 2.5, 2.5);
+    const qreal o = pressed ? 1 : 0, m = w * 0.3;
+    p.setPen(pen(pressed ? kAmber : QColor(230, 230, 230), 1.8));
+    if (close) {
+        p.drawLine(QPointF(m + o, m + o), QPointF(w - m + o, h - m + o));
+        p.drawLine(QPointF(w - m + o, m + o), QPointF(m + o, h - m + o));
+    } else {
+        p.drawLine(QPointF(m + o, h - m + o), QPointF(w - m + o, h - m + o));
+    }
+}
+
+// The program icon: the three layers of a timeline and a play sign.
+void programIcon(QPainter& p, int w, int h)
+{
+    const qreal s = w / 256.0;
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, QColor(74, 74, 80));
+    g.setColorAt(1, QColor(22, 22, 24));
+    p.setPen(QPen(QColor(10, 10, 10), 4 * s));
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(8 * s, 8 * s, 240 * s, 240 * s), 44 * s, 44 * s);
+    const struct {
+        qreal x, y, len;
+        QColor colour;
+    } bars[] = {{36, 62, 150, kAmber}, {66, 114, 118, kCyan}, {36, 166, 96, kLight}};
+    for (const auto& b : bars) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(b.colour);
+        p.drawRoundedRect(QRectF(b.x * s, b.y * s, b.len * s, 30 * s), 8 * s, 8 * s);
+    }
+    QPainterPath play;
+    play.moveTo(168 * s, 138 * s);
+    play.lineTo(228 * s, 174 * s);
+    play.lineTo(168 * s, 210 * s);
+    play.closeSubpath();
+    p.setPen(QPen(QColor(10, 10, 10), 6 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(kWhite);
+    p.drawPath(play);
+}
+
+ArtworkPiece piece(const char* name, int w, int h, void (*paint)(QPainter&, int, int),
+                   bool withAlpha = false)
+{
+    return ArtworkPiece{QString::fromLatin1(name), w, h, withAlpha, paint};
+}
+
+} // namespace
+
+const std::vector<ArtworkPiece>& artworkPieces()
+{
+    static const std::vector<ArtworkPiece> pieces = [] {
+        std::vector<ArtworkPiece> v{
+            piece("caption", 64, 22, captionStrip),
+            piece("deck-background", 64, 64, deckBackground),
+            piece("bar-open", 24, 24, openFolder),
+            piece("bar-save", 24, 24, saveDisk),
+            piece("bar-edit", 24, 24, scissors),
+            piece("bar-undo", 20, 24,
+                  [](QPainter& p, int w, int h) { curvedArrow(p, w, h, false); }),
+            piece("bar-redo", 20, 24,
+                  [](QPainter& p, int w, int h) { curvedArrow(p, w, h, true); }),
+            piece("bar-list", 14, 24, listArrow),
+            piece("bar-decks", 24, 24, decks),
+            piece("bar-settings", 24, 24, gear),
+            piece("bar-render", 24, 24, renderFilm),
+            piece("bar-capture", 24, 24, camera),
+            piece("bar-help", 24, 24, question),
+            piece("icon", 256, 256, programIcon, true),
+        };
+        for (bool close : {true, false})
+            for (bool pressed : {false, true}) {
+                QString name = close ? "close" : "minimise";
+                if (pressed) name += "-pressed";
+                v.push_back(
+                    ArtworkPiece{name, 16, 16, false, [close, pressed](QPainter& p, int w, int h) {
+                                     captionButton(p, w, h, close, pressed);
+                                 }});
+            }
+        return v;
+    }();
+    return pieces;
+}
+
+QImage renderArtwork(const ArtworkPiece& piece)
+{
+    QImage image(piece.width, piece.height, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        piece.paint(p, piece.width, piece.height);
+    }
+    if (piece.withAlpha) return image;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = qAlpha(row[x]) < 128 ? qRgb(255, 0, 255)
+                                          : qRgb(qRed(row[x]), qGreen(row[x]), qBlue(row[x]));
+    }
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace zef::ui
