@@ -23,17 +23,29 @@ std::string offsetText(const TrackInfo& t)
     return text;
 }
 
+// How the track matrix shows the stored pictures: " rotate 90" (clockwise) and " mirror"
+// (left to right, before the turn); empty for pictures shown as stored.
+std::string turnText(const TrackInfo& t)
+{
+    const PictureTurn turn = pictureTurnOf(t.matrix);
+    std::string text;
+    if (turn.clockwiseQuarters() != 0)
+        text += " rotate " + std::to_string(90 * turn.clockwiseQuarters());
+    if (turn.mirrored()) text += " mirror";
+    return text;
+}
+
 void printTrack(size_t index, const TrackInfo& t)
 {
     if (t.mediaType == kVideoMediaType) {
         const ImageDescription& d = t.imageDescription;
         std::printf("track %zu: vide visual time-scale %d frame-rate %.3f (%d/%lld) frames %lld "
-                    "size %dx%d codec '%s' depth %d%s%s%s\n",
+                    "size %dx%d codec '%s' depth %d%s%s%s%s\n",
                     index + 1, t.timeScale, t.frameRate(), t.timeScale,
                     static_cast<long long>(t.shortestFirstDuration()),
                     static_cast<long long>(t.sampleCount), t.width, t.height,
-                    fourccToString(d.cType).c_str(), d.depth, t.still ? " still" : "",
-                    offsetText(t).c_str(), t.enabled ? "" : " disabled");
+                    fourccToString(d.cType).c_str(), d.depth, turnText(t).c_str(),
+                    t.still ? " still" : "", offsetText(t).c_str(), t.enabled ? "" : " disabled");
     } else {
         const SoundDescription& d = t.soundDescription;
         std::printf("track %zu: soun audible time-scale %d rate %d channels %d bits %d "

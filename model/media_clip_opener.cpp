@@ -122,6 +122,11 @@ void MovieClipMedia::selectTracks(int32_t videoTrackIndex, int32_t audioTrackInd
     }
 }
 
+std::unique_ptr<ClipMedia> MovieClipMedia::share() const
+{
+    return std::make_unique<MovieClipMedia>(m_file, m_rate);
+}
+
 int64_t MovieClipMedia::mediaTimeAt(const EditTime& t) const
 {
     if (m_videoTrack < 0 || m_rate.num <= 0 || m_rate.den <= 0) return -1;

@@ -67,6 +67,8 @@ public:
     // Decodes the frame shown at t (ticks mapped through the clip's frame rate to the middle
     // of that frame, so rounding never lands on its neighbour) and scales it to the picture.
     bool drawFrame(const EditTime& t, uint8_t* pixels, int32_t width, int32_t height) override;
+    // Another clip media of the same file and rate, with no track chosen.
+    std::unique_ptr<ClipMedia> share() const override;
 
     const movies::MediaFile& file() const { return *m_file; }
     std::shared_ptr<const movies::MediaFile> sharedFile() const { return m_file; }

@@ -161,9 +161,36 @@ bool FProject::removeItemAt(int32_t track, int32_t index, bool ripple, bool refr
     return true;
 }
 
+namespace {
+
+void parkClips(ClipMediaPool& pool, const FDevice& track)
+{
+    for (size_t i = 0; i < track.size(); ++i)
+        if (auto* clip = dynamic_cast<ZEFSourceItem*>(track.at(i))) pool.park(*clip);
+}
+
+} // namespace
+
+FProject::ReuseClipMedia::ReuseClipMedia(FProject& project, int32_t track) : m_project(project)
+{
+    if (!project.m_mediaPool) {
+        m_pool = std::make_unique<ClipMediaPool>();
+        project.m_mediaPool = m_pool.get();
+    }
+    for (int32_t t = 0; t < kTrackCount; ++t)
+        if (track == -1 || t == track) parkClips(*project.m_mediaPool, project.device(t));
+}
+
+FProject::ReuseClipMedia::~ReuseClipMedia()
+{
+    if (m_pool) m_project.m_mediaPool = nullptr;
+}
+
 void FProject::clearTrack(int32_t track)
 {
     FDevice& d = device(track);
+    // Clips read into the track next may take the media of those leaving it.
+    if (m_mediaPool) parkClips(*m_mediaPool, d);
     while (!d.empty())
         removeItemAt(track, 0, false);
     notify([](ProjectObserver& o) { o.refreshPreview(); });

@@ -27,6 +27,7 @@ namespace zef {
 class ZEFItem;
 class ZEFSourceItem;
 class ClipOpener;
+class ClipMediaPool;
 class MediaClipOpener;
 class TemplateList;
 
@@ -174,6 +175,25 @@ public:
     };
     bool quietMediaOpen() const { return m_quietOpen > 0; }
 
+    // While one lives, the clips that a track lets go of when it is read again (a snapshot
+    // being restored) leave their opened media in a pool, and clips being read take the media
+    // of their file from there instead of opening it again (see ClipMediaPool). The clips of
+    // the given track, or of every track for -1, leave theirs at once, so that a clip read
+    // into one track finds the media of a clip that was on another. What is left is closed
+    // when it ends.
+    class ReuseClipMedia {
+    public:
+        ReuseClipMedia(FProject& project, int32_t track);
+        ~ReuseClipMedia();
+        ReuseClipMedia(const ReuseClipMedia&) = delete;
+        ReuseClipMedia& operator=(const ReuseClipMedia&) = delete;
+
+    private:
+        FProject& m_project;
+        std::unique_ptr<ClipMediaPool> m_pool; // null inside another one, whose pool serves
+    };
+    ClipMediaPool* clipMediaPool() const { return m_mediaPool; }
+
     // Keyframes.
     movies::MatrixRecord matrixAt(int32_t track, const EditTime& t, bool* exact = nullptr) const;
     int32_t insertKeyframe(int32_t track, const EditTime& t, const movies::MatrixRecord& m,
@@ -233,6 +253,7 @@ private:
     HeadlessUserInterface m_noUserInterface;
     std::string m_fileExtension = ".ZEF";
     int m_quietOpen = 0;
+    ClipMediaPool* m_mediaPool = nullptr;
     std::vector<ProjectObserver*> m_observers;
     EditRateContext m_rate;
     CProjectTemplate m_composition;

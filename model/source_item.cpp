@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
+#include <tuple>
+#include <utility>
 
 namespace zef {
 
@@ -242,6 +245,23 @@ void ZEFSourceItem::setMediaInfo(const MediaInfo& info)
     m_soundDescription = info.soundDescription;
 }
 
+MediaInfo ZEFSourceItem::mediaInfo() const
+{
+    MediaInfo info;
+    info.rateNum = m_mediaRateNum;
+    info.rateDen = m_mediaRateDen;
+    info.frameCount = m_frameCount;
+    info.audioRate = m_audioRate;
+    info.audioSampleCount = m_audioSampleCount;
+    info.videoTrackCount = m_videoTrackCount;
+    info.audioTrackCount = m_audioTrackCount;
+    info.thumbWidth = m_thumbWidth;
+    info.thumbHeight = m_thumbHeight;
+    info.imageDescription = m_imageDescription;
+    info.soundDescription = m_soundDescription;
+    return info;
+}
+
 void ZEFSourceItem::setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info)
 {
     m_media = std::move(media);
@@ -374,6 +394,22 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
 
 void ZEFSourceItem::openOnLoad()
 {
+    ClipMediaPool* pool = m_project ? m_project->clipMediaPool() : nullptr;
+    if (!pool || !pool->lend(*this)) openFileOnLoad();
+    if (m_invalid) return;
+    EditTime d = mediaDuration();
+    if (m_sourceIn > d) m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
+    if (m_sourceOut > d) setSourceOut(d);
+    if (m_media) m_media->setVolume(m_volume);
+    applyCrop();
+    // A thumbnail that came with reused media is kept when it shows the first frame.
+    const bool current = m_thumbnailAt && *m_thumbnailAt == m_sourceIn &&
+                         m_thumbnail.size() == size_t(m_thumbWidth) * size_t(m_thumbHeight) * 4;
+    if (!current) refreshThumbnail();
+}
+
+void ZEFSourceItem::openFileOnLoad()
+{
     const bool quiet = !m_project || m_project->quietMediaOpen();
     bool substitute = !quiet;
     // Substitutions may chain (one result beginning with another remembered prefix) but must
@@ -409,13 +445,6 @@ void ZEFSourceItem::openOnLoad()
             substitute = true;
         }
     }
-    if (m_invalid) return;
-    EditTime d = mediaDuration();
-    if (m_sourceIn > d) m_sourceIn = EditTime::raw(0, m_mediaRateNum, m_mediaRateDen);
-    if (m_sourceOut > d) setSourceOut(d);
-    if (m_media) m_media->setVolume(m_volume);
-    applyCrop();
-    refreshThumbnail();
 }
 
 void ZEFSourceItem::fitToProjectAspect()
@@ -451,12 +480,73 @@ void ZEFSourceItem::fitToProjectAspect()
 bool ZEFSourceItem::refreshThumbnail()
 {
     m_thumbnail.assign(size_t(m_thumbWidth) * size_t(m_thumbHeight) * 4, 0);
+    m_thumbnailAt.reset();
     if (m_thumbnail.empty() || !m_media) return false;
-    if (m_project && m_project->engine() &&
-        m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
-                                           m_thumbHeight))
-        return true;
-    return m_media->drawFrame(m_sourceIn, m_thumbnail.data(), m_thumbWidth, m_thumbHeight);
+    const bool drawn =
+        (m_project && m_project->engine() &&
+         m_project->engine()->drawClipFrame(*this, m_sourceIn, m_thumbnail.data(), m_thumbWidth,
+                                            m_thumbHeight)) ||
+        m_media->drawFrame(m_sourceIn, m_thumbnail.data(), m_thumbWidth, m_thumbHeight);
+    if (drawn) m_thumbnailAt = m_sourceIn;
+    return drawn;
+}
+
+// ---- media pool
+
+struct ClipMediaPool::Shelf {
+    struct Parked {
+        std::unique_ptr<ClipMedia> media;
+        MediaInfo info;
+        std::vector<uint8_t> thumbnail;
+        std::optional<EditTime> thumbnailAt;
+    };
+    // By path, video track index and audio track index.
+    std::map<std::tuple<std::string, int32_t, int32_t>, std::vector<Parked>> parked;
+};
+
+ClipMediaPool::ClipMediaPool() : m_shelf(std::make_unique<Shelf>()) {}
+
+ClipMediaPool::~ClipMediaPool() = default;
+
+void ClipMediaPool::park(ZEFSourceItem& clip)
+{
+    if (!clip.m_media) return;
+    Shelf::Parked p;
+    p.info = clip.mediaInfo();
+    p.media = std::move(clip.m_media);
+    p.thumbnail = std::move(clip.m_thumbnail);
+    p.thumbnailAt = std::exchange(clip.m_thumbnailAt, std::nullopt);
+    clip.m_thumbnail.clear();
+    m_shelf->parked[{clip.m_path, clip.m_videoTrackIndex, clip.m_audioTrackIndex}].push_back(
+        std::move(p));
+}
+
+bool ClipMediaPool::lend(ZEFSourceItem& clip)
+{
+    auto it = m_shelf->parked.find({clip.m_path, clip.m_videoTrackIndex, clip.m_audioTrackIndex});
+    if (it == m_shelf->parked.end() || it->second.empty()) return false;
+    std::vector<Shelf::Parked>& same = it->second;
+    // Media of one file are alike; the one whose thumbnail shows the clip's first frame is
+    // taken first, and the newest parked otherwise.
+    auto pick = std::find_if(same.begin(), same.end(), [&](const Shelf::Parked& p) {
+        return p.thumbnailAt && *p.thumbnailAt == clip.m_sourceIn;
+    });
+    if (pick == same.end()) pick = same.end() - 1;
+    Shelf::Parked p;
+    if (same.size() == 1) p.media = pick->media->share();
+    if (p.media) {
+        p.info = pick->info;
+        p.thumbnail = pick->thumbnail;
+        p.thumbnailAt = pick->thumbnailAt;
+    } else {
+        p = std::move(*pick);
+        same.erase(pick);
+    }
+    clip.setMedia(std::move(p.media), p.info);
+    clip.selectTracks();
+    clip.m_thumbnail = std::move(p.thumbnail);
+    clip.m_thumbnailAt = p.thumbnailAt;
+    return true;
 }
 
 void ZEFSourceItem::selectTracks()

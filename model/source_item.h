@@ -35,6 +35,9 @@ public:
     {
         return false;
     }
+    // Media of the same opened file for another clip, made without reading the file again
+    // (its settings are the defaults); null when the media cannot be shared.
+    virtual std::unique_ptr<ClipMedia> share() const { return nullptr; }
 };
 
 struct MediaInfo;
@@ -80,6 +83,33 @@ void learnPathSubstitution(const std::string& oldPath, const std::string& newPat
 // this system (it begins with '/'), backslashes in the rest of the path become '/'.
 std::string substitutePrefix(const std::string& path, const std::string& from,
                              const std::string& to);
+
+class ZEFSourceItem;
+
+// Opened media of clips that left the project, kept for clips read back in (a snapshot being
+// restored): a clip takes media opened from its own path with its own choice of video and
+// audio track instead of opening the file again, and with it the thumbnail when that shows
+// the clip's first frame. Closing the pool closes what no clip took.
+class ClipMediaPool {
+public:
+    ClipMediaPool();
+    ~ClipMediaPool();
+    ClipMediaPool(const ClipMediaPool&) = delete;
+    ClipMediaPool& operator=(const ClipMediaPool&) = delete;
+
+    // Takes the clip's opened media and thumbnail (the clip is left closed); a clip without
+    // media gives nothing.
+    void park(ZEFSourceItem& clip);
+    // Gives the clip parked media of its file, with what was learnt when it was opened and
+    // the thumbnail drawn from it (one of the clip's first frame when there is one); false
+    // when none is parked. The last parked media of a file is shared when it can be, so that
+    // clips read in beyond those that left (an undone removal) find it too.
+    bool lend(ZEFSourceItem& clip);
+
+private:
+    struct Shelf;
+    std::unique_ptr<Shelf> m_shelf;
+};
 
 class ZEFSourceItem : public ZEFItem {
 public:
@@ -146,6 +176,8 @@ public:
     // Installs opened media and what was learnt from it.
     void setMedia(std::unique_ptr<ClipMedia> media, const MediaInfo& info);
     void setMediaInfo(const MediaInfo& info);
+    // What the clip learnt from its media (the fields setMediaInfo sets).
+    MediaInfo mediaInfo() const;
     // Takes over the opened media of another clip (opened from this clip's path) with what
     // it learnt from it; other is closed. Selects the tracks and applies volume and crop.
     void adoptMedia(ZEFSourceItem& other);
@@ -206,10 +238,14 @@ public:
     static constexpr int32_t kFitToAspectSinceVersion = 9;
 
 private:
+    friend class ClipMediaPool;
     // Re-times the item after a change of the source range or factor.
     void retime(EditTime oldDuration);
     void retimeStill();
+    // Opens the media on loading (the media pool's, or the file: remembered substitutions,
+    // questions), then fits the source range to it and draws the thumbnail.
     void openOnLoad();
+    void openFileOnLoad();
 
     std::string m_path;
     EditTime m_sourceIn;
@@ -235,6 +271,7 @@ private:
     int32_t m_frameCount = 0;
     int32_t m_audioSampleCount = 0;
     std::vector<uint8_t> m_thumbnail;
+    std::optional<EditTime> m_thumbnailAt; // the source time drawn into it, if any
     int32_t m_thumbWidth = 0;
     int32_t m_thumbHeight = 0;
     int32_t m_volume = 256;

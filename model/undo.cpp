@@ -3,6 +3,7 @@
 #include "model/device.h"
 #include "model/item.h"
 #include "model/project.h"
+#include "model/source_item.h"
 #include "model/zef_exception.h"
 
 #include <algorithm>
@@ -11,6 +12,21 @@
 #include <cstdio>
 
 namespace zef {
+
+namespace {
+
+// The clip opener of a project that only holds states: it opens nothing.
+class NoClipMedia : public ClipOpener {
+public:
+    std::unique_ptr<ClipMedia> open(const std::string&, int32_t, int32_t, MediaInfo&,
+                                    bool& notAMovie) override
+    {
+        notAMovie = false;
+        return nullptr;
+    }
+};
+
+} // namespace
 
 FUndoBuffer::FUndoBuffer(const FProject& project, int32_t scope, std::string label)
     : m_label(std::move(label)), m_scope(scope)
@@ -108,10 +124,13 @@ void UndoHistory::transfer(List& from, List& to, bool toRedo, int32_t n)
     // entry's own action. When no entry is superseded, every snapshot is restored and the
     // project passes through those states itself. Otherwise it skips some of them, and the
     // states are followed on a scratch copy of the project instead, which takes every
-    // snapshot in turn (without media, views or questions).
+    // snapshot in turn. The copy has no views, no questions and no media: its clips are
+    // read and written back as they are, and no media file is opened or decoded for them.
+    NoClipMedia noMedia;
     std::unique_ptr<FProject> scratch;
     if (superseded) {
         scratch = std::make_unique<FProject>();
+        scratch->setClipOpener(&noMedia);
         // Only what the entries cover is needed there: every track for a whole-project
         // entry, else the tracks named.
         if (anyWhole) {
@@ -208,6 +227,7 @@ bool UndoHistory::restore(const FUndoBuffer& entry)
     if (!snapshot) return false;
     // Clips come back without questions: one that could not be opened before stays invalid.
     FProject::QuietMediaOpen quiet(m_project);
+    FProject::ReuseClipMedia reuse(m_project, entry.scope());
     bool ok;
     if (entry.scope() == FUndoBuffer::kWholeProject) {
         storage::MemoryStream current;

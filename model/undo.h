@@ -89,7 +89,8 @@ public:
     // Deletes every entry of both lists.
     void clear();
     // Puts the entry's snapshot back into the project; false when it has none or the
-    // snapshot cannot be read.
+    // snapshot cannot be read. Clips come back with the opened media of the clips they
+    // replace (same file, same tracks), so a clip that was open opens nothing.
     bool restore(const FUndoBuffer& entry);
 
     int32_t depth() const { return m_depth; }

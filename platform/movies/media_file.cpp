@@ -376,19 +376,50 @@ bool buildSoundTable(TrackInfo& t, const AVStream* st, const SoundExtent& x)
     return t.sampleCount > 0;
 }
 
+// The track matrix of the turn for stored pictures of width × height: the turn's quarter
+// turns and mirror images, placed so that the shown picture begins at (0, 0).
+MatrixRecord turnMatrix(const PictureTurn& turn, int32_t width, int32_t height)
+{
+    const int32_t shownWidth = turn.transpose ? height : width;
+    const int32_t shownHeight = turn.transpose ? width : height;
+    const Fixed x = turn.mirrorX ? -kFixed1 : kFixed1;
+    const Fixed y = turn.mirrorY ? -kFixed1 : kFixed1;
+    MatrixRecord m = MatrixRecord::identity();
+    // x' = x·m[0][0] + y·m[1][0] + m[2][0], y' = x·m[0][1] + y·m[1][1] + m[2][1]
+    m.m[0][0] = turn.transpose ? 0 : x;
+    m.m[1][1] = turn.transpose ? 0 : y;
+    m.m[1][0] = turn.transpose ? x : 0;
+    m.m[0][1] = turn.transpose ? y : 0;
+    m.m[2][0] = turn.mirrorX ? Fixed(shownWidth) << 16 : 0;
+    m.m[2][1] = turn.mirrorY ? Fixed(shownHeight) << 16 : 0;
+    return m;
+}
+
 void describeVideo(TrackInfo& t, const AVFormatContext* fmt, const AVStream* st)
 {
     const AVCodecParameters* p = st->codecpar;
+    t.codedWidth = p->width;
+    t.codedHeight = p->height;
+    PictureTurn turn;
+    size_t size = 0;
+    if (const uint8_t* side = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        side && size >= 9 * sizeof(int32_t)) {
+        MatrixRecord display;
+        std::memcpy(display.m.data(), side, 9 * sizeof(int32_t));
+        turn = pictureTurnOf(display);
+    }
+    t.matrix = turnMatrix(turn, p->width, p->height);
+    t.width = turn.transpose ? p->height : p->width;
+    t.height = turn.transpose ? p->width : p->height;
+
     ImageDescription& d = t.imageDescription;
     d.cType = videoCompressionType(fmt, p);
-    d.width = int16_t(std::min(p->width, 32767));
-    d.height = int16_t(std::min(p->height, 32767));
+    d.width = int16_t(std::min(t.width, 32767));
+    d.height = int16_t(std::min(t.height, 32767));
     const AVPixFmtDescriptor* pix = av_pix_fmt_desc_get(AVPixelFormat(p->format));
     d.depth = pix && (pix->flags & AV_PIX_FMT_FLAG_ALPHA) ? 32 : 24;
     if (const AVCodecDescriptor* cd = avcodec_descriptor_get(p->codec_id))
         d.name = std::string(cd->long_name ? cd->long_name : cd->name).substr(0, 31);
-    t.width = p->width;
-    t.height = p->height;
 }
 
 void describeSound(TrackInfo& t, const AVFormatContext* fmt, const AVStream* st)
@@ -488,6 +519,34 @@ const char* mediaOpenStatusText(MediaOpenStatus status)
         return "cannot open";
     }
     return "cannot open";
+}
+
+PictureTurn pictureTurnOf(const MatrixRecord& matrix)
+{
+    // x' = x·a + y·c, y' = x·b + y·d (translations aside).
+    const int64_t a = matrix.m[0][0], b = matrix.m[0][1];
+    const int64_t c = matrix.m[1][0], d = matrix.m[1][1];
+    const int64_t largest = std::max({std::abs(a), std::abs(b), std::abs(c), std::abs(d)});
+    const int64_t small = largest / 256; // what counts as 0 beside the matrix's scale
+    PictureTurn turn;
+    if (largest == 0) return turn;
+    if (std::abs(b) <= small && std::abs(c) <= small && std::abs(a) > small &&
+        std::abs(d) > small) {
+        turn.mirrorX = a < 0;
+        turn.mirrorY = d < 0;
+    } else if (std::abs(a) <= small && std::abs(d) <= small && std::abs(b) > small &&
+               std::abs(c) > small) {
+        turn.transpose = true;
+        turn.mirrorX = c < 0;
+        turn.mirrorY = b < 0;
+    }
+    return turn;
+}
+
+int32_t PictureTurn::clockwiseQuarters() const
+{
+    if (!transpose) return mirrorY ? 2 : 0;
+    return mirrorX ? 1 : 3;
 }
 
 int64_t TrackInfo::sampleIndexAt(int64_t mediaTime) const

@@ -19,6 +19,7 @@
 
 #include "platform/movies/descriptions.h"
 #include "platform/movies/fourcc.h"
+#include "platform/movies/matrix.h"
 
 #include <cstdint>
 #include <memory>
@@ -79,9 +80,17 @@ struct TrackInfo {
     // number) and shown at the stream's frame rate. Decoding such a track can only start at
     // its top, so going backwards in it decodes from the start again.
     bool countedFrames = false;
-    ImageDescription imageDescription;
-    int32_t width = 0;
+    // The track matrix the file gives its pictures (its display matrix: the quarter turns and
+    // mirror images that phones and cameras record), which maps the stored pictures
+    // (0, 0, codedWidth, codedHeight) onto the pictures as shown (0, 0, width, height). Only
+    // quarter turns and mirror images are taken; other matrices count as the identity.
+    // Decoders draw the pictures as shown, so every user of the track sees them upright.
+    MatrixRecord matrix = MatrixRecord::identity();
+    ImageDescription imageDescription; // of the pictures as shown
+    int32_t width = 0;                 // as shown
     int32_t height = 0;
+    int32_t codedWidth = 0; // as stored
+    int32_t codedHeight = 0;
 
     // Sound.
     SoundDescription soundDescription;
@@ -102,6 +111,21 @@ struct TrackInfo {
     // Frames per second as the exact ratio timeScale / shortestFirstDuration().
     double frameRate() const;
 };
+
+// How a track matrix of TrackInfo makes the shown picture from the stored one: x and y
+// exchanged first (a quarter turn with a mirror image), then the picture mirrored left to
+// right and top to bottom.
+struct PictureTurn {
+    bool transpose = false;
+    bool mirrorX = false;
+    bool mirrorY = false;
+    bool isIdentity() const { return !transpose && !mirrorX && !mirrorY; }
+    // The clockwise quarter turns (0-3) and whether the stored picture is mirrored left to
+    // right before them.
+    int32_t clockwiseQuarters() const;
+    bool mirrored() const { return transpose != (mirrorX != mirrorY); }
+};
+PictureTurn pictureTurnOf(const MatrixRecord& matrix);
 
 class MediaFile;
 

@@ -5,8 +5,10 @@
 // frame flag), so a lookup names the exact frame; each sound track gets one sample spanning the
 // whole stream (sound is decoded by time, not by packet). Media time scales are the file's track
 // time scales; tracks keep the file's enabled flags, are offset by their start in the file's
-// time line, have the stream's picture size (video) or volume 256 (sound), layer 0 and an
-// identity matrix. Video media get the visual characteristic, sound media the audible one.
+// time line, have the stream's picture size as shown (video) or volume 256 (sound), layer 0 and
+// an identity matrix: where the file's track matrix turns or mirrors the pictures, they are
+// drawn so when decoded, and a track matrix would be lost when samples are copied into other
+// tracks. Video media get the visual characteristic, sound media the audible one.
 //
 // Thread safety: openMovieFromFile is reentrant; the result is an ordinary Movie.
 #pragma once

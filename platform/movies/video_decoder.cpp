@@ -91,6 +91,7 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIn
     if (!m_file || trackIndex >= m_file->tracks().size()) return;
     m_track = &m_file->tracks()[trackIndex];
     if (m_track->mediaType != kVideoMediaType || m_track->samples.empty()) return;
+    m_turn = pictureTurnOf(m_track->matrix);
     m_valid = reopen();
 }
 
@@ -314,12 +315,36 @@ void VideoDecoder::clearCache()
 
 bool VideoDecoder::drawAt(int64_t mediaTime, Pixmap& dst)
 {
-    return convert(frameAt(mediaTime), dst);
+    return drawShown(frameAt(mediaTime), dst);
 }
 
 bool VideoDecoder::drawSample(int64_t sampleIndex, Pixmap& dst)
 {
-    return convert(frameForSample(sampleIndex), dst);
+    return drawShown(frameForSample(sampleIndex), dst);
+}
+
+bool VideoDecoder::drawShown(const AVFrame* frame, Pixmap& dst)
+{
+    if (m_turn.isIdentity()) return convert(frame, dst);
+    if (!frame || dst.isEmpty()) return false;
+    // Scaled as stored to the shown size (sides exchanged by a quarter turn), then turned.
+    const int32_t w = m_turn.transpose ? dst.height() : dst.width();
+    const int32_t h = m_turn.transpose ? dst.width() : dst.height();
+    if (m_stored.width() != w || m_stored.height() != h) m_stored.resize(w, h);
+    if (!convert(frame, m_stored)) return false;
+    for (int32_t y = 0; y < dst.height(); ++y) {
+        uint32_t* out = dst.row(y);
+        const int32_t v = m_turn.mirrorY ? dst.height() - 1 - y : y;
+        if (m_turn.transpose) {
+            for (int32_t x = 0; x < dst.width(); ++x)
+                out[x] = m_stored.pixel(v, m_turn.mirrorX ? dst.width() - 1 - x : x);
+        } else {
+            const uint32_t* in = m_stored.row(v);
+            for (int32_t x = 0; x < dst.width(); ++x)
+                out[x] = in[m_turn.mirrorX ? dst.width() - 1 - x : x];
+        }
+    }
+    return true;
 }
 
 bool VideoDecoder::convert(const AVFrame* frame, Pixmap& dst)

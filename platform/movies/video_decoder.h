@@ -52,11 +52,12 @@ public:
     const AVFrame* frameForSample(int64_t sampleIndex);
     const AVFrame* frameAt(int64_t mediaTime);
 
-    // Draws the picture at a media time into dst, scaled to dst's size (which must not be
-    // empty). Returns false, leaving dst unchanged, when there is no picture.
+    // Draws the picture at a media time into dst as the track shows it (turned and mirrored
+    // by the track's matrix), scaled to dst's size (which must not be empty). Returns false,
+    // leaving dst unchanged, when there is no picture.
     bool drawAt(int64_t mediaTime, Pixmap& dst);
     bool drawSample(int64_t sampleIndex, Pixmap& dst);
-    // Converts any decoded frame into dst's size.
+    // Converts any decoded frame into dst's size, as it is stored (not turned).
     bool convert(const AVFrame* frame, Pixmap& dst);
 
     // Counters for tests and benchmarks.
@@ -76,6 +77,7 @@ private:
     const AVFrame* decodeUntil(int64_t sampleIndex);
     int64_t sampleForPts(int64_t pts) const;
     int64_t decodeIndexForDts(int64_t dts) const;
+    bool drawShown(const AVFrame* frame, Pixmap& dst);
     const AVFrame* cacheLookup(int64_t sample);
     const AVFrame* cacheStore(int64_t sample, const AVFrame* frame);
     void clearCache();
@@ -88,6 +90,8 @@ private:
     struct State;
     std::unique_ptr<State> m_state;
     std::unique_ptr<Scaler> m_scaler;
+    PictureTurn m_turn;
+    Pixmap m_stored;                // a turned picture before its turn
     std::list<CachedFrame> m_cache; // most recent first
     size_t m_cacheBytes = 0;
     int64_t m_seeks = 0;

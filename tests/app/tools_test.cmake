@@ -53,3 +53,35 @@ if(NOT length EQUAL 2400 OR NOT dark STREQUAL "")
 endif()
 expect_tool(1 "no picture" --frame ${clip} 5 ${png})
 expect_tool(1 "bad size" --frame ${clip} 0 ${png} 0x5)
+
+# A movie whose track matrix turns its pictures: stored 160×120 with a white top half, tagged
+# with the turn that this system's ffmpeg program writes for "rotate=90" (a quarter turn
+# counter-clockwise). The toolbox shows it 120×160 with the white half on the left.
+set(stored ${WORK}/tools-stored.mov)
+set(turned ${WORK}/tools-turned.mov)
+run_checked(ffmpeg -nostdin -loglevel error -y -f lavfi
+            -i color=c=black:s=160x120:d=1,drawbox=x=0:y=0:w=160:h=60:color=white:t=fill
+            -c:v mpeg4 -q:v 2 ${stored})
+run_checked(ffmpeg -nostdin -loglevel error -y -i ${stored} -c copy -metadata:s:v rotate=90
+            ${turned})
+expect_tool(0 "track 1: vide visual .* size 120x160 codec 'mp4v' depth 24 rotate 270\n"
+            --probe ${turned})
+file(REMOVE ${png})
+expect_tool(0 "" --frame ${turned} 0 ${png})
+execute_process(COMMAND ffprobe -v error -show_entries stream=width,height -of csv=p=0 ${png}
+                OUTPUT_VARIABLE info)
+if(NOT info MATCHES "^120,160")
+    message(FATAL_ERROR "frame tool wrote a turned movie's picture at '${info}'")
+endif()
+run_checked(ffmpeg -nostdin -loglevel error -y -i ${png} -f rawvideo -pix_fmt gray
+            ${WORK}/tools-turned.gray)
+file(READ ${WORK}/tools-turned.gray gray HEX)
+# Row 80: its left end white, its right end black.
+math(EXPR left "80 * 120 * 2 + 2 * 2")
+math(EXPR right "80 * 120 * 2 + 115 * 2")
+string(SUBSTRING "${gray}" ${left} 2 leftPixel)
+string(SUBSTRING "${gray}" ${right} 2 rightPixel)
+if(NOT leftPixel MATCHES "^[ef]" OR NOT rightPixel MATCHES "^[01]")
+    message(FATAL_ERROR "frame tool picture of a turned movie is not upright "
+                        "(left ${leftPixel}, right ${rightPixel})")
+endif()

@@ -163,6 +163,19 @@ TEST_F(ClipFixture, ScaledClipStretchesToTheTimeline)
     EXPECT_NEAR(zef::movies::testing::frameNumberOf(picture(600)), 15, 1);
 }
 
+TEST_F(ClipFixture, ATurnedMovieIsBuiltUpright)
+{
+    // Its numbered pictures are stored turned; only upright do their bars stand side by side.
+    ZEFSourceItem* a = clip(media::turnedPortrait(), 0, 0, 1200);
+    EditTime in(0, 25, 1);
+    in.fromFrames(10);
+    a->setSourceIn(in);
+    a->assignEnd(EditTime(600));
+    refresh();
+    EXPECT_EQ(zef::movies::testing::frameNumberOf(picture(0)), 10);
+    EXPECT_EQ(zef::movies::testing::frameNumberOf(picture(240)), 20);
+}
+
 TEST_F(ClipFixture, GraphicsModeWithItsColourOnLayerB)
 {
     clip(media::jpegStill(), 0, 0, 600);                     // blue

@@ -170,6 +170,23 @@ TEST_F(MediaClipTest, VideoAudioAndStillFilesFillTheirOwnFields)
     EXPECT_LT(movies::greenOf(p), 40);
 }
 
+// A phone movie: its clip has the size, thumbnail and placement of the pictures as shown.
+TEST_F(MediaClipTest, AClipOfATurnedMovieIsShownUpright)
+{
+    auto c = openClip(media::media::turnedPortrait());
+    auto d = movies::ImageDescription::fromHandle(c->imageDescription());
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->width, 200);
+    EXPECT_EQ(d->height, 400);
+    EXPECT_EQ(c->thumbWidth(), 40);
+    EXPECT_EQ(c->thumbHeight(), 80);
+    EditTime in(0, 25, 1);
+    in.fromFrames(5);
+    c->setSourceIn(in);
+    EXPECT_EQ(media::frameNumberOf(thumbnailOf(*c)), 5);
+    EXPECT_EQ(c->matrix(0), movies::MatrixRecord::mapRect({0, 0, 1000, 1000}, {312, 0, 687, 1000}));
+}
+
 TEST_F(MediaClipTest, TheChosenTracksAreTheOnlyOnesEnabled)
 {
     auto c = openClip(media::media::avClip4s());

@@ -168,6 +168,15 @@ std::string avClip4s()
                                     "-preset veryfast -g 30 -c:a aac");
 }
 
+std::string turnedPortrait()
+{
+    const std::string stored = generate("portrait-stored.mp4", numberedVideo(200, 400, "25", 2) +
+                                                                   " -vf transpose=clock -c:v "
+                                                                   "libx264 -preset veryfast");
+    // This system's ffmpeg program writes its rotate tag as a counter-clockwise turn.
+    return generate("portrait-turned.mp4", "-i '" + stored + "' -c copy -metadata:s:v rotate=90");
+}
+
 std::string matroska()
 {
     return generate("clip.mkv", numberedVideo(320, 240, "25", 1) + " -c:v libx264");

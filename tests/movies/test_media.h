@@ -51,6 +51,9 @@ std::string sineAiff();                          // 1 s 22.05 kHz stereo 500 Hz 
 // Numbered 320×240 pictures (H.264, a key frame a second) at 30 fps for 4 s with a 440 Hz
 // 48 kHz AAC tone.
 std::string avClip4s();
+// Numbered 200×400 pictures (portrait, H.264) at 25 fps for 2 s, no sound, stored turned a
+// quarter clockwise in a movie file whose track matrix turns them back (as phones write).
+std::string turnedPortrait();
 std::string matroska();
 std::string mpeg2Program();
 std::string transportStream();
