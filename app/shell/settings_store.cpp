@@ -223,21 +223,22 @@ void SettingsStore::addRecentFile(const std::string& path)
     std::vector<std::string> list = recentFiles();
     list.erase(std::remove(list.begin(), list.end(), path), list.end());
     list.insert(list.begin(), path);
-    if (list.size() > size_t(kRecentFiles)) list.resize(kRecentFiles);
-    for (int i = 1; i <= kRecentFiles; ++i) {
-        const std::string name = "File" + std::to_string(i);
-        writeString(kRecent, name.c_str(), size_t(i) <= list.size() ? list[size_t(i - 1)] : "");
-    }
-    m_settings->sync();
+    writeRecentFiles(list);
 }
 
 void SettingsStore::removeRecentFile(const std::string& path)
 {
     std::vector<std::string> list = recentFiles();
     list.erase(std::remove(list.begin(), list.end(), path), list.end());
+    writeRecentFiles(list);
+}
+
+void SettingsStore::writeRecentFiles(std::vector<std::string> list)
+{
+    list.resize(kRecentFiles);
     for (int i = 1; i <= kRecentFiles; ++i) {
         const std::string name = "File" + std::to_string(i);
-        writeString(kRecent, name.c_str(), size_t(i) <= list.size() ? list[size_t(i - 1)] : "");
+        writeString(kRecent, name.c_str(), list[size_t(i - 1)]);
     }
     m_settings->sync();
 }

@@ -116,6 +116,9 @@ public:
     void sync();
 
 private:
+    // Files 1 to 4, empty where the list is shorter.
+    void writeRecentFiles(std::vector<std::string> list);
+
     std::unique_ptr<QSettings> m_settings;
     const TemplateList* m_templates;
 };
