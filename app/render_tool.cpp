@@ -99,6 +99,9 @@ int renderTool(const std::string& projectPath, const std::string& output,
     EffectRegistry registry = EffectRegistry::withBuiltIns();
     ComponentManager components;
     registerStandardExporters(components);
+    // Plug-in components: a project may name an export component of a plug-in.
+    for (const std::string& folder : pluginFolders())
+        components.registerPluginFolder(folder);
     FEffectCatalogue catalogue(registry);
     catalogue.buildCatalogue();
     FProject project;

@@ -435,6 +435,9 @@ bool FRender::renderCommand()
             return false;
         }
         if (!renderRange()) return false;
+        // A component that sends the movie elsewhere (to tape) leaves no file for the gallery.
+        std::error_code ec;
+        if (!fs::exists(m_outputPath, ec)) return true;
         addToGallery(m_outputPath);
         return true;
     } catch (const ZEFException& e) {

@@ -80,8 +80,9 @@ public:
             RenderHost* host = nullptr, std::function<int64_t()> clock = {});
 
     // The Render command: settings first when there are none, the range check, the render,
-    // and the rendered file into the gallery. Errors are shown through the project's user
-    // interface. Returns whether a file was rendered.
+    // and the rendered file into the gallery (unless the component wrote none, as one that
+    // prints to tape). Errors are shown through the project's user interface. Returns whether
+    // the render succeeded.
     bool renderCommand();
 
     // Builds the render movie of the range, trims and crops it and converts it to the output

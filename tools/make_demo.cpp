@@ -1,5 +1,6 @@
 // zefdemo: makes the demo project and, unless given, its source clips.
-//   zefdemo [--size WxH] [--media DIR] [--reference] OUT.zef
+//   zefdemo [--size WxH] [--media DIR] [--reference] [--dv-tape PAL|NTSC [--dv-sink PATH]]
+//           OUT.zef
 // The clips are made once at the composition size into demo-media/ of the build tree (next to
 // the bin folder of this program) and reused while they stay valid.
 #include "engine/effect_catalogue.h"
@@ -43,8 +44,10 @@ int run(const DemoCommand& cmd)
     project.setEffectCatalogue(&catalogue);
     buildDemoProject(project, sources, cmd.options);
     saveDemoProject(project, cmd.output);
-    std::printf("zefdemo: wrote %s (%dx%d%s)\n", cmd.output.c_str(), cmd.options.width,
-                cmd.options.height, cmd.options.reference ? ", reference composition" : "");
+    std::printf("zefdemo: wrote %s (%dx%d%s%s%s)\n", cmd.output.c_str(), cmd.options.width,
+                cmd.options.height, cmd.options.reference ? ", reference composition" : "",
+                cmd.options.dvTape.empty() ? "" : ", printed to DV tape ",
+                cmd.options.dvTape.c_str());
     return 0;
 }
 

@@ -95,6 +95,12 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_registry = std::make_unique<movies::EffectRegistry>(movies::EffectRegistry::withBuiltIns());
     m_components = std::make_unique<movies::ComponentManager>();
     movies::registerStandardExporters(*m_components);
+    // Components ask the user through the program's message boxes.
+    m_components->setAlertHandler([this](const std::string& title, const std::string& text) {
+        message(m_frame.get(), QString::fromStdString(text), QString::fromStdString(title),
+                QMessageBox::NoIcon);
+        return true;
+    });
     registerPlugins();
     m_catalogue = std::make_unique<FEffectCatalogue>(*m_registry, m_components.get());
     m_catalogue->buildCatalogue();

@@ -37,7 +37,46 @@ std::string boundedString(const char* s)
 
 } // namespace
 
-ComponentManager::ComponentManager() = default;
+ComponentManager::ComponentManager() : m_host(makeHost(this)) {}
+
+ZefComponentHost ComponentManager::makeHost(ComponentManager* self)
+{
+    ZefComponentHost h{};
+    h.size = sizeof(ZefComponentHost);
+    h.context = self;
+    h.openComponent = [](void* context, uint32_t type, uint32_t subType, uint32_t manufacturer,
+                         intptr_t* instance) -> int32_t {
+        auto* m = static_cast<ComponentManager*>(context);
+        if (!instance) return paramErr;
+        *instance = 0;
+        const Component c =
+            m->findNextComponent(0, ComponentDescription{type, subType, manufacturer, 0, 0});
+        if (!c) return badComponentType;
+        ComponentInstance ci = 0;
+        const OSErr err = m->openComponent(c, &ci);
+        *instance = ci;
+        return err;
+    };
+    h.callComponent = [](void* context, intptr_t instance, ZefComponentCall* call) -> int32_t {
+        if (!call) return paramErr;
+        return static_cast<ComponentManager*>(context)->call(instance, *call);
+    };
+    h.closeComponent = [](void* context, intptr_t instance) -> int32_t {
+        return static_cast<ComponentManager*>(context)->closeComponent(instance);
+    };
+    h.alert = [](void* context, const char* title, const char* text) -> int32_t {
+        return static_cast<ComponentManager*>(context)->alert(boundedString(title),
+                                                              text ? std::string(text) : "")
+                   ? 1
+                   : 0;
+    };
+    return h;
+}
+
+bool ComponentManager::alert(const std::string& title, const std::string& text)
+{
+    return m_alert ? m_alert(title, text) : false;
+}
 
 ComponentManager::~ComponentManager()
 {
@@ -234,7 +273,7 @@ OSErr ComponentManager::openComponent(Component component, ComponentInstance* in
     const ComponentInstance ci = m_nextInstance++;
     m_instances.emplace(ci, std::move(inst));
 
-    const ComponentResult result = call(ci, kComponentOpenSelect, {ci});
+    const ComponentResult result = call(ci, kComponentOpenSelect, {ci, intptr_t(&m_host)});
     if (result != noErr) {
         closeComponent(ci);
         return isBadComponentSelector(result) ? cantOpenHandler : result;

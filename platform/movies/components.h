@@ -22,6 +22,10 @@
 // on. Component code may call back into the manager during a call (open other components,
 // delegate); closing an instance from inside its own call is deferred until the call returns.
 // Destroying the manager closes every open instance and unloads the plug-in libraries.
+//
+// Plug-in components get the manager's services (ZefComponentHost, component_abi.h) with Open;
+// the message box among them is the program's (setAlertHandler), none in a program without
+// windows.
 #pragma once
 
 #include "platform/movies/component_abi.h"
@@ -143,6 +147,14 @@ public:
     OSErr setDelegate(ComponentInstance instance, ComponentInstance delegate);
     ComponentInstance delegate(ComponentInstance instance) const;
 
+    // Shows a message box with an OK button for a component: true once the user dismissed
+    // it, false when the program has no handler (no user to ask).
+    using AlertHandler = std::function<bool(const std::string& title, const std::string& text)>;
+    void setAlertHandler(AlertHandler handler) { m_alert = std::move(handler); }
+    bool alert(const std::string& title, const std::string& text);
+    // The services given to plug-in components with Open.
+    const ZefComponentHost* host() const { return &m_host; }
+
     // The instance's storage word (as plug-ins set it through the call block).
     void* storage(ComponentInstance instance) const;
     void setStorage(ComponentInstance instance, void* storage);
@@ -174,7 +186,11 @@ private:
     ComponentResult dispatch(ComponentInstance instance, ComponentCall& call, int depth);
     void destroyInstance(ComponentInstance instance);
 
+    static ZefComponentHost makeHost(ComponentManager* self);
+
     std::vector<Registration> m_registrations; // registration order
+    ZefComponentHost m_host;
+    AlertHandler m_alert;
     std::map<ComponentInstance, std::unique_ptr<Instance>> m_instances;
     Component m_nextComponent = 1;
     ComponentInstance m_nextInstance = 1;

@@ -326,6 +326,18 @@ TEST_F(RenderFixture, AbortEndsWithoutMessageOrGalleryClip)
     EXPECT_FALSE(fs::exists(render.temporaryMoviePath()));
 }
 
+// A component that sends the movie elsewhere (to tape) writes no output file: the render
+// succeeds without a gallery clip and without a message about an unreadable file.
+TEST_F(RenderFixture, NoOutputFileMeansNoGalleryClipAndNoMessage)
+{
+    test::addClip(project, media::h264Movie(), 0, 0, 1200);
+    setRange(0, 300);
+    useSpy("Spy ");
+    EXPECT_TRUE(render.renderCommand());
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+    EXPECT_EQ(project.device(kGallery).size(), 0u);
+}
+
 TEST_F(RenderFixture, FailuresGiveTheirMessages)
 {
     setRange(600, 600);

@@ -244,6 +244,72 @@ TEST(ComponentCalls, DelegationChainsAndCycles)
     EXPECT_EQ(cm.call(d, 10), badComponentSelector);
 }
 
+namespace {
+// Keeps the services it is opened with and uses them: selector 1 opens, calls (selector 7 with
+// its parameter) and closes the first 'test'/'CALL' component; selector 2 shows a message.
+class ServiceUser : public ComponentImplementation {
+public:
+    ComponentResult dispatch(ComponentCall& call, ComponentManager&) override
+    {
+        switch (call.selector) {
+        case kComponentOpenSelect:
+            m_host = call.paramCount >= 2
+                         ? reinterpret_cast<const ZefComponentHost*>(call.params[1])
+                         : nullptr;
+            return m_host ? noErr : paramErr;
+        case kComponentCloseSelect:
+            return noErr;
+        case 1: {
+            intptr_t other = 0;
+            OSErr err =
+                m_host->openComponent(m_host->context, fourcc("test"), fourcc("CALL"), 0, &other);
+            if (err != noErr) return err;
+            ZefComponentCall inner{};
+            inner.selector = 7;
+            inner.paramCount = 1;
+            inner.params[0] = call.params[0];
+            const ComponentResult r = m_host->callComponent(m_host->context, other, &inner);
+            m_host->closeComponent(m_host->context, other);
+            return r;
+        }
+        case 2:
+            return m_host->alert(m_host->context, "Title", "Text");
+        default:
+            return badComponentSelector;
+        }
+    }
+
+private:
+    const ZefComponentHost* m_host = nullptr;
+};
+} // namespace
+
+// Components reach the manager's services from the block they are opened with; the message
+// box is the program's, answered 0 when it has none.
+TEST(ComponentCalls, ServicesGivenWithOpen)
+{
+    ComponentManager cm;
+    Log log;
+    const Component user = cm.registerComponent(desc("test", "USER", "zefT"), "User", "", 1,
+                                                [] { return std::make_unique<ServiceUser>(); });
+    const Component callee = cm.registerComponent(desc("test", "CALL", "zefT"), "Callee", "", 1,
+                                                  answering(&log, {{7, 100}}));
+    ComponentInstance ci = 0;
+    ASSERT_EQ(cm.openComponent(user, &ci), noErr);
+    EXPECT_EQ(cm.call(ci, 1, {5}), 105);
+    EXPECT_EQ(log.opens, 1);
+    EXPECT_EQ(cm.openInstanceCount(callee), 0);
+
+    EXPECT_EQ(cm.call(ci, 2), 0);
+    std::string shown;
+    cm.setAlertHandler([&](const std::string& title, const std::string& text) {
+        shown = title + ": " + text;
+        return true;
+    });
+    EXPECT_EQ(cm.call(ci, 2), 1);
+    EXPECT_EQ(shown, "Title: Text");
+}
+
 TEST(PluginComponents, LoadCallAndStorage)
 {
     ComponentManager cm;

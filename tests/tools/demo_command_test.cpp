@@ -24,6 +24,12 @@ TEST(DemoCommand, OptionsAndTheirErrors)
     EXPECT_EQ(cmd.mediaDir, "m");
     EXPECT_EQ(cmd.output, "X.ZEF");
 
+    ASSERT_TRUE(
+        parseDemoCommand({"--dv-tape", "NTSC", "--dv-sink", "/tmp/p", "t.zef"}, cmd, &error))
+        << error;
+    EXPECT_EQ(cmd.options.dvTape, "NTSC");
+    EXPECT_EQ(cmd.options.dvSink, "/tmp/p");
+
     const std::vector<std::vector<std::string>> bad = {
         {},
         {"a.zef", "b.zef"},
@@ -39,6 +45,9 @@ TEST(DemoCommand, OptionsAndTheirErrors)
         {"--size", "99999999999x2", "a.zef"},
         {"--media", "", "a.zef"},
         {"--verbose", "a.zef"},
+        {"--dv-tape", "SECAM", "a.zef"},
+        {"--dv-tape", "PAL", "--dv-sink", "", "a.zef"},
+        {"--dv-sink", "tape.dv", "a.zef"},
     };
     for (const auto& args : bad) {
         DemoCommand untouched;

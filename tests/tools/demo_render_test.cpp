@@ -87,8 +87,9 @@ std::map<std::string, std::string> probe(const std::string& path)
 {
     const CommandResult r =
         run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-             "stream=codec_type,codec_name,width,height,nb_read_frames:format=duration", "-of",
-             "flat", path});
+             "stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,nb_read_frames:"
+             "format=duration,format_name",
+             "-of", "flat", path});
     std::map<std::string, std::string> out;
     std::istringstream in(r.output);
     std::string line;
@@ -266,5 +267,51 @@ TEST(DemoRender, RenderedDemoShowsEveryPartOfTheComposition)
         EXPECT_GT(amp(5.0, 880), kToneAmplitude * 0.6);
         EXPECT_LT(amp(9.0, 880), kToneAmplitude * 0.05);
         EXPECT_LT(amp(1.0, 880), kToneAmplitude * 0.05);
+    }
+}
+
+// The demo printed to DV tape: `zefedit --render` loads the print-to-tape plug-in, whose sink
+// receives the DV stream of the whole 22-second movie, as PAL (25 fps, 550 frames) and as NTSC
+// (29.97 fps, the movie's 660 frames one for one). Its files land in the current directory.
+TEST(DemoRender, DemoPrintedToDvTapeAsPalAndNtsc)
+{
+    const std::string dir = freshFolder("tape");
+    struct Tape {
+        const char* name;
+        const char* height;
+        const char* rate;
+        const char* frames;
+        double seconds;
+    };
+    struct InFolder {
+        fs::path previous = fs::current_path();
+        explicit InFolder(const std::string& d) { fs::current_path(d); }
+        ~InFolder() { fs::current_path(previous); }
+    } inFolder(dir);
+    for (const Tape& t : {Tape{"PAL", "576", "25/1", "550", 22.0},
+                          Tape{"NTSC", "480", "30000/1001", "660", 22.022}}) {
+        const std::string project = dir + "/" + t.name + ".zef";
+        const std::string sink = dir + "/" + t.name + ".dv";
+        const CommandResult made = run(
+            {ZEF_ZEFDEMO, "--size", "320x240", "--dv-tape", t.name, "--dv-sink", sink, project});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        const CommandResult printed = run({ZEF_ZEFEDIT, "--render", project});
+        ASSERT_EQ(printed.exitCode, 0) << printed.output;
+        EXPECT_TRUE(fs::is_regular_file(dir + "/demo.DV.QT.AVI"));
+
+        const auto probed = probe(sink);
+        const auto video = streamOf(probed, "video");
+        const auto audio = streamOf(probed, "audio");
+        EXPECT_EQ(probed.count("format.format_name") ? probed.at("format.format_name") : "", "dv");
+        EXPECT_EQ(video.count("codec_name") ? video.at("codec_name") : "", "dvvideo") << t.name;
+        EXPECT_EQ(video.count("height") ? video.at("height") : "", t.height) << t.name;
+        EXPECT_EQ(video.count("r_frame_rate") ? video.at("r_frame_rate") : "", t.rate) << t.name;
+        EXPECT_EQ(video.count("nb_read_frames") ? video.at("nb_read_frames") : "", t.frames)
+            << t.name;
+        EXPECT_NEAR(
+            std::atof(probed.count("format.duration") ? probed.at("format.duration").c_str() : "0"),
+            t.seconds, 0.001)
+            << t.name;
+        EXPECT_EQ(audio.count("sample_rate") ? audio.at("sample_rate") : "", "48000") << t.name;
     }
 }

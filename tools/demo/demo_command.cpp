@@ -49,6 +49,7 @@ bool parseDemoCommand(const std::vector<std::string>& args, DemoCommand& out, st
         return false;
     };
     DemoCommand cmd;
+    bool sinkGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--size" || a == "--media") {
@@ -63,6 +64,14 @@ bool parseDemoCommand(const std::vector<std::string>& args, DemoCommand& out, st
                        cmd.options.width % 2 != 0 || cmd.options.height % 2 != 0) {
                 return fail("bad size '" + v + "': WxH, even, 16 to 4096");
             }
+        } else if (a == "--dv-tape" || a == "--dv-sink") {
+            if (i + 1 >= args.size()) return fail(a + " needs a value");
+            const std::string& v = args[++i];
+            if (a == "--dv-tape" && v != "PAL" && v != "NTSC")
+                return fail("--dv-tape is PAL or NTSC");
+            if (a == "--dv-sink" && v.empty()) return fail("--dv-sink needs a path");
+            (a == "--dv-tape" ? cmd.options.dvTape : cmd.options.dvSink) = v;
+            sinkGiven = sinkGiven || a == "--dv-sink";
         } else if (a == "--reference") {
             cmd.options.reference = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -74,6 +83,7 @@ bool parseDemoCommand(const std::vector<std::string>& args, DemoCommand& out, st
         }
     }
     if (cmd.output.empty()) return fail("no project file given");
+    if (sinkGiven && cmd.options.dvTape.empty()) return fail("--dv-sink needs --dv-tape");
     out = cmd;
     return true;
 }

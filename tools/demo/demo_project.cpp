@@ -1,5 +1,6 @@
 #include "tools/demo/demo_project.h"
 
+#include "exporter/peltra_settings.h"
 #include "model/device.h"
 #include "model/item.h"
 #include "model/source_item.h"
@@ -116,6 +117,20 @@ Handle exportSettings()
     return exporter->settings().flatten();
 }
 
+// The print-to-tape settings: the intermediate file at the edit rate, new files at every
+// print, the raw DV stream into the sink.
+Handle tapeSettings(Fixed rate, const std::string& sink)
+{
+    AtomContainer settings;
+    writeTemporalSettings(settings, TemporalSettings{peltra::kDefaultTemporalQuality, rate,
+                                                     peltra::kDefaultKeyFrameRate});
+    writeAtomUInt16(settings, kVideoSettingsAtom, peltra::kDirtyAtom, 1);
+    writeAtomUInt16(settings, peltra::kTransmitterAtom, peltra::kTransmitterKindAtom,
+                    uint16_t(peltra::TransmitterKind::sink));
+    writeAtomText(settings, peltra::kTransmitterAtom, peltra::kSinkPathAtom, sink);
+    return settings.flatten();
+}
+
 std::string fourccText(FourCC code)
 {
     std::string s;
@@ -170,6 +185,15 @@ void buildDemoProject(FProject& project, const DemoSources& sources, const DemoO
     composition.exportManufacturer = kStandardExporterManufacturer;
     composition.exportSettings = exportSettings();
     composition.outputFile = kOutputFile;
+    if (!options.dvTape.empty()) {
+        if (options.dvTape != "PAL" && options.dvTape != "NTSC")
+            throw std::invalid_argument("the DV tape is PAL or NTSC");
+        composition.frameRate = Fixed(options.dvTape == "PAL" ? 25 : 30) << 16;
+        composition.exportSubType = peltra::kPeltraSubType;
+        composition.exportManufacturer = peltra::kPeltraManufacturer;
+        composition.exportSettings = tapeSettings(composition.frameRate, options.dvSink);
+        composition.outputFile = kTapeOutputFile;
+    }
     project.setComposition(composition);
 
     // Layer A: a, then b overlapping it by two seconds; the overlap is a's transition.

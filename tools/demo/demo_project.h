@@ -6,7 +6,8 @@
 //            the bottom-right corner (8 s);
 //   titles   "Hello World", white, centred, 1–5 s;
 //   output   the composition size (640×480 by default), 30 fps, 'MooV' H.264 + AAC to
-//            out/demo.mov, render range 0–22 s.
+//            out/demo.mov, render range 0–22 s; or, printed to DV tape, 25 fps (PAL) or 30 fps
+//            (NTSC) through the print-to-tape component 'Pelt', its DV stream into a sink.
 //
 // The reference composition is the one the benchmarks build with toolbox calls; with it the
 // demo renders the same work, so that the editor's render and the benchmark's can be compared.
@@ -31,11 +32,16 @@ constexpr const char* kTitleText = "Hello World";
 constexpr const char* kFilterName = "Colour Tint";
 constexpr const char* kTransitionName = "Cross Fade";
 constexpr const char* kOutputFile = "out/demo.mov";
+constexpr const char* kTapeOutputFile = "demo.DV";
 
 struct DemoOptions {
     int32_t width = 640;
     int32_t height = 480;
     bool reference = false; // leave out what the reference composition lacks (the filter)
+    // "PAL" or "NTSC": print to DV tape through 'Pelt' (output "demo.DV", new DV files at every
+    // print) with its raw DV stream written to dvSink (relative: from where the render runs).
+    std::string dvTape;
+    std::string dvSink = "tape.dv";
 };
 
 struct DemoSources {

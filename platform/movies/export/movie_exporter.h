@@ -43,9 +43,10 @@ constexpr OSType kStandardExporterManufacturer = fourcc("appl");
 constexpr int16_t kMovieExportToHandleSelect = 0x80;
 constexpr int16_t kMovieExportToFileSelect = 0x81;          // (ExportSource*, const char* path)
 constexpr int16_t kMovieExportSetProgressProcSelect = 0x84; // (MovieProgressProc, refcon)
-constexpr int16_t kMovieExportDoUserDialogSelect = 0x86;    // (ExportSource*, ExporterDialogHost*,
-                                                            //  bool* cancelled)
-constexpr int16_t kMovieExportValidateSelect = 0x8B;        // (ExportSource*, bool* valid)
+constexpr int16_t kMovieExportSetSampleDescriptionSelect = 0x85; // (description, media type)
+constexpr int16_t kMovieExportDoUserDialogSelect = 0x86; // (ExportSource*, ExporterDialogHost*,
+                                                         //  bool* cancelled)
+constexpr int16_t kMovieExportValidateSelect = 0x8B;     // (ExportSource*, bool* valid)
 constexpr int16_t kMovieExportGetSettingsAsAtomContainerSelect = 0x8C;   // (Handle* out)
 constexpr int16_t kMovieExportSetSettingsFromAtomContainerSelect = 0x8D; // (const Handle*)
 constexpr int16_t kMovieExportGetFileNameExtensionSelect = 0x8E;         // (OSType* out)
