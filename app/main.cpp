@@ -37,7 +37,24 @@ void printHelp(std::FILE* out = stdout)
              "               file (or FILE; a relative path is taken from the current directory).\n"
              "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
              "               clips cannot be found is not rendered: the missing paths are listed.\n"
-             "               Exit status 0 on success, 1 with the message on failure.\n");
+             "               Exit status 0 on success, 1 with the message on failure.\n"
+             "    --range START END   only frames START to END-1 of the render (0 is the render\n"
+             "               range's first frame), without sound, into an intermediate movie that\n"
+             "               starts with a key frame: ranges that meet join frame for frame\n"
+             "    --sound-only        only the sound of the whole render, into an intermediate\n"
+             "    --relink OLD=NEW    a clip whose file is missing is looked for with its path's\n"
+             "               beginning OLD replaced by NEW (repeatable)\n"
+             "    --progress-file F   keeps the fraction done (in thousandths) in F\n"
+             "  --render-farm PROJECT.zef --output FILE [--chunks N] [--scheduler slurm|local]\n"
+             "               [--wait] [--job-folder DIR] [--template NAME] [--relink OLD=NEW]\n"
+             "               [--sbatch-arg ARG] [--jobs N]\n"
+             "               render in N chunks (default 4) on a Slurm cluster: writes a job folder\n"
+             "               beside FILE (or in DIR) on storage every node sees, submits the chunks\n"
+             "               as a job array, the sound as one job and a join that depends on them,\n"
+             "               and prints the job ids; --wait follows them with a progress bar and\n"
+             "               exits with their result. --scheduler local runs the same jobs as\n"
+             "               processes here (at most N at once with --jobs). A failed or cancelled\n"
+             "               job fails the render and FILE is not written.\n");
 }
 
 // Whether a window system is there to open windows on.
@@ -126,22 +143,16 @@ int main(int argc, char** argv)
                                        i + 4 < argc ? argv[i + 4] : "");
         }
         if (a == "--render") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "zefedit: --render needs a project; see zefedit --help\n");
+            zef::app::RenderToolOptions options;
+            std::string error;
+            if (!zef::app::parseRenderOptions({argv + i + 1, argv + argc}, options, &error)) {
+                std::fprintf(stderr, "zefedit: %s; see zefedit --help\n", error.c_str());
                 return 1;
             }
-            std::string project = argv[i + 1], output, templateName;
-            for (int j = i + 2; j < argc; ++j) {
-                const std::string o = argv[j];
-                if ((o == "--output" || o == "--template") && j + 1 < argc) {
-                    (o == "--output" ? output : templateName) = argv[++j];
-                } else {
-                    std::fprintf(stderr, "zefedit: unexpected %s; see zefedit --help\n", o.c_str());
-                    return 1;
-                }
-            }
-            return zef::app::renderTool(project, output, templateName);
+            return zef::app::renderTool(options);
         }
+        if (a == "--render-farm") return zef::app::renderFarmTool({argv + i + 1, argv + argc});
+        if (a == "--farm-join" && i + 1 < argc) return zef::app::farmJoinTool(argv[i + 1]);
         if (a == "--version") {
             std::printf("ZEF Rondavo 0.1\n");
             return 0;
