@@ -187,7 +187,8 @@ private:
             s == "RESIZING")
             return {JobState::Running, {}};
         if (s == "COMPLETED") return {JobState::Done, {}};
-        if (s == "CANCELLED") return {JobState::Cancelled, line->second == "None" ? "" : line->second};
+        // The reason squeue gives a cancelled job is the last one it had while waiting.
+        if (s == "CANCELLED") return {JobState::Cancelled, {}};
         return {JobState::Failed, s};
     }
 

@@ -173,6 +173,31 @@ def leftovers(folder, keep):
     return sorted(n for n in os.listdir(folder) if n not in keep)
 
 
+def relinked(zefedit, zefdemo, work):
+    """A project whose clip folder moved renders on the farm with --relink, which every job
+    applies through the missing-file flow; without it the render is refused."""
+    media = os.path.join(os.path.dirname(os.path.abspath(zefedit)), "..", "demo-media")
+    clips, moved = os.path.join(work, "clips"), os.path.join(work, "moved")
+    for d in (clips, moved):
+        shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(clips)
+    for name in "abc":
+        shutil.copy(os.path.join(media, f"{name}_320x240.mov"), os.path.join(clips, f"{name}.mov"))
+    project = os.path.join(work, "moved.zef")
+    run([zefdemo, "--size", "320x240", "--media", clips, project])
+    os.rename(clips, moved)
+    output = os.path.join(work, "relinked.mov")
+    r = run([zefedit, "--render-farm", project, "--output", output, "--chunks", "2",
+             "--scheduler", "local"], check=False)
+    if r.returncode == 0 or "missing clip: " + os.path.join(clips, "a.mov") not in r.stdout:
+        fail(f"a project whose clips moved was not refused:\n{r.stdout}")
+    run([zefedit, "--render-farm", project, "--output", output, "--chunks", "2",
+         "--scheduler", "local", "--relink", f"{clips}={moved}"])
+    if "nb_read_frames=660" not in probe(output):
+        fail("the relinked render does not hold 660 frames")
+    print("a moved clip folder renders with --relink")
+
+
 def main():
     if len(sys.argv) != 5 or sys.argv[1] not in ("slurm", "local"):
         sys.exit(__doc__)
@@ -232,6 +257,9 @@ def main():
             first = next(i for i in range(0, len(sa), 2) if sa[i:i + 2] != sb[i:i + 2]) // 4
             fail(f"the sound differs from the single render's from sample {first} on")
         print(f"sound: {len(sa) // 4} samples, the same as the single render's")
+
+        if not cluster:
+            relinked(zefedit, zefdemo, work)
 
         # A chunk killed on purpose fails the render: no output, no partial file beside it.
         killed = os.path.join(out, "killed.mov")

@@ -91,7 +91,7 @@ TEST(FarmJobs, ScriptsRunZefeditWithEveryWordIntactAndThePlanReadsBack)
     options.relinks = {{"/old clips", "/mnt/new $clips"}};
     writeJobFolder(dir, plan, options, fake, dir);
 
-    ASSERT_EQ(std::system(("/bin/sh '" + dir + "/chunk-1.sh'").c_str()) == -1, false);
+    ASSERT_EQ(std::system(("/bin/sh " + shellQuote(dir + "/chunk-1.sh")).c_str()) == -1, false);
     const std::vector<std::string> expected = {
         "--render", dir + "/project.zef", "--template", "H.264 'HD'", "--relink",
         "/old clips=/mnt/new $clips", "--output", dir + "/chunk-1.mov", "--progress-file",
@@ -104,9 +104,9 @@ TEST(FarmJobs, ScriptsRunZefeditWithEveryWordIntactAndThePlanReadsBack)
 
     // The array task runs its chunk's script; the join names the folder.
     fs::remove(dir + "/args");
-    ASSERT_EQ(std::system(("SLURM_ARRAY_TASK_ID=3 /bin/sh '" + dir + "/chunks.sh'").c_str()), 0);
+    ASSERT_EQ(std::system(("SLURM_ARRAY_TASK_ID=3 /bin/sh " + shellQuote(dir + "/chunks.sh")).c_str()), 0);
     EXPECT_NE(readAll(dir + "/args").find("495\n660\n"), std::string::npos);
-    ASSERT_EQ(std::system(("/bin/sh '" + dir + "/join.sh'").c_str()), 0);
+    ASSERT_EQ(std::system(("/bin/sh " + shellQuote(dir + "/join.sh")).c_str()), 0);
     EXPECT_EQ(readAll(dir + "/args"), "--farm-join\n" + dir + "\n");
 
     const FarmPlan back = readPlan(dir);

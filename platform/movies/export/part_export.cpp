@@ -253,8 +253,9 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
             p->pts = frame + offset;
             p->dts = av_rescale_q(video.dts(), video.stream->time_base, frameBase) + offset;
             p->duration = 1;
+            // In the stream's own time base, which the muxer chose when it wrote the header.
+            av_packet_rescale_ts(p, frameBase, vout->time_base);
             p->stream_index = vout->index;
-            p->time_base = frameBase;
         } else {
             av_packet_rescale_ts(p, audio.stream->time_base, aout->time_base);
             p->stream_index = aout->index;
