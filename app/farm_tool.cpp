@@ -99,8 +99,8 @@ int renderFarmTool(const std::vector<std::string>& args)
     std::fflush(stdout);
     if (!local && !options.wait) return 0;
 
-    const FollowResult result =
-        followFarm(*scheduler, plan, folder, [] { return g_stop != 0; }, local ? 200 : 1000);
+    const FollowResult result = followFarm(
+        *scheduler, plan, folder, [] { return g_stop != 0; }, local ? 200 : 1000);
     if (!result.ok) {
         removeParts(folder, plan);
         return fail(result.message + "\nzefedit: the render failed; " + plan.output +
@@ -122,7 +122,8 @@ int farmJoinTool(const std::string& folder)
     }
     std::vector<movies::PicturePart> parts;
     for (size_t k = 0; k < plan.chunks.size(); ++k)
-        parts.push_back({folder + "/" + chunkName(k) + ".mov", plan.chunks[k].end - plan.chunks[k].first});
+        parts.push_back(
+            {folder + "/" + chunkName(k) + ".mov", plan.chunks[k].end - plan.chunks[k].first});
     const std::string sound =
         plan.format.hasSound ? folder + "/" + std::string(kSoundName) + ".mov" : std::string();
 
@@ -131,10 +132,9 @@ int farmJoinTool(const std::string& folder)
     const fs::path out(plan.output);
     std::error_code ec;
     fs::create_directories(out.parent_path(), ec);
-    const std::string partial =
-        (out.parent_path() / ("." + out.filename().string() + ".partial-" +
-                              std::to_string(::getpid())))
-            .string();
+    const std::string partial = (out.parent_path() / ("." + out.filename().string() + ".partial-" +
+                                                      std::to_string(::getpid())))
+                                    .string();
     std::signal(SIGINT, onStop);
     std::signal(SIGTERM, onStop);
     std::string error;

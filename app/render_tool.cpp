@@ -39,7 +39,8 @@ public:
     TerminalHost(const std::string& progressFile, bool quiet) : m_quiet(quiet)
     {
         if (!progressFile.empty())
-            m_progressFd = ::open(progressFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            m_progressFd =
+                ::open(progressFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
     ~TerminalHost()
     {

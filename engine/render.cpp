@@ -399,9 +399,9 @@ bool FRender::renderRange()
             ~RenderingFlag() { flag = false; }
         } rendering(m_project.rendering);
         if (m_conversion) {
-            result = m_conversion(source, res.exporter, m_outputPath,
-                                  ExportProgress{&FRender::progressProc,
-                                                 reinterpret_cast<intptr_t>(this)});
+            result = m_conversion(
+                source, res.exporter, m_outputPath,
+                ExportProgress{&FRender::progressProc, reinterpret_cast<intptr_t>(this)});
         } else {
             result = convertToFile(source, m_components, res.exporter, m_outputPath,
                                    createMovieFileDeleteCurFile | movieToFileOnlyExport,

@@ -98,10 +98,9 @@ public:
     // the range, the configured export component, the resolved output path and the render's
     // progress procedure; answers a conversion result. Unset: the component converts the
     // movie to the output file. Renders of a part of the range set their own (render_parts.h).
-    using Conversion = std::function<movies::OSErr(movies::MovieExportSource& source,
-                                                   movies::ComponentInstance exporter,
-                                                   const std::string& path,
-                                                   const movies::ExportProgress& progress)>;
+    using Conversion = std::function<movies::OSErr(
+        movies::MovieExportSource& source, movies::ComponentInstance exporter,
+        const std::string& path, const movies::ExportProgress& progress)>;
     void setConversion(Conversion conversion) { m_conversion = std::move(conversion); }
     movies::ComponentManager& components() { return m_components; }
 

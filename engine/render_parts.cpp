@@ -19,7 +19,8 @@ bool renderPart(FRender& render, const RenderPart& part, PartFormat* format)
     render.setConversion([&](MovieExportSource& source, ComponentInstance instance,
                              const std::string& path, const ExportProgress& progress) -> OSErr {
         MovieExporter* exporter = exporterOf(render.components(), instance);
-        if (!exporter) throw ZEFException("This output cannot be rendered in parts: plug-in exporter");
+        if (!exporter)
+            throw ZEFException("This output cannot be rendered in parts: plug-in exporter");
         const OSErr err = partFormat(*exporter, source, &described);
         if (err == featureUnsupported)
             throw ZEFException("This output cannot be rendered in parts: " +
@@ -29,9 +30,9 @@ bool renderPart(FRender& render, const RenderPart& part, PartFormat* format)
         if (part.kind == RenderPart::Kind::Pictures &&
             (part.first < 0 || part.end > described.frames || part.first >= part.end)) {
             char text[160];
-            std::snprintf(text, sizeof text, "Frames %lld to %lld are not within the render's %lld frames",
-                          (long long)part.first, (long long)part.end,
-                          (long long)described.frames);
+            std::snprintf(text, sizeof text,
+                          "Frames %lld to %lld are not within the render's %lld frames",
+                          (long long)part.first, (long long)part.end, (long long)described.frames);
             throw ZEFException(text);
         }
         if (part.kind == RenderPart::Kind::Sound && !described.hasSound)

@@ -112,8 +112,9 @@ void writeJobFolder(const std::string& folder, const FarmPlan& plan, const FarmO
                            std::to_string(plan.chunks[k].end)});
         writeFile(folder + "/" + chunkName(k) + ".sh",
                   script("Render farm job: chunk " + std::to_string(k + 1) + " of " +
-                             std::to_string(n) + ", frames " + std::to_string(plan.chunks[k].first) +
-                             " to " + std::to_string(plan.chunks[k].end - 1) + " of the render.",
+                             std::to_string(n) + ", frames " +
+                             std::to_string(plan.chunks[k].first) + " to " +
+                             std::to_string(plan.chunks[k].end - 1) + " of the render.",
                          cwd, c),
                   true);
     }
@@ -191,7 +192,8 @@ std::string makeJobFolder(const std::string& output, const std::string& parent)
     std::error_code ec;
     fs::create_directories(dir, ec);
     std::string pattern = (dir / (out.filename().string() + ".farm-XXXXXX")).string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a job folder in " + dir.string());
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a job folder in " + dir.string());
     // Readable by the cluster's nodes, which may run the jobs as another user of this one.
     ::chmod(pattern.c_str(), 0755);
     return pattern;

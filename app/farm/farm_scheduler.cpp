@@ -91,8 +91,8 @@ public:
             return false;
         std::string dependency = "--dependency=afterok:" + m_arrayId;
         if (m_sound) {
-            if (!sbatch({"--job-name=zef-sound", "--output=" + m_folder + "/sound.log"},
-                        "sound.sh", &m_soundId))
+            if (!sbatch({"--job-name=zef-sound", "--output=" + m_folder + "/sound.log"}, "sound.sh",
+                        &m_soundId))
                 return false;
             dependency += ":" + m_soundId;
         }
@@ -142,9 +142,9 @@ public:
         out.join = stateOf(find(m_joinId), m_joinId, exists(m_folder + "/join.done"));
         // Jobs never listed were cancelled before they started, once the join can no longer
         // run; until then they may still be waiting.
-        const bool joinEnded = out.join.state == JobState::Failed ||
-                               out.join.state == JobState::Cancelled ||
-                               (find(m_joinId) && find(m_joinId)->second == "DependencyNeverSatisfied");
+        const bool joinEnded =
+            out.join.state == JobState::Failed || out.join.state == JobState::Cancelled ||
+            (find(m_joinId) && find(m_joinId)->second == "DependencyNeverSatisfied");
         out.chunks.resize(m_chunks);
         for (size_t k = 0; k < m_chunks; ++k) {
             const std::string id = m_arrayId + "_" + std::to_string(k);
@@ -263,7 +263,8 @@ public:
     {
         m_cancelled = true;
         for (Job& j : m_jobs) {
-            if (j.status.state == JobState::Waiting) j.status = {JobState::Cancelled, "not started"};
+            if (j.status.state == JobState::Waiting)
+                j.status = {JobState::Cancelled, "not started"};
             if (j.status.state != JobState::Running) continue;
             ::kill(-j.pid, SIGTERM);
         }
@@ -356,7 +357,10 @@ double progressOf(const std::string& path)
     return std::clamp(permille / 1000.0, 0.0, 1.0);
 }
 
-bool ended(const JobStatus& s) { return s.state == JobState::Failed || s.state == JobState::Cancelled; }
+bool ended(const JobStatus& s)
+{
+    return s.state == JobState::Failed || s.state == JobState::Cancelled;
+}
 
 std::string endedText(const JobStatus& s)
 {
@@ -472,7 +476,8 @@ FollowResult followFarm(FarmScheduler& scheduler, const FarmPlan& plan, const st
             std::string failure;
             for (size_t k = 0; k < status.chunks.size() && failure.empty(); ++k)
                 if (ended(status.chunks[k]))
-                    failure = chunkText(k) + " " + endedText(status.chunks[k]) + logOf(chunkName(k));
+                    failure =
+                        chunkText(k) + " " + endedText(status.chunks[k]) + logOf(chunkName(k));
             if (failure.empty() && status.sound && ended(*status.sound))
                 failure = "the sound job " + endedText(*status.sound) + logOf(kSoundName);
             if (failure.empty() && ended(status.join))
@@ -483,8 +488,9 @@ FollowResult followFarm(FarmScheduler& scheduler, const FarmPlan& plan, const st
                 return {false, failure};
             }
             if (status.join.state == JobState::Done) {
-                if (showProgress && tty) std::fprintf(stderr, "\r\033[K[%s] 100 %% done\n",
-                                                      std::string(30, '#').c_str());
+                if (showProgress && tty)
+                    std::fprintf(stderr, "\r\033[K[%s] 100 %% done\n",
+                                 std::string(30, '#').c_str());
                 return {true, {}};
             }
             if (showProgress) {
@@ -497,10 +503,11 @@ FollowResult followFarm(FarmScheduler& scheduler, const FarmPlan& plan, const st
                         finished ? 1.0 : progressOf(folder + "/" + chunkName(k) + ".progress");
                     done += f * double(plan.chunks[k].end - plan.chunks[k].first);
                 }
-                const double fraction = plan.format.frames > 0 ? done / double(plan.format.frames) : 0;
+                const double fraction =
+                    plan.format.frames > 0 ? done / double(plan.format.frames) : 0;
                 const int percent = int(fraction * 100.0);
-                std::string text = std::to_string(chunksDone) + " of " + std::to_string(n) +
-                                   " chunks done";
+                std::string text =
+                    std::to_string(chunksDone) + " of " + std::to_string(n) + " chunks done";
                 if (status.sound)
                     text += status.sound->state == JobState::Done ? ", sound done" : "";
                 if (tty) {

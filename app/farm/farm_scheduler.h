@@ -49,8 +49,7 @@ public:
 };
 
 std::unique_ptr<FarmScheduler> makeSlurmScheduler(const std::string& folder, size_t chunks,
-                                                  bool sound,
-                                                  std::vector<std::string> sbatchArgs);
+                                                  bool sound, std::vector<std::string> sbatchArgs);
 std::unique_ptr<FarmScheduler> makeLocalScheduler(const std::string& folder, size_t chunks,
                                                   bool sound, int maxProcesses);
 

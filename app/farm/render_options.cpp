@@ -37,8 +37,9 @@ bool parseRenderOptions(const std::vector<std::string>& words, RenderToolOptions
         const std::string& o = words[i];
         const bool hasValue = i + 1 < words.size();
         if ((o == "--output" || o == "--template" || o == "--progress-file") && hasValue) {
-            (o == "--output" ? out.output : o == "--template" ? out.templateName
-                                                                : out.progressFile) = words[++i];
+            (o == "--output"     ? out.output
+             : o == "--template" ? out.templateName
+                                 : out.progressFile) = words[++i];
         } else if (o == "--relink" && hasValue) {
             Relink r;
             if (!parseRelink(words[++i], r)) return bad("--relink needs OLD=NEW");
@@ -64,22 +65,21 @@ bool parseRenderOptions(const std::vector<std::string>& words, RenderToolOptions
     return true;
 }
 
-bool parseFarmOptions(const std::vector<std::string>& words, FarmOptions& out,
-                      std::string* error)
+bool parseFarmOptions(const std::vector<std::string>& words, FarmOptions& out, std::string* error)
 {
     auto bad = [&](const std::string& why) {
         if (error) *error = why;
         return false;
     };
-    if (words.empty() || words[0].rfind("--", 0) == 0)
-        return bad("--render-farm needs a project");
+    if (words.empty() || words[0].rfind("--", 0) == 0) return bad("--render-farm needs a project");
     out.project = words[0];
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string& o = words[i];
         const bool hasValue = i + 1 < words.size();
         if ((o == "--output" || o == "--template" || o == "--job-folder") && hasValue) {
-            (o == "--output" ? out.output : o == "--template" ? out.templateName
-                                                                : out.jobFolder) = words[++i];
+            (o == "--output"     ? out.output
+             : o == "--template" ? out.templateName
+                                 : out.jobFolder) = words[++i];
         } else if (o == "--chunks" && hasValue) {
             if (!parseNumber(words[++i], out.chunks) || out.chunks < 1 || out.chunks > kMaxChunks)
                 return bad("--chunks needs a number from 1 to " + std::to_string(kMaxChunks));

@@ -41,8 +41,8 @@ struct FarmOptions {
     std::string templateName;
     int chunks = 4;
     SchedulerKind scheduler = SchedulerKind::Slurm;
-    bool wait = false;      // follow the jobs to their end (always so for local)
-    std::string jobFolder;  // where the jobs live; empty: beside the output
+    bool wait = false;     // follow the jobs to their end (always so for local)
+    std::string jobFolder; // where the jobs live; empty: beside the output
     std::vector<Relink> relinks;
     std::vector<std::string> sbatchArgs; // passed to every sbatch call
     int localJobs = 0;                   // local processes at once; 0: one per core
@@ -61,7 +61,6 @@ bool parseRenderOptions(const std::vector<std::string>& words, RenderToolOptions
 
 // The words after "--render-farm" (the project first). False with *error for a bad command
 // line; --output is required and --chunks must be 1 .. kMaxChunks.
-bool parseFarmOptions(const std::vector<std::string>& words, FarmOptions& out,
-                      std::string* error);
+bool parseFarmOptions(const std::vector<std::string>& words, FarmOptions& out, std::string* error);
 
 } // namespace zef::app

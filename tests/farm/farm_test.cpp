@@ -78,7 +78,8 @@ TEST(FarmJobs, ScriptsRunZefeditWithEveryWordIntactAndThePlanReadsBack)
     // Paths with spaces, quotes and a dollar sign must reach the program as they are.
     const std::string dir = freshFolder("it's a $folder");
     const std::string fake = dir + "/fake zefedit";
-    writeScript(fake, "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/args\"");
+    writeScript(fake,
+                "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/args\"");
     const std::string project = dir + "/my project.zef";
     std::ofstream(project) << "project";
 
@@ -92,10 +93,19 @@ TEST(FarmJobs, ScriptsRunZefeditWithEveryWordIntactAndThePlanReadsBack)
     writeJobFolder(dir, plan, options, fake, dir);
 
     ASSERT_EQ(std::system(("/bin/sh " + shellQuote(dir + "/chunk-1.sh")).c_str()) == -1, false);
-    const std::vector<std::string> expected = {
-        "--render", dir + "/project.zef", "--template", "H.264 'HD'", "--relink",
-        "/old clips=/mnt/new $clips", "--output", dir + "/chunk-1.mov", "--progress-file",
-        dir + "/chunk-1.progress", "--range", "165", "330"};
+    const std::vector<std::string> expected = {"--render",
+                                               dir + "/project.zef",
+                                               "--template",
+                                               "H.264 'HD'",
+                                               "--relink",
+                                               "/old clips=/mnt/new $clips",
+                                               "--output",
+                                               dir + "/chunk-1.mov",
+                                               "--progress-file",
+                                               dir + "/chunk-1.progress",
+                                               "--range",
+                                               "165",
+                                               "330"};
     std::string want;
     for (const std::string& w : expected)
         want += w + "\n";
@@ -104,7 +114,9 @@ TEST(FarmJobs, ScriptsRunZefeditWithEveryWordIntactAndThePlanReadsBack)
 
     // The array task runs its chunk's script; the join names the folder.
     fs::remove(dir + "/args");
-    ASSERT_EQ(std::system(("SLURM_ARRAY_TASK_ID=3 /bin/sh " + shellQuote(dir + "/chunks.sh")).c_str()), 0);
+    ASSERT_EQ(
+        std::system(("SLURM_ARRAY_TASK_ID=3 /bin/sh " + shellQuote(dir + "/chunks.sh")).c_str()),
+        0);
     EXPECT_NE(readAll(dir + "/args").find("495\n660\n"), std::string::npos);
     ASSERT_EQ(std::system(("/bin/sh " + shellQuote(dir + "/join.sh")).c_str()), 0);
     EXPECT_EQ(readAll(dir + "/args"), "--farm-join\n" + dir + "\n");
@@ -152,7 +164,8 @@ TEST(FarmLocal, TheJoinRunsOnceEveryPartHasEndedWell)
     const std::string dir = freshFolder("local-ok");
     const FarmPlan plan = planOf(90, 2);
     // One at a time: the second chunk starts only after the first ended.
-    writeScript(dir + "/chunk-0.sh", "sleep 0.2; echo 1000 > \"$(dirname \"$0\")/chunk-0.progress\"");
+    writeScript(dir + "/chunk-0.sh",
+                "sleep 0.2; echo 1000 > \"$(dirname \"$0\")/chunk-0.progress\"");
     writeScript(dir + "/chunk-1.sh", "test -f \"$(dirname \"$0\")/chunk-0.progress\" || exit 1");
     writeScript(dir + "/sound.sh", "sleep 0.1");
     writeScript(dir + "/join.sh",

@@ -76,7 +76,8 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     const int64_t totalSamples = audio ? samplesBefore(rate, af.sampleRate, frames) : 0;
     const bool loop = plan.loop && progress.proc != nullptr && frames > 0;
     const int64_t first = loop ? 0 : std::clamp<int64_t>(plan.firstFrame, 0, frames);
-    const int64_t end = loop || plan.endFrame < 0 ? frames : std::clamp(plan.endFrame, first, frames);
+    const int64_t end =
+        loop || plan.endFrame < 0 ? frames : std::clamp(plan.endFrame, first, frames);
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -137,8 +138,8 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             if (stopNow) break;
         }
         if (plan.realTime) {
-            const auto due = start + std::chrono::microseconds(
-                                         int64_t((__int128(i - first) * rate.den * 1000000) / rate.num));
+            const auto due = start + std::chrono::microseconds(int64_t(
+                                         (__int128(i - first) * rate.den * 1000000) / rate.num));
             std::this_thread::sleep_until(due);
         }
         Item item;
@@ -180,8 +181,8 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             queue.push_back(std::move(item));
         }
         changed.notify_all();
-        const double done = loop ? double(k + 1) / double(frames)
-                                 : double(i + 1 - first) / double(end - first);
+        const double done =
+            loop ? double(k + 1) / double(frames) : double(i + 1 - first) / double(end - first);
         const double fraction = plan.fractionStart + plan.fractionSpan * done;
         result = progress.send(movieProgressUpdatePercent,
                                Fixed(std::clamp(fraction, 0.0, 1.0) * 65536.0));

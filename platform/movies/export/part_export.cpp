@@ -74,10 +74,7 @@ struct PartReader {
             if (packet->stream_index == stream->index) return true;
         }
     }
-    int64_t dts() const
-    {
-        return packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-    }
+    int64_t dts() const { return packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts; }
 };
 
 bool sameEncoding(const AVCodecParameters* a, const AVCodecParameters* b)
@@ -104,8 +101,8 @@ OSErr partFormat(MovieExporter& exporter, const ExportSource& source, PartFormat
     return noErr;
 }
 
-OSErr exportPicturePart(MovieExporter& exporter, ExportSource& source, int64_t first,
-                        int64_t end, const std::string& path)
+OSErr exportPicturePart(MovieExporter& exporter, ExportSource& source, int64_t first, int64_t end,
+                        const std::string& path)
 {
     OutputSetup setup;
     OSErr err = setupFor(exporter, source, setup);
@@ -212,7 +209,8 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
         av_dict_set(&options, k.c_str(), v.c_str(), 0);
     r = avformat_write_header(out, &options);
     av_dict_free(&options);
-    if (r < 0) return failWriting(kExportEncoderErr, "cannot write the header: " + av::errorText(r));
+    if (r < 0)
+        return failWriting(kExportEncoderErr, "cannot write the header: " + av::errorText(r));
 
     size_t part = 0;
     int64_t offset = 0; // frames before the current part
@@ -278,16 +276,16 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
             if (!video.open(pictures[part].path, AVMEDIA_TYPE_VIDEO, &why))
                 return failWriting(paramErr, "cannot read " + partName(part) + ": " + why);
             if (!sameEncoding(video.stream->codecpar, reference))
-                return failWriting(paramErr, partName(part) +
-                                                 " was encoded differently from the first part");
+                return failWriting(paramErr,
+                                   partName(part) + " was encoded differently from the first part");
             seen.assign(size_t(std::max<int64_t>(0, pictures[part].frames)), 0);
             count = 0;
         }
     }
     if (part < pictures.size()) return failWriting(paramErr, "the picture parts end early");
     r = av_write_trailer(out);
-    if (r < 0) return failWriting(kExportEncoderErr, "cannot finish " + path + ": " +
-                                                         av::errorText(r));
+    if (r < 0)
+        return failWriting(kExportEncoderErr, "cannot finish " + path + ": " + av::errorText(r));
     if (avio_closep(&out->pb) < 0) return failWriting(ioErr, "cannot write " + path);
     return noErr;
 }

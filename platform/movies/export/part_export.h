@@ -33,14 +33,15 @@ struct PartFormat {
 };
 
 // Whether exporter (with its current settings) can export source in parts, and how: noErr with
-// *out filled; featureUnsupported when the exporter cannot; paramErr when the source does not fit it.
+// *out filled; featureUnsupported when the exporter cannot; paramErr when the source does not fit
+// it.
 OSErr partFormat(MovieExporter& exporter, const ExportSource& source, PartFormat* out);
 
 // Writes export frames [first, end) of source's pictures, without sound, into a movie file at
 // path with the exporter's video settings. paramErr for a range outside the export's frames.
 // The exporter's progress procedure gets open, updates and close for the part.
-OSErr exportPicturePart(MovieExporter& exporter, ExportSource& source, int64_t first,
-                        int64_t end, const std::string& path);
+OSErr exportPicturePart(MovieExporter& exporter, ExportSource& source, int64_t first, int64_t end,
+                        const std::string& path);
 
 // Writes the sound of the whole export alone into a movie file at path with the exporter's
 // sound settings (paramErr when the export has no sound).
