@@ -6,7 +6,7 @@ frame does not), and the very same sound samples. Then one chunk job is killed o
 render must fail with a clear message, write no output and leave no partial file beside it.
 
   slurm: starts a one-node Slurm cluster on this machine (munged, slurmctld, slurmd from the
-         distribution's packages, on ports of 127.0.0.1, with its files under WORKDIR), and
+         distribution's packages, on ports of 127.0.0.1, with its files in a folder of /tmp), and
          renders with --scheduler slurm --wait; the chunk is cancelled with scancel.
   local: renders with --scheduler local; the chunk's process is killed.
 
@@ -21,6 +21,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 SKIP = 77
@@ -139,12 +140,31 @@ PartitionName=main Nodes={node} Default=YES MaxTime=INFINITE State=UP
         skip(f"the Slurm node did not come up within 30 s:\n{logs}")
 
     def stop(self):
+        # Jobs first, so that no job step outlives the daemons it reports to.
+        if "SLURM_CONF" in self.env:
+            run(["scancel", "--user", "root"], env=self.env, check=False)
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline:
+                r = run(["squeue", "-h", "-t", "running,completing,pending", "-o", "%i"],
+                        env=self.env, check=False)
+                if r.returncode != 0 or not r.stdout.strip():
+                    break
+                time.sleep(0.2)
         for pidfile in reversed(self.pidfiles):
             try:
                 with open(pidfile) as p:
-                    os.kill(int(p.read().strip()), signal.SIGTERM)
+                    pid = int(p.read().strip())
+                os.kill(pid, signal.SIGTERM)
+                for _ in range(100):
+                    # Ended, or ended and not reaped (the daemons' parent is init, which in a
+                    # container may not reap).
+                    with open(f"/proc/{pid}/stat") as stat:
+                        if stat.read().rsplit(")", 1)[1].split()[0] == "Z":
+                            break
+                    time.sleep(0.05)
             except (OSError, ValueError):
                 pass
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 def probe(path):
@@ -204,7 +224,9 @@ def main():
     scheduler, zefedit, zefdemo, work = sys.argv[1:]
     work = os.path.abspath(work)
     os.makedirs(work, exist_ok=True)
-    cluster = Cluster(os.path.join(work, "cluster")) if scheduler == "slurm" else None
+    # The cluster's files go to a short folder of its own: munge's socket path must stay
+    # within the 108 bytes of a socket address, wherever the build tree is.
+    cluster = Cluster(tempfile.mkdtemp(prefix="zef-slurm-")) if scheduler == "slurm" else None
     env = dict(os.environ)
     try:
         if cluster:
