@@ -11,6 +11,7 @@ extern "C" {
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -27,7 +28,8 @@ bool joinableMuxer(const std::string& muxer) { return muxer == "mov" || muxer ==
 OSErr setupFor(MovieExporter& exporter, const ExportSource& source, OutputSetup& setup)
 {
     auto* av = dynamic_cast<AvFileExporter*>(&exporter);
-    if (!av || exporter.subType() == fourcc("Real")) return featureUnsupported;
+    const OSType type = exporter.subType();
+    if (!av || (type != fourcc("MooV") && type != fourcc("mpg4"))) return featureUnsupported;
     const OSErr err = av->describeOutput(source, setup);
     if (err != noErr) return err;
     if (!joinableMuxer(setup.muxer) || !setup.hasVideo || setup.video.convert || setup.realTime ||
@@ -184,6 +186,23 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
         return fail(code, message);
     };
 
+    // Every part is there and encoded like the first before anything is written. Each part
+    // decodes some frames ahead of showing them (its delay, less in a short part than in a
+    // long one); the joined stream decodes every part with the largest delay of any, so that
+    // decoding times rise throughout and never come after a frame's showing time.
+    int64_t delay = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        PartReader other;
+        if (i > 0 && !other.open(pictures[i].path, AVMEDIA_TYPE_VIDEO, &why))
+            return fail(paramErr, "cannot read " + partName(i) + ": " + why);
+        const PartReader& r = i == 0 ? video : other;
+        if (!sameEncoding(r.stream->codecpar, reference))
+            return fail(paramErr, partName(i) + " was encoded differently from the first part");
+        if (!r.atEnd)
+            delay = std::max(delay, -av_rescale_q(r.dts(), r.stream->time_base,
+                                                  AVRational{format.rate.den, format.rate.num}));
+    }
+
     int r = avformat_alloc_output_context2(&out, nullptr, format.muxer.c_str(), path.c_str());
     if (r < 0 || !out) return fail(kExportEncoderErr, "no muxer " + format.muxer);
     const AVRational frameBase{format.rate.den, format.rate.num};
@@ -213,7 +232,8 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
         return failWriting(kExportEncoderErr, "cannot write the header: " + av::errorText(r));
 
     size_t part = 0;
-    int64_t offset = 0; // frames before the current part
+    int64_t offset = 0;  // frames before the current part
+    int64_t decoded = 0; // video packets written
     std::vector<char> seen(size_t(pictures[0].frames > 0 ? pictures[0].frames : 0), 0);
     int64_t count = 0;
     // Closes the current part: it must have held each of its frames exactly once.
@@ -230,8 +250,7 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
         bool takeVideo = !video.atEnd;
         if (takeVideo && audio.stream && !audio.atEnd) {
             // The earlier of the two, comparing the video in the joined movie's time.
-            const int64_t vdts =
-                av_rescale_q(video.dts(), video.stream->time_base, frameBase) + offset;
+            const int64_t vdts = decoded - delay;
             takeVideo = av_compare_ts(vdts, frameBase, audio.dts(), audio.stream->time_base) <= 0;
         }
         AVPacket* p = takeVideo ? video.packet.get() : audio.packet.get();
@@ -249,7 +268,7 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
             seen[size_t(frame)] = 1;
             ++count;
             p->pts = frame + offset;
-            p->dts = av_rescale_q(video.dts(), video.stream->time_base, frameBase) + offset;
+            p->dts = decoded++ - delay;
             p->duration = 1;
             // In the stream's own time base, which the muxer chose when it wrote the header.
             av_packet_rescale_ts(p, frameBase, vout->time_base);
@@ -275,9 +294,6 @@ OSErr joinParts(const PartFormat& format, const std::vector<PicturePart>& pictur
             video = PartReader();
             if (!video.open(pictures[part].path, AVMEDIA_TYPE_VIDEO, &why))
                 return failWriting(paramErr, "cannot read " + partName(part) + ": " + why);
-            if (!sameEncoding(video.stream->codecpar, reference))
-                return failWriting(paramErr,
-                                   partName(part) + " was encoded differently from the first part");
             seen.assign(size_t(std::max<int64_t>(0, pictures[part].frames)), 0);
             count = 0;
         }
