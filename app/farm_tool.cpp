@@ -94,7 +94,12 @@ int renderFarmTool(const std::vector<std::string>& args)
                                    options.sbatchArgs);
     std::signal(SIGINT, onStop);
     std::signal(SIGTERM, onStop);
-    if (!scheduler->submit(&error)) return fail(error + " (job folder " + folder + ")");
+    if (!scheduler->submit(&error)) {
+        // Nothing ran: the folder is of no use.
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        return fail(error);
+    }
     std::printf("job folder: %s\njobs: %s\n", folder.c_str(), scheduler->jobIds().c_str());
     std::fflush(stdout);
     if (!local && !options.wait) return 0;

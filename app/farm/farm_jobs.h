@@ -10,6 +10,7 @@
 //   chunk-K.mov, sound.mov          the parts (each renamed into place when complete)
 //   chunk-K.progress, sound.progress the fraction done, in thousandths
 //   chunk-K.log, sound.log, join.log what each job printed
+//   jobs            the Slurm job ids; join.done: written by the join when the output is whole
 #pragma once
 
 #include "app/farm/render_options.h"
