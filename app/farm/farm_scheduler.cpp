@@ -508,8 +508,9 @@ FollowResult followFarm(FarmScheduler& scheduler, const FarmPlan& plan, const st
                 const int percent = int(fraction * 100.0);
                 std::string text =
                     std::to_string(chunksDone) + " of " + std::to_string(n) + " chunks done";
-                if (status.sound)
-                    text += status.sound->state == JobState::Done ? ", sound done" : "";
+                const bool soundDone = !status.sound || status.sound->state == JobState::Done;
+                if (status.sound && soundDone) text += ", sound done";
+                if (soundDone && chunksDone == n) text += ", joining";
                 if (tty) {
                     const int filled = int(fraction * 30 + 0.5);
                     std::fprintf(stderr, "\r\033[K[%s%s] %d %% done: %s",
