@@ -223,7 +223,6 @@ def main():
         sys.exit(__doc__)
     scheduler, zefedit, zefdemo, work = sys.argv[1:]
     work = os.path.abspath(work)
-    os.makedirs(work, exist_ok=True)
     # The cluster's files go to a short folder of its own: munge's socket path must stay
     # within the 108 bytes of a socket address, wherever the build tree is.
     cluster = Cluster(tempfile.mkdtemp(prefix="zef-slurm-")) if scheduler == "slurm" else None
@@ -232,6 +231,7 @@ def main():
         if cluster:
             cluster.start()
             env = cluster.env
+        os.makedirs(work, exist_ok=True)
         started = time.monotonic()
         project = os.path.join(work, "demo.zef")
         run([zefdemo, "--size", "320x240", project])
