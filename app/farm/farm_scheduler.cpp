@@ -294,8 +294,11 @@ private:
     void startWaiting()
     {
         int running = 0;
-        for (const Job& j : m_jobs)
+        for (const Job& j : m_jobs) {
+            // One job that ended badly ends the render: nothing more is started.
+            if (j.status.state == JobState::Failed || j.status.state == JobState::Cancelled) return;
             running += j.status.state == JobState::Running;
+        }
         const size_t parts = m_jobs.size() - 1;
         for (size_t i = 0; i < parts && running < m_max; ++i) {
             if (m_jobs[i].status.state != JobState::Waiting) continue;
