@@ -37,7 +37,25 @@ void printHelp(std::FILE* out = stdout)
              "               file (or FILE; a relative path is taken from the current directory).\n"
              "               Progress is shown on standard error; Ctrl+C aborts. A project whose\n"
              "               clips cannot be found is not rendered: the missing paths are listed.\n"
-             "               Exit status 0 on success, 1 with the message on failure.\n");
+             "               Exit status 0 on success, 1 with the message on failure.\n"
+             "    --range START END  only frames START to END-1 (0: the range's first\n"
+             "               frame), without sound, into an intermediate movie that starts\n"
+             "               with a key frame: ranges that meet join frame for frame\n"
+             "    --sound-only       only the sound of the whole range, into an intermediate\n"
+             "    --relink OLD=NEW   a clip whose file is missing is looked for with its\n"
+             "               path's beginning OLD replaced by NEW (repeatable)\n"
+             "    --progress-file F  keeps the fraction done (in thousandths) in F\n"
+             "  --render-farm PROJECT.zef --output FILE [--chunks N]\n"
+             "               [--scheduler slurm|local] [--wait] [--job-folder DIR]\n"
+             "               [--template NAME] [--relink OLD=NEW] [--sbatch-arg ARG] [--jobs N]\n"
+             "               render in N chunks (default 4) on a Slurm cluster: writes a job\n"
+             "               folder beside FILE (or in DIR) on storage every node sees,\n"
+             "               submits the chunks as a job array, the sound as one job and a\n"
+             "               join that depends on them, and prints the job ids; --wait\n"
+             "               follows them with a progress bar and exits with their result.\n"
+             "               --scheduler local runs the same jobs as processes here (N at\n"
+             "               once with --jobs). A failed or cancelled job fails the render\n"
+             "               and FILE is not written.\n");
 }
 
 // Whether a window system is there to open windows on.
@@ -126,22 +144,16 @@ int main(int argc, char** argv)
                                        i + 4 < argc ? argv[i + 4] : "");
         }
         if (a == "--render") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "zefedit: --render needs a project; see zefedit --help\n");
+            zef::app::RenderToolOptions options;
+            std::string error;
+            if (!zef::app::parseRenderOptions({argv + i + 1, argv + argc}, options, &error)) {
+                std::fprintf(stderr, "zefedit: %s; see zefedit --help\n", error.c_str());
                 return 1;
             }
-            std::string project = argv[i + 1], output, templateName;
-            for (int j = i + 2; j < argc; ++j) {
-                const std::string o = argv[j];
-                if ((o == "--output" || o == "--template") && j + 1 < argc) {
-                    (o == "--output" ? output : templateName) = argv[++j];
-                } else {
-                    std::fprintf(stderr, "zefedit: unexpected %s; see zefedit --help\n", o.c_str());
-                    return 1;
-                }
-            }
-            return zef::app::renderTool(project, output, templateName);
+            return zef::app::renderTool(options);
         }
+        if (a == "--render-farm") return zef::app::renderFarmTool({argv + i + 1, argv + argc});
+        if (a == "--farm-join" && i + 1 < argc) return zef::app::farmJoinTool(argv[i + 1]);
         if (a == "--version") {
             std::printf("ZEF Rondavo 0.1\n");
             return 0;

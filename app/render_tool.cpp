@@ -12,8 +12,10 @@
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -34,9 +36,21 @@ void onInterrupt(int) { g_interrupted = 1; }
 // otherwise (logs and pipes).
 class TerminalHost : public RenderHost {
 public:
+    TerminalHost(const std::string& progressFile, bool quiet) : m_quiet(quiet)
+    {
+        if (!progressFile.empty())
+            m_progressFd =
+                ::open(progressFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    ~TerminalHost()
+    {
+        if (m_progressFd >= 0) ::close(m_progressFd);
+    }
     bool abortRequested() override { return g_interrupted != 0; }
     void statusChanged(const CFile2000Status& s) override
     {
+        if (s.progressShown) writeProgress(s.fraction);
+        if (m_quiet) return;
         if (!s.progressShown && !s.plainMessageShown) return; // cleared at the end
         const std::string text = statusText(s);
         if (m_tty) {
@@ -64,6 +78,21 @@ public:
     }
 
 private:
+    // The fraction done in thousandths, for whoever follows the render from outside.
+    void writeProgress(double fraction)
+    {
+        const int permille = int(fraction * 1000.0);
+        if (m_progressFd < 0 || permille == m_lastPermille) return;
+        m_lastPermille = permille;
+        // Always five bytes, so each value overwrites the one before whole.
+        char line[16];
+        const int n = std::snprintf(line, sizeof line, "%4d\n", std::clamp(permille, 0, 1000));
+        if (::pwrite(m_progressFd, line, size_t(n), 0) != n) m_lastPermille = -1;
+    }
+
+    bool m_quiet;
+    int m_progressFd = -1;
+    int m_lastPermille = -1;
     bool m_tty = ::isatty(STDERR_FILENO) != 0;
     bool m_open = false;
     std::string m_last;
@@ -86,9 +115,10 @@ std::vector<std::string> missingClips(const FProject& project)
 
 } // namespace
 
-int renderTool(const std::string& projectPath, const std::string& output,
-               const std::string& templateName)
+int renderTool(const RenderToolOptions& options, movies::PartFormat* described)
 {
+    const std::string& projectPath = options.project;
+    const std::string& templateName = options.templateName;
     auto fail = [](const std::string& message) {
         std::fprintf(stderr, "zefedit: %s\n", message.c_str());
         return 1;
@@ -114,6 +144,10 @@ int renderTool(const std::string& projectPath, const std::string& output,
     const std::string ext = fs::path(projectPath).extension().string();
     if (ext.size() == 4 && (ext == ".zef" || ext == ".ZEF" || ext == ".Zef"))
         base.resize(base.size() - 4);
+    for (const auto& [from, to] : options.relinks) {
+        project.oldPrefixes.push_back(from);
+        project.newPrefixes.push_back(to);
+    }
     if (project.openProject(base) != 1) return fail("cannot read project " + projectPath);
 
     const std::vector<std::string> missing = missingClips(project);
@@ -134,23 +168,24 @@ int renderTool(const std::string& projectPath, const std::string& output,
         settings = *t;
         if (settings.outputFile.empty()) settings.outputFile = keptOutput;
     }
-    if (!output.empty()) settings.outputFile = output;
+    if (!options.output.empty()) settings.outputFile = options.output;
     project.setComposition(settings);
 
-    TerminalHost host;
+    const bool describing = options.part && options.part->kind == RenderPart::Kind::Describe;
+    TerminalHost host(options.progressFile, describing);
     FRender render(project, builder, components, &host);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     bool ok = false;
     try {
-        ok = render.renderRange();
+        ok = options.part ? renderPart(render, *options.part, described) : render.renderRange();
     } catch (const ZEFException& e) {
         host.endLine();
         return fail(e.message());
     }
     host.endLine();
     if (!ok && render.lastResult() == progressProcAborted) return fail("render aborted");
-    std::printf("%s\n", ok ? render.outputPath().c_str() : "broadcast finished");
+    if (!describing) std::printf("%s\n", ok ? render.outputPath().c_str() : "broadcast finished");
     return 0;
 }
 

@@ -1,7 +1,10 @@
 // Command-line tools of zefedit that work without a display.
 #pragma once
 
+#include "app/farm/render_options.h"
+
 #include <string>
+#include <vector>
 
 namespace zef::app {
 
@@ -14,10 +17,15 @@ int probeTool(const std::string& path);
 int frameTool(const std::string& path, const std::string& seconds, const std::string& outPath,
               const std::string& size);
 
-// --render PROJECT.zef [--output FILE] [--template NAME]: renders the project's render range
-// to its output file (or FILE) with its output settings (or those of the system template
-// NAME), showing progress on standard error. Returns the exit status (0 or 1).
-int renderTool(const std::string& projectPath, const std::string& output,
-               const std::string& templateName);
+// --render PROJECT.zef [--output FILE] [--template NAME] ...: renders the project's render range
+// (or a part of it) to its output file (or FILE) with its output settings (or those of the
+// system template NAME), showing progress on standard error. Returns the exit status (0 or 1).
+int renderTool(const RenderToolOptions& options, movies::PartFormat* described = nullptr);
+
+// --render-farm PROJECT.zef --output FILE ... (the words after --render-farm): splits the
+// render into jobs for a batch scheduler (app/farm). Returns the exit status.
+int renderFarmTool(const std::vector<std::string>& args);
+// --farm-join JOBDIR: the last job of a farm render; joins the parts into the output.
+int farmJoinTool(const std::string& jobFolder);
 
 } // namespace zef::app

@@ -398,9 +398,15 @@ bool FRender::renderRange()
             explicit RenderingFlag(bool& f) : flag(f) { flag = true; }
             ~RenderingFlag() { flag = false; }
         } rendering(m_project.rendering);
-        result = convertToFile(source, m_components, res.exporter, m_outputPath,
-                               createMovieFileDeleteCurFile | movieToFileOnlyExport,
-                               &FRender::progressProc, reinterpret_cast<intptr_t>(this));
+        if (m_conversion) {
+            result = m_conversion(
+                source, res.exporter, m_outputPath,
+                ExportProgress{&FRender::progressProc, reinterpret_cast<intptr_t>(this)});
+        } else {
+            result = convertToFile(source, m_components, res.exporter, m_outputPath,
+                                   createMovieFileDeleteCurFile | movieToFileOnlyExport,
+                                   &FRender::progressProc, reinterpret_cast<intptr_t>(this));
+        }
         if (m_broadcasting) setProgress(0.0, 11, false);
     }
     m_lastResult = result;

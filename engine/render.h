@@ -17,6 +17,11 @@
 
 namespace zef {
 
+namespace movies {
+class MovieExportSource;
+struct ExportProgress;
+} // namespace movies
+
 class FProject;
 class FMovieBuilder;
 
@@ -90,6 +95,16 @@ public:
     // ZEFException with the message of any other failure.
     bool renderRange();
 
+    // What turns the prepared render movie into the output: called with the export source of
+    // the range, the configured export component, the resolved output path and the render's
+    // progress procedure; answers a conversion result. Unset: the component converts the
+    // movie to the output file. Renders of a part of the range set their own (render_parts.h).
+    using Conversion = std::function<movies::OSErr(
+        movies::MovieExportSource& source, movies::ComponentInstance exporter,
+        const std::string& path, const movies::ExportProgress& progress)>;
+    void setConversion(Conversion conversion) { m_conversion = std::move(conversion); }
+    movies::ComponentManager& components() { return m_components; }
+
     // Status bar progress: mode 1 begins an operation named text, 2 ends it, 10/11/12 set the
     // caption ("Preparing", none, "Live Broadcasting"), -1 hides progress, any other mode
     // reports fraction. redraw moves the position marker to the matching time of the range.
@@ -121,6 +136,7 @@ private:
     RenderHost m_noHost;
     RenderHost* m_host;
     std::function<int64_t()> m_clock;
+    Conversion m_conversion;
     CFile2000Status m_status;
     int64_t m_startTick = -1; // ms, of the running operation
     bool m_broadcasting = false;

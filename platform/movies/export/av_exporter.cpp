@@ -197,6 +197,12 @@ OSErr AvFileExporter::exportToFile(ExportSource& source, const std::string& path
     return writeOutput(source, path, setup);
 }
 
+OSErr AvFileExporter::describeOutput(const ExportSource& source, OutputSetup& out) const
+{
+    if (!validate(source)) return paramErr;
+    return buildSetup(source, out);
+}
+
 OSErr AvFileExporter::writeOutput(ExportSource& source, const std::string& target,
                                   const OutputSetup& setup)
 {

@@ -35,6 +35,9 @@ class AvFileExporter : public MovieExporter {
 public:
     OSErr exportToFile(ExportSource& source, const std::string& path) override;
     bool validate(const ExportSource& source) const override;
+    // The output this exporter writes for source with its current settings (for exports in
+    // parts, part_export.h); paramErr when the source or the settings do not fit.
+    OSErr describeOutput(const ExportSource& source, OutputSetup& out) const;
 
 protected:
     // The output for this source; paramErr (or another code) when the settings cannot apply.

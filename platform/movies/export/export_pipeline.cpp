@@ -75,6 +75,9 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     // silence), so that muxers that pair sound with every picture get it for the last one too.
     const int64_t totalSamples = audio ? samplesBefore(rate, af.sampleRate, frames) : 0;
     const bool loop = plan.loop && progress.proc != nullptr && frames > 0;
+    const int64_t first = loop ? 0 : std::clamp<int64_t>(plan.firstFrame, 0, frames);
+    const int64_t end =
+        loop || plan.endFrame < 0 ? frames : std::clamp(plan.endFrame, first, frames);
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -128,19 +131,19 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         spare.pop_back();
         return p;
     };
-    for (int64_t i = 0; (loop || i < frames) && result == noErr; ++i) {
+    for (int64_t i = first; (loop || i < end) && result == noErr; ++i) {
         const int64_t k = loop ? i % frames : i; // the frame within the pass
         {
             std::lock_guard lock(mutex);
             if (stopNow) break;
         }
         if (plan.realTime) {
-            const auto due = start + std::chrono::microseconds(
-                                         int64_t((__int128(i) * rate.den * 1000000) / rate.num));
+            const auto due = start + std::chrono::microseconds(int64_t(
+                                         (__int128(i - first) * rate.den * 1000000) / rate.num));
             std::this_thread::sleep_until(due);
         }
         Item item;
-        item.index = i;
+        item.index = i - first;
         if (video) {
             const int64_t sf = sourceFrameFor(source, rate, k);
             item.picture = sparePicture();
@@ -178,8 +181,9 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
             queue.push_back(std::move(item));
         }
         changed.notify_all();
-        const double fraction =
-            plan.fractionStart + plan.fractionSpan * double(k + 1) / double(frames);
+        const double done =
+            loop ? double(k + 1) / double(frames) : double(i + 1 - first) / double(end - first);
+        const double fraction = plan.fractionStart + plan.fractionSpan * done;
         result = progress.send(movieProgressUpdatePercent,
                                Fixed(std::clamp(fraction, 0.0, 1.0) * 65536.0));
     }

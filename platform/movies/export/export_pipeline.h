@@ -43,6 +43,11 @@ struct ExportPlan {
     double fractionSpan = 1.0;
     bool sendOpen = true;
     bool sendClose = true;
+    // A part of the export: export frames [firstFrame, endFrame) only (endFrame -1: to the
+    // end), written to the sink as frames 0, 1, ... with the sound that belongs to them.
+    // Progress counts the part. Not with loop.
+    int64_t firstFrame = 0;
+    int64_t endFrame = -1;
 };
 
 constexpr int kQueueFrames = 3;
