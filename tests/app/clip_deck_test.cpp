@@ -156,7 +156,14 @@ protected:
 TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
 {
     const std::string file = media::media::avClip4s();
-    ASSERT_TRUE(deck.addClip(file));
+    ui.filesToOpen.push_back(file);
+    ASSERT_TRUE(deck.addClipFromDialog());
+    // The dialog offers what the toolbox opens: movies, MPEG-4, stills, sound files.
+    ASSERT_EQ(ui.openFilters.size(), 1u);
+    EXPECT_EQ(ui.openFilters[0].substr(0, 24), "Media Files|*.mov *.qt *");
+    for (const char* kind : {" *.mp4 ", " *.avi ", " *.dv ", " *.mpg ", " *.wav ", " *.aiff ",
+                             " *.mp3 ", " *.png ", " *.jpg "})
+        EXPECT_NE(ui.openFilters[0].find(kind), std::string::npos) << kind;
     EXPECT_EQ(lastLabel(), "Add file " + file);
     EXPECT_EQ(lastScope(), kLayerA);
     ASSERT_EQ(deck.columns().size(), 1u);
@@ -607,7 +614,7 @@ TEST_F(ClipDeckTest, ListCommandsRecordTheirLabels)
 
 TEST_F(ClipDeckTest, EffectsAndTitles)
 {
-    ASSERT_TRUE(deck.addEffect(3));
+    ASSERT_TRUE(deck.runCommand(FMainControl::kAddEffectCommand + 3));
     EXPECT_EQ(lastLabel(), "Add Clouds");
     ZEFItem* clouds = project.device(kLayerA).at(0);
     EXPECT_EQ(clouds->duration().ticks(), 1200);
@@ -616,7 +623,8 @@ TEST_F(ClipDeckTest, EffectsAndTitles)
 
     static_cast<ZEFEffectItem*>(clouds)->setEffectParameters(movies::Handle("p", 1));
     project.selectItem(clouds, false);
-    ASSERT_TRUE(deck.replaceWith(0));
+    EXPECT_FALSE(deck.runCommand(FMainControl::kReplaceCommand + FMainControl::kMaxMenuEffects));
+    ASSERT_TRUE(deck.runCommand(FMainControl::kReplaceCommand + 0));
     EXPECT_EQ(lastLabel(), "Item Clouds replaced with Fire");
     EXPECT_EQ(clouds->name(), "Fire");
     EXPECT_TRUE(static_cast<ZEFEffectItem*>(clouds)->effectParameters().isNull());
