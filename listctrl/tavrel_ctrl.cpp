@@ -32,15 +32,44 @@ void frame3d(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& b
     p.drawLine(r.right(), r.top(), r.right(), r.bottom());
 }
 
-// Arial of the given pixel height whose average character is `width` pixels wide.
-QFont stripFont(int height, int width, bool bold)
+// Text of the strip: Arial of a pixel height, squeezed or widened so that an average
+// character is `width` pixels wide (fonts that have no such width are scaled sideways).
+struct StripFont {
+    QFont font;
+    qreal scaleX = 1;
+};
+
+StripFont stripFont(int height, int width, bool bold)
 {
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(std::max(1, height));
-    f.setWeight(bold ? QFont::Bold : QFont::Normal);
-    const int average = QFontMetrics(f).averageCharWidth();
-    if (average > 0 && width > 0) f.setStretch(std::clamp(100 * width / average, 1, 4000));
-    return f;
+    StripFont s;
+    s.font = QFont(QStringLiteral("Arial"));
+    s.font.setPixelSize(std::max(1, height));
+    s.font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    const qreal average = QFontMetricsF(s.font).averageCharWidth();
+    if (average > 0 && width > 0) s.scaleX = std::clamp(width / average, 0.2, 4.0);
+    return s;
+}
+
+} // namespace
+
+// The two fonts of the current row height.
+struct StripFonts {
+    int rowHeight = -1;
+    StripFont regular, bold;
+};
+
+namespace {
+
+// Centred at the cell's middle, from the cell's top.
+void drawStripText(QPainter& p, const QRect& cell, const QString& text, const StripFont& f)
+{
+    p.save();
+    p.setFont(f.font);
+    p.translate(cell.left() + cell.width() / 2.0, cell.top());
+    p.scale(f.scaleX, 1);
+    const qreal w = std::max<qreal>(cell.width(), 1) / f.scaleX * 4;
+    p.drawText(QRectF(-w / 2, 0, w, cell.height()), Qt::AlignHCenter | Qt::AlignTop, text);
+    p.restore();
 }
 
 // The thumbnail (rows stored bottom-up) as an image the right way up.
@@ -226,8 +255,7 @@ CTavrelCtrl::CTavrelCtrl(QWidget* parent) : QWidget(parent)
     m_spin->setObjectName(QStringLiteral("spin"));
     m_spin->setProperty("controlId", kSpinId);
     m_spin->hide();
-    connect(m_spin, &TavrelSpin::delta, this,
-            [this](int d) { moveSelection(d < 0 ? 1 : -1); });
+    connect(m_spin, &TavrelSpin::delta, this, [this](int d) { moveSelection(d < 0 ? 1 : -1); });
     m_tip = new TavrelTip(this);
 }
 
@@ -401,8 +429,11 @@ void CTavrelCtrl::paintEvent(QPaintEvent*)
     const int f = g.rowHeight, rows = m_model.rowCount(), count = m_model.columnCount();
     const int selection = m_model.selection(), offset = m_model.columnOffset;
     const bool sourceMode = m_model.flags & kSourceTypeMode;
-    const QFont regular = stripFont(f - 2, f / 3, false);
-    const QFont bold = stripFont(f - 2, f / 2, true);
+    if (!m_fonts) m_fonts = std::make_unique<StripFonts>();
+    if (m_fonts->rowHeight != f)
+        *m_fonts = StripFonts{f, stripFont(f - 2, f / 3, false), stripFont(f - 2, f / 2, true)};
+    const StripFont& regular = m_fonts->regular;
+    const StripFont& bold = m_fonts->bold;
     const int stripRight = g.inner.l + kRowNameWidth; // the columns start here
 
     for (int row = 0; row < rows; ++row) {
@@ -419,8 +450,8 @@ void CTavrelCtrl::paintEvent(QPaintEvent*)
         }
         const QImage& icon = rowIcon(row == 0 ? 0 : sourceMode ? row : row + 3);
         if (!icon.isNull())
-            p.drawImage(g.inner.l + (kRowNameWidth - icon.width()) / 2,
-                        y + (f - icon.height()) / 2, icon);
+            p.drawImage(g.inner.l + (kRowNameWidth - icon.width()) / 2, y + (f - icon.height()) / 2,
+                        icon);
 
         for (int k = 0; k < g.visible; ++k) {
             const int index = offset + k;
@@ -436,24 +467,18 @@ void CTavrelCtrl::paintEvent(QPaintEvent*)
                 p.fillRect(slot, isSelection ? QColor(0, 0, 0) : QColor(48, 48, 48));
                 p.save();
                 p.setClipRect(QRect(slot.left() + 3, y, slot.width() - 6, f));
-                p.setFont(regular);
                 p.setPen(isSelection ? kAmber : QColor(192, 192, 192));
-                p.drawText(cell, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine,
-                           m_model.column(index).name);
+                drawStripText(p, cell, m_model.column(index).name, regular);
                 p.restore();
             } else if (exists && (row == 1 || row == 2)) {
-                p.setFont(regular);
                 p.setPen(isSelection ? kCyan : QColor(144, 144, 144));
-                p.drawText(cell, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
-                           m_model.columnTime(index, row - 1));
+                drawStripText(p, cell, m_model.columnTime(index, row - 1), regular);
             } else if (exists && row == 3 && sourceMode && !m_model.column(index).hasThumbnail) {
                 const SourceTag tag = sourceTag(m_model.column(index).values[2]);
                 if (*tag.text) {
-                    p.setFont(bold);
                     p.setPen(isSelection ? QColor::fromRgb(tag.selectedColour)
                                          : QColor(144, 144, 144));
-                    p.drawText(cell, Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
-                               QString::fromLatin1(tag.text));
+                    drawStripText(p, cell, QString::fromLatin1(tag.text), bold);
                 }
             }
         }
@@ -739,8 +764,7 @@ void CTavrelCtrl::hoverTip(const QPoint& pos)
     if (pos.x() <= kRowNameWidth - 1 && m_model.rowCount() > 0) {
         const int row = m_model.rowAt(g, pos.y());
         if (row >= 0) {
-            const QRect cell(g.inner.l, g.inner.t + row * g.rowHeight, kRowNameWidth,
-                             g.rowHeight);
+            const QRect cell(g.inner.l, g.inner.t + row * g.rowHeight, kRowNameWidth, g.rowHeight);
             showTip(m_model.rows()[size_t(row)], row <= 2 ? kAmber : kCyan, cell);
             return;
         }

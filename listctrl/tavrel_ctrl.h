@@ -23,6 +23,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tavrel {
@@ -143,6 +144,7 @@ public:
 
 class TavrelSpin;
 class TavrelTip;
+struct StripFonts;
 
 class TAVREL_EXPORT CTavrelCtrl : public QWidget, public _DTavrel {
     Q_OBJECT
@@ -248,6 +250,7 @@ private:
     std::function<QWidget*(const QPoint&)> m_windowFinder;
     TavrelSpin* m_spin = nullptr;
     TavrelTip* m_tip = nullptr;
+    std::unique_ptr<StripFonts> m_fonts;
 };
 
 // Makes the control named by its class id or ProgID (kClassId, kProgId), as a container that

@@ -23,15 +23,15 @@ inline constexpr int kMaxRows = 10;
 inline constexpr int kMaxText = 259;             // characters of a name or tip
 inline constexpr int kMaxThumbnailPixels = 6400; // width × height of a thumbnail
 inline constexpr int kRowNameWidth = 25;         // the strip of row names at the left
-inline constexpr int kEmptyDropSlots = 3;        // empty slots after the last column that take a drop
-inline constexpr int kScrollMargin = 4;          // a drag this close to the right edge scrolls
+inline constexpr int kEmptyDropSlots = 3; // empty slots after the last column that take a drop
+inline constexpr int kScrollMargin = 4;   // a drag this close to the right edge scrolls
 
 // The source-type tags shown in row 3 when Flags has kSourceTypeMode.
 inline constexpr int32_t kSourceTypeMode = 1;
 
 struct TAVREL_EXPORT TavrelColumn {
     int32_t itemData = 0;
-    int32_t rate = 0; // frames per second of the times; 0: column 0's rate
+    int32_t rate = 0;                // frames per second of the times; 0: column 0's rate
     std::array<int32_t, 3> values{}; // in-time, out-time (TimeBase units), source type
     QString name;
     QString tip;
@@ -93,7 +93,10 @@ public:
     int columnCount() const { return int(m_columns.size()); }
     bool validColumn(int index) const { return index >= 0 && index < columnCount(); }
     const TavrelColumn& column(int index) const { return m_columns[size_t(index)]; }
-    TavrelColumn* columnAt(int index) { return validColumn(index) ? &m_columns[size_t(index)] : nullptr; }
+    TavrelColumn* columnAt(int index)
+    {
+        return validColumn(index) ? &m_columns[size_t(index)] : nullptr;
+    }
 
     // Value row (0 in-time, 1 out-time, 2 source type) of a column; false when the column
     // does not exist or the row is not below the number of rows.
@@ -117,11 +120,11 @@ public:
 
     // ---- geometry of a control whose client rectangle is width × height
     struct Geometry {
-        Box inner;            // the client shrunk by one pixel
-        int rowHeight = 0;    // f
-        int nominalWidth = 0; // trunc(f × 3.5)
-        int visible = 1;      // VisibleColumnCount
-        int step = 0;         // the drawn column width
+        Box inner;             // the client shrunk by one pixel
+        int rowHeight = 0;     // f
+        int nominalWidth = 0;  // trunc(f × 3.5)
+        int visible = 1;       // VisibleColumnCount
+        int step = 0;          // the drawn column width
         bool drawable = false; // rows exist and the inner height is above 9 pixels
     };
     // Computes the geometry and stores VisibleColumnCount (at least 1) from it.

@@ -131,9 +131,9 @@ QImage marker()
 
 const QImage& rowIcon(int entry)
 {
-    static const std::array<QImage, 8> table = {
-        QImage(),        clock(kCyan), clock(kAmber), layers(), markPoint(true), markPoint(false),
-        QImage(),        QImage()};
+    static const std::array<QImage, 8> table = {QImage(), clock(kCyan),    clock(kAmber),
+                                                layers(), markPoint(true), markPoint(false),
+                                                QImage(), QImage()};
     static const QImage none;
     return entry >= 0 && entry < int(table.size()) ? table[size_t(entry)] : none;
 }

@@ -27,8 +27,8 @@ void TavrelSpin::paintEvent(QPaintEvent*)
     QPainter p(this);
     const int half = width() / 2;
     for (int side = 0; side < 2; ++side) {
-        const QRect r = side == 0 ? QRect(0, 0, half, height())
-                                  : QRect(half, 0, width() - half, height());
+        const QRect r =
+            side == 0 ? QRect(0, 0, half, height()) : QRect(half, 0, width() - half, height());
         const bool down = m_pressed == (side == 0 ? 1 : -1);
         p.fillRect(r, down ? QColor(64, 64, 64) : QColor(112, 112, 112));
         p.setPen(down ? QColor(48, 48, 48) : QColor(192, 192, 192));
