@@ -162,9 +162,13 @@ void FMainControl::refreshClipDeck() { refill(); }
 
 void FMainControl::showInList(ZEFItem* item)
 {
-    if (!item || item->track() != m_currentTrack) return;
-    int32_t index = m_project.indexOf(item);
-    if (index < 0) return;
+    const int32_t index =
+        item && item->track() == m_currentTrack ? m_project.indexOf(item) : int32_t(-1);
+    if (index < 0) {
+        // The project's selected item is not in the list: the list shows none.
+        if (m_focus != -1 || !m_selected.empty()) setSelectedColumns({});
+        return;
+    }
     if (size_t(index) >= m_columns.size() || m_columns[size_t(index)].item != item) refill();
     setSelectedColumns({index});
 }

@@ -63,6 +63,12 @@ struct Catalogue : EffectLookup {
 
 struct View : ClipDeckView {
     int beeps = 0, columns = 0, buttons = 0;
+    int busyNow = 0, busyTimes = 0; // the wait cursor's depth, and how often it came up
+    void busy(bool on) override
+    {
+        busyNow += on ? 1 : -1;
+        busyTimes += on;
+    }
     void beep() override { ++beeps; }
     void columnsChanged() override { ++columns; }
     void buttonsChanged() override { ++buttons; }
@@ -166,6 +172,8 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
         EXPECT_NE(ui.openFilters[0].find(kind), std::string::npos) << kind;
     EXPECT_EQ(lastLabel(), "Add file " + file);
     EXPECT_EQ(lastScope(), kLayerA);
+    EXPECT_GT(view.busyTimes, 0) << "a wait cursor while the file opens";
+    EXPECT_EQ(view.busyNow, 0);
     ASSERT_EQ(deck.columns().size(), 1u);
     const DeckColumn& c = deck.columns()[0];
     EXPECT_EQ(c.name, fs::path(file).stem().string());
@@ -188,6 +196,7 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
                                         "Error: Cannot open file " + text}));
     EXPECT_EQ(project.device(kLayerA).size(), 1u);
     EXPECT_EQ(undoCount(), 1) << "failed adds leave no undo entry";
+    EXPECT_EQ(view.busyNow, 0) << "the wait cursor goes when the open fails";
 
     project.undoHistory().undoStep();
     EXPECT_TRUE(project.device(kLayerA).empty());
@@ -610,6 +619,12 @@ TEST_F(ClipDeckTest, ListCommandsRecordTheirLabels)
     ASSERT_TRUE(deck.duplicate());
     EXPECT_EQ(lastLabel(), "Duplicating item b1");
     EXPECT_EQ(spans(kLayerB), (Spans{{0, 600}, {600, 1200}, {1200, 2400}}));
+
+    // An item selected elsewhere (on another track) leaves the list without a selection.
+    deck.setSelectedColumns({1});
+    project.selectItem(effect(kLayerC, 0, 600, "c0"), false);
+    EXPECT_TRUE(deck.selectedColumns().empty());
+    EXPECT_EQ(deck.focusColumn(), -1);
 }
 
 TEST_F(ClipDeckTest, EffectsAndTitles)
