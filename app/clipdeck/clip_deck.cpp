@@ -1,5 +1,7 @@
 #include "app/clipdeck/clip_deck.h"
 
+#include "app/clipdeck/clip_file_types.h"
+
 #include "model/device.h"
 #include "model/item.h"
 #include "model/media_clip_opener.h"
@@ -28,6 +30,24 @@ void put32(uint8_t* p, uint32_t v)
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
+
+// The view shows a wait cursor while it lives.
+class Busy {
+public:
+    explicit Busy(ClipDeckView* view) : m_view(view)
+    {
+        if (m_view) m_view->busy(true);
+    }
+    ~Busy()
+    {
+        if (m_view) m_view->busy(false);
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    ClipDeckView* m_view;
+};
 
 void put16(uint8_t* p, uint16_t v)
 {
@@ -142,9 +162,13 @@ void FMainControl::refreshClipDeck() { refill(); }
 
 void FMainControl::showInList(ZEFItem* item)
 {
-    if (!item || item->track() != m_currentTrack) return;
-    int32_t index = m_project.indexOf(item);
-    if (index < 0) return;
+    const int32_t index =
+        item && item->track() == m_currentTrack ? m_project.indexOf(item) : int32_t(-1);
+    if (index < 0) {
+        // The project's selected item is not in the list: the list shows none.
+        if (m_focus != -1 || !m_selected.empty()) setSelectedColumns({});
+        return;
+    }
     if (size_t(index) >= m_columns.size() || m_columns[size_t(index)].item != item) refill();
     setSelectedColumns({index});
 }
@@ -252,6 +276,7 @@ void FMainControl::attachMedia(ZEFItem* item)
     if (!clip || clip->isOpen() || clip->invalid()) return;
     // Opened beside the copy, so that a file gone meanwhile leaves the copy as it was copied
     // (it opens again when it is shown).
+    Busy busy(m_view);
     ZEFSourceItem probe(&m_project, clip->track());
     probe.setPath(clip->path());
     probe.setVideoTrackIndex(clip->videoTrackIndex());
@@ -267,6 +292,7 @@ void FMainControl::attachMedia(ZEFItem* item)
 
 ZEFSourceItem* FMainControl::appendClip(int32_t track, const std::string& path)
 {
+    Busy busy(m_view);
     auto clip = std::make_unique<ZEFSourceItem>(&m_project, track);
     clip->setPath(path);
     try {
@@ -282,11 +308,26 @@ ZEFSourceItem* FMainControl::appendClip(int32_t track, const std::string& path)
 
 // ---- commands
 
+bool FMainControl::runCommand(int32_t id)
+{
+    if (id >= kAddEffectCommand && id < kAddEffectCommand + kMaxMenuEffects)
+        return addEffect(id - kAddEffectCommand);
+    if (id >= kReplaceCommand && id < kReplaceCommand + kMaxMenuEffects)
+        return replaceWith(id - kReplaceCommand);
+    return false;
+}
+
+std::optional<std::string> FMainControl::chooseClipFile() const
+{
+    UserInterface* ui = m_project.userInterface();
+    if (!ui) return std::nullopt;
+    return ui->chooseFileToOpen(kClipFilterText, clipFilePatterns(), "");
+}
+
 bool FMainControl::addClipFromDialog()
 {
     if (m_currentTrack == kTitleTrack || !m_project.userInterface()) return false;
-    std::optional<std::string> path =
-        m_project.userInterface()->chooseFileToOpen("All Files (*)", "*", "");
+    std::optional<std::string> path = chooseClipFile();
     return path && addClip(*path);
 }
 
@@ -367,8 +408,7 @@ bool FMainControl::replaceClipFromDialog()
 {
     auto* clip = dynamic_cast<ZEFSourceItem*>(focusItem());
     if (!clip || !m_project.userInterface()) return false;
-    std::optional<std::string> path =
-        m_project.userInterface()->chooseFileToOpen("All Files (*)", "*", "");
+    std::optional<std::string> path = chooseClipFile();
     return path && replaceClip(clip, *path);
 }
 
@@ -380,6 +420,7 @@ bool FMainControl::replaceClip(ZEFSourceItem* clip, const std::string& path)
                                        path.c_str());
     // The new file is opened beside the clip first: when it cannot be opened, the clip keeps
     // its path and its open media, and the entry goes again without restoring anything.
+    Busy busy(m_view);
     ZEFSourceItem probe(&m_project, t);
     probe.setPath(path);
     probe.setVideoTrackIndex(clip->videoTrackIndex());
@@ -410,8 +451,7 @@ bool FMainControl::replaceWith(int32_t n)
     if (!item || item->track() == kTitleTrack) return false;
     if (auto* clip = dynamic_cast<ZEFSourceItem*>(item)) {
         if (!m_project.userInterface()) return false;
-        std::optional<std::string> path =
-            m_project.userInterface()->chooseFileToOpen("All Files (*)", "*", "");
+        std::optional<std::string> path = chooseClipFile();
         return path && replaceClip(clip, *path);
     }
     return replaceEffect(dynamic_cast<ZEFEffectItem*>(item), n);
@@ -614,6 +654,7 @@ bool FMainControl::deleteFileFromDisk()
     if (ui->ask("Are you sure that you want to delete file " + path + "?", "Warning",
                 Buttons::YesNo, Icon::Question) != Answer::Yes)
         return false;
+    Busy busy(m_view);
     for (int32_t t = 0; t <= kGallery; ++t) {
         std::vector<ZEFItem*> doomed;
         const FDevice& d = m_project.device(t);

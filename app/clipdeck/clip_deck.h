@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
     // The track buttons and the shown or enabled deck buttons.
     virtual void buttonsChanged() {}
     virtual void beep() {}
+    // Media files are being opened (a wait cursor); calls nest.
+    virtual void busy(bool /*on*/) {}
 };
 
 // One column of the list: an item of the current track.
@@ -141,6 +144,12 @@ public:
     std::vector<EffectMenuEntry> sourceEffectMenu() const;
 
     // ---- commands. Each returns whether the project changed.
+    // A command by its id: kAddEffectCommand + n adds effect n of the effect list,
+    // kReplaceCommand + n replaces the current item with effect n (for a clip: another file);
+    // n below kMaxMenuEffects. False for other ids.
+    bool runCommand(int32_t id);
+    // The file dialog of "Add Clip" and "Replace Clip", filtered on the clip file kinds.
+    std::optional<std::string> chooseClipFile() const;
     // "Load Clip into List": asks for a file, then addClip.
     bool addClipFromDialog();
     bool addClip(const std::string& path);

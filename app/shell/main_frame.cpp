@@ -86,6 +86,8 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
     m_clipDeck = new CClipDeckWindow(project, this);
     for (int i = 1; i < kPanelsTotal; ++i)
         static_cast<ui::CGUIDialogWithCaption*>(panelWindow(i))->setPlacementHost(this);
+    connect(m_clipDeck, &CClipDeckWindow::settingsRequested, this,
+            [this] { setDeckVisible(kParametersDeckPanel, true); });
 
     setFixedSize(CClipDeckWindow::defaultSize().width(), kCaptionHeight + kClientHeight);
     m_bar = new CMainBar(*this);

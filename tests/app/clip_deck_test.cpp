@@ -63,6 +63,12 @@ struct Catalogue : EffectLookup {
 
 struct View : ClipDeckView {
     int beeps = 0, columns = 0, buttons = 0;
+    int busyNow = 0, busyTimes = 0; // the wait cursor's depth, and how often it came up
+    void busy(bool on) override
+    {
+        busyNow += on ? 1 : -1;
+        busyTimes += on;
+    }
     void beep() override { ++beeps; }
     void columnsChanged() override { ++columns; }
     void buttonsChanged() override { ++buttons; }
@@ -156,9 +162,18 @@ protected:
 TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
 {
     const std::string file = media::media::avClip4s();
-    ASSERT_TRUE(deck.addClip(file));
+    ui.filesToOpen.push_back(file);
+    ASSERT_TRUE(deck.addClipFromDialog());
+    // The dialog offers what the toolbox opens: movies, MPEG-4, stills, sound files.
+    ASSERT_EQ(ui.openFilters.size(), 1u);
+    EXPECT_EQ(ui.openFilters[0].substr(0, 24), "Media Files|*.mov *.qt *");
+    for (const char* kind : {" *.mp4 ", " *.avi ", " *.dv ", " *.mpg ", " *.wav ", " *.aiff ",
+                             " *.mp3 ", " *.png ", " *.jpg "})
+        EXPECT_NE(ui.openFilters[0].find(kind), std::string::npos) << kind;
     EXPECT_EQ(lastLabel(), "Add file " + file);
     EXPECT_EQ(lastScope(), kLayerA);
+    EXPECT_GT(view.busyTimes, 0) << "a wait cursor while the file opens";
+    EXPECT_EQ(view.busyNow, 0);
     ASSERT_EQ(deck.columns().size(), 1u);
     const DeckColumn& c = deck.columns()[0];
     EXPECT_EQ(c.name, fs::path(file).stem().string());
@@ -181,6 +196,7 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
                                         "Error: Cannot open file " + text}));
     EXPECT_EQ(project.device(kLayerA).size(), 1u);
     EXPECT_EQ(undoCount(), 1) << "failed adds leave no undo entry";
+    EXPECT_EQ(view.busyNow, 0) << "the wait cursor goes when the open fails";
 
     project.undoHistory().undoStep();
     EXPECT_TRUE(project.device(kLayerA).empty());
@@ -603,11 +619,17 @@ TEST_F(ClipDeckTest, ListCommandsRecordTheirLabels)
     ASSERT_TRUE(deck.duplicate());
     EXPECT_EQ(lastLabel(), "Duplicating item b1");
     EXPECT_EQ(spans(kLayerB), (Spans{{0, 600}, {600, 1200}, {1200, 2400}}));
+
+    // An item selected elsewhere (on another track) leaves the list without a selection.
+    deck.setSelectedColumns({1});
+    project.selectItem(effect(kLayerC, 0, 600, "c0"), false);
+    EXPECT_TRUE(deck.selectedColumns().empty());
+    EXPECT_EQ(deck.focusColumn(), -1);
 }
 
 TEST_F(ClipDeckTest, EffectsAndTitles)
 {
-    ASSERT_TRUE(deck.addEffect(3));
+    ASSERT_TRUE(deck.runCommand(FMainControl::kAddEffectCommand + 3));
     EXPECT_EQ(lastLabel(), "Add Clouds");
     ZEFItem* clouds = project.device(kLayerA).at(0);
     EXPECT_EQ(clouds->duration().ticks(), 1200);
@@ -616,7 +638,8 @@ TEST_F(ClipDeckTest, EffectsAndTitles)
 
     static_cast<ZEFEffectItem*>(clouds)->setEffectParameters(movies::Handle("p", 1));
     project.selectItem(clouds, false);
-    ASSERT_TRUE(deck.replaceWith(0));
+    EXPECT_FALSE(deck.runCommand(FMainControl::kReplaceCommand + FMainControl::kMaxMenuEffects));
+    ASSERT_TRUE(deck.runCommand(FMainControl::kReplaceCommand + 0));
     EXPECT_EQ(lastLabel(), "Item Clouds replaced with Fire");
     EXPECT_EQ(clouds->name(), "Fire");
     EXPECT_TRUE(static_cast<ZEFEffectItem*>(clouds)->effectParameters().isNull());

@@ -115,8 +115,14 @@ def main():
             middle = pixel(x + (w // 2 if main else w // 4), y + 11 if main else y + 4 + 9)
             if luma(middle) > 100:
                 failures.append(f"{name}: caption strip not drawn (pixel {middle})")
-            # The main bar's ground between the Settings and Render buttons; a deck's client.
-            body = pixel(x + 290, y + 42) if main else pixel(x + w // 2, y + h - 12)
+            # The main bar's ground between the Settings and Render buttons; a deck's client
+            # (the Clip Deck's between its buttons and its clip strip).
+            if main:
+                body = pixel(x + 290, y + 42)
+            elif name == "Clip Deck":
+                body = pixel(x + 71, y + h - 12)
+            else:
+                body = pixel(x + w // 2, y + h - 12)
             if not 100 <= luma(body) <= 180:
                 failures.append(f"{name}: deck background not drawn (pixel {body})")
         # The main bar's message area is a black line; the VCR Deck shows cyan time digits.

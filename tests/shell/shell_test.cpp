@@ -2,13 +2,16 @@
 // CZefApp with its own settings file and answers its message boxes.
 #include "app/clipdeck/clip_deck.h"
 #include "app/shell/clip_deck_window.h"
+#include "app/shell/get_url_dialog.h"
 #include "app/shell/keyboard_router.h"
 #include "app/shell/main_bar.h"
 #include "app/shell/settings_store.h"
 #include "app/shell/undo_redo_dialog.h"
 #include "app/shell/zef_app.h"
+#include "listctrl/tavrel_ctrl.h"
 #include "model/device.h"
 #include "model/project.h"
+#include "tests/movies/test_media.h"
 #include "ui/controls/xbutton.h"
 #include "ui/decks/info_dialog.h"
 #include "ui/decks/parameters_container.h"
@@ -19,7 +22,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -30,6 +35,7 @@
 
 using namespace zef;
 using namespace zef::app;
+namespace media = zef::movies::testing::media;
 
 namespace {
 
@@ -106,6 +112,16 @@ TEST(CommandLine, QuotesAndTheExtensionAreCutButNotAFoldersDot)
               "/home/ann/Projects/My.Show");
     EXPECT_EQ(CZefApp::projectPathFromArgument("/home/ann/clips.v2/cut"), "/home/ann/clips.v2/cut");
     EXPECT_EQ(CZefApp::projectPathFromArgument("plain.ZEF"), "plain");
+}
+
+TEST(DGetURLTest, TypedLocationsBecomePaths)
+{
+    EXPECT_EQ(DGetURL::pathOf(QStringLiteral(" file:///home/ann/My%20Clips/a.mov ")),
+              "/home/ann/My Clips/a.mov");
+    EXPECT_EQ(DGetURL::pathOf(QStringLiteral("\"/home/ann/b c.avi\"")), "/home/ann/b c.avi");
+    EXPECT_EQ(DGetURL::pathOf(QStringLiteral("http://example.org/a.mp4")),
+              "http://example.org/a.mp4");
+    EXPECT_FALSE(DGetURL::pathOf(QStringLiteral("   ")));
 }
 
 TEST(SettingsStoreTest, FreshStoreHasTheDefaults)
@@ -281,4 +297,193 @@ TEST_F(Shell, UndoListUndoesTheLinesUpToThePointer)
     QTest::mouseRelease(list, Qt::LeftButton, {}, second);
     EXPECT_EQ(app->project().device(4).size(), 1u);
     EXPECT_EQ(app->project().undoHistory().redoCount(), 2);
+}
+
+namespace {
+
+// The middle of a column of the Clip Deck's strip, in the strip, in the given row.
+QPoint columnPoint(const tavrel::CTavrelCtrl& strip, int column, int row = 1)
+{
+    const tavrel::TavrelModel::Geometry g = strip.geometry();
+    const tavrel::Box b = strip.model().columnBox(g, column);
+    return QPoint((b.l + b.r) / 2, g.inner.t + row * g.rowHeight + g.rowHeight / 2);
+}
+
+std::string labelOf(CZefApp& app)
+{
+    FUndoBuffer* e = app.project().undoHistory().undoNewest();
+    return e ? e->label() : "";
+}
+
+// Runs `pick` on the next pop-up menu that opens, then closes it.
+void answerNextMenu(std::function<void(QMenu&)> pick)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, pick] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        timer->stop();
+        timer->deleteLater();
+        pick(*menu);
+        menu->close();
+    });
+    timer->start();
+}
+
+QAction* actionNamed(QMenu& menu, const QString& text)
+{
+    for (QAction* a : menu.actions()) {
+        if (a->text() == text) return a;
+        if (a->menu())
+            if (QAction* inner = actionNamed(*a->menu(), text)) return inner;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(Shell, ClipDeckShowsTheCurrentTracksItemsAndItsButtons)
+{
+    auto app = start();
+    CClipDeckWindow& deck = app->mainFrame().clipDeck();
+    tavrel::CTavrelCtrl& strip = *deck.list().events();
+    const std::string clip = media::avClip4s();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(deck.control().addClip(clip));
+    EXPECT_EQ(strip.GetColumnCount(), 3);
+    EXPECT_EQ(strip.GetSelection(), 2); // the newest clip
+    EXPECT_EQ(strip.model().columnTime(0, 1), QStringLiteral("00:04:00"));
+    EXPECT_TRUE(strip.model().column(0).hasThumbnail);
+    EXPECT_TRUE(deck.deckButton(CClipDeckWindow::kDeleteClip)->isEnabled());
+    EXPECT_TRUE(deck.deckButton(CClipDeckWindow::kReplaceClip)->isEnabled());
+    EXPECT_TRUE(deck.trackButton(kLayerA)->isPressed());
+
+    // Track B from its button: an empty strip, nothing to delete.
+    ui::CXButton* b = deck.trackButton(kLayerB);
+    EXPECT_EQ(ui::CGUIDialog::tipFor(b), QStringLiteral("Layer B : Overlay 1"));
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(deck.control().currentTrack(), kLayerB);
+    EXPECT_TRUE(b->isPressed());
+    EXPECT_FALSE(deck.trackButton(kLayerA)->isPressed());
+    EXPECT_EQ(strip.GetColumnCount(), 0);
+    EXPECT_FALSE(deck.deckButton(CClipDeckWindow::kDeleteClip)->isEnabled());
+    // The title track offers "Add Title" instead of the clip buttons.
+    QTest::mouseClick(deck.trackButton(kTitleTrack), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(deck.deckButton(CClipDeckWindow::kLoadClip)->isVisible());
+    EXPECT_FALSE(deck.deckButton(CClipDeckWindow::kLocation)->isVisible());
+    EXPECT_FALSE(deck.deckButton(CClipDeckWindow::kAddSourceEffect)->isEnabled());
+    ui::CXButton* addTitle = deck.deckButton(CClipDeckWindow::kAddTitle);
+    ASSERT_TRUE(addTitle->isVisible());
+    QTest::mouseClick(addTitle, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(labelOf(*app), "Add Title");
+    EXPECT_EQ(strip.GetColumnCount(), 1);
+}
+
+TEST_F(Shell, ClipStripGesturesRunTheDeckCommands)
+{
+    auto app = start();
+    CClipDeckWindow& deck = app->mainFrame().clipDeck();
+    tavrel::CTavrelCtrl& strip = *deck.list().events();
+    const FDevice& layerA = app->project().device(kLayerA);
+    for (const std::string& clip : {media::avClip4s(), media::mpeg4Movie(), media::mjpegAvi()})
+        ASSERT_TRUE(deck.control().addClip(clip));
+    ZEFItem* first = layerA.at(0);
+    ZEFItem* second = layerA.at(1);
+    ZEFItem* third = layerA.at(2);
+
+    // Dragging the first column to the append slot moves its item to the end.
+    QTest::mousePress(&strip, Qt::LeftButton, {}, columnPoint(strip, 0));
+    const QPoint append = columnPoint(strip, 3);
+    QMouseEvent move(QEvent::MouseMove, QPointF(append), QPointF(strip.mapToGlobal(append)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&strip, &move);
+    QTest::mouseRelease(&strip, Qt::LeftButton, {}, append);
+    EXPECT_EQ(labelOf(*app), "Moving items");
+    EXPECT_EQ(layerA.at(2), first);
+    EXPECT_EQ(strip.GetSelection(), 2);
+    EXPECT_EQ(strip.GetColumnText(2), QString::fromStdString(first->name()));
+
+    // Click and Shift-click select two columns; Delete removes both and keeps the index.
+    QTest::mouseClick(&strip, Qt::LeftButton, {}, columnPoint(strip, 0));
+    QTest::mouseClick(&strip, Qt::LeftButton, Qt::ShiftModifier, columnPoint(strip, 1));
+    EXPECT_EQ(deck.control().selectedColumns(), (std::vector<int32_t>{0, 1}));
+    QTest::keyClick(&strip, Qt::Key_Delete);
+    EXPECT_EQ(labelOf(*app), "Remove items from list");
+    ASSERT_EQ(layerA.size(), 1u);
+    EXPECT_EQ(layerA.at(0), first);
+    EXPECT_EQ(strip.GetSelection(), 0);
+    EXPECT_EQ(deck.control().focusItem(), first);
+    (void)second;
+    (void)third;
+
+    // A double click asks for the settings: the Parameters Deck comes back.
+    app->mainFrame().setDeckVisible(kParametersDeckPanel, false);
+    QTest::mouseDClick(&strip, Qt::LeftButton, {}, columnPoint(strip, 0));
+    EXPECT_TRUE(app->mainFrame().panelWindow(kParametersDeckPanel)->isVisible());
+}
+
+TEST_F(Shell, RightClickMovesTheListSelectionThroughTheItemMenu)
+{
+    auto app = start();
+    CClipDeckWindow& deck = app->mainFrame().clipDeck();
+    tavrel::CTavrelCtrl& strip = *deck.list().events();
+    deck.control().selectTrack(kLayerB);
+    const std::string clip = media::avClip4s();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(deck.control().addClip(clip));
+    ZEFItem* b1 = app->project().device(kLayerB).at(1);
+    ZEFItem* b2 = app->project().device(kLayerB).at(2);
+    QTest::mouseClick(&strip, Qt::LeftButton, {}, columnPoint(strip, 1));
+    QTest::mouseClick(&strip, Qt::LeftButton, Qt::ShiftModifier, columnPoint(strip, 2));
+    // A right click on a selected column keeps both; the menu's move takes both, in order.
+    bool moveToLayerB = true;
+    answerNextMenu([&](QMenu& menu) {
+        QMenu* moveTo = nullptr;
+        for (QAction* a : menu.actions())
+            if (a->text() == QStringLiteral("Move Item(s) to")) moveTo = a->menu();
+        ASSERT_NE(moveTo, nullptr);
+        moveToLayerB = actionNamed(*moveTo, QStringLiteral("Layer B"))->isEnabled();
+        actionNamed(*moveTo, QStringLiteral("Gallery (X)"))->trigger();
+    });
+    QTest::mousePress(&strip, Qt::RightButton, {}, columnPoint(strip, 2));
+    EXPECT_FALSE(moveToLayerB) << "the items are on Layer B already";
+    EXPECT_EQ(labelOf(*app), "Moving items");
+    const FDevice& gallery = app->project().device(kGallery);
+    ASSERT_EQ(gallery.size(), 2u);
+    EXPECT_EQ(gallery.at(0), b1);
+    EXPECT_EQ(gallery.at(1), b2);
+    EXPECT_EQ(app->project().device(kLayerB).size(), 1u);
+    EXPECT_FALSE(deck.control().fromListSelection);
+}
+
+TEST_F(Shell, FilesDroppedOnTheClipDeckAreAddedUpToTheFirstBadOne)
+{
+    auto app = start();
+    CClipDeckWindow& deck = app->mainFrame().clipDeck();
+    const std::string good = media::avClip4s();
+    const std::string bad = zef::movies::testing::writeFile("not-a-clip.txt", "words");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(good)),
+                  QUrl::fromLocalFile(QString::fromStdString(bad)),
+                  QUrl::fromLocalFile(QString::fromStdString(media::mjpegAvi()))});
+    const QPoint at = deck.list().widget()->geometry().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&deck, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&deck, &drop);
+    EXPECT_EQ(labelOf(*app), "Dropped clips from explorer");
+    EXPECT_EQ(app->project().device(kLayerA).size(), 1u);
+    ASSERT_EQ(m_boxes.seen.size(), 1u);
+    EXPECT_EQ(m_boxes.seen[0].title, QStringLiteral("Error"));
+    EXPECT_EQ(deck.list().GetColumnCount(), 1);
+
+    // Text that is not a file is not taken.
+    QMimeData text;
+    text.setText(QStringLiteral("hello"));
+    QDragEnterEvent words(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    words.ignore();
+    QApplication::sendEvent(&deck, &words);
+    EXPECT_FALSE(words.isAccepted());
 }

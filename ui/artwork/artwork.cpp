@@ -304,6 +304,235 @@ void programIcon(QPainter& p, int w, int h)
     p.drawPath(play);
 }
 
+// The inside of a check box, stretched over the box: a dark well, with an amber tick when
+// checked.
+void checkBox(QPainter& p, int w, int h, bool checked)
+{
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, QColor(40, 40, 42));
+    g.setColorAt(1, QColor(72, 72, 74));
+    p.fillRect(0, 0, w, h, g);
+    if (!checked) return;
+    QPainterPath tick;
+    tick.moveTo(w * 0.2, h * 0.52);
+    tick.lineTo(w * 0.42, h * 0.74);
+    tick.lineTo(w * 0.8, h * 0.26);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kBlack, w * 0.22));
+    p.drawPath(tick);
+    p.setPen(pen(kAmber, w * 0.13));
+    p.drawPath(tick);
+}
+
+// A radio button: a sunken dark disc, lit amber in the middle when checked, flat grey when
+// disabled.
+void radioButton(QPainter& p, int w, int h, bool checked, bool disabled)
+{
+    const QPointF c(w / 2.0, h / 2.0);
+    const qreal r = w / 2.0 - 1;
+    QLinearGradient rim(0, 0, 0, h);
+    rim.setColorAt(0, disabled ? QColor(128, 128, 128) : QColor(64, 64, 64));
+    rim.setColorAt(1, QColor(192, 192, 192));
+    p.setPen(Qt::NoPen);
+    p.setBrush(rim);
+    p.drawEllipse(c, r, r);
+    p.setBrush(disabled ? QColor(144, 144, 144) : QColor(40, 40, 42));
+    p.drawEllipse(c, r - 1.5, r - 1.5);
+    if (checked && !disabled) {
+        p.setBrush(kAmber);
+        p.setPen(pen(kBlack, 0.8));
+        p.drawEllipse(c, r * 0.42, r * 0.42);
+    }
+}
+
+// The letters of the track buttons, drawn as strokes in a box of the given size.
+void trackLetter(QPainter& p, QRectF b, char letter)
+{
+    QPainterPath path;
+    const qreal l = b.left(), r = b.right(), t = b.top(), m = b.center().y(), bt = b.bottom();
+    const qreal cx = b.center().x();
+    switch (letter) {
+    case 'A':
+        path.moveTo(l, bt);
+        path.lineTo(cx, t);
+        path.lineTo(r, bt);
+        path.moveTo(l + b.width() * 0.25, m + b.height() * 0.12);
+        path.lineTo(r - b.width() * 0.25, m + b.height() * 0.12);
+        break;
+    case 'B':
+        path.moveTo(l, bt);
+        path.lineTo(l, t);
+        path.lineTo(r - b.width() * 0.3, t);
+        path.arcTo(QRectF(r - b.width() * 0.6, t, b.width() * 0.6, m - t), 90, -180);
+        path.lineTo(l, m);
+        path.moveTo(l, m);
+        path.lineTo(r - b.width() * 0.25, m);
+        path.arcTo(QRectF(r - b.width() * 0.5, m, b.width() * 0.5, bt - m), 90, -180);
+        path.lineTo(l, bt);
+        break;
+    case 'C':
+        path.arcMoveTo(b, 45);
+        path.arcTo(b, 45, 270);
+        break;
+    case 'X':
+        path.moveTo(l, t);
+        path.lineTo(r, bt);
+        path.moveTo(r, t);
+        path.lineTo(l, bt);
+        break;
+    default: // 'T'
+        path.moveTo(l, t);
+        path.lineTo(r, t);
+        path.moveTo(cx, t);
+        path.lineTo(cx, bt);
+        break;
+    }
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(path);
+}
+
+// A track button's picture: a film-strip plate with the track's letter; the highlighted one
+// (the current track) lights the plate amber.
+void trackButton(QPainter& p, int w, int h, char letter, bool highlighted)
+{
+    fill(p, roundedRect(1.5, 2.5, w - 3, h - 5, 2), highlighted ? kAmber : kDark, kBlack, 1.2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(highlighted ? QColor(150, 110, 0) : kMid);
+    for (int i = 0; i < 4; ++i) {
+        p.drawRect(QRectF(3.5 + i * (w - 7) / 4.0, 3.8, 2.2, 1.6));
+        p.drawRect(QRectF(3.5 + i * (w - 7) / 4.0, h - 5.4, 2.2, 1.6));
+    }
+    const QRectF box(w * 0.3, h * 0.3, w * 0.4, h * 0.4);
+    p.setPen(pen(highlighted ? kBlack : kWhite, 2.2));
+    trackLetter(p, box, letter);
+}
+
+// The Clip Deck's command buttons.
+void loadClip(QPainter& p, int w, int h)
+{
+    fill(p, roundedRect(1.5, 4.5, w - 7, h - 9, 1.5), kMid, kBlack, 1.2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kLight);
+    for (int i = 0; i < 4; ++i) {
+        p.drawRect(QRectF(3 + i * 4, 5.8, 2, 1.6));
+        p.drawRect(QRectF(3 + i * 4, h - 7.4, 2, 1.6));
+    }
+    p.setPen(pen(kBlack, 4.6));
+    p.drawLine(QPointF(w - 6, h - 13), QPointF(w - 6, h - 3));
+    p.drawLine(QPointF(w - 11, h - 8), QPointF(w - 1, h - 8));
+    p.setPen(pen(kAmber, 2.4));
+    p.drawLine(QPointF(w - 6, h - 13), QPointF(w - 6, h - 3));
+    p.drawLine(QPointF(w - 11, h - 8), QPointF(w - 1, h - 8));
+}
+
+void location(QPainter& p, int w, int h)
+{
+    const QPointF c(w / 2.0, h / 2.0);
+    const qreal r = w / 2.0 - 2;
+    p.setBrush(kMid);
+    p.setPen(pen(kBlack, 1.3));
+    p.drawEllipse(c, r, r);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kCyan, 1.4));
+    p.drawEllipse(c, r * 0.45, r - 0.6);
+    p.drawLine(QPointF(c.x(), c.y() - r + 0.6), QPointF(c.x(), c.y() + r - 0.6));
+    p.drawLine(QPointF(c.x() - r + 0.6, c.y()), QPointF(c.x() + r - 0.6, c.y()));
+    p.drawLine(QPointF(c.x() - r * 0.85, c.y() - r * 0.5),
+               QPointF(c.x() + r * 0.85, c.y() - r * 0.5));
+    p.drawLine(QPointF(c.x() - r * 0.85, c.y() + r * 0.5),
+               QPointF(c.x() + r * 0.85, c.y() + r * 0.5));
+}
+
+void sourceEffect(QPainter& p, int w, int h)
+{
+    const QPointF c(w / 2.0, h / 2.0);
+    QPainterPath star;
+    for (int i = 0; i < 10; ++i) {
+        const qreal a = -M_PI / 2 + i * M_PI / 5;
+        const qreal r = i % 2 == 0 ? w / 2.0 - 1.5 : w / 5.0;
+        const QPointF pt(c.x() + r * std::cos(a), c.y() + r * std::sin(a));
+        if (i == 0)
+            star.moveTo(pt);
+        else
+            star.lineTo(pt);
+    }
+    star.closeSubpath();
+    fill(p, star, kAmber, kBlack, 1.2);
+    p.setBrush(kWhite);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(c, 1.8, 1.8);
+}
+
+void deleteItems(QPainter& p, int w, int h)
+{
+    fill(p, roundedRect(5, 6, w - 10, h - 8, 1.5), kMid, kBlack, 1.2);
+    fill(p, roundedRect(3, 3.5, w - 6, 3, 1), kLight, kBlack, 1.0);
+    fill(p, roundedRect(w / 2.0 - 3, 1.5, 6, 2.5, 0.8), kLight, kBlack, 0.8);
+    p.setPen(pen(kRed, 2.2));
+    p.drawLine(QPointF(8.5, 10), QPointF(w - 8.5, h - 5));
+    p.drawLine(QPointF(w - 8.5, 10), QPointF(8.5, h - 5));
+}
+
+void replaceClip(QPainter& p, int w, int h)
+{
+    p.setBrush(Qt::NoBrush);
+    for (int turn = 0; turn < 2; ++turn) {
+        p.save();
+        if (turn == 1) {
+            p.translate(w, h);
+            p.rotate(180);
+        }
+        QPainterPath arc;
+        arc.moveTo(3.5, h / 2.0 - 1);
+        arc.cubicTo(4, 3, w - 6, 2.5, w - 5, h / 2.0 - 3);
+        p.setPen(pen(kBlack, 4.2));
+        p.drawPath(arc);
+        p.setPen(pen(turn == 0 ? kCyan : kAmber, 2.2));
+        p.drawPath(arc);
+        QPainterPath head;
+        head.moveTo(w - 9, h / 2.0 - 5);
+        head.lineTo(w - 1.5, h / 2.0 - 5);
+        head.lineTo(w - 5, h / 2.0 + 1);
+        head.closeSubpath();
+        fill(p, head, turn == 0 ? kCyan : kAmber, kBlack, 1.0);
+        p.restore();
+    }
+}
+
+void addTitleButton(QPainter& p, int w, int h)
+{
+    fill(p, roundedRect(1.5, 1.5, w - 3, h - 3, 2), kDark, kBlack, 1.2);
+    p.setPen(pen(kWhite, 3));
+    trackLetter(p, QRectF(w * 0.22, h * 0.22, w * 0.44, h * 0.5), 'T');
+    p.setPen(pen(kAmber, 2));
+    p.drawLine(QPointF(w - 7, h - 10), QPointF(w - 7, h - 4));
+    p.drawLine(QPointF(w - 10, h - 7), QPointF(w - 4, h - 7));
+}
+
+// A drawing in the two greys of a disabled button: light parts (144), dark parts (96).
+QImage flattened(void (*paint)(QPainter&, int, int), int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    {
+        QPainter q(&image);
+        q.setRenderHint(QPainter::Antialiasing);
+        paint(q, w, h);
+    }
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            if (qAlpha(row[x]) < 128) {
+                row[x] = 0;
+                continue;
+            }
+            const int grey = qGray(row[x]) > 100 ? 144 : 96;
+            row[x] = qRgb(grey, grey, grey);
+        }
+    }
+    return image;
+}
+
 ArtworkPiece piece(const char* name, int w, int h, void (*paint)(QPainter&, int, int),
                    bool withAlpha = false)
 {
@@ -333,6 +562,41 @@ const std::vector<ArtworkPiece>& artworkPieces()
             piece("bar-help", 24, 24, question),
             piece("icon", 256, 256, programIcon, true),
         };
+        v.push_back(ArtworkPiece{"check-off", 16, 16, false,
+                                 [](QPainter& p, int w, int h) { checkBox(p, w, h, false); }});
+        v.push_back(ArtworkPiece{"check-on", 16, 16, false,
+                                 [](QPainter& p, int w, int h) { checkBox(p, w, h, true); }});
+        for (const char* name : {"radio-off", "radio-on", "radio-disabled"}) {
+            const bool checked = QString(name) == "radio-on";
+            const bool disabled = QString(name) == "radio-disabled";
+            v.push_back(
+                ArtworkPiece{name, 14, 14, false, [checked, disabled](QPainter& p, int w, int h) {
+                                 radioButton(p, w, h, checked, disabled);
+                             }});
+        }
+        for (char letter : {'A', 'B', 'C', 'X', 'T'})
+            for (bool on : {false, true}) {
+                QString name = QStringLiteral("track-") + QChar(letter).toLower();
+                if (on) name += "-on";
+                v.push_back(
+                    ArtworkPiece{name, 24, 24, false, [letter, on](QPainter& p, int w, int h) {
+                                     trackButton(p, w, h, letter, on);
+                                 }});
+            }
+        const struct {
+            const char* name;
+            void (*paint)(QPainter&, int, int);
+        } deckButtons[] = {
+            {"deck-load-clip", loadClip},         {"deck-location", location},
+            {"deck-source-effect", sourceEffect}, {"deck-delete", deleteItems},
+            {"deck-replace", replaceClip},        {"deck-add-title", addTitleButton}};
+        for (const auto& b : deckButtons) {
+            v.push_back(piece(b.name, 24, 24, b.paint));
+            auto paint = b.paint;
+            v.push_back(ArtworkPiece{
+                QString::fromLatin1(b.name) + "-disabled", 24, 24, false,
+                [paint](QPainter& p, int w, int h) { p.drawImage(0, 0, flattened(paint, w, h)); }});
+        }
         for (bool close : {true, false})
             for (bool pressed : {false, true}) {
                 QString name = close ? "close" : "minimise";

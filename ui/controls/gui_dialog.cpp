@@ -87,6 +87,11 @@ void CGUIDialog::childEvent(QChildEvent* e)
 
 bool CGUIDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    // Controls inside a control's children (a row of buttons in a frame) have tips too.
+    if (event->type() == QEvent::ChildAdded) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) child->installEventFilter(this);
+    }
     if (event->type() == QEvent::ToolTip && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         if (w->toolTip().isEmpty()) {
