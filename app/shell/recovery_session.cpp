@@ -121,8 +121,19 @@ bool CRecoverySession::offerRecovery(QWidget* owner,
     return false;
 }
 
+CRecoverySession::Pause::Pause(CRecoverySession* session) : m_session(session)
+{
+    if (m_session) ++m_session->m_paused;
+}
+
+CRecoverySession::Pause::~Pause()
+{
+    if (m_session && --m_session->m_paused == 0) m_session->arm();
+}
+
 int CRecoverySession::openAs(const std::string& fileToRead, const std::string& projectFile)
 {
+    Pause pause(this);
     if (m_project.openProjectFile(fileToRead) != 1) return -1;
     m_project.assumeFileName(projectFile);
     m_project.modified = true;
@@ -168,7 +179,7 @@ void CRecoverySession::arm()
 
 void CRecoverySession::poll()
 {
-    if (!m_autosaver) return;
+    if (!m_autosaver || m_paused > 0) return;
     m_autosaver->poll();
     if (const int e = m_autosaver->takeWriteError())
         emit message(QStringLiteral("Could not keep the project for recovery: %1")

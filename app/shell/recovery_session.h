@@ -60,6 +60,18 @@ public:
 
     // The project was saved, opened or started anew: its recovery file is out of date.
     void settled();
+    // While one lives, no snapshot is taken: a project being read is incomplete, and the
+    // questions a read may ask run the event loop. A null session is allowed.
+    class Pause {
+    public:
+        explicit Pause(CRecoverySession* session);
+        ~Pause();
+        Pause(const Pause&) = delete;
+        Pause& operator=(const Pause&) = delete;
+
+    private:
+        CRecoverySession* m_session;
+    };
     // A clean end: the session and its files go. keepRecovery: the project is kept in the
     // recovery file first and the session stays for the next start to offer (an end without
     // the user's say on unsaved changes).
@@ -96,6 +108,7 @@ private:
     std::unique_ptr<recovery::RecoveryStore> m_store;
     std::unique_ptr<recovery::Autosaver> m_autosaver;
     QTimer m_timer;
+    int m_paused = 0;
 };
 
 } // namespace zef::app

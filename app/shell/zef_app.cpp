@@ -141,6 +141,9 @@ bool CZefApp::startUp(const QStringList& arguments)
     if (m_recovery->start())
         recovered = m_recovery->offerRecovery(
             m_frame.get(), [this](const std::string& file) { return openFromArgument(file); });
+    else
+        m_frame->mainBar().showMessage("No autosave: the state folder %s cannot be written",
+                                       m_recovery->store().folder().c_str());
 
     // 10. The project named on the command line, or a new one.
     const QString argument = arguments.isEmpty() ? QString() : arguments.front();
@@ -156,7 +159,11 @@ bool CZefApp::startUp(const QStringList& arguments)
 int CZefApp::openFromArgument(const std::string& argument)
 {
     const std::string path = projectPathFromArgument(argument);
-    const int result = m_project->openProject(path);
+    int result;
+    {
+        CRecoverySession::Pause pause(m_recovery.get());
+        result = m_project->openProject(path);
+    }
     if (result == 1) {
         m_frame->setWindowTitle(m_project->windowTitle());
         m_settings->addRecentFile(m_project->filePath);
@@ -251,7 +258,11 @@ void CZefApp::newProject()
 void CZefApp::openProject()
 {
     if (!saveChangesFirst()) return;
-    const int result = m_project->openProject("");
+    int result;
+    {
+        CRecoverySession::Pause pause(m_recovery.get());
+        result = m_project->openProject("");
+    }
     if (result == 1) {
         m_frame->setWindowTitle(m_project->windowTitle());
         m_settings->addRecentFile(m_project->filePath);

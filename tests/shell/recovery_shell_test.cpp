@@ -8,14 +8,17 @@
 #include "model/device.h"
 #include "model/project.h"
 #include "tests/crashdriver/project_fingerprint.h"
+#include "tests/movies/test_media.h"
 #include "tests/shell/box_answerer.h"
 
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <memory>
 
 using namespace zef;
@@ -170,4 +173,32 @@ TEST_F(Recovery, RestoreFromBackupListsTheEarlierVersionsAndReadsOneBack)
     EXPECT_TRUE(app->project().modified);
     EXPECT_EQ(app->project().fileName(), file("show.ZEF"));
     EXPECT_EQ(app->project().device(kTitleTrack).size(), 1u);
+}
+
+TEST_F(Recovery, NoSnapshotIsTakenOfAProjectBeingRead)
+{
+    // A project whose clip on Layer B has gone: reading it asks about the clip when Layer A
+    // is read already, and the event loop runs.
+    const std::string clip = file("still.jpg");
+    std::filesystem::copy_file(movies::testing::media::jpegStill(), clip);
+    {
+        auto app = start();
+        FMainControl& deck = app->mainFrame().clipControl();
+        ASSERT_TRUE(deck.addClip(movies::testing::media::jpegStill()));
+        deck.selectTrack(kLayerB);
+        ASSERT_TRUE(deck.addClip(clip));
+        save(*app, "gone.ZEF");
+        app->mainWindowClosing();
+    }
+    std::filesystem::remove(clip);
+    QSettings(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)
+        .setValue(QStringLiteral("Recovery Preferences/AutosaveDelay"), 1);
+
+    // A change whose autosave falls due while the other project is being read.
+    auto app = start();
+    app->mainFrame().clipControl().selectTrack(kTitleTrack);
+    ASSERT_TRUE(app->mainFrame().clipControl().addTitle());
+    ASSERT_EQ(app->openFromArgument(file("gone.ZEF")), 1);
+    EXPECT_GE(m_boxes.seen.size(), 1u);
+    EXPECT_EQ(app->recovery()->autosaver()->generation(), 0);
 }
