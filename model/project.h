@@ -119,6 +119,12 @@ public:
     // The project file: filePath followed by its extension (".ZEF" unless the file was opened
     // or saved under another case of it).
     std::string fileName() const { return filePath + m_fileExtension; }
+    // Whether the project has no file yet (its path is "untitled" in any case).
+    bool untitled() const;
+    // Gives the project another file name (a complete name with extension; empty: untitled)
+    // without reading or writing anything, and shows the new title. Used when a project is
+    // read from a copy (a recovery file, a backup) but belongs to its original file.
+    void assumeFileName(const std::string& fileName);
     // For items: position the preview.
     void previewSeek(const EditTime& t);
     void previewShowComposition();
@@ -152,6 +158,8 @@ public:
     // with the open dialog. Returns 1 loaded, 0 dialog cancelled, -1 when the file cannot be
     // opened or read; on -1 the project, its undo history and its file name stay as they were.
     int openProject(const std::string& path);
+    // Opens the file of that complete name as openProject does; 1 or -1.
+    int openProjectFile(const std::string& fileName);
     static constexpr const char* kProjectFilterText = "ZEF Project Files (*.ZEF)";
     static constexpr const char* kProjectFilterPattern = "*.ZEF";
     static constexpr const char* kProjectExtension = "ZEF";

@@ -164,7 +164,7 @@ int FProject::saveProject(bool saveAs, bool onlyIfModified, bool askFirst)
 
     std::string path = filePath;
     std::string extension = m_fileExtension;
-    if (saveAs || equalsIgnoringCase(filePath, "untitled")) {
+    if (saveAs || untitled()) {
         std::optional<std::string> chosen = user.chooseFileToSave(
             full, kProjectFilterText, kProjectFilterPattern, kProjectExtension);
         if (!chosen) return 0;
@@ -181,6 +181,8 @@ int FProject::saveProject(bool saveAs, bool onlyIfModified, bool askFirst)
     // failure leaves the old file as it was; the project keeps its name and modified flag.
     storage::MemoryStream bytes;
     if (writeProject(bytes) != 0) return 0;
+    if (fileExists(path + extension))
+        notify([&](ProjectObserver& o) { o.beforeFileReplaced(path + extension); });
     if (writeCompoundStreamAtomically(path + extension, kHeaderStream, bytes.bytes()) != 0)
         return 0;
     const bool renamed = path != filePath || extension != m_fileExtension;
@@ -192,6 +194,22 @@ int FProject::saveProject(bool saveAs, bool onlyIfModified, bool askFirst)
         notify([&](ProjectObserver& o) { o.setWindowTitle(title); });
     }
     return 1;
+}
+
+bool FProject::untitled() const { return equalsIgnoringCase(filePath, "untitled"); }
+
+void FProject::assumeFileName(const std::string& fileName)
+{
+    if (fileName.empty()) {
+        filePath = "untitled";
+        m_fileExtension = std::string(".") + kProjectExtension;
+    } else {
+        auto [stem, ext] = splitExtension(fileName);
+        filePath = stem;
+        m_fileExtension = ext;
+    }
+    const std::string title = windowTitle();
+    notify([&](ProjectObserver& o) { o.setWindowTitle(title); });
 }
 
 int FProject::openProject(const std::string& path)
@@ -208,7 +226,12 @@ int FProject::openProject(const std::string& path)
         if (!chosen) return 0;
         full = *chosen;
     }
+    return openProjectFile(full);
+}
 
+int FProject::openProjectFile(const std::string& full)
+{
+    UserInterface& user = ui();
     std::vector<uint8_t> bytes;
     switch (readCompoundStream(full, kHeaderStream, bytes)) {
     case CompoundRead::Ok:

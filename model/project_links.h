@@ -96,6 +96,9 @@ public:
     virtual void applyPanelLayout(const PanelLayout& /*layout*/) {}
     // A failure message for the user (shown in a box titled "Error", exclamation icon).
     virtual void showError(const std::string& /*message*/) {}
+    // A save is about to replace the file at path (a complete file name): the last moment to
+    // keep a copy of the version it holds.
+    virtual void beforeFileReplaced(const std::string& /*path*/) {}
 };
 
 // The composition engine as the project uses it.

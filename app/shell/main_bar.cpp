@@ -118,6 +118,8 @@ void CMainBar::popupMenu(int id)
             if (a->objectName() == "New" || a->objectName() == "Open") menu.addAction(a);
         QMenu* recent = menu.addMenu(QStringLiteral("Recent &File"));
         m_frame.fillRecentMenu(*recent);
+        QMenu* backups = menu.addMenu(QStringLiteral("Restore from backup"));
+        m_frame.commands().fillBackupMenu(*backups);
         break;
     }
     case kFileSaveMenu:

@@ -46,6 +46,8 @@ public:
     virtual void saveProject() {}
     virtual void saveProjectAs() {}
     virtual void openRecentFile(int /*index*/) {}
+    // The entries of the "Restore from backup" menu.
+    virtual void fillBackupMenu(QMenu& /*menu*/) {}
     virtual void helpIndex() {}
     virtual void about() {}
     // A "Preview Preferences" flag was toggled from the Settings menu.

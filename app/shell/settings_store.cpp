@@ -20,6 +20,7 @@ constexpr const char* kPreview = "Preview Preferences";
 constexpr const char* kCaptureDefaults = "Capture Defaults";
 constexpr const char* kComposition = "Composition Defaults";
 constexpr const char* kRecent = "Recent File List";
+constexpr const char* kRecovery = "Recovery Preferences";
 constexpr const char* kDefaultTemplate = "VHS Quality, 30 fps movie";
 
 QString key(const char* section, const char* name)
@@ -144,6 +145,23 @@ void SettingsStore::setPreviewFlag(const char* name, bool on)
 {
     writeInt(kPreview, name, on);
     m_settings->sync();
+}
+
+RecoveryPreferences SettingsStore::recoveryPreferences() const
+{
+    RecoveryPreferences p;
+    p.autosaveDelay = std::clamp(readInt(kRecovery, "AutosaveDelay", p.autosaveDelay), 0, 3600000);
+    p.autosaveMaxInterval = std::clamp(
+        readInt(kRecovery, "AutosaveMaxInterval", p.autosaveMaxInterval), p.autosaveDelay, 3600000);
+    p.backupCount = std::clamp(readInt(kRecovery, "Backups", p.backupCount), 0, 100);
+    return p;
+}
+
+void SettingsStore::setRecoveryPreferences(const RecoveryPreferences& p)
+{
+    writeInt(kRecovery, "AutosaveDelay", p.autosaveDelay);
+    writeInt(kRecovery, "AutosaveMaxInterval", p.autosaveMaxInterval);
+    writeInt(kRecovery, "Backups", p.backupCount);
 }
 
 CaptureDefaults SettingsStore::captureDefaults() const

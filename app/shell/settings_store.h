@@ -56,6 +56,13 @@ struct PreviewFlags {
     bool disableFiltersOnPreview = false;       // "DisableFiltersOnPreview"
 };
 
+// "Recovery Preferences": autosave and backups (times in milliseconds).
+struct RecoveryPreferences {
+    int autosaveDelay = 3000;        // "AutosaveDelay": after the last change; 0: no autosave
+    int autosaveMaxInterval = 30000; // "AutosaveMaxInterval": at most this long while editing
+    int backupCount = 5;             // "Backups": earlier versions kept of each project file
+};
+
 class SettingsStore : public ProjectSettings {
 public:
     static constexpr const char* kOrganisation = "Morvane";
@@ -95,6 +102,10 @@ public:
     PreviewFlags previewFlags() const;
     // Writes one "Preview Preferences" flag at once.
     void setPreviewFlag(const char* key, bool on);
+
+    // Read at start-up; values out of range are brought into it.
+    RecoveryPreferences recoveryPreferences() const;
+    void setRecoveryPreferences(const RecoveryPreferences& p);
 
     // "Capture Defaults" and "Composition Defaults" / "Template".
     CaptureDefaults captureDefaults() const override;

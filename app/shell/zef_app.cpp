@@ -4,7 +4,9 @@
 #include "app/shell/app_paths.h"
 #include "app/shell/desktop_integration.h"
 #include "app/shell/keyboard_router.h"
+#include "app/shell/main_bar.h"
 #include "app/shell/qt_user_interface.h"
+#include "app/shell/recovery_session.h"
 #include "app/shell/settings_store.h"
 #include "capture/capture_plugin.h"
 #include "engine/effect_catalogue.h"
@@ -134,12 +136,27 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_router = std::make_unique<KeyboardRouter>(*m_frame);
     qApp->installEventFilter(m_router.get());
 
+    // The session is marked for recovery; what an editor that did not close left behind is
+    // offered before anything else opens.
+    m_recovery = std::make_unique<CRecoverySession>(*m_project, *m_settings, m_options.stateFolder,
+                                                    m_options.clock);
+    connect(m_recovery.get(), &CRecoverySession::message, this, [this](const QString& text) {
+        m_frame->mainBar().showMessage("%s", text.toUtf8().constData());
+    });
+    bool recovered = false;
+    if (m_recovery->start())
+        recovered = m_recovery->offerRecovery(
+            m_frame.get(), [this](const std::string& file) { return openFromArgument(file); });
+    else
+        m_frame->mainBar().showMessage("No autosave: the state folder %s cannot be written",
+                                       m_recovery->store().folder().c_str());
+
     // 10. The project named on the command line, or a new one.
     const QString argument = arguments.isEmpty() ? QString() : arguments.front();
-    if (argument.isEmpty())
+    if (!recovered && (argument.isEmpty() || openFromArgument(argument.toStdString()) != 1)) {
         m_project->newProject();
-    else if (openFromArgument(argument.toStdString()) != 1)
-        m_project->newProject();
+        projectReplaced();
+    }
     m_frame->setWindowTitle(m_project->windowTitle());
     m_idle.start();
     return true;
@@ -148,10 +165,15 @@ bool CZefApp::startUp(const QStringList& arguments)
 int CZefApp::openFromArgument(const std::string& argument)
 {
     const std::string path = projectPathFromArgument(argument);
-    const int result = m_project->openProject(path);
+    int result;
+    {
+        CRecoverySession::Pause pause(m_recovery.get());
+        result = m_project->openProject(path);
+    }
     if (result == 1) {
         m_frame->setWindowTitle(m_project->windowTitle());
         m_settings->addRecentFile(m_project->filePath);
+        projectReplaced();
     } else if (result == -1) {
         message(m_frame.get(),
                 QStringLiteral("Cannot load project file\n%1\nPlease verify that path and file "
@@ -200,6 +222,8 @@ void CZefApp::exit()
     if (m_exited || !m_templates) return;
     m_exited = true;
     m_idle.stop();
+    // Unsaved changes the user was not asked about stay for the next start to offer.
+    if (m_recovery) m_recovery->end(!m_closeConfirmed);
     QDir().mkpath(userFolder());
     m_templates->saveFile(userFolder().toStdString(), "User", false);
     if (m_project) {
@@ -222,21 +246,33 @@ void CZefApp::projectSaved(int result)
     if (result != 1) return;
     m_frame->setWindowTitle(m_project->windowTitle());
     m_settings->addRecentFile(m_project->filePath);
+    if (m_recovery) m_recovery->settled();
+}
+
+void CZefApp::projectReplaced()
+{
+    if (m_recovery) m_recovery->settled();
 }
 
 void CZefApp::newProject()
 {
     if (!saveChangesFirst()) return;
     m_project->newProject();
+    projectReplaced();
 }
 
 void CZefApp::openProject()
 {
     if (!saveChangesFirst()) return;
-    const int result = m_project->openProject("");
+    int result;
+    {
+        CRecoverySession::Pause pause(m_recovery.get());
+        result = m_project->openProject("");
+    }
     if (result == 1) {
         m_frame->setWindowTitle(m_project->windowTitle());
         m_settings->addRecentFile(m_project->filePath);
+        projectReplaced();
     } else if (result == -1) {
         message(m_frame.get(), QStringLiteral("Cannot load project file"), QStringLiteral("Error"),
                 QMessageBox::Warning);
@@ -255,6 +291,20 @@ void CZefApp::openRecentFile(int index)
     // The list holds paths without extension; add one so that only it is cut again.
     if (openFromArgument(files[size_t(index)] + ".ZEF") == -1)
         m_settings->removeRecentFile(files[size_t(index)]);
+}
+
+void CZefApp::fillBackupMenu(QMenu& menu)
+{
+    if (!m_recovery) return;
+    m_recovery->fillBackupMenu(menu, [this](const recovery::Backup& b) { restoreBackup(b); });
+}
+
+void CZefApp::restoreBackup(const recovery::Backup& backup)
+{
+    if (!m_recovery || !saveChangesFirst()) return;
+    if (m_recovery->openAs(backup.file, backup.projectFile) != 1)
+        message(m_frame.get(), QStringLiteral("Cannot load project file"), QStringLiteral("Error"),
+                QMessageBox::Warning);
 }
 
 void CZefApp::helpIndex()
@@ -301,6 +351,7 @@ bool CZefApp::mainWindowClosing()
     m_settings->sync();
     for (int i = 1; i < kPanelsTotal; ++i)
         m_frame->panelWindow(i)->hide();
+    m_closeConfirmed = true;
     return true;
 }
 

@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,10 +28,14 @@ namespace movies {
 class ComponentManager;
 class EffectRegistry;
 } // namespace movies
+namespace recovery {
+struct Backup;
+}
 } // namespace zef
 
 namespace zef::app {
 
+class CRecoverySession;
 class KeyboardRouter;
 class QtUserInterface;
 class SettingsStore;
@@ -44,6 +50,11 @@ public:
         QString userFolder;
         // Writes the desktop's file association for the user at start-up.
         bool writeFileAssociation = true;
+        // Where the session, recovery and backup files are kept; empty: the user's state
+        // folder.
+        QString stateFolder;
+        // The clock of the autosave schedule; empty: the steady clock.
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
 
     CZefApp();
@@ -71,6 +82,11 @@ public:
     // The capture plug-in's instance, made when the main window is created.
     ICaptureDevicePlugin* captureDevice() const { return m_capture.get(); }
     bool mediaReady() const { return m_mediaReady; }
+    // Autosave, recovery and backups; null before start-up.
+    CRecoverySession* recovery() const { return m_recovery.get(); }
+    // Reads a backup as the project it is a version of (after asking to save changes); the
+    // project then shows as modified.
+    void restoreBackup(const recovery::Backup& backup);
 
     // MainFrameCommands
     void newProject() override;
@@ -78,6 +94,7 @@ public:
     void saveProject() override;
     void saveProjectAs() override;
     void openRecentFile(int index) override;
+    void fillBackupMenu(QMenu& menu) override;
     void helpIndex() override;
     void about() override;
     void previewFlagToggled(const char* key, bool on) override;
@@ -87,6 +104,8 @@ private:
     // Asks to save a changed project before another one replaces it; false on Cancel.
     bool saveChangesFirst();
     void projectSaved(int result);
+    // A project was opened or started anew.
+    void projectReplaced();
     void applyPreviewPreferences();
     void loadTemplates();
     void registerPlugins();
@@ -95,6 +114,7 @@ private:
     Options m_options;
     bool m_mediaReady = false;
     bool m_exited = false;
+    bool m_closeConfirmed = false;
     std::unique_ptr<movies::EffectRegistry> m_registry;
     std::unique_ptr<movies::ComponentManager> m_components;
     std::unique_ptr<FEffectCatalogue> m_catalogue;
@@ -107,6 +127,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<KeyboardRouter> m_router;
     QTimer m_idle;
+    std::unique_ptr<CRecoverySession> m_recovery; // destroyed first: it observes the project
 };
 
 } // namespace zef::app

@@ -20,6 +20,13 @@ size_t MemoryStream::read(void* buffer, size_t count)
 
 size_t MemoryStream::write(const void* buffer, size_t count)
 {
+    // Appending, the common case of serialising, copies once without zero-filling first.
+    if (size_t(m_pos) == m_bytes.size()) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+        m_pos += int64_t(count);
+        return count;
+    }
     size_t end = size_t(m_pos) + count;
     if (end > m_bytes.size()) m_bytes.resize(end);
     if (count) std::memcpy(m_bytes.data() + m_pos, buffer, count);

@@ -85,6 +85,7 @@ def main():
         return 77
     env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
                XDG_DATA_HOME=os.path.join(work, "data"),
+               XDG_STATE_HOME=os.path.join(work, "state"),
                XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
     env.pop("WAYLAND_DISPLAY", None)

@@ -12,6 +12,7 @@
 #include "model/device.h"
 #include "model/project.h"
 #include "tests/movies/test_media.h"
+#include "tests/shell/box_answerer.h"
 #include "ui/controls/xbutton.h"
 #include "ui/decks/info_dialog.h"
 #include "ui/decks/parameters_container.h"
@@ -39,35 +40,6 @@ namespace media = zef::movies::testing::media;
 
 namespace {
 
-// Answers every message box that opens with its default (or only) button, keeping its text.
-class BoxAnswerer {
-public:
-    struct Seen {
-        QString title, text;
-        QMessageBox::Icon icon;
-    };
-    BoxAnswerer()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) return;
-            seen.push_back({box->windowTitle(), box->text(), box->icon()});
-            QAbstractButton* b = box->defaultButton()
-                                     ? static_cast<QAbstractButton*>(box->defaultButton())
-                                     : box->buttons().value(0);
-            if (answer != QMessageBox::NoButton && box->button(answer)) b = box->button(answer);
-            b->click();
-        });
-        m_timer.start();
-    }
-    std::vector<Seen> seen;
-    QMessageBox::StandardButton answer = QMessageBox::NoButton;
-
-private:
-    QTimer m_timer;
-};
-
 class Shell : public ::testing::Test {
 protected:
     std::unique_ptr<CZefApp> start(const QStringList& args = {})
@@ -76,6 +48,7 @@ protected:
         o.settingsFile = m_dir.filePath(QStringLiteral("settings.ini"));
         o.userFolder = m_dir.path();
         o.writeFileAssociation = false;
+        o.stateFolder = m_dir.filePath(QStringLiteral("state"));
         qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
         auto app = std::make_unique<CZefApp>(o);
         EXPECT_TRUE(app->startUp(args));
@@ -84,7 +57,7 @@ protected:
     QString settingsFile() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
 
     QTemporaryDir m_dir;
-    BoxAnswerer m_boxes;
+    test::BoxAnswerer m_boxes;
 };
 
 QRect deckRect(const CZefApp& app, int panel)
