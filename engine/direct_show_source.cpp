@@ -19,22 +19,21 @@ constexpr double kSeekTolerance = 0.1;                   // seconds
 constexpr auto kSeekPollLimit = std::chrono::seconds(2); // bounds the wait for the position
 constexpr uint32_t kChildWindowStyle = 0x40000000;
 
-// Replaces a renderer by a filter of the registry: the connection to it is broken, it leaves
-// the graph, and the upstream filter's first output is connected to the new filter.
+// Replaces a renderer by a filter of the registry: the output pin connected to it is found,
+// the connection broken, the old renderer leaves the graph, and that output pin is connected
+// to the new filter's input (a source with a pin per stream keeps its other connections).
 std::shared_ptr<Filter> replaceRenderer(FilterGraph& g, Filter& old, const Guid& classId,
                                         const char* name)
 {
     Pin* in = firstPin(old, PinDirection::input);
-    Pin* upstreamPin = in ? in->connectedTo() : nullptr;
-    if (!upstreamPin) return nullptr;
-    Filter& upstream = upstreamPin->filter();
+    Pin* out = in ? in->connectedTo() : nullptr;
+    if (!out) return nullptr;
     std::shared_ptr<Filter> renderer = g.registry().create(classId);
     if (!renderer || !succeeded(g.addFilter(renderer, name))) return nullptr;
     g.disconnect(*in);
     g.removeFilter(old);
-    Pin* out = firstPin(upstream, PinDirection::output);
     Pin* newIn = firstPin(*renderer, PinDirection::input);
-    if (!out || !newIn || !succeeded(g.connectDirect(*out, *newIn))) {
+    if (!newIn || !succeeded(g.connectDirect(*out, *newIn))) {
         g.removeFilter(*renderer);
         return nullptr;
     }
