@@ -37,6 +37,7 @@ protected:
     HResult render(const graph::MediaSample& sample) override;
     bool wantsSample() const override;
     bool paced() const override { return m_display; }
+    void streamEnded() override;
 
 private:
     void draw(const graph::MediaType& type, const graph::MediaSample& sample);
@@ -49,6 +50,7 @@ private:
     int32_t m_width = 0;
     int32_t m_height = 0;
     int32_t m_sourceRect[4] = {0, 0, 0, 0};
+    bool m_endedUncaptured = false; // the last arming ended with the stream, nothing captured
     std::atomic<bool> m_display = false;
 };
 

@@ -48,7 +48,9 @@ public:
     // flip, else nearest-neighbour scaling of the whole picture onto the whole destination,
     // with flip taking the rows bottom-up. The captured picture is in the order the samples
     // store rows (bottom-up for the RGB types of the graph), pixels blue, green, red, alpha.
-    // kFail when no picture was ever captured.
+    // kFail when no picture was ever captured, or when the stream ended while armed without
+    // giving one (the armed event is then set at once, so nobody waits for a picture that
+    // cannot come).
     virtual HResult GetFrame(uint8_t* destination, int32_t width, int32_t height, int32_t rowBytes,
                              bool flip) = 0;
     // Arms the capture of the next sample: the event is reset, then set when it is in. A null

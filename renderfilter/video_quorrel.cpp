@@ -72,6 +72,7 @@ HResult VideoQuorrel::render(const MediaSample& sample)
             // The rows in the order the sample stores them.
             if (!rgbSampleToBgra(type, sample, type.video.bmi.height < 0, m_buffer.data()))
                 return kFail;
+            m_endedUncaptured = false;
             m_armed->set();
             m_armed = nullptr;
             return kOk; // captured, not drawn
@@ -117,7 +118,7 @@ HResult VideoQuorrel::GetFrame(uint8_t* dst, int32_t width, int32_t height, int3
                                bool flip)
 {
     std::lock_guard lock(m_bufferLock);
-    if (m_buffer.empty()) return kFail;
+    if (m_buffer.empty() || m_endedUncaptured) return kFail;
     if (!dst) return kPointer;
     if (width == m_width && height == m_height && rowBytes == width * 4 && !flip) {
         std::memcpy(dst, m_buffer.data(), m_buffer.size());
@@ -147,10 +148,23 @@ HResult VideoQuorrel::ArmFrameEvent(Event* event)
     {
         std::lock_guard lock(m_bufferLock);
         m_armed = event;
-        if (event) event->reset();
+        if (event) {
+            event->reset();
+            m_endedUncaptured = false;
+        }
     }
     wakeSource();
     return kOk;
+}
+
+void VideoQuorrel::streamEnded()
+{
+    // The stream has no picture for the armed capture: the wait for it ends now.
+    std::lock_guard lock(m_bufferLock);
+    if (!m_armed) return;
+    m_endedUncaptured = true;
+    m_armed->set();
+    m_armed = nullptr;
 }
 
 HResult VideoQuorrel::SetSourceRect(const int32_t rect[4])

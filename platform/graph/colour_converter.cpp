@@ -89,14 +89,15 @@ void ColourConverterFilter::Impl::In::endOfStream() { m.out.deliverEndOfStream()
 HResult ColourConverterFilter::Impl::In::receive(const MediaSample& s)
 {
     const AVFrame* f = s.picture;
-    if (!f || !m.out.isConnected()) return kFalse;
+    if (!m.out.isConnected()) return kFalse;
+    if (!f) return kFail;
     const MediaType& t = m.out.connectionMediaType();
     const int32_t w = t.video.bmi.width, h = std::abs(t.video.bmi.height);
-    if (f->width != w || f->height != h) return kFalse; // a size change mid-stream: not shown
+    if (f->width != w || f->height != h) return kFail; // a size change mid-stream: not shown
     const int32_t row = rgbRowBytes(w, t.video.bmi.bitCount);
     m.sws = sws_getCachedContext(m.sws, f->width, f->height, AVPixelFormat(f->format), w, h,
                                  pixelFormatOf(t.sub), SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!m.sws) return kFalse;
+    if (!m.sws) return kFail;
     m.buffer.resize(size_t(row) * size_t(h));
     // Bottom-up when the height is positive: the first picture row goes to the last stored one.
     uint8_t* dst[4] = {m.buffer.data(), nullptr, nullptr, nullptr};

@@ -372,7 +372,9 @@ HResult FileSourceFilter::Impl::deliverHead(Stream& s)
         sample.size = d.pcm.size() * sizeof(int16_t);
     }
     const HResult r = s.pin->deliver(sample);
-    if (r != kOk) return r; // not taken: kept for the next time the renderer is ready
+    // kFalse: not taken now (the renderer's wait was cut short), kept for the next time. A
+    // sample that failed downstream is passed by, so that it cannot hold the stream.
+    if (r == kFalse) return r;
     s.last = std::move(d);
     s.haveLast = true;
     s.ready.pop_front();
@@ -397,7 +399,7 @@ bool FileSourceFilter::Impl::service(Stream& s, bool downstreamReady)
         }
         if (headDeliverable(s)) {
             if (!downstreamReady) return progressed;
-            return deliverHead(s) == kOk || progressed;
+            return deliverHead(s) != kFalse || progressed;
         }
         if (!s.drained) {
             decodeMore(s);

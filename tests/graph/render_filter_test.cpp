@@ -86,6 +86,17 @@ TEST_F(RenderFilters, ArmedFilterCapturesTheFirstSampleOnly)
     ASSERT_EQ(fb.GetFrame(out, 2, 2, 8, false), kOk);
     EXPECT_EQ(std::memcmp(out, first.data(), 16), 0);
 
+    // A stream that ends while armed ends the wait at once, and the old picture is not
+    // passed off as the one asked for.
+    fb.ArmFrameEvent(&ready);
+    EXPECT_FALSE(ready.isSet());
+    in.endOfStream();
+    EXPECT_TRUE(ready.isSet());
+    EXPECT_EQ(fb.GetFrame(out, 2, 2, 8, false), kFail);
+    fb.ArmFrameEvent(&ready);
+    in.newSegment(0);
+    EXPECT_EQ(in.receive(sample(first, 0)), kOk);
+
     // Any other size, row length or flip scales (nearest neighbour), flip bottom-up.
     uint8_t flipped[2 * 2 * 4];
     ASSERT_EQ(fb.GetFrame(flipped, 2, 2, 8, true), kOk);
