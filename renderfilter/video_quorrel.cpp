@@ -125,6 +125,14 @@ HResult VideoQuorrel::GetFrame(uint8_t* dst, int32_t width, int32_t height, int3
         return kOk;
     }
     if (width <= 0 || height <= 0 || rowBytes < width * 4) return kOk; // nothing to draw
+    if (width == m_width && height == m_height) {
+        // The same size: whole rows, turned over with flip.
+        for (int32_t y = 0; y < height; ++y)
+            std::memcpy(dst + size_t(y) * size_t(rowBytes),
+                        m_buffer.data() + size_t(flip ? height - 1 - y : y) * size_t(width) * 4,
+                        size_t(width) * 4);
+        return kOk;
+    }
     // Nearest neighbour, steps in 16.16.
     const int64_t xStep = (int64_t(m_width) << 16) / width;
     const int64_t yStep = (int64_t(m_height) << 16) / height;

@@ -1,16 +1,25 @@
 #include "platform/graph/colour_converter.h"
 #include "platform/graph/filter_graph.h"
 
+#include "platform/movies/av_support.h"
+
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace zef::graph {
+
+namespace av = zef::movies::av;
 
 namespace {
 
@@ -66,9 +75,19 @@ struct ColourConverterFilter::Impl {
     explicit Impl(ColourConverterFilter& f) : in(f, *this), out(f, *this) {}
     ~Impl() { sws_freeContext(sws); }
 
+    struct Key {
+        int width = 0, height = 0;
+        AVPixelFormat format = AV_PIX_FMT_NONE, to = AV_PIX_FMT_NONE;
+        int colorspace = 0;
+        bool fullRange = false;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+    SwsContext* scalerFor(const AVFrame& f, AVPixelFormat to);
+
     In in;
     Out out;
     SwsContext* sws = nullptr;
+    Key scalerKey;
     std::vector<uint8_t> buffer;
 };
 
@@ -86,6 +105,54 @@ bool ColourConverterFilter::Impl::In::readyForSample() const { return m.out.down
 
 void ColourConverterFilter::Impl::In::endOfStream() { m.out.deliverEndOfStream(); }
 
+// The scaler for a picture format: the colours as the movie toolbox's decoders convert them
+// (BT.709 for pictures of 720 rows and more, BT.601 below, unless the stream says; the range
+// the stream says), bilinear, on every core.
+SwsContext* ColourConverterFilter::Impl::scalerFor(const AVFrame& f, AVPixelFormat to)
+{
+    AVPixelFormat format = AVPixelFormat(f.format);
+    bool fullRange = f.color_range == AVCOL_RANGE_JPEG;
+    switch (format) { // the full-range formats decoders give for JPEG pictures
+    case AV_PIX_FMT_YUVJ420P:
+        format = AV_PIX_FMT_YUV420P, fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ422P:
+        format = AV_PIX_FMT_YUV422P, fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ444P:
+        format = AV_PIX_FMT_YUV444P, fullRange = true;
+        break;
+    default:
+        break;
+    }
+    int colorspace = f.colorspace;
+    if (colorspace == AVCOL_SPC_UNSPECIFIED || colorspace == AVCOL_SPC_RGB)
+        colorspace = f.height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+    const Key key{f.width, f.height, format, to, colorspace, fullRange};
+    if (sws && key == scalerKey) return sws;
+    sws_freeContext(sws);
+    sws = sws_alloc_context();
+    if (!sws) return nullptr;
+    av_opt_set_int(sws, "srcw", f.width, 0);
+    av_opt_set_int(sws, "srch", f.height, 0);
+    av_opt_set_int(sws, "src_format", format, 0);
+    av_opt_set_int(sws, "dstw", f.width, 0);
+    av_opt_set_int(sws, "dsth", f.height, 0);
+    av_opt_set_int(sws, "dst_format", to, 0);
+    av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(sws, "threads", int(std::max(1u, std::thread::hardware_concurrency())), 0);
+    if (sws_init_context(sws, nullptr, nullptr) < 0) {
+        sws_freeContext(sws);
+        return sws = nullptr;
+    }
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB))
+        sws_setColorspaceDetails(sws, sws_getCoefficients(colorspace), fullRange ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    scalerKey = key;
+    return sws;
+}
+
 HResult ColourConverterFilter::Impl::In::receive(const MediaSample& s)
 {
     const AVFrame* f = s.picture;
@@ -95,18 +162,38 @@ HResult ColourConverterFilter::Impl::In::receive(const MediaSample& s)
     const int32_t w = t.video.bmi.width, h = std::abs(t.video.bmi.height);
     if (f->width != w || f->height != h) return kFail; // a size change mid-stream: not shown
     const int32_t row = rgbRowBytes(w, t.video.bmi.bitCount);
-    m.sws = sws_getCachedContext(m.sws, f->width, f->height, AVPixelFormat(f->format), w, h,
-                                 pixelFormatOf(t.sub), SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!m.sws) return kFail;
+    const AVPixelFormat to = pixelFormatOf(t.sub);
+    SwsContext* sws = m.scalerFor(*f, to);
+    if (!sws) return kFail;
     m.buffer.resize(size_t(row) * size_t(h));
-    // Bottom-up when the height is positive: the first picture row goes to the last stored one.
-    uint8_t* dst[4] = {m.buffer.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {row, 0, 0, 0};
-    if (t.video.bmi.height > 0) {
-        dst[0] = m.buffer.data() + size_t(row) * size_t(h - 1);
-        dstStride[0] = -row;
+    const bool bottomUp = t.video.bmi.height > 0;
+
+    av::FramePtr src(av_frame_alloc());
+    av::FramePtr out(av_frame_alloc());
+    if (!src || !out || av_frame_ref(src.get(), f) < 0) return kOutOfMemory;
+    src->format = m.scalerKey.format;
+    out->width = w;
+    out->height = h;
+    out->format = to;
+    // The scaler writes whole vectors, up to 16 pixels past the end of a row: rows of a
+    // multiple of 16 pixels are written in place (bottom-up by a negative stride), others go
+    // through a padded picture and are copied.
+    const bool inPlace = w % 16 == 0 && row == w * int32_t(t.video.bmi.bitCount / 8);
+    if (inPlace) {
+        out->buf[0] = av_buffer_create(m.buffer.data(), m.buffer.size(),
+                                       [](void*, uint8_t*) {}, nullptr, 0);
+        if (!out->buf[0]) return kOutOfMemory;
+        out->data[0] = bottomUp ? m.buffer.data() + size_t(row) * size_t(h - 1) : m.buffer.data();
+        out->linesize[0] = bottomUp ? -row : row;
+    } else if (av_frame_get_buffer(out.get(), 64) < 0) {
+        return kOutOfMemory;
     }
-    sws_scale(m.sws, f->data, f->linesize, 0, h, dst, dstStride);
+    if (sws_scale_frame(sws, out.get(), src.get()) < 0) return kFail;
+    if (!inPlace)
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(m.buffer.data() + size_t(row) * size_t(bottomUp ? h - 1 - y : y),
+                        out->data[0] + size_t(y) * size_t(out->linesize[0]),
+                        size_t(w) * (t.video.bmi.bitCount / 8));
     MediaSample o = s;
     o.picture = nullptr;
     o.data = m.buffer.data();
