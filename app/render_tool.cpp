@@ -11,8 +11,8 @@
 #include "model/source_item.h"
 #include "model/template_list.h"
 #include "model/zef_exception.h"
-#include "platform/movies/effects/effect_registry.h"
 #include "platform/graph/class_registry.h"
+#include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "renderfilter/render_filter.h"
 
@@ -117,7 +117,6 @@ int renderTool(const std::string& projectPath, const std::string& output,
     };
     std::error_code ec;
     if (!fs::is_regular_file(projectPath, ec)) return fail("cannot open project " + projectPath);
-
 
     EffectRegistry registry = EffectRegistry::withBuiltIns();
     ComponentManager components;

@@ -4,9 +4,9 @@
 // the bin folder of this program) and reused while they stay valid.
 #include "engine/effect_catalogue.h"
 #include "engine/graph_clip_media.h"
+#include "model/zef_exception.h"
 #include "platform/graph/class_registry.h"
 #include "renderfilter/render_filter.h"
-#include "model/zef_exception.h"
 #include "tools/demo/demo_command.h"
 #include "tools/demo/demo_media.h"
 #include "tools/demo/demo_project.h"

@@ -180,8 +180,8 @@ HResult ColourConverterFilter::Impl::In::receive(const MediaSample& s)
     // through a padded picture and are copied.
     const bool inPlace = w % 16 == 0 && row == w * int32_t(t.video.bmi.bitCount / 8);
     if (inPlace) {
-        out->buf[0] = av_buffer_create(m.buffer.data(), m.buffer.size(),
-                                       [](void*, uint8_t*) {}, nullptr, 0);
+        out->buf[0] = av_buffer_create(
+            m.buffer.data(), m.buffer.size(), [](void*, uint8_t*) {}, nullptr, 0);
         if (!out->buf[0]) return kOutOfMemory;
         out->data[0] = bottomUp ? m.buffer.data() + size_t(row) * size_t(h - 1) : m.buffer.data();
         out->linesize[0] = bottomUp ? -row : row;

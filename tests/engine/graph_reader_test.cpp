@@ -118,8 +118,8 @@ TEST_F(GraphReaders, BrokenAndSoundOnlyFilesAnswerWithoutHanging)
 
     // Half a file: the pictures that are there come, the rest ends within the bounded wait.
     const std::string whole = media::matroskaAv();
-    const std::string half = movies::testing::truncatedCopy(
-        whole, "half.mkv", movies::testing::fileSize(whole) / 2);
+    const std::string half =
+        movies::testing::truncatedCopy(whole, "half.mkv", movies::testing::fileSize(whole) / 2);
     FDirectShowSource reader(*registry);
     ASSERT_TRUE(reader.open(half, false));
     EXPECT_EQ(pictureAt(reader, 10 * 333'334), 10);
@@ -151,8 +151,8 @@ TEST_F(GraphReaders, ClipsTheToolboxRefusesOpenThroughTheReaders)
     FrameDelivery delivery(project);
     int stranger = 0;
     Pixmap p(160, 120);
-    EXPECT_FALSE(delivery.renderFrame(&stranger, 0, reinterpret_cast<uint8_t*>(p.data()), 160,
-                                      120, 0, true));
+    EXPECT_FALSE(delivery.renderFrame(&stranger, 0, reinterpret_cast<uint8_t*>(p.data()), 160, 120,
+                                      0, true));
     mkv->assignStart(EditTime(600));
     ASSERT_TRUE(delivery.renderFrame(mkv, 600 + 20 * 7, reinterpret_cast<uint8_t*>(p.data()), 160,
                                      120, 0, true));

@@ -193,10 +193,11 @@ std::string matroskaAv()
 
 std::string vfrWebm()
 {
-    return generate("vfr.webm", numberedVideo(160, 120, "25", 2) +
-                                    " -vf \"settb=1/1000,setpts=(N*0.04+eq(mod(N\\,4)\\,2)*0.017)/TB\" "
-                                    "-fps_mode vfr -enc_time_base:v 1:1000 -c:v libvpx-vp9 -deadline realtime "
-                                    "-cpu-used 8 -g 25");
+    return generate("vfr.webm",
+                    numberedVideo(160, 120, "25", 2) +
+                        " -vf \"settb=1/1000,setpts=(N*0.04+eq(mod(N\\,4)\\,2)*0.017)/TB\" "
+                        "-fps_mode vfr -enc_time_base:v 1:1000 -c:v libvpx-vp9 -deadline realtime "
+                        "-cpu-used 8 -g 25");
 }
 
 std::string audioOnlyTs()

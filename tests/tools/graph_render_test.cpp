@@ -52,8 +52,8 @@ struct Decoded {
 Decoded decodeNumbers(const std::string& path)
 {
     Decoded d;
-    const CommandResult start = run({"ffprobe", "-v", "error", "-show_entries",
-                                     "format=start_time", "-of", "csv=p=0", path});
+    const CommandResult start = run(
+        {"ffprobe", "-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0", path});
     const double origin = std::atof(start.output.c_str());
     const CommandResult stamps =
         run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
@@ -62,8 +62,8 @@ Decoded decodeNumbers(const std::string& path)
     for (std::string line; std::getline(lines, line);)
         if (!line.empty()) d.times.push_back(std::atof(line.c_str()) - origin);
     const std::vector<uint8_t> bytes =
-        runForBytes({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
-                     "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
+        runForBytes({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode",
+                     "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
     const size_t frameBytes = size_t(W) * H * 4;
     for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
         zef::movies::Pixmap p(W, H);
@@ -108,10 +108,31 @@ TEST_P(GraphRender, ClipUnderTransitionAndFilterShowsTheFilesPicturesAndSoundInT
     } else {
         // Variable frame rate: every picture n with n mod 4 = 2 starts 17 ms late.
         b = dir + "/b.webm";
-        ffmpeg({"-f", "lavfi", "-i", numbered(30, 12.5), "-f", "lavfi", "-i", kToneFrom4s, "-vf",
-                "settb=1/1000,setpts=(N/30+eq(mod(N\\,4)\\,2)*0.017)/TB", "-fps_mode", "vfr",
-                "-enc_time_base:v", "1:1000", "-c:v", "libvpx-vp9", "-deadline", "realtime",
-                "-cpu-used", "8", "-g", "30", "-c:a", "libopus", b});
+        ffmpeg({"-f",
+                "lavfi",
+                "-i",
+                numbered(30, 12.5),
+                "-f",
+                "lavfi",
+                "-i",
+                kToneFrom4s,
+                "-vf",
+                "settb=1/1000,setpts=(N/30+eq(mod(N\\,4)\\,2)*0.017)/TB",
+                "-fps_mode",
+                "vfr",
+                "-enc_time_base:v",
+                "1:1000",
+                "-c:v",
+                "libvpx-vp9",
+                "-deadline",
+                "realtime",
+                "-cpu-used",
+                "8",
+                "-g",
+                "30",
+                "-c:a",
+                "libopus",
+                b});
     }
     const std::string project = dir + "/graph.zef", movie = dir + "/graph.mov";
     const CommandResult made = run({ZEF_ZEFDEMO, "--size", "160x120", "--media", dir, project});

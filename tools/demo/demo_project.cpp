@@ -1,11 +1,11 @@
 #include "tools/demo/demo_project.h"
 
 #include "model/device.h"
-#include "platform/graph/containers.h"
 #include "model/item.h"
 #include "model/source_item.h"
 #include "model/user_interface.h"
 #include "model/zef_exception.h"
+#include "platform/graph/containers.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "tools/demo/demo_media.h"
 
