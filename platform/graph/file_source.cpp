@@ -28,6 +28,8 @@ constexpr int64_t kDecodeThrough = 3 * kUnitsPerSecond;
 constexpr int64_t kSeekMargins[] = {0, kUnitsPerSecond, 4 * kUnitsPerSecond, 16 * kUnitsPerSecond};
 // Packets read per turn of the streaming loop before it looks at seeks and states again.
 constexpr int kPacketsPerTurn = 16;
+// The start of a picture that cannot be placed yet.
+constexpr int64_t kUnplaced = INT64_MIN;
 // Audio blocks whose stamps are this close to where the previous block ended follow it.
 constexpr int64_t kAudioJoin = 20'000;
 // How long the idle streaming thread sleeps before it looks again (it is woken earlier).
@@ -238,10 +240,12 @@ void FileSourceFilter::Impl::hardSeek(Stream& s, int marginIndex)
     avcodec_flush_buffers(s.codec.get());
     if (marginIndex >= kMargins ||
         s.target - kSeekMargins[std::min(marginIndex, kMargins - 1)] <= s.firstStart) {
-        // From the beginning.
+        // From the beginning: the first byte where the demuxer allows it (a seek by time can
+        // land after the first packets of streams that interleave loosely).
         const AVStream* st = s.fmt->streams[s.index];
         const int64_t first = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        if (avformat_seek_file(s.fmt.get(), s.index, INT64_MIN, first, first, 0) < 0)
+        if (av_seek_frame(s.fmt.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0 &&
+            avformat_seek_file(s.fmt.get(), s.index, INT64_MIN, first, first, 0) < 0)
             av_seek_frame(s.fmt.get(), s.index, first, AVSEEK_FLAG_BACKWARD);
         s.margin = -1;
     } else {
@@ -257,33 +261,53 @@ void FileSourceFilter::Impl::hardSeek(Stream& s, int marginIndex)
 
 void FileSourceFilter::Impl::addDecoded(Stream& s, AVFrame* frame)
 {
-    int64_t ts = frame->best_effort_timestamp;
-    if (ts == AV_NOPTS_VALUE) ts = frame->pts;
-    int64_t start = ts != AV_NOPTS_VALUE
-                        ? av_rescale_q(ts, s.timeBase, kMediaTimeBase) - s.origin
-                        : (s.expectNext != INT64_MIN ? s.expectNext : s.decodedUpTo);
+    const int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    const bool stamped = ts != AV_NOPTS_VALUE;
+    int64_t start = stamped ? av_rescale_q(ts, s.timeBase, kMediaTimeBase) - s.origin : 0;
     if (s.video) {
         if (s.needKey && !frame->key_frame && frame->pict_type != AV_PICTURE_TYPE_I) return;
         s.needKey = false;
-        // A seek that landed after the position goes back further.
-        if (s.margin >= 0 && start > s.target && start > s.firstStart) {
-            hardSeek(s, s.margin + 1);
-            return;
+        const int64_t period = std::max<int64_t>(1, s.period);
+        if (!stamped) {
+            // A picture without a stamp follows the one before it; the first ones after a
+            // seek (demuxers that land inside a packet lose its stamp) wait for the next
+            // stamped picture, which places them by the picture length.
+            start = !s.ready.empty() && s.ready.back().start != kUnplaced
+                        ? s.ready.back().start + period
+                        : kUnplaced;
+        } else {
+            int64_t t = start;
+            for (auto it = s.ready.rbegin(); it != s.ready.rend() && it->start == kUnplaced; ++it)
+                it->start = t -= period;
+            // A seek that landed after the position goes back further.
+            const int64_t first = s.ready.empty() ? start : s.ready.front().start;
+            if (s.margin >= 0 && first > s.target && first > s.firstStart) {
+                hardSeek(s, s.margin + 1);
+                return;
+            }
+            s.margin = -1;
         }
-        s.margin = -1;
-        if (!s.ready.empty() && start <= s.ready.back().start) return; // out of order: broken
-        if (s.haveLast && start <= s.last.start && s.ready.empty()) return;
+        if (start != kUnplaced && !s.ready.empty() && s.ready.back().start != kUnplaced &&
+            start <= s.ready.back().start)
+            return; // out of order: broken
+        if (start != kUnplaced && s.haveLast && start <= s.last.start && s.ready.empty()) return;
         Decoded d;
         d.picture = av::makeFrame();
         av_frame_move_ref(d.picture.get(), frame);
         d.start = start;
-        if (!s.ready.empty()) s.ready.back().stop = start;
         const int64_t length = frame->pkt_duration > 0
                                    ? av_rescale_q(frame->pkt_duration, s.timeBase, kMediaTimeBase)
-                                   : s.period;
-        s.decodedUpTo = start + std::max<int64_t>(1, length);
+                                   : period;
+        if (start != kUnplaced) s.decodedUpTo = start + std::max<int64_t>(1, length);
         s.ready.push_back(std::move(d));
+        // Each picture lasts until the next one starts.
+        for (size_t i = 0; i + 1 < s.ready.size(); ++i)
+            if (s.ready[i + 1].start != kUnplaced) s.ready[i].stop = s.ready[i + 1].start;
         return;
+    }
+    if (!stamped) {
+        if (s.expectNext == INT64_MIN) return; // nothing tells where it belongs
+        start = s.expectNext;
     }
     // Sound: blocks that follow on keep their place to the sample.
     if (s.expectNext != INT64_MIN && std::abs(start - s.expectNext) <= kAudioJoin)
@@ -353,7 +377,7 @@ bool FileSourceFilter::Impl::decodeMore(Stream& s)
 
 bool FileSourceFilter::Impl::headDeliverable(const Stream& s) const
 {
-    if (s.ready.empty()) return false;
+    if (s.ready.empty() || s.ready.front().start == kUnplaced) return false;
     return !s.video || s.ready.front().stop >= 0 || s.drained;
 }
 

@@ -191,3 +191,22 @@ TEST_F(GraphClipFixture, PacketTimesBeyondTheirFieldDropTheSound)
     EXPECT_EQ(videoMedia(*a).sampleCount(), 50);
     EXPECT_THROW(clipFrameSamples(0, 1, kMaxClipSamples + 1), OutOfMemory);
 }
+
+TEST_F(GraphClipFixture, SamplesBeginAtTheFirstTickThatShowsEachPicture)
+{
+    ZEFSourceItem* a = clip(0, 600, 1800);
+    a->assignSourceRange(EditTime(300), EditTime(900));
+    // Source pictures (100 ns units) from the one shown at the in-point (0.5 s) on: at
+    // 0.51 s, 0.599 s, 0.5999 s (the same tick as the one before: left out), 0.7 s (past the
+    // span).
+    EXPECT_EQ(clipFrameTicksOf(*a, {4'900'000, 5'100'000, 5'990'000, 5'999'000, 7'000'000},
+                               600, 700),
+              (std::vector<TimeValue>{600, 606, 660}));
+    // At half speed the timeline distances double, and a picture begins at the first tick at
+    // or after its start.
+    a->setScaleType(1);
+    a->setScaleFactor(2.0f);
+    a->assignStart(EditTime(600));
+    EXPECT_EQ(clipFrameTicksOf(*a, {4'900'000, 5'010'000, 5'100'000}, 600, 3000),
+              (std::vector<TimeValue>{600, 602, 612}));
+}

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <thread>
 
 using namespace zef;
 using namespace zef::movies;
@@ -82,6 +85,59 @@ TEST_F(GraphReaders, VariableFrameRatePicturesChangeWhereTheFileSays)
     std::vector<int64_t> starts;
     ASSERT_TRUE(clip->frameStarts(100 * kMs, 250 * kMs, starts));
     EXPECT_EQ(starts, (std::vector<int64_t>{startOf(2), startOf(3), startOf(4), startOf(5)}));
+}
+
+TEST_F(GraphReaders, TransportStreamPicturesInAnyOrder)
+{
+    // MPEG-2 video in a transport stream: seeks there land near, not on, a key frame.
+    FDirectShowSource reader(*registry);
+    ASSERT_TRUE(reader.open(media::transportStream(), false));
+    for (int n : {20, 3, 24, 0, 12, 11, 13, 1})
+        EXPECT_EQ(pictureAt(reader, n * 400'000 + 200'000), n) << n;
+}
+
+TEST_F(GraphReaders, DisplayReaderShowsThePictureAtItsPosition)
+{
+    FDirectShowSource reader(*registry);
+    std::atomic<bool> notified = false;
+    FDirectShowSource::Display display;
+    display.previewWindow = 77;
+    display.videoRect = {10, 20, 170, 140};
+    display.notify = [&] { notified = true; };
+    ASSERT_TRUE(reader.open(media::matroskaAv(), true, display));
+    graph::VideoWindow* window = reader.videoWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->owner(), 77);
+    EXPECT_FALSE(window->visible());
+    reader.show(true);
+    EXPECT_TRUE(window->visible());
+    EXPECT_EQ(window->position(), (graph::Rect32{10, 20, 170, 140}));
+
+    // Paused at a position, the window holds the picture shown there.
+    auto shownNumber = [&] {
+        Pixmap shown(160, 120);
+        const graph::VideoWindow::Picture p = window->picture();
+        if (p.pixels.size() != size_t(160 * 120 * 4)) return -3;
+        std::memcpy(shown.data(), p.pixels.data(), p.pixels.size());
+        return frameNumberOf(shown);
+    };
+    reader.seek(2 * 10'000'000 + 1);
+    for (int i = 0; i < 100 && shownNumber() != 60; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(shownNumber(), 60);
+    EXPECT_NEAR(double(reader.position().ticks()), 1200.0, 1.0);
+
+    // Played to the end, the graph posts "complete" and tells the editor.
+    reader.seek(29 * 1'000'000);
+    reader.play(false);
+    int32_t code = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!reader.takeEvent(code) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(code, graph::kEventComplete);
+    for (int i = 0; i < 100 && !notified; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(notified);
 }
 
 TEST_F(GraphReaders, SoundIsFetchedFromTheSampleAskedFor)

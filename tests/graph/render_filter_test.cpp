@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace zef;
 using namespace zef::graph;
@@ -178,7 +180,7 @@ TEST_F(RenderFilters, PlayingToTheEndPostsTheCompleteEvent)
 {
     FilterGraph g(*registry);
     ASSERT_EQ(g.renderFile(media::matroskaAv()), kOk);
-    bool notified = false;
+    std::atomic<bool> notified = false;
     g.setNotify([&] { notified = true; });
     g.setRate(50.0);
     g.setPosition(g.duration() - kUnitsPerSecond / 2);
@@ -187,6 +189,9 @@ TEST_F(RenderFilters, PlayingToTheEndPostsTheCompleteEvent)
     intptr_t p1 = 0, p2 = 0;
     ASSERT_EQ(g.getEvent(code, p1, p2, 5000), kOk);
     EXPECT_EQ(code, kEventComplete);
+    // The notification comes from the streaming thread right after the event is queued.
+    for (int i = 0; i < 100 && !notified; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(notified);
     g.stop();
 }
