@@ -199,9 +199,9 @@ TEST_F(GraphClipFixture, SamplesBeginAtTheFirstTickThatShowsEachPicture)
     // Source pictures (100 ns units) from the one shown at the in-point (0.5 s) on: at
     // 0.51 s, 0.599 s, 0.5999 s (the same tick as the one before: left out), 0.7 s (past the
     // span).
-    EXPECT_EQ(clipFrameTicksOf(*a, {4'900'000, 5'100'000, 5'990'000, 5'999'000, 7'000'000},
-                               600, 700),
-              (std::vector<TimeValue>{600, 606, 660}));
+    EXPECT_EQ(
+        clipFrameTicksOf(*a, {4'900'000, 5'100'000, 5'990'000, 5'999'000, 7'000'000}, 600, 700),
+        (std::vector<TimeValue>{600, 606, 660}));
     // At half speed the timeline distances double, and a picture begins at the first tick at
     // or after its start.
     a->setScaleType(1);

@@ -110,9 +110,31 @@ TEST_P(GraphRender, ClipUnderTransitionAndFilterShowsTheFilesPicturesAndSoundInT
         // n mod 4 = 2 starts 17 ms late.
         b = dir + "/b.webm";
         const std::string vfr = "settb=1/1000,setpts=(N/25+eq(mod(N\\,4)\\,2)*0.017)/TB";
-        ffmpeg({"-f", "lavfi", "-i", numbered(25, 12.5), "-f", "lavfi", "-i", kToneFrom4s, "-vf",
-                vfr, "-fps_mode", "vfr", "-enc_time_base:v", "1:1000", "-c:v", "libvpx-vp9",
-                "-deadline", "realtime", "-cpu-used", "8", "-g", "25", "-c:a", "libopus", b});
+        ffmpeg({"-f",
+                "lavfi",
+                "-i",
+                numbered(25, 12.5),
+                "-f",
+                "lavfi",
+                "-i",
+                kToneFrom4s,
+                "-vf",
+                vfr,
+                "-fps_mode",
+                "vfr",
+                "-enc_time_base:v",
+                "1:1000",
+                "-c:v",
+                "libvpx-vp9",
+                "-deadline",
+                "realtime",
+                "-cpu-used",
+                "8",
+                "-g",
+                "25",
+                "-c:a",
+                "libopus",
+                b});
     }
     const std::string project = dir + "/graph.zef", movie = dir + "/graph.mov";
     const CommandResult made = run({ZEF_ZEFDEMO, "--size", "160x120", "--media", dir, project});
