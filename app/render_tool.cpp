@@ -3,14 +3,18 @@
 #include "app/shell/app_paths.h"
 
 #include "engine/effect_catalogue.h"
+#include "engine/frame_delivery.h"
+#include "engine/graph_clip_media.h"
 #include "engine/movie_builder.h"
 #include "engine/render.h"
 #include "model/project.h"
 #include "model/source_item.h"
 #include "model/template_list.h"
 #include "model/zef_exception.h"
+#include "platform/graph/class_registry.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
+#include "renderfilter/render_filter.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -99,19 +103,37 @@ private:
     int m_lastTenth = -2;
 };
 
-// The clips of the layers and the gallery whose files could not be opened.
-std::vector<std::string> missingClips(const FProject& project)
+// The clips of the layers and the gallery whose files could not be opened: those whose file
+// is not there (missing) and those whose file is there but neither the movie toolbox nor the
+// media graph reads (unreadable).
+struct UnopenedClips {
+    std::vector<std::string> missing;
+    std::vector<std::string> unreadable;
+};
+
+UnopenedClips unopenedClips(const FProject& project)
 {
-    std::vector<std::string> out;
+    UnopenedClips out;
     for (int32_t track = 0; track < 4; ++track) {
         const FDevice& d = project.device(track);
         for (size_t i = 0; i < d.size(); ++i) {
             const auto* clip = dynamic_cast<const ZEFSourceItem*>(d.at(i));
-            if (clip && (clip->invalid() || !clip->isOpen())) out.push_back(clip->path());
+            if (!clip || (!clip->invalid() && clip->isOpen())) continue;
+            std::error_code ec;
+            if (fs::is_regular_file(resolveClipPath(clip->path()), ec))
+                out.unreadable.push_back(clip->path());
+            else
+                out.missing.push_back(clip->path());
         }
     }
     return out;
 }
+
+// Makes the render's movies reach the project's clips through the exports while it lives.
+struct DeliveryRegistration {
+    explicit DeliveryRegistration(FrameDelivery& d) { registerFrameDelivery(&d); }
+    ~DeliveryRegistration() { registerFrameDelivery(nullptr); }
+};
 
 } // namespace
 
@@ -129,12 +151,19 @@ int renderTool(const RenderToolOptions& options, movies::PartFormat* described)
     EffectRegistry registry = EffectRegistry::withBuiltIns();
     ComponentManager components;
     registerStandardExporters(components);
-    // Plug-in components: a project may name an export component of a plug-in.
+    // The codec plug-ins, as the editor registers them at start-up.
     for (const std::string& folder : pluginFolders())
-        components.registerPluginFolder(folder);
+        if (fs::is_directory(folder, ec)) components.registerPluginFolder(folder);
+    // Clips the toolbox does not open are read through the media graph (no display here).
+    std::unique_ptr<graph::FilterClassRegistry> graphClasses =
+        graph::FilterClassRegistry::withBuiltIns();
+    DllRegisterServer(graphClasses.get());
+    GraphClipReaders graphReaders(*graphClasses, false);
+    MediaClipOpener opener(&graphReaders);
     FEffectCatalogue catalogue(registry);
     catalogue.buildCatalogue();
     FProject project;
+    project.setClipOpener(&opener);
     project.setEffectCatalogue(&catalogue);
     FMovieBuilder builder(project, registry, &components);
     project.setEngine(&builder);
@@ -150,12 +179,17 @@ int renderTool(const RenderToolOptions& options, movies::PartFormat* described)
     }
     if (project.openProject(base) != 1) return fail("cannot read project " + projectPath);
 
-    const std::vector<std::string> missing = missingClips(project);
-    if (!missing.empty()) {
-        for (const std::string& path : missing)
-            std::fprintf(stderr, "zefedit: missing clip: %s\n", path.c_str());
+    const UnopenedClips unopened = unopenedClips(project);
+    for (const std::string& path : unopened.missing)
+        std::fprintf(stderr, "zefedit: missing clip: %s\n", path.c_str());
+    for (const std::string& path : unopened.unreadable)
+        std::fprintf(stderr, "zefedit: unreadable clip: %s\n", path.c_str());
+    if (!unopened.missing.empty())
         return fail("the project's clips must be found before it can be rendered");
-    }
+    if (!unopened.unreadable.empty())
+        return fail("the project's clips must be readable before it can be rendered");
+    FrameDelivery delivery(project);
+    DeliveryRegistration registration(delivery);
 
     CProjectTemplate settings = project.composition();
     if (!templateName.empty()) {

@@ -4,6 +4,7 @@
 #include "model/source_item.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace zef {
@@ -42,25 +43,54 @@ TimeValue clipFrameTicks(int32_t rateNum, int32_t rateDen, Fixed editRate)
 Handle clipFrameDescription(int16_t width, int16_t height, int64_t frameCount,
                             const ZEFSourceItem& item)
 {
-    Handle h(kClipFrameDescriptionSize);
-    uint8_t* p = h.data();
-    putLE32(p, uint32_t(kClipFrameDescriptionSize));
-    putLE32(p + 4, kClipFrameCodec);
-    putLE32(p + 20, kClipCodecVendor);
-    putLE32(p + 24, 512); // temporal quality
-    putLE32(p + 28, 512); // spatial quality
-    putLE16(p + 32, uint16_t(width));
-    putLE16(p + 34, uint16_t(height));
-    putLE32(p + 36, 72u << 16);
-    putLE32(p + 40, 72u << 16);
+    ImageDescription d;
+    d.cType = kClipFrameCodec;
+    d.vendor = kClipCodecVendor;
+    d.temporalQuality = 512;
+    d.spatialQuality = 512;
+    d.width = width;
+    d.height = height;
     const int64_t frames = std::max<int64_t>(0, frameCount);
-    putLE32(p + 44, uint32_t(std::min<int64_t>(frames * int64_t(kClipFrameSampleSize),
-                                               std::numeric_limits<int32_t>::max())));
-    putLE16(p + 48, uint16_t(std::min<int64_t>(frames, std::numeric_limits<int16_t>::max())));
-    putLE16(p + 82, 32);     // depth
-    putLE16(p + 84, 0xFFFF); // colour table -1: none
-    putLE64(p + kClipItemReferenceOffset, itemReference(item));
+    d.dataSize = int32_t(std::min<int64_t>(frames * int64_t(kClipFrameSampleSize),
+                                           std::numeric_limits<int32_t>::max()));
+    d.frameCount = int16_t(std::min<int64_t>(frames, std::numeric_limits<int16_t>::max()));
+    d.depth = 32;
+    d.clutID = -1;
+    const Handle standard = d.toHandle();
+    Handle h(kClipFrameDescriptionSize);
+    std::copy(standard.data(), standard.data() + ImageDescription::kBaseSize, h.data());
+    putLE64(h.data() + kClipItemReferenceOffset, itemReference(item));
     return h;
+}
+
+std::vector<TimeValue> clipFrameTicksOf(const ZEFSourceItem& item,
+                                        const std::vector<int64_t>& sourceStarts,
+                                        TimeValue spanStart, TimeValue spanEnd)
+{
+    std::vector<TimeValue> ticks;
+    if (spanEnd <= spanStart) return ticks;
+    ticks.push_back(spanStart);
+    const int64_t start = item.getStart().ticks();
+    const int64_t in = item.sourceIn().ticks();
+    const double factor = item.factor();
+    for (size_t i = 1; i < sourceStarts.size(); ++i) {
+        // The first tick at or after the picture's start, on the timeline.
+        TimeValue t;
+        const int64_t s = sourceStarts[i];
+        if (factor == 1.0) {
+            // ceil(s × 600 / 10^7) exactly.
+            const int64_t num = s * 600;
+            const int64_t src = num >= 0 ? (num + 9'999'999) / 10'000'000 : num / 10'000'000;
+            t = start + src - in;
+        } else {
+            const long double source = (long double)(s)*600.0L / 10'000'000.0L - in;
+            t = start + TimeValue(std::ceil(source * factor));
+        }
+        if (t <= ticks.back()) continue;
+        if (t >= spanEnd) break;
+        ticks.push_back(t);
+    }
+    return ticks;
 }
 
 std::vector<uint8_t> clipFrameSamples(TimeValue spanStart, TimeValue frameTicks, int64_t count)
@@ -112,22 +142,65 @@ std::vector<uint8_t> clipAudioPackets(TimeValue spanStart, int64_t count, const 
 OSErr addClipFrames(Track& video, const ZEFSourceItem& item, TimeValue spanStart, TimeValue span,
                     Fixed editRate)
 {
-    const TimeValue frame = clipFrameTicks(item.mediaRateNum(), item.mediaRateDen(), editRate);
-    const int64_t count = span > 0 ? span / frame : 0;
-    if (count == 0) return noErr;
-    checkCount(count);
+    if (span <= 0) return noErr;
     int16_t width = 0, height = 0;
     if (auto d = ImageDescription::fromHandle(item.imageDescription())) {
         width = d->width;
         height = d->height;
     }
-    const std::vector<uint8_t> samples = clipFrameSamples(spanStart, frame, count);
+    // Where the pictures of the span begin, when the media can tell.
+    std::vector<TimeValue> ticks;
+    std::vector<int64_t> starts;
+    const int64_t unitsPerTick = 10'000'000 / 600;
+    auto sourceOf = [&](TimeValue t) {
+        const long double s = (long double)(t - item.getStart().ticks()) / item.factor() +
+                              (long double)(item.sourceIn().ticks());
+        return int64_t(std::max<long double>(0, s) * 10'000'000.0L / 600.0L);
+    };
+    if (item.media() && item.media()->frameStarts(
+                            sourceOf(spanStart), sourceOf(spanStart + span) + unitsPerTick, starts))
+        ticks = clipFrameTicksOf(item, starts, spanStart, spanStart + span);
+
     TimeValue at = 0;
-    if (OSErr err =
-            video.media()->addSample(samples, frame, int32_t(count),
-                                     clipFrameDescription(width, height, count, item), true, &at))
-        return err;
-    if (OSErr err = video.insertMedia(0, at, count * frame)) return err;
+    if (ticks.empty()) {
+        const TimeValue frame = clipFrameTicks(item.mediaRateNum(), item.mediaRateDen(), editRate);
+        const int64_t count = span / frame;
+        if (count == 0) return noErr;
+        checkCount(count);
+        const std::vector<uint8_t> samples = clipFrameSamples(spanStart, frame, count);
+        if (OSErr err = video.media()->addSample(samples, frame, int32_t(count),
+                                                 clipFrameDescription(width, height, count, item),
+                                                 true, &at))
+            return err;
+        if (OSErr err = video.insertMedia(0, at, count * frame)) return err;
+        return video.setOffset(spanStart);
+    }
+
+    // One sample per picture; runs of equal length go in one call.
+    const int64_t count = int64_t(ticks.size());
+    checkCount(count);
+    const Handle description = clipFrameDescription(width, height, count, item);
+    std::vector<uint8_t> data(kClipFrameSampleSize);
+    bool first = true;
+    for (size_t i = 0; i < ticks.size();) {
+        const TimeValue length =
+            (i + 1 < ticks.size() ? ticks[i + 1] : spanStart + span) - ticks[i];
+        size_t j = i + 1;
+        while (j < ticks.size() &&
+               (j + 1 < ticks.size() ? ticks[j + 1] : spanStart + span) - ticks[j] == length)
+            ++j;
+        data.resize((j - i) * kClipFrameSampleSize);
+        for (size_t k = i; k < j; ++k)
+            putLE64(data.data() + (k - i) * kClipFrameSampleSize, uint64_t(ticks[k]));
+        TimeValue sampleAt = 0;
+        if (OSErr err = video.media()->addSample(data, length, int32_t(j - i),
+                                                 first ? description : Handle(), true, &sampleAt))
+            return err;
+        if (first) at = sampleAt;
+        first = false;
+        i = j;
+    }
+    if (OSErr err = video.insertMedia(0, at, span)) return err;
     return video.setOffset(spanStart);
 }
 

@@ -4,16 +4,16 @@
 // call back into the editor with both, and the editor fetches the material from the clip's
 // media-graph readers.
 //
-// Layouts (processor byte order, little-endian, as the decoders read them in memory):
+// Clip frame description, kClipFrameDescriptionSize bytes: an image description of the
+// toolbox (its 86 bytes in the stored big-endian layout, so that the toolbox finds the
+// decoder by its compression type: 'ZEFx', vendor 'krvI', qualities 512, width and height of
+// the clip, 72 dpi, data size 8 × frames, frame count, empty name, depth 32, colour table -1;
+// its size field says 86), followed at offset 86 by the item reference: the address of the
+// clip's ZEFSourceItem as a 64-bit value in processor byte order (a 32-bit field would cut
+// the address).
 //
-// Clip frame description, kClipFrameDescriptionSize bytes: the fields of an image description
-// at their usual offsets (size, 'ZEFx', data reference index, version and revision 0, vendor
-// 'krvI', qualities 512, width and height of the clip, 72 dpi, data size 8 × frames, frame
-// count, empty name, depth 32, colour table -1), followed at offset 86 by the item reference:
-// the address of the clip's ZEFSourceItem as a 64-bit value, so that it survives on 64-bit
-// processors (a 32-bit field would cut the address).
-//
-// Clip frame sample, 8 bytes: the frame's timeline time in ticks, signed 64-bit.
+// Clip frame sample, 8 bytes: the frame's timeline time in ticks, signed 64-bit, processor
+// byte order (as the audio packets below).
 //
 // Clip audio description: a version-1 sound description of the toolbox (descriptions.h, the
 // layout the sound mixer hands to decompressors): 'DxSn', data reference index 1, 2 channels,
@@ -66,6 +66,14 @@ movies::TimeValue clipFrameTicks(int32_t rateNum, int32_t rateDen, movies::Fixed
 // frame count field is held at 32,767 when there are more frames.
 movies::Handle clipFrameDescription(int16_t width, int16_t height, int64_t frameCount,
                                     const ZEFSourceItem& item);
+// The timeline ticks at which the pictures beginning at the given source times (units of
+// 100 ns, the one shown at the span's start first) are first shown, inside [spanStart,
+// spanEnd): the first is spanStart, each later one the first tick at or after its picture's
+// start; pictures that fall on a tick already taken are left out.
+std::vector<movies::TimeValue> clipFrameTicksOf(const ZEFSourceItem& item,
+                                                const std::vector<int64_t>& sourceStarts,
+                                                movies::TimeValue spanStart,
+                                                movies::TimeValue spanEnd);
 // The frame samples of count frames of frameTicks each from spanStart.
 std::vector<uint8_t> clipFrameSamples(movies::TimeValue spanStart, movies::TimeValue frameTicks,
                                       int64_t count);
@@ -77,9 +85,14 @@ std::vector<uint8_t> clipAudioPackets(movies::TimeValue spanStart, int64_t count
                                       const ZEFSourceItem& item);
 
 // Appends the frame samples of the clip for [spanStart, spanStart + span) to the video
-// track's media, all in one call, and places them so that each plays at the time it carries.
-// The frame count is span / frame length; nothing is added when that is 0. Throws
-// movies::OutOfMemory for more than kMaxClipSamples frames; other failures are returned.
+// track's media and places them so that each plays at the time it carries. When the clip's
+// media tells where its pictures begin (ClipMedia::frameStarts), there is one sample per
+// picture shown in the span, starting at the first timeline tick that shows it (the first
+// sample at spanStart), so that the picture at any time is the one the file shows then, also
+// in files of variable frame rate. Otherwise the frames follow the clip's whole frame rate:
+// span / frame length samples of one frame length. Nothing is added when there is no frame.
+// Throws movies::OutOfMemory for more than kMaxClipSamples frames; other failures are
+// returned.
 movies::OSErr addClipFrames(movies::Track& video, const ZEFSourceItem& item,
                             movies::TimeValue spanStart, movies::TimeValue span,
                             movies::Fixed editRate);

@@ -392,6 +392,8 @@ bool FRender::renderRange()
         MovieExportSource::Options options;
         options.rate = frameRateFromFixed(settings.frameRate);
         options.soundComponents = &m_components;
+        // Image decompressors too: clip frames of the media graph's clips are drawn by one.
+        options.evaluation.components = &m_components;
         MovieExportSource source(movie, options);
         struct RenderingFlag {
             bool& flag;

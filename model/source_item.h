@@ -35,6 +35,14 @@ public:
     {
         return false;
     }
+    // The source times (units of 100 ns) at which the pictures shown over [from, to) begin,
+    // the one shown at `from` first, in order; false when the media cannot tell (the clip's
+    // frames then follow its frame rate).
+    virtual bool frameStarts(int64_t /*from*/, int64_t /*to*/,
+                             std::vector<int64_t>& /*starts*/) const
+    {
+        return false;
+    }
     // Media of the same opened file for another clip, made without reading the file again
     // (its settings are the defaults); null when the media cannot be shared.
     virtual std::unique_ptr<ClipMedia> share() const { return nullptr; }

@@ -4,7 +4,10 @@
 // The clips are made once at the composition size into demo-media/ of the build tree (next to
 // the bin folder of this program) and reused while they stay valid.
 #include "engine/effect_catalogue.h"
+#include "engine/graph_clip_media.h"
 #include "model/zef_exception.h"
+#include "platform/graph/class_registry.h"
+#include "renderfilter/render_filter.h"
 #include "tools/demo/demo_command.h"
 #include "tools/demo/demo_media.h"
 #include "tools/demo/demo_project.h"
@@ -40,7 +43,14 @@ int run(const DemoCommand& cmd)
     movies::EffectRegistry registry = movies::EffectRegistry::withBuiltIns();
     FEffectCatalogue catalogue(registry);
     if (catalogue.buildCatalogue() != movies::noErr) throw ZEFException("No effects installed");
+    // Given clips in containers the toolbox does not open are read through the media graph.
+    std::unique_ptr<graph::FilterClassRegistry> graphClasses =
+        graph::FilterClassRegistry::withBuiltIns();
+    DllRegisterServer(graphClasses.get());
+    GraphClipReaders graphReaders(*graphClasses, false);
+    MediaClipOpener opener(&graphReaders);
     FProject project;
+    project.setClipOpener(&opener);
     project.setEffectCatalogue(&catalogue);
     buildDemoProject(project, sources, cmd.options);
     saveDemoProject(project, cmd.output);

@@ -10,13 +10,17 @@
 #include "app/shell/settings_store.h"
 #include "capture/capture_plugin.h"
 #include "engine/effect_catalogue.h"
+#include "engine/frame_delivery.h"
+#include "engine/graph_clip_media.h"
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/template_list.h"
+#include "platform/graph/class_registry.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "platform/movies/media_check.h"
+#include "renderfilter/render_filter.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QApplication>
@@ -58,6 +62,7 @@ CZefApp::~CZefApp()
     m_router.reset();
     m_frame.reset();
     m_capture.reset();
+    if (registeredFrameDelivery() == m_delivery.get()) registerFrameDelivery(nullptr);
 }
 
 std::string CZefApp::projectPathFromArgument(std::string arg)
@@ -117,7 +122,16 @@ bool CZefApp::startUp(const QStringList& arguments)
     palette.setColor(QPalette::WindowText, Qt::black);
     QApplication::setPalette(palette);
 
+    // The render filters in the media graph's class registry; the clip opener's second try.
+    m_graphClasses = graph::FilterClassRegistry::withBuiltIns();
+    DllRegisterServer(m_graphClasses.get());
+    m_graphReaders = std::make_unique<GraphClipReaders>(*m_graphClasses, true);
+    m_clipOpener = std::make_unique<MediaClipOpener>(m_graphReaders.get());
+
     m_project = std::make_unique<FProject>(m_settings.get());
+    m_project->setClipOpener(m_clipOpener.get());
+    m_delivery = std::make_unique<FrameDelivery>(*m_project);
+    registerFrameDelivery(m_delivery.get());
     m_project->setEffectCatalogue(m_catalogue.get());
     m_project->setTemplateList(m_templates.get());
     m_builder = std::make_unique<FMovieBuilder>(*m_project, *m_registry, m_components.get());

@@ -23,7 +23,13 @@ class ICaptureDevicePlugin;
 class FProject;
 class FEffectCatalogue;
 class FMovieBuilder;
+class FrameDelivery;
+class GraphClipReaders;
+class MediaClipOpener;
 class TemplateList;
+namespace graph {
+class FilterClassRegistry;
+} // namespace graph
 namespace movies {
 class ComponentManager;
 class EffectRegistry;
@@ -120,7 +126,13 @@ private:
     std::unique_ptr<FEffectCatalogue> m_catalogue;
     std::unique_ptr<TemplateList> m_templates;
     std::unique_ptr<SettingsStore> m_settings;
+    // The media graph's filter classes and the readers of clips the toolbox does not open;
+    // they outlive the project, whose clips use them.
+    std::unique_ptr<graph::FilterClassRegistry> m_graphClasses;
+    std::unique_ptr<GraphClipReaders> m_graphReaders;
+    std::unique_ptr<MediaClipOpener> m_clipOpener;
     std::unique_ptr<FProject> m_project;
+    std::unique_ptr<FrameDelivery> m_delivery; // what RenderFrame and RenderAudio reach
     std::unique_ptr<FMovieBuilder> m_builder;
     std::unique_ptr<QtUserInterface> m_ui;
     std::unique_ptr<ICaptureDevicePlugin> m_capture;

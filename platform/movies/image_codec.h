@@ -32,6 +32,7 @@ namespace zef::movies {
 
 constexpr OSType decompressorComponentType = fourcc("imdc");
 
+constexpr int16_t kImageCodecGetCodecInfoSelect = 0x0000;
 constexpr int16_t kImageCodecPreflightSelect = 0x0200;
 constexpr int16_t kImageCodecInitializeSelect = 0x0201;
 constexpr int16_t kImageCodecBeginBandSelect = 0x0202;
@@ -43,6 +44,9 @@ constexpr int32_t kMaxDecompressRecordSize = 1 << 16;
 
 struct CodecDecompressParams {
     const ImageDescription* imageDescription = nullptr;
+    // The description as the media stores it (with any bytes after its standard fields).
+    const uint8_t* descriptionData = nullptr;
+    int64_t descriptionSize = 0;
     const uint8_t* data = nullptr; // the sample's bytes
     int64_t dataSize = 0;
     Rect srcRect;            // (0, 0, width, height) of the image description
@@ -50,6 +54,29 @@ struct CodecDecompressParams {
     int16_t depth = 32;      // bits per pixel of the destination
     int32_t frameNumber = 0; // the sample's index in its media
 };
+
+// What GetCodecInfo (params[0] = CodecInfo*) fills in: the codec's public description.
+struct CodecInfo {
+    uint8_t typeName[32] = {}; // Pascal string
+    int16_t version = 0;
+    int16_t revisionLevel = 0;
+    uint32_t vendor = 0;
+    uint32_t decompressFlags = 0;
+    uint32_t compressFlags = 0;
+    uint32_t formatFlags = 0;
+    uint8_t compressionAccuracy = 0;
+    uint8_t decompressionAccuracy = 0;
+    uint16_t compressionSpeed = 0;
+    uint16_t decompressionSpeed = 0;
+    uint8_t compressionLevel = 0;
+    uint8_t reserved = 0;
+    int16_t minimumHeight = 0;
+    int16_t minimumWidth = 0;
+    int16_t decompressPipelineLatency = 0;
+    int16_t compressPipelineLatency = 0;
+    int32_t privateData = 0;
+};
+static_assert(sizeof(CodecInfo) == 72);
 
 struct CodecCapabilities {
     int16_t wantedPixelSize = 32; // set by the component; only 32 is accepted

@@ -100,13 +100,18 @@ TEST_F(GraphClipFixture, FrameAndAudioSamplesOfTheSpanInsideTheRange)
     const Handle d = v.sampleDescription(1);
     ASSERT_EQ(d.size(), kClipFrameDescriptionSize);
     const uint8_t* p = d.data();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 4), 4), "xFEZ"); // 'ZEFx' in LE
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 20), 4), "Ivrk");
-    EXPECT_EQ(le(p + 28, 4), 512u);
-    EXPECT_EQ(le(p + 32, 4), 352u | (288u << 16));
-    EXPECT_EQ(le(p + 44, 4), 8u * 41);
-    EXPECT_EQ(le(p + 48, 2), 41u);
-    EXPECT_EQ(le(p + 82, 4), 32u | (0xFFFFu << 16));
+    // The toolbox's image description (so that it finds the decoder), then the reference.
+    const auto desc = ImageDescription::fromHandle(d);
+    ASSERT_TRUE(desc);
+    EXPECT_EQ(desc->cType, kClipFrameCodec);
+    EXPECT_EQ(desc->vendor, kClipCodecVendor);
+    EXPECT_EQ(desc->spatialQuality, 512u);
+    EXPECT_EQ(desc->width, 352);
+    EXPECT_EQ(desc->height, 288);
+    EXPECT_EQ(desc->dataSize, 8 * 41);
+    EXPECT_EQ(desc->frameCount, 41);
+    EXPECT_EQ(desc->depth, 32);
+    EXPECT_EQ(desc->clutID, -1);
     EXPECT_EQ(le(p + 86, 8), address);
     ASSERT_EQ(v.sampleCount(), 41);
     EXPECT_EQ(v.sample(40)->duration, 24);
@@ -185,4 +190,23 @@ TEST_F(GraphClipFixture, PacketTimesBeyondTheirFieldDropTheSound)
     EXPECT_EQ(builder.previewMovie()->trackCount(), 7u); // base tracks and video: no fade left
     EXPECT_EQ(videoMedia(*a).sampleCount(), 50);
     EXPECT_THROW(clipFrameSamples(0, 1, kMaxClipSamples + 1), OutOfMemory);
+}
+
+TEST_F(GraphClipFixture, SamplesBeginAtTheFirstTickThatShowsEachPicture)
+{
+    ZEFSourceItem* a = clip(0, 600, 1800);
+    a->assignSourceRange(EditTime(300), EditTime(900));
+    // Source pictures (100 ns units) from the one shown at the in-point (0.5 s) on: at
+    // 0.51 s, 0.599 s, 0.5999 s (the same tick as the one before: left out), 0.7 s (past the
+    // span).
+    EXPECT_EQ(
+        clipFrameTicksOf(*a, {4'900'000, 5'100'000, 5'990'000, 5'999'000, 7'000'000}, 600, 700),
+        (std::vector<TimeValue>{600, 606, 660}));
+    // At half speed the timeline distances double, and a picture begins at the first tick at
+    // or after its start.
+    a->setScaleType(1);
+    a->setScaleFactor(2.0f);
+    a->assignStart(EditTime(600));
+    EXPECT_EQ(clipFrameTicksOf(*a, {4'900'000, 5'010'000, 5'100'000}, 600, 3000),
+              (std::vector<TimeValue>{600, 602, 612}));
 }

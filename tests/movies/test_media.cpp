@@ -182,6 +182,29 @@ std::string matroska()
     return generate("clip.mkv", numberedVideo(320, 240, "25", 1) + " -c:v libx264");
 }
 
+std::string matroskaAv()
+{
+    return generate("av3s.mkv",
+                    numberedVideo(160, 120, "30", 3) +
+                        " -f lavfi -i \"aevalsrc=if(lt(t\\,1)\\,0\\,0.5*sin(2*PI*1000*t))|"
+                        "if(lt(t\\,1)\\,0\\,0.5*sin(2*PI*1000*t)):s=48000:d=3\" -c:v libx264 "
+                        "-preset veryfast -g 30 -c:a pcm_s16le");
+}
+
+std::string vfrWebm()
+{
+    return generate("vfr.webm",
+                    numberedVideo(160, 120, "25", 2) +
+                        " -vf \"settb=1/1000,setpts=(N*0.04+eq(mod(N\\,4)\\,2)*0.017)/TB\" "
+                        "-fps_mode vfr -enc_time_base:v 1:1000 -c:v libvpx-vp9 -deadline realtime "
+                        "-cpu-used 8 -g 25");
+}
+
+std::string audioOnlyTs()
+{
+    return generate("tone.ts", "-f lavfi -i sine=f=440:r=48000:d=2 -c:a mp2");
+}
+
 std::string mpeg2Program()
 {
     return generate("mpeg2.mpg", numberedVideo(320, 240, "25", 1) + " -c:v mpeg2video -f vob");

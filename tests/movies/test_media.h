@@ -55,6 +55,14 @@ std::string avClip4s();
 // quarter clockwise in a movie file whose track matrix turns them back (as phones write).
 std::string turnedPortrait();
 std::string matroska();
+// Numbered 160×120 pictures at 30 fps for 3 s in Matroska (H.264, a key frame a second) with
+// 48 kHz 16-bit stereo sound: silence for the first second, then a 1 kHz tone.
+std::string matroskaAv();
+// Numbered 160×120 pictures in WebM (VP9) of variable length: 40 ms each, except that every
+// picture n with n mod 4 = 2 starts 17 ms late; 50 pictures, no sound.
+std::string vfrWebm();
+// Sound only: 2 s of a 440 Hz tone, MP2 in an MPEG-2 transport stream.
+std::string audioOnlyTs();
 std::string mpeg2Program();
 std::string transportStream();
 

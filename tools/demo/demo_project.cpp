@@ -6,6 +6,7 @@
 #include "model/source_item.h"
 #include "model/user_interface.h"
 #include "model/zef_exception.h"
+#include "platform/graph/containers.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "tools/demo/demo_media.h"
 
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace zef::demo {
 
@@ -142,14 +144,20 @@ std::string fourccText(FourCC code)
 std::string findSource(const fs::path& dir, char name, int32_t height)
 {
     const std::string n(1, name);
-    for (const std::string& file :
-         {n + "_" + std::to_string(height) + ".mp4", n + ".mp4", n + ".mov"}) {
+    std::vector<std::string> names = {n + "_" + std::to_string(height) + ".mp4", n + ".mp4",
+                                      n + ".mov"};
+    // Then the containers the media graph reads ("b.mkv", "b.ts", ...).
+    for (const graph::MediaGraphContainer& c : graph::mediaGraphContainers())
+        for (const std::string& ext : c.extensions)
+            names.push_back(n + "." + ext);
+    for (const std::string& file : names) {
         std::error_code ec;
         const fs::path p = dir / file;
         if (fs::is_regular_file(p, ec)) return fs::absolute(p).string();
     }
     throw std::runtime_error("no clip " + n + " in " + dir.string() + " (looked for " + n + "_" +
-                             std::to_string(height) + ".mp4, " + n + ".mp4 and " + n + ".mov)");
+                             std::to_string(height) + ".mp4, " + n + ".mp4, " + n + ".mov and " +
+                             n + " in the containers of the media graph)");
 }
 
 } // namespace
@@ -257,6 +265,7 @@ void saveDemoProject(FProject& project, const std::string& path)
     }
 
     FProject reopened;
+    reopened.setClipOpener(project.clipOpener());
     reopened.setEffectCatalogue(project.effectCatalogue());
     const std::string stem = (full.parent_path() / full.stem()).string();
     if (reopened.openProject(stem) != 1)

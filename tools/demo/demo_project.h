@@ -49,7 +49,8 @@ struct DemoSources {
 };
 
 // The clips in a folder of given sources: for each of a, b and c the first that exists of
-// "<n>_<height>.mp4", "<n>.mp4", "<n>.mov". Throws std::runtime_error naming what is missing.
+// "<n>_<height>.mp4", "<n>.mp4", "<n>.mov", then "<n>.<extension>" for the containers the
+// media graph reads ("b.mkv"). Throws std::runtime_error naming what is missing.
 DemoSources findGivenSources(const std::string& dir, int32_t height);
 // Makes the clips at the composition size in dir, unless valid ones are there already.
 DemoSources makeDemoSources(const std::string& dir, int32_t width, int32_t height);

@@ -453,7 +453,9 @@ bool Evaluator::drawCodec(const Plan& p, Pixmap& canvas)
     if (p.pos.media->getSampleData(p.pos.sampleIndex, m_scratch) != noErr) return false;
     ScratchPixmap picture(m_ctx, p.desc.width, p.desc.height);
     picture->fill(0);
-    if (!decompressSample(m_ctx, p.desc, m_scratch, int32_t(p.pos.sampleIndex), *picture))
+    const Handle description = p.pos.media->sampleDescription(p.sample->descriptionIndex);
+    if (!decompressSample(m_ctx, p.desc, {description.data(), description.size()}, m_scratch,
+                          int32_t(p.pos.sampleIndex), *picture))
         return false;
     return place(*picture, p, canvas, p.mode);
 }

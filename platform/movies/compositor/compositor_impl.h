@@ -102,6 +102,7 @@ std::shared_ptr<RawPicture> decodeRawSample(std::span<const uint8_t> data,
 // Has the registered decompressor draw the sample into picture (already of the description's
 // size). False when no component takes it or one of its calls fails.
 bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc,
-                      std::span<const uint8_t> data, int32_t frameNumber, Pixmap& picture);
+                      std::span<const uint8_t> descriptionBytes, std::span<const uint8_t> data,
+                      int32_t frameNumber, Pixmap& picture);
 
 } // namespace zef::movies

@@ -188,7 +188,8 @@ std::shared_ptr<RawPicture> decodeRawSample(std::span<const uint8_t> data,
 }
 
 bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc,
-                      std::span<const uint8_t> data, int32_t frameNumber, Pixmap& picture)
+                      std::span<const uint8_t> descriptionBytes, std::span<const uint8_t> data,
+                      int32_t frameNumber, Pixmap& picture)
 {
     ComponentManager* manager = ctx.options.components;
     const ComponentInstance instance = ctx.codecFor(desc.cType);
@@ -196,6 +197,8 @@ bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc
 
     CodecDecompressParams params;
     params.imageDescription = &desc;
+    params.descriptionData = descriptionBytes.data();
+    params.descriptionSize = int64_t(descriptionBytes.size());
     params.data = data.data();
     params.dataSize = int64_t(data.size());
     params.srcRect = Rect{0, 0, desc.width, desc.height};
