@@ -1,6 +1,6 @@
 // The kinds of media file a clip is made from, as the file dialogs of "Add Clip", "Replace
-// Clip" and "Another File..." offer them: the files the movie toolbox opens itself. This is the
-// one list of them; a reader of further containers adds its kinds here.
+// Clip" and "Another File..." offer them: the files the movie toolbox opens itself, then the
+// containers the media graph reads.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@
 namespace zef::app {
 
 struct ClipFileKind {
-    const char* name;                    // "MPEG-4", ...
-    std::vector<const char*> extensions; // without the dot, lower case
+    std::string name;                    // "MPEG-4", ...
+    std::vector<std::string> extensions; // without the dot, lower case
 };
 
 const std::vector<ClipFileKind>& clipFileKinds();

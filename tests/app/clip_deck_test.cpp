@@ -164,11 +164,12 @@ TEST_F(ClipDeckTest, AddingAClipFillsItsColumnAndAFailureAddsNothing)
     const std::string file = media::media::avClip4s();
     ui.filesToOpen.push_back(file);
     ASSERT_TRUE(deck.addClipFromDialog());
-    // The dialog offers what the toolbox opens: movies, MPEG-4, stills, sound files.
+    // The dialog offers what the toolbox opens (movies, MPEG-4, stills, sound files) and what
+    // the media graph reads.
     ASSERT_EQ(ui.openFilters.size(), 1u);
     EXPECT_EQ(ui.openFilters[0].substr(0, 24), "Media Files|*.mov *.qt *");
     for (const char* kind : {" *.mp4 ", " *.avi ", " *.dv ", " *.mpg ", " *.wav ", " *.aiff ",
-                             " *.mp3 ", " *.png ", " *.jpg "})
+                             " *.mp3 ", " *.png ", " *.jpg ", " *.mkv ", " *.webm ", " *.ts "})
         EXPECT_NE(ui.openFilters[0].find(kind), std::string::npos) << kind;
     EXPECT_EQ(lastLabel(), "Add file " + file);
     EXPECT_EQ(lastScope(), kLayerA);
