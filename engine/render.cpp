@@ -262,8 +262,10 @@ OSErr FRender::progressProc(int16_t message, int16_t /*operation*/, Fixed percen
     auto* self = reinterpret_cast<FRender*>(refcon);
     switch (message) {
     case movieProgressOpen:
-        self->setProgress(0.0, 1, false, "Rendering ");
+        // The caption first, so that a broadcast shows "Live Broadcasting" while it runs and
+        // not the "Preparing" that went before.
         if (self->m_broadcasting) self->setProgress(0.0, 12, false);
+        self->setProgress(0.0, 1, false, "Rendering ");
         break;
     case movieProgressUpdatePercent:
         self->setProgress(double(percentDone) / 65536.0, 0, true);

@@ -405,9 +405,15 @@ TEST_F(Deck, LiveBroadcastFromTheDeckReachesALoopbackReceiver)
     EXPECT_FALSE(deck->recordNow()); // a broadcast leaves no file for the gallery
     check::waitProcess(receiver, 10000);
     EXPECT_TRUE(ui.asked.empty());
-    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(),
-                        "Live Broadcasting finished 100.00 % done"),
-              progress.texts.end());
+    const auto& texts = progress.texts;
+    EXPECT_NE(std::find_if(texts.begin(), texts.end(),
+                           [](const std::string& t) {
+                               return t.starts_with("Live Broadcasting. Hold ESC to abort. ") &&
+                                      t.ends_with(" sec remaining");
+                           }),
+              texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Live Broadcasting finished 100.00 % done"),
+              texts.end());
     const auto info = check::probe(received);
     ASSERT_FALSE(info.empty());
     EXPECT_EQ(info.at("streams.stream.0.codec_name"), "h264");
