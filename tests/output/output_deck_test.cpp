@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPainter>
 #include <QSpinBox>
@@ -254,6 +255,31 @@ TEST_F(Deck, TheMoviesBroadcastSettingsKeepTheFileURL)
     click("LiveSetup");
     EXPECT_EQ(readBroadcastText(settingsOf(composition()), fourcc("url ")), "file:///srv/show.mov");
     EXPECT_EQ(composition().broadcastText[0], "file:///srv/show.mov");
+}
+
+TEST_F(Deck, ThePrintToTapePlugInIsListedAndShowsItsOwnDialog)
+{
+    ASSERT_EQ(components.registerPluginFile(ZEF_PELTRA_PATH), noErr);
+    setComposition([](CProjectTemplate& t) { t.outputFile = "tape"; });
+    open();
+    choose("Component", QStringLiteral("Print to DV Tape"));
+    EXPECT_EQ(composition().exportSubType, fourcc("Pelt"));
+    EXPECT_EQ(composition().exportManufacturer, fourcc("krvI"));
+    EXPECT_EQ(composition().outputFile, "tape.DV"); // a two-letter extension
+    double shown = 0;
+    onNextDialog<QDialog>([&](QDialog& d) {
+        auto* rate = d.findChild<QDoubleSpinBox*>("frameRate");
+        ASSERT_NE(rate, nullptr);
+        shown = rate->value();
+        rate->setValue(25);
+        d.accept();
+    });
+    click("ComponentSetup");
+    EXPECT_EQ(shown, 30.0); // the edit frame rate went into the settings it was given
+    EXPECT_EQ(composition().frameRate, 25 << 16);
+    TemporalSettings temporal;
+    ASSERT_TRUE(readTemporalSettings(settingsOf(composition()), &temporal));
+    EXPECT_EQ(temporal.frameRate, 25 << 16);
 }
 
 TEST_F(Deck, SwitchingFromAnEditedTemplateAsksToSaveItUnderItsNewName)
