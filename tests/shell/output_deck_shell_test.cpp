@@ -6,10 +6,13 @@
 #include "output/doutput_settings.h"
 #include "tests/shell/box_answerer.h"
 #include "ui/controls/xbutton.h"
+#include "ui/controls/xtimecode.h"
+#include "ui/preview/preview_panel.h"
 #include "ui/decks/parameters_container.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,6 +47,15 @@ TEST(OutputDeckInEditor, TheRenderButtonShowsTheProjectPageWhoseFormSizesTheDeck
     QTest::mouseClick(page->findChild<QWidget*>("Details"), Qt::LeftButton);
     EXPECT_EQ(deck.height(), output::DOutputSettings::kFullHeight + frame);
     EXPECT_TRUE(app.project().previewFlags[1]);
+
+    // Keys typed into the in-point field stay there instead of moving the preview's time.
+    auto* in = page->findChild<ui::CXTimeCode*>("InPoint");
+    in->setFocus();
+    QApplication::setActiveWindow(&deck);
+    const EditTime before = app.mainFrame().vcrDeck().position();
+    QTest::keyClick(in, Qt::Key_Right);
+    EXPECT_EQ(in->cursorCell(), 4);
+    EXPECT_EQ(app.mainFrame().vcrDeck().position(), before);
 
     // While a render's progress shows, messages wait; its last text stays when it finished.
     CFile2000Status s;
