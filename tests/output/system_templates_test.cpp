@@ -64,8 +64,8 @@ TEST(SystemTemplates, PresetsRenderThroughTheirComponents)
         FRender render(project, builder, components);
         ASSERT_TRUE(render.renderRange());
 
-        const std::string file = p.codec == std::string("png") ? base + "_00001.png"
-                                                               : settings.outputFile;
+        const std::string file =
+            p.codec == std::string("png") ? base + "_00001.png" : settings.outputFile;
         const auto info = check::probe(file);
         ASSERT_FALSE(info.empty());
         EXPECT_EQ(info.at("streams.stream.0.codec_name"), p.codec);

@@ -7,8 +7,8 @@
 #include "tests/shell/box_answerer.h"
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xtimecode.h"
-#include "ui/preview/preview_panel.h"
 #include "ui/decks/parameters_container.h"
+#include "ui/preview/preview_panel.h"
 
 #include <gtest/gtest.h>
 
