@@ -32,7 +32,7 @@ SettingField videoCodec(std::vector<FieldChoice> codecs)
 }
 
 const FieldChoice kH264{"H.264", kCodecH264};
-const FieldChoice kMPEG4{"MPEG-4 Part 2", kCodecMPEG4};
+const FieldChoice kMPEG4{"MPEG-4 Visual", kCodecMPEG4};
 const FieldChoice kMJPEG{"Motion JPEG", kCodecMJPEG};
 const FieldChoice kProRes{"ProRes 422", kCodecProRes};
 const FieldChoice kDNxHR{"DNxHR", kCodecDNxHR};
