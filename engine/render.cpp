@@ -5,6 +5,7 @@
 #include "model/source_item.h"
 #include "model/zef_exception.h"
 #include "platform/movies/atom_container.h"
+#include "platform/movies/export/broadcast_exporter.h"
 #include "platform/movies/export/export_pipeline.h"
 #include "platform/movies/export/movie_export_source.h"
 #include "platform/movies/export/standard_exporters.h"
@@ -31,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr OSType kBroadcastParent = fourcc("brdc");
 constexpr OSType kBroadcastSubType = fourcc("Real");
 constexpr OSType kMPEGSubType = fourcc("Mpeg");
 
@@ -50,20 +50,6 @@ bool privateFolder(const std::string& path)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0022) == 0;
-}
-
-// Writes one child of 'brdc': the parent and the child are inserted (id 1, index 1) when
-// missing, an existing child gets the new data.
-void writeBroadcastData(AtomContainer& c, QTAtomType child, std::span<const uint8_t> data)
-{
-    QTAtom parent = c.findChildByIndex(kParentAtomIsContainer, kBroadcastParent, 1);
-    if (!parent) c.insertChild(kParentAtomIsContainer, kBroadcastParent, 1, 1, {}, &parent);
-    if (!parent) return;
-    if (QTAtom atom = c.findChildByIndex(parent, child, 1)) {
-        c.setAtomData(atom, data);
-    } else {
-        c.insertChild(parent, child, 1, 1, data);
-    }
 }
 
 // The whole frame rate as the broadcast and MPEG settings keep it: the 16.16 rate rounded
@@ -276,8 +262,10 @@ OSErr FRender::progressProc(int16_t message, int16_t /*operation*/, Fixed percen
     auto* self = reinterpret_cast<FRender*>(refcon);
     switch (message) {
     case movieProgressOpen:
-        self->setProgress(0.0, 1, false, "Rendering ");
+        // The caption first, so that a broadcast shows "Live Broadcasting" while it runs and
+        // not the "Preparing" that went before.
         if (self->m_broadcasting) self->setProgress(0.0, 12, false);
+        self->setProgress(0.0, 1, false, "Rendering ");
         break;
     case movieProgressUpdatePercent:
         self->setProgress(double(percentDone) / 65536.0, 0, true);
@@ -387,6 +375,13 @@ bool FRender::renderRange()
     OSErr result = m_outputPath.empty() ? paramErr : createFolders(m_outputPath);
     m_broadcasting = settings.exportSubType == kBroadcastSubType && settings.broadcastEnabled;
     if (result == noErr) {
+        // Set before the first progress report: the program's other work (the lazy preview
+        // update) waits while the window is kept alive from the progress procedure.
+        struct RenderingFlag {
+            bool& flag;
+            explicit RenderingFlag(bool& f) : flag(f) { flag = true; }
+            ~RenderingFlag() { flag = false; }
+        } rendering(m_project.rendering);
         showStatusMessage("Preparing render... Please wait");
         if (m_broadcasting) setProgress(0.0, 10, false);
         MovieExportSource::Options options;
@@ -395,11 +390,6 @@ bool FRender::renderRange()
         // Image decompressors too: clip frames of the media graph's clips are drawn by one.
         options.evaluation.components = &m_components;
         MovieExportSource source(movie, options);
-        struct RenderingFlag {
-            bool& flag;
-            explicit RenderingFlag(bool& f) : flag(f) { flag = true; }
-            ~RenderingFlag() { flag = false; }
-        } rendering(m_project.rendering);
         if (m_conversion) {
             result = m_conversion(
                 source, res.exporter, m_outputPath,

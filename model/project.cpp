@@ -423,6 +423,18 @@ void FProject::updateRenderEnd()
     notify([](ProjectObserver& o) { o.repaintRuler(); });
 }
 
+void FProject::setRenderRange(const EditTime& start, const EditTime& end, bool endFollowsProject)
+{
+    if (start == renderStart && end == renderEnd && endFollowsProject == renderEndFollowsProject)
+        return;
+    renderStart = start;
+    renderEnd = end;
+    renderEndFollowsProject = endFollowsProject;
+    modified = true;
+    notify([](ProjectObserver& o) { o.repaintRuler(); });
+    updateRenderEnd();
+}
+
 void FProject::setTrackEnabled(int32_t track, bool on)
 {
     FDevice& d = device(track);

@@ -109,6 +109,9 @@ public:
     void keyframesChanged(int32_t track);
     void releaseComposition(int32_t track);
     void updateRenderEnd();
+    // The render range as the user sets it; with endFollowsProject off the end stays where it
+    // is when the project grows or shrinks. The ruler's range marks are redrawn.
+    void setRenderRange(const EditTime& start, const EditTime& end, bool endFollowsProject);
     void setTrackEnabled(int32_t track, bool on);
     void setEditFrameRate(movies::Fixed rate);
     void applyOutputSize();

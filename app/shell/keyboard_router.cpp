@@ -1,6 +1,7 @@
 #include "app/shell/keyboard_router.h"
 
 #include "app/shell/main_frame.h"
+#include "ui/controls/xtimecode.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QAbstractButton>
@@ -22,6 +23,8 @@ bool KeyboardRouter::isEditField(const QWidget* w)
 {
     if (!w) return false;
     if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w)) return true;
+    // The timecode fields take digits, the arrows, Home and End themselves.
+    if (qobject_cast<const ui::CXTimeCode*>(w)) return true;
     if (auto* t = qobject_cast<const QTextEdit*>(w)) return !t->isReadOnly();
     if (auto* t = qobject_cast<const QPlainTextEdit*>(w)) return !t->isReadOnly();
     if (auto* c = qobject_cast<const QComboBox*>(w)) return c->isEditable();

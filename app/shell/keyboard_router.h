@@ -23,7 +23,8 @@ class KeyboardRouter : public QObject {
 public:
     explicit KeyboardRouter(CMainFrame& frame, QObject* parent = nullptr);
 
-    // A widget where typed text goes: line and text edits, spin boxes, editable combo boxes.
+    // A widget where typed text goes: line and text edits, spin boxes, editable combo boxes,
+    // timecode fields.
     static bool isEditField(const QWidget* w);
 
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -7,6 +7,7 @@
 #include "model/project.h"
 #include "ui/controls/images.h"
 #include "ui/controls/xbutton.h"
+#include "ui/decks/parameters_container.h"
 
 #include <QMenu>
 #include <QPainter>
@@ -47,6 +48,9 @@ CMainBar::CMainBar(CMainFrame& frame) : ui::CGUIDialog(&frame), m_frame(frame)
     connect(button(kRender), &ui::CXButton::clicked, this, [this] {
         m_frame.project().previewShowComposition();
         setPreviewMode(true, false);
+        // The composition's output settings, where it is rendered from.
+        if (m_frame.parametersDeck().showProjectPage())
+            m_frame.setDeckVisible(kParametersDeckPanel, true);
     });
     connect(button(kUndoMenu), &ui::CXButton::clicked, this, [this] { openUndoList(true); });
     connect(button(kRedoMenu), &ui::CXButton::clicked, this, [this] { openUndoList(false); });
@@ -84,6 +88,19 @@ void CMainBar::showMessage(const char* format, ...)
     va_end(args);
     m_message = QString::fromUtf8(text.data());
     update(messageRect());
+}
+
+void CMainBar::showRenderStatus(const CFile2000Status* status)
+{
+    if (status) {
+        m_status = *status;
+    } else if (m_status) {
+        if (m_status->progressShown && m_status->fraction >= 1.0)
+            m_message = QString::fromStdString(m_status->displayed);
+        m_status.reset();
+    }
+    m_progressOwner = m_status.has_value();
+    repaint();
 }
 
 void CMainBar::setUndoButtons(const UndoButtonState& state)
@@ -167,15 +184,19 @@ void CMainBar::paintEvent(QPaintEvent* e)
     ui::CGUIDialog::paintEvent(e);
     QPainter p(this);
     const QRect r = messageRect();
-    p.fillRect(r, Qt::black);
-    p.setPen(QColor(96, 96, 96));
-    p.drawLine(r.topLeft(), r.topRight());
-    p.drawLine(r.topLeft(), r.bottomLeft());
-    p.setPen(QColor(192, 192, 192));
-    p.drawLine(r.bottomLeft(), r.bottomRight());
-    p.drawLine(r.topRight(), r.bottomRight());
-    p.setPen(QColor(255, 210, 0));
-    p.drawText(r.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft, m_message);
+    if (m_status) {
+        output::drawRenderStatus(p, progressRect(), *m_status);
+    } else {
+        p.fillRect(r, Qt::black);
+        p.setPen(QColor(96, 96, 96));
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(QColor(192, 192, 192));
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+        p.setPen(QColor(255, 210, 0));
+        p.drawText(r.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft, m_message);
+    }
 
     // The program's mark beside the buttons.
     const QPixmap icon = ui::artworkPixmap(QStringLiteral("icon"));

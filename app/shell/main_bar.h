@@ -5,10 +5,14 @@
 // GUI thread only; lives inside the CMainFrame that creates it.
 #pragma once
 
+#include "engine/render.h"
 #include "model/project_links.h"
+#include "output/render_progress.h"
 #include "ui/controls/gui_dialog.h"
 
 #include <QString>
+
+#include <optional>
 
 namespace zef::ui {
 class CXButton;
@@ -19,7 +23,7 @@ namespace zef::app {
 class CMainFrame;
 class CUndoRedoDialog;
 
-class CMainBar : public ui::CGUIDialog {
+class CMainBar : public ui::CGUIDialog, public output::ProgressDisplay {
     Q_OBJECT
 public:
     // The picture buttons by control id.
@@ -47,6 +51,10 @@ public:
     // A render's progress display takes the message area while it runs.
     void setProgressOwner(bool owns) { m_progressOwner = owns; }
     bool progressOwner() const { return m_progressOwner; }
+    // output::ProgressDisplay: drawn below the buttons at once; a finished render leaves its
+    // last text as the message.
+    void showRenderStatus(const CFile2000Status* status) override;
+    QRect progressRect() const { return QRect(0, 37, width(), height() - 37); }
     void setUndoButtons(const UndoButtonState& state);
     // The Render and Capture buttons drawn pressed while the preview shows that.
     void setPreviewMode(bool composition, bool capture);
@@ -67,6 +75,7 @@ private:
     CMainFrame& m_frame;
     QString m_message;
     bool m_progressOwner = false;
+    std::optional<CFile2000Status> m_status;
     CUndoRedoDialog* m_list = nullptr;
 };
 

@@ -15,12 +15,14 @@
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/template_list.h"
+#include "output/doutput_settings.h"
 #include "platform/graph/class_registry.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "platform/movies/media_check.h"
 #include "renderfilter/render_filter.h"
+#include "ui/decks/parameters_container.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QApplication>
@@ -51,7 +53,7 @@ CZefApp::CZefApp(Options options) : m_options(std::move(options))
 {
     m_idle.setInterval(kIdleInterval);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (m_builder) m_builder->update();
+        if (m_builder && !(m_project && m_project->rendering)) m_builder->update();
     });
 }
 
@@ -145,6 +147,11 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_capture.reset(CreateCaptureInstance());
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());
+    m_frame->parametersDeck().setProjectPageMaker([this](QWidget* parent) {
+        return new output::DOutputSettings({m_project.get(), m_templates.get(), m_components.get(),
+                                            m_builder.get(), m_ui.get(), &m_frame->mainBar()},
+                                           parent);
+    });
     m_frame->loadPanels();
     m_frame->showAll();
     m_router = std::make_unique<KeyboardRouter>(*m_frame);

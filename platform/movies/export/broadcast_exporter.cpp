@@ -12,7 +12,7 @@ namespace {
 
 std::string brdcText(const AtomContainer& c, const char (&child)[5])
 {
-    return readAtomText(c, kBroadcastAtom, fourcc(child), 260);
+    return readBroadcastText(c, fourcc(child));
 }
 
 bool brdcFlag(const AtomContainer& c, const char (&child)[5])
@@ -140,6 +140,34 @@ protected:
 };
 
 } // namespace
+
+std::string readBroadcastText(const AtomContainer& settings, QTAtomType child, size_t maxBytes)
+{
+    return readAtomText(settings, kBroadcastAtom, child, maxBytes);
+}
+
+OSErr writeBroadcastData(AtomContainer& c, QTAtomType child, std::span<const uint8_t> data)
+{
+    QTAtom parent = c.findChildByIndex(kParentAtomIsContainer, kBroadcastAtom, 1);
+    if (!parent) {
+        const OSErr err = c.insertChild(kParentAtomIsContainer, kBroadcastAtom, 1, 1, {}, &parent);
+        if (err != noErr) return err;
+    }
+    if (const QTAtom atom = c.findChildByIndex(parent, child, 1)) return c.setAtomData(atom, data);
+    return c.insertChild(parent, child, 1, 1, data);
+}
+
+OSErr writeBroadcastText(AtomContainer& c, QTAtomType child, const std::string& text)
+{
+    size_t n = std::min(text.size(), kBroadcastTextMax);
+    // Back to the start of the character that the cut would split.
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
+    std::vector<uint8_t> bytes(text.begin(), text.begin() + std::ptrdiff_t(n));
+    bytes.push_back(0);
+    return writeBroadcastData(c, child, bytes);
+}
 
 OSErr broadcastTarget(const AtomContainer& settings, BroadcastTarget* out)
 {

@@ -31,12 +31,25 @@
 
 #include "platform/movies/export/movie_exporter.h"
 
+#include <span>
 #include <string>
 
 namespace zef::movies {
 
 constexpr QTAtomType kBroadcastAtom = fourcc("brdc");
 constexpr int kBroadcastConnectTimeoutMs = 5000;
+// The longest text a broadcast text atom holds, before its terminating zero.
+constexpr size_t kBroadcastTextMax = 259;
+
+// A child of 'brdc' as text: up to the first zero, at most maxBytes; empty when missing.
+std::string readBroadcastText(const AtomContainer& settings, QTAtomType child,
+                              size_t maxBytes = kBroadcastTextMax + 1);
+// Writes a child of 'brdc' (the first of its type): the parent and the child are inserted with
+// ID 1 at index 1 when missing; an existing child gets the new data.
+OSErr writeBroadcastData(AtomContainer& settings, QTAtomType child, std::span<const uint8_t> data);
+// Writes text plus its terminating zero; text longer than kBroadcastTextMax bytes is cut there
+// (at the start of a UTF-8 character, so no character is left half).
+OSErr writeBroadcastText(AtomContainer& settings, QTAtomType child, const std::string& text);
 
 struct BroadcastTarget {
     std::string url;   // where to send
