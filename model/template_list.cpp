@@ -49,9 +49,12 @@ CProjectTemplate* TemplateList::defaultTemplate()
 
 int TemplateList::addToList(const CProjectTemplate& t, UserInterface& ui)
 {
+    // A user template with the same settings makes way for t, unless the user cancels.
     int same = findSameSettings(t);
+    std::unique_ptr<CProjectTemplate> replaced;
     if (same >= 0) {
         if (m_list[size_t(same)]->builtIn) return same;
+        replaced = std::move(m_list[size_t(same)]);
         m_list.erase(m_list.begin() + same);
     }
     auto c = std::make_unique<CProjectTemplate>(t);
@@ -69,7 +72,10 @@ int TemplateList::addToList(const CProjectTemplate& t, UserInterface& ui)
             a = ui.ask(templateExistsQuestion(c->name), "Warning", Buttons::YesNoCancel,
                        Icon::Question);
         }
-        if (a == Answer::Cancel) return -1;
+        if (a == Answer::Cancel) {
+            if (replaced) m_list.insert(m_list.begin() + same, std::move(replaced));
+            return -1;
+        }
         if (a == Answer::Yes) {
             m_list.erase(m_list.begin() + long(i));
             break;

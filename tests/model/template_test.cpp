@@ -117,6 +117,20 @@ TEST(TemplateListTest, AddToListFollowsTheClashRules)
     EXPECT_NE(list.findByName("VHS Quality, 30 fps movie001"), nullptr);
 }
 
+TEST(TemplateListTest, CancelKeepsTheUserTemplateWithTheSameSettings)
+{
+    TemplateList list;
+    list.append(makeTemplate("Mine", 640));
+    list.append(makeTemplate("Wide", 800));
+    ScriptedUserInterface ui;
+    ui.answers = {Answer::Cancel};
+    // "Wide" has the same settings and would make way; the name clash with "Mine" is cancelled.
+    EXPECT_EQ(list.addToList(makeTemplate("Mine", 800), ui), -1);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.at(1).name, "Wide");
+    EXPECT_EQ(list.at(1).width, 800);
+}
+
 TEST(TemplateListTest, AfterNoEveryFurtherClashIsRenamed)
 {
     TemplateList list;
