@@ -66,6 +66,8 @@ CTimelineWindow::CTimelineWindow(FProject& project, TimelineHost& host, QWidget*
     setFocusPolicy(Qt::ClickFocus);
     setAcceptDrops(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Installed after the deck's filter, so it sees the window's events first.
+    installEventFilter(this);
 
     for (int track = 0; track < 5; ++track) {
         auto* b = new CXButton(this);
@@ -149,6 +151,12 @@ void CTimelineWindow::itemGone(ZEFItem* item)
     redrawItems();
 }
 
+bool CTimelineWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == this && event->type() == QEvent::ToolTip) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
 // ---- painting
 
 void CTimelineWindow::redrawItems()
@@ -221,8 +229,7 @@ CXButton* CTimelineWindow::enableButton(int track) const
 
 // ---- tool tip and cursor
 
-void CTimelineWindow::showTip(const QString& text, const QColor& colour, const QPoint& at,
-                              bool now)
+void CTimelineWindow::showTip(const QString& text, const QColor& colour, const QPoint& at, bool now)
 {
     m_tip->setStyleSheet(QStringLiteral("QLabel { background: rgb(48, 48, 48); color: %1; "
                                         "border: 1px solid black; padding: 1px 3px; }")
@@ -269,8 +276,9 @@ void CTimelineWindow::hoverAt(const QPoint& pos)
         const bool transition = hit.mode >= kDragTransitionMove && hit.item->transition();
         const std::string text =
             transition ? hit.item->transition()->name() : hit.item->displayName();
-        const QColor colour = hit.item->track() == kTitleTrack ? QColor(192, 192, 192)
-                                                               : trackColour(hit.item->track(), true);
+        const QColor colour = hit.item->track() == kTitleTrack
+                                  ? QColor(192, 192, 192)
+                                  : trackColour(hit.item->track(), true);
         showTip(QString::fromStdString(text), colour, pos, false);
     } else {
         hideTip();

@@ -73,6 +73,8 @@ public:
     bool toolTipShown() const;
 
 protected:
+    // Keeps the deck's tool tip of controls (the window text) off: the window shows its own.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
