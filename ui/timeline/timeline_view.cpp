@@ -5,6 +5,7 @@
 #include "ui/timeline/timeline_drag.h"
 #include "ui/timeline/timeline_window.h"
 
+#include <QPalette>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -27,6 +28,12 @@ CTimelineView::CTimelineView(FProject& project, QWidget* parent)
     m_scroll->setObjectName(QStringLiteral("TimelineScrollBar"));
     m_scroll->setProperty("controlId", kScrollBar);
     m_scroll->setSingleStep(1);
+    // The deck's greys instead of the style's white groove.
+    QPalette greys = m_scroll->palette();
+    greys.setColor(QPalette::Base, QColor(112, 112, 112));
+    greys.setColor(QPalette::Window, QColor(144, 144, 144));
+    greys.setColor(QPalette::Button, QColor(156, 156, 156));
+    m_scroll->setPalette(greys);
     connect(m_scroll, &QScrollBar::valueChanged, this, &CTimelineView::scrollToPosition);
 
     const int b = m_scroll->sizeHint().height();
@@ -154,7 +161,10 @@ void CTimelineView::updateMarker() { m_window->updateMarker(); }
 
 // ---- keyframe commands
 
-void CTimelineView::goToPreviousKeyframe() { goToKeyframe(m_project, m_link.currentTrack(), false); }
+void CTimelineView::goToPreviousKeyframe()
+{
+    goToKeyframe(m_project, m_link.currentTrack(), false);
+}
 
 void CTimelineView::goToNextKeyframe() { goToKeyframe(m_project, m_link.currentTrack(), true); }
 

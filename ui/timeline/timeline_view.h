@@ -86,13 +86,28 @@ private:
     public:
         TimelineHost* host = nullptr;
         int32_t currentTrack() const override { return host ? host->currentTrack() : kLayerA; }
-        void setCurrentTrack(int32_t t) override { if (host) host->setCurrentTrack(t); }
-        void refreshTrackList(int32_t t) override { if (host) host->refreshTrackList(t); }
+        void setCurrentTrack(int32_t t) override
+        {
+            if (host) host->setCurrentTrack(t);
+        }
+        void refreshTrackList(int32_t t) override
+        {
+            if (host) host->refreshTrackList(t);
+        }
         bool previewPlaying() const override { return host && host->previewPlaying(); }
         bool timelineTimeCode() const override { return !host || host->timelineTimeCode(); }
-        void showParametersDeck() override { if (host) host->showParametersDeck(); }
-        void showItemMenu(const QPoint& at) override { if (host) host->showItemMenu(at); }
-        void deleteSelectedItems(ZEFItem* item) override { if (host) host->deleteSelectedItems(item); }
+        void showParametersDeck() override
+        {
+            if (host) host->showParametersDeck();
+        }
+        void showItemMenu(const QPoint& at) override
+        {
+            if (host) host->showItemMenu(at);
+        }
+        void deleteSelectedItems(ZEFItem* item) override
+        {
+            if (host) host->deleteSelectedItems(item);
+        }
         void dropFiles(int32_t t, const std::vector<std::string>& paths) override
         {
             if (host) host->dropFiles(t, paths);
