@@ -106,15 +106,17 @@ protected:
         return raw;
     }
 
-    // A clip of 30 fps video (and sound when asked) with a one-colour thumbnail.
-    ZEFSourceItem* placeClip(int32_t track, int64_t start, int64_t end, bool sound = false)
+    // A clip of 30 fps video (and sound when asked) with a one-colour thumbnail, showing its
+    // media from the start.
+    ZEFSourceItem* placeClip(int32_t track, int64_t start, int64_t end, bool sound = false,
+                             int32_t frames = 3000)
     {
         auto c = std::make_unique<ZEFSourceItem>(&project, track);
         c->setPath("/clips/plain.mov");
         c->ZEFItem::setName("plain.mov");
         MediaInfo info;
         info.rateNum = 30;
-        info.frameCount = 3000;
+        info.frameCount = frames;
         info.videoTrackCount = 1;
         info.audioRate = sound ? 48000 : 0;
         info.audioSampleCount = sound ? 48000 * 100 : 0;
@@ -132,7 +134,10 @@ protected:
     }
 
     // The middle of a track's row box.
-    int rowY(int32_t key) { return (geometry().rowBox(key).top + geometry().rowBox(key).bottom) / 2; }
+    int rowY(int32_t key)
+    {
+        return (geometry().rowBox(key).top + geometry().rowBox(key).bottom) / 2;
+    }
     int x(int64_t t) { return geometry().timeToX(t); }
 
     void send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons,
@@ -152,7 +157,10 @@ protected:
     {
         send(QEvent::MouseMove, pos, Qt::NoButton, Qt::LeftButton, mods);
     }
-    void release(QPoint pos) { send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton); }
+    void release(QPoint pos)
+    {
+        send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+    }
     // Press, wait past the drag delay, move, release.
     void dragFromTo(QPoint from, QPoint to, Qt::KeyboardModifiers mods = Qt::NoModifier)
     {

@@ -98,6 +98,18 @@ TEST_F(TimelineTest, ATransitionMovesWholeAndStopsWhereTheFirstItemCannotExtend)
     b = project.device(kLayerA).at(1);
     EXPECT_EQ(a->getEnd().ticks(), 3000);
     EXPECT_EQ(b->getStart().ticks(), 2400);
+    // Clips that show the whole of their media cannot give the transition room: moved left,
+    // the second clip cannot start earlier, so the first one's end comes back and the
+    // transition stays as it was, leaving no undo entry.
+    project.clearTrack(kLayerA);
+    window().setView({0, 6000});
+    ZEFSourceItem* c1 = placeClip(kLayerA, 0, 3000, false, 150);
+    ZEFSourceItem* c2 = placeClip(kLayerA, 2400, 6000, false, 180);
+    const int entries = project.undoHistory().undoCount();
+    dragFromTo({300, y}, {250, y});
+    EXPECT_EQ(c1->getEnd().ticks(), 3000);
+    EXPECT_EQ(c2->getStart().ticks(), 2400);
+    EXPECT_EQ(project.undoHistory().undoCount(), entries);
 }
 
 TEST_F(TimelineTest, AKeyframeDraggedPastAnotherReordersAndReplacesItWhenDroppedOnIt)
@@ -241,8 +253,7 @@ TEST_F(TimelineTest, ButtonsKeysDropsAndDoubleClicksReachTheProjectAndTheHost)
     EXPECT_EQ(host->deletes[0], b);
 
     // A double click on a transition selects it for the Parameters Deck and brings it up.
-    send(QEvent::MouseButtonDblClick, {300, rowY(kTransitionRow)}, Qt::LeftButton,
-         Qt::LeftButton);
+    send(QEvent::MouseButtonDblClick, {300, rowY(kTransitionRow)}, Qt::LeftButton, Qt::LeftButton);
     EXPECT_EQ(host->parameters, 1);
     EXPECT_EQ(window().selectedItem(), project.device(kLayerA).at(0));
 
@@ -281,4 +292,30 @@ TEST_F(TimelineTest, ZoomButtonsAndTheScrollBarMoveTheView)
     project.undoHistory().recordUndo(kLayerA, "Step");
     project.undoHistory().undoStep();
     EXPECT_EQ(window().view(), (TimelineView{0, 36000}));
+}
+
+TEST_F(TimelineTest, KeyframeCommandsWorkOnTheClipDecksTrackAtTheCurrentTime)
+{
+    host->track = kLayerC;
+    movies::MatrixRecord m = movies::MatrixRecord::identity();
+    m.m[2][0] = 300;
+    project.insertKeyframe(kLayerC, EditTime(1200), m, false);
+    vcr.position = EditTime(600);
+    view->toggleKeyframe();
+    // Inserted with the placement the track has there: halfway from identity to the key.
+    auto& keys = project.device(kLayerC).keyframes();
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].time.ticks(), 600);
+    EXPECT_EQ(keys[0].matrix.m[2][0], 150);
+    EXPECT_EQ(project.undoHistory().undoNewest()->label(), "Insert/Remove keyframe");
+    view->goToNextKeyframe();
+    EXPECT_EQ(vcr.position, EditTime(1200));
+    view->toggleKeyframe();
+    ASSERT_EQ(keys.size(), 1u);
+    view->goToPreviousKeyframe();
+    EXPECT_EQ(vcr.position, EditTime(600));
+    view->goToPreviousKeyframe(); // none before: the time stays
+    EXPECT_EQ(vcr.position, EditTime(600));
+    project.undoHistory().undoStep();
+    EXPECT_EQ(project.device(kLayerC).keyframes().size(), 2u);
 }
