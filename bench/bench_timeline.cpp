@@ -86,8 +86,7 @@ void fill(FProject& project)
         for (int i = 0; i < count; ++i) {
             auto e = track == kTitleTrack ? std::make_unique<ZEFTitlerEffect>(&project)
                                           : std::make_unique<ZEFEffectItem>(&project, track);
-            e->ZEFItem::setName((track == kTitleTrack ? "Title " : "Effect ") +
-                                std::to_string(i));
+            e->ZEFItem::setName((track == kTitleTrack ? "Title " : "Effect ") + std::to_string(i));
             e->assignStart(EditTime::raw(i * step));
             e->assignEnd(EditTime::raw(i * step + std::min(length, step)));
             project.addItem(std::move(e), false, false);
@@ -151,8 +150,7 @@ int main(int argc, char** argv)
     QScrollBar* bar = deck.scrollBar();
 
     std::printf("project: %d items over %.1f h; drawing window %dx%d\n", items,
-                double(project.projectEnd().ticks()) / 600 / 3600, window.width(),
-                window.height());
+                double(project.projectEnd().ticks()) / 600 / 3600, window.width(), window.height());
     std::vector<Figures> scrolls, zooms;
     int steps = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -162,11 +160,13 @@ int main(int argc, char** argv)
         bar->setValue(0);
         deck.resetView(false);
         while (bar->value() < bar->maximum()) {
-            scroll.push_back(timed(window, [&] { bar->triggerAction(QScrollBar::SliderPageStepAdd); }));
+            scroll.push_back(
+                timed(window, [&] { bar->triggerAction(QScrollBar::SliderPageStepAdd); }));
             ++steps;
         }
         for (int i = 0; i < 300; ++i) {
-            scroll.push_back(timed(window, [&] { bar->triggerAction(QScrollBar::SliderSingleStepSub); }));
+            scroll.push_back(
+                timed(window, [&] { bar->triggerAction(QScrollBar::SliderSingleStepSub); }));
             ++steps;
         }
         // Zooming from the whole project to one second and out again, at three places.
@@ -187,7 +187,8 @@ int main(int argc, char** argv)
                      counter.paints);
 
     bool met = true;
-    for (const auto& [name, list] : {std::pair{"scroll step", &scrolls}, std::pair{"zoom step", &zooms}}) {
+    for (const auto& [name, list] :
+         {std::pair{"scroll step", &scrolls}, std::pair{"zoom step", &zooms}}) {
         double lo = 1e9, hi = 0, p99 = 0, worst = 0;
         for (const Figures& f : *list) {
             lo = std::min(lo, f.mean);

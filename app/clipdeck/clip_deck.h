@@ -180,7 +180,10 @@ public:
     bool copyFrameToClipboard();
     // Files dropped on the deck (onto the current track), or onto a track's row of the
     // timeline. The title track takes no files (a beep).
-    bool dropFiles(const std::vector<std::string>& paths) { return dropFiles(paths, m_currentTrack); }
+    bool dropFiles(const std::vector<std::string>& paths)
+    {
+        return dropFiles(paths, m_currentTrack);
+    }
     bool dropFiles(const std::vector<std::string>& paths, int32_t track);
 
     // The clipboard block of a picture: the 40-byte bitmap header (size 40, width, height,

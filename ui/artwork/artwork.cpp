@@ -576,7 +576,8 @@ void zoomGlass(QPainter& p, int w, int h, char kind)
     p.drawEllipse(c, r, r);
     p.setPen(pen(kBlack, 1.4));
     const qreal a = r * 0.55;
-    if (kind == '+' || kind == '-') p.drawLine(QPointF(c.x() - a, c.y()), QPointF(c.x() + a, c.y()));
+    if (kind == '+' || kind == '-')
+        p.drawLine(QPointF(c.x() - a, c.y()), QPointF(c.x() + a, c.y()));
     if (kind == '+') p.drawLine(QPointF(c.x(), c.y() - a), QPointF(c.x(), c.y() + a));
     if (kind == '[') {
         p.setBrush(Qt::NoBrush);
@@ -684,16 +685,19 @@ const std::vector<ArtworkPiece>& artworkPieces()
                 [paint](QPainter& p, int w, int h) { p.drawImage(0, 0, flattened(paint, w, h)); }});
         }
         v.push_back(piece("timeline-rows", 16, 126, timelineRows));
-        v.push_back(ArtworkPiece{"timeline-picture", 12, 10, false,
-                                 [](QPainter& p, int w, int h) { timelinePicture(p, w, h, false); }});
-        v.push_back(ArtworkPiece{"timeline-picture-filters", 12, 10, false,
-                                 [](QPainter& p, int w, int h) { timelinePicture(p, w, h, true); }});
+        v.push_back(ArtworkPiece{"timeline-picture", 12, 10, false, [](QPainter& p, int w, int h) {
+                                     timelinePicture(p, w, h, false);
+                                 }});
+        v.push_back(
+            ArtworkPiece{"timeline-picture-filters", 12, 10, false,
+                         [](QPainter& p, int w, int h) { timelinePicture(p, w, h, true); }});
         v.push_back(piece("timeline-sound", 14, 10, timelineSound));
         v.push_back(piece("timeline-invalid", 12, 10, timelineInvalid));
         for (const auto& [name, kind] : {std::pair{"zoom-in", '+'}, std::pair{"zoom-out", '-'},
                                          std::pair{"zoom-project", '['}})
-            v.push_back(ArtworkPiece{name, 12, 12, false,
-                                     [kind](QPainter& p, int w, int h) { zoomGlass(p, w, h, kind); }});
+            v.push_back(ArtworkPiece{name, 12, 12, false, [kind](QPainter& p, int w, int h) {
+                                         zoomGlass(p, w, h, kind);
+                                     }});
         for (char letter : {'A', 'B', 'C', 'X', 'T'})
             for (bool on : {false, true}) {
                 QString name = QStringLiteral("enable-") + QChar(letter).toLower();

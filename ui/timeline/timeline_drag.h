@@ -11,8 +11,8 @@
 // tells it when an item is deleted (itemGone) so that a gesture never holds a dead item.
 #pragma once
 
-#include "model/edit_time.h"
 #include "model/device.h"
+#include "model/edit_time.h"
 #include "ui/timeline/timeline_geometry.h"
 
 #include <cstdint>

@@ -101,8 +101,7 @@ void TimelinePainter::paint(QPainter& p, const TimelineGeometry& g, const FProje
     paintRuler(p, g, project, scene);
 
     const movies::Rect rows = g.rowsArea();
-    if (!m_rows.isNull() && rows.width() > 0)
-        p.drawPixmap(toQRect(rows), m_rows);
+    if (!m_rows.isNull() && rows.width() > 0) p.drawPixmap(toQRect(rows), m_rows);
     for (int32_t i = 0; i < kRowCount; ++i) {
         if (i == 2) continue; // the lower half of track A's double row
         const movies::Rect r = g.drawnRow(i);
@@ -116,8 +115,8 @@ void TimelinePainter::paint(QPainter& p, const TimelineGeometry& g, const FProje
         p.fillRect(2, r.bottom - 2, kLeftMargin - 4, 1, QColor(96, 96, 96));
         p.fillRect(2, r.bottom - 1, kLeftMargin - 4, 1, QColor(192, 192, 192));
     }
-    frame3d(p, {rows.left - 1, rows.top - 1, rows.right + 1, rows.bottom + 1},
-            QColor(96, 96, 96), QColor(192, 192, 192));
+    frame3d(p, {rows.left - 1, rows.top - 1, rows.right + 1, rows.bottom + 1}, QColor(96, 96, 96),
+            QColor(192, 192, 192));
 }
 
 void TimelinePainter::paintRuler(QPainter& p, const TimelineGeometry& g, const FProject& project,
@@ -189,10 +188,9 @@ void TimelinePainter::paintTrack(QPainter& p, const TimelineGeometry& g, const F
         const int32_t nextStart = next ? g.timeToX(next->getStart().ticks()) : 0;
         const int32_t nextEnd = next ? g.timeToX(next->getEnd().ticks()) : 0;
         if (curEnd >= areaLeft && curStart <= areaRight) {
-            const ItemShape shape =
-                itemShape(box, curStart, curEnd, havePrev ? std::optional<int32_t>(prevEnd)
-                                                          : std::nullopt,
-                          next ? std::optional<int32_t>(nextStart) : std::nullopt);
+            const ItemShape shape = itemShape(
+                box, curStart, curEnd, havePrev ? std::optional<int32_t>(prevEnd) : std::nullopt,
+                next ? std::optional<int32_t>(nextStart) : std::nullopt);
             paintItem(p, g, *item, shape, itemBright(*item, project, scene),
                       item == scene.selected);
         }

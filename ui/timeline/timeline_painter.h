@@ -25,7 +25,7 @@ namespace zef::ui {
 
 // What a paint shows besides the project.
 struct TimelineScene {
-    const ZEFItem* selected = nullptr;  // the project's selected item
+    const ZEFItem* selected = nullptr;   // the project's selected item
     bool previewShowsComposition = true; // else a single clip
     int32_t currentTrack = 0;            // the Clip Deck's
     bool timecode = true;                // ruler labels as timecode, else as frames
