@@ -603,6 +603,7 @@ void FProject::newProject()
         o.setWindowTitle(title);
         o.refreshClipDeck();
         o.refreshDecks();
+        o.fitTimeline();
         o.refreshTimeline();
     });
     modified = false;
@@ -670,13 +671,13 @@ bool FProject::deleteKeyframeAt(int32_t track, const EditTime& t)
     return false;
 }
 
-void FProject::moveKeyframe(int32_t track, int32_t index, const EditTime& t)
+int32_t FProject::moveKeyframe(int32_t track, int32_t index, const EditTime& t, bool beforeEqual)
 {
     auto& keys = device(track).keyframes();
-    if (index < 0 || size_t(index) >= keys.size()) return;
+    if (index < 0 || size_t(index) >= keys.size()) return -1;
     movies::MatrixRecord m = keys[size_t(index)].matrix;
     keys.erase(keys.begin() + index);
-    insertKeyframe(track, t, m, false);
+    return insertKeyframe(track, t, m, beforeEqual);
 }
 
 std::optional<EditTime> FProject::previousKeyframe(int32_t track, const EditTime& t) const

@@ -210,7 +210,10 @@ public:
     int32_t insertKeyframe(int32_t track, const EditTime& t, const movies::MatrixRecord& m,
                            bool insertBeforeEqual);
     bool deleteKeyframeAt(int32_t track, const EditTime& t);
-    void moveKeyframe(int32_t track, int32_t index, const EditTime& t);
+    // Removes keyframe index and inserts its matrix at t, replacing a keyframe that stands at
+    // t, or with beforeEqual putting the moved one before it (both stay). Returns its new
+    // index, or -1 for an index outside the track's keyframes.
+    int32_t moveKeyframe(int32_t track, int32_t index, const EditTime& t, bool beforeEqual = false);
     std::optional<EditTime> previousKeyframe(int32_t track, const EditTime& t) const;
     std::optional<EditTime> nextKeyframe(int32_t track, const EditTime& t) const;
     bool hasKeyframeAt(int32_t track, const EditTime& t) const;

@@ -288,6 +288,7 @@ int FProject::openProjectFile(const std::string& full)
     if (m_templates) m_templates->addToList(m_composition, user);
     const std::string title = windowTitle();
     notify([&](ProjectObserver& o) {
+        o.fitTimeline();
         o.refreshTimeline();
         o.refreshClipDeck();
         o.setWindowTitle(title);

@@ -68,6 +68,9 @@ public:
     virtual void refreshTrackList(int32_t /*track*/) {}
     virtual void repaintRuler() {}
     virtual void refreshTimeline() {}
+    // The timeline is to show the whole project again: a project was made or opened, or an
+    // undo or redo step restored a snapshot. A refreshTimeline follows.
+    virtual void fitTimeline() {}
     virtual void refreshClipDeck() {}
     // Info, Parameters and the panels.
     virtual void refreshDecks() {}

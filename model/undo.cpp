@@ -259,7 +259,10 @@ bool UndoHistory::restore(const FUndoBuffer& entry)
     // The project now differs from what was last saved (or may: the restored state is not
     // compared with the file).
     m_project.modified = true;
-    m_project.notify([](ProjectObserver& o) { o.refreshTimeline(); });
+    m_project.notify([](ProjectObserver& o) {
+        o.fitTimeline();
+        o.refreshTimeline();
+    });
     return ok;
 }
 

@@ -720,10 +720,9 @@ bool FMainControl::copyFrameToClipboard()
     return copied;
 }
 
-bool FMainControl::dropFiles(const std::vector<std::string>& paths)
+bool FMainControl::dropFiles(const std::vector<std::string>& paths, int32_t t)
 {
-    const int32_t t = m_currentTrack;
-    if (t >= kTitleTrack) {
+    if (t >= kTitleTrack || t < 0) {
         beep();
         return false;
     }

@@ -178,8 +178,13 @@ public:
     bool deleteFileFromDisk();
     // Puts the current frame on the clipboard at the output size.
     bool copyFrameToClipboard();
-    // Files dropped on the deck.
-    bool dropFiles(const std::vector<std::string>& paths);
+    // Files dropped on the deck (onto the current track), or onto a track's row of the
+    // timeline. The title track takes no files (a beep).
+    bool dropFiles(const std::vector<std::string>& paths)
+    {
+        return dropFiles(paths, m_currentTrack);
+    }
+    bool dropFiles(const std::vector<std::string>& paths, int32_t track);
 
     // The clipboard block of a picture: the 40-byte bitmap header (size 40, width, height,
     // 1 plane, 32 bits, no compression, image size width × height × 4, then zeros), the

@@ -3,6 +3,7 @@
 #include "app/shell/clip_deck_window.h"
 #include "app/shell/main_bar.h"
 #include "app/shell/settings_store.h"
+#include "app/shell/timeline_host.h"
 #include "model/project.h"
 #include "ui/controls/images.h"
 #include "ui/decks/info_dialog.h"
@@ -81,13 +82,16 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
     m_info = new ui::CInfoDialog(this);
     m_parameters = new ui::CParametersContainer(this);
     m_vcr = new ui::CPreviewPanel(project, this);
-    m_timeline = new ui::CTimelineView(this);
+    m_timeline = new ui::CTimelineView(project, this);
+    m_timeline->setHost(std::make_unique<CTimelineLink>(*this));
     m_preview = new ui::DPreview(this);
     m_clipDeck = new CClipDeckWindow(project, this);
     for (int i = 1; i < kPanelsTotal; ++i)
         static_cast<ui::CGUIDialogWithCaption*>(panelWindow(i))->setPlacementHost(this);
     connect(m_clipDeck, &CClipDeckWindow::settingsRequested, this,
             [this] { setDeckVisible(kParametersDeckPanel, true); });
+    connect(m_vcr, &ui::CPreviewPanel::positionChanged, m_timeline,
+            &ui::CTimelineView::updateMarker);
 
     setFixedSize(CClipDeckWindow::defaultSize().width(), kCaptionHeight + kClientHeight);
     m_bar = new CMainBar(*this);

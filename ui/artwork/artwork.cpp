@@ -5,6 +5,7 @@
 #include <QPainterPath>
 
 #include <cmath>
+#include <utility>
 
 namespace zef::ui {
 
@@ -509,6 +510,92 @@ void addTitleButton(QPainter& p, int w, int h)
     p.drawLine(QPointF(w - 10, h - 7), QPointF(w - 4, h - 7));
 }
 
+// The timeline's pictures.
+
+// The ground of the timeline's rows: a dark well, lighter towards the bottom.
+void timelineRows(QPainter& p, int w, int h)
+{
+    QLinearGradient g(0, 0, 0, h);
+    g.setColorAt(0, QColor(84, 84, 86));
+    g.setColorAt(1, QColor(108, 108, 110));
+    p.fillRect(0, 0, w, h, g);
+}
+
+// A film frame: the item has pictures; a filter mark (an amber spark) when it has filters.
+void timelinePicture(QPainter& p, int w, int h, bool filters)
+{
+    fill(p, roundedRect(0.5, 1.5, w - 1, h - 3, 1), kCyan, kBlack, 1.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBlack);
+    for (int i = 0; i < 3; ++i) {
+        p.drawRect(QRectF(1.8 + i * (w - 3) / 3.0, 2.3, 1.4, 1.2));
+        p.drawRect(QRectF(1.8 + i * (w - 3) / 3.0, h - 3.5, 1.4, 1.2));
+    }
+    if (!filters) return;
+    p.setBrush(kAmber);
+    p.setPen(pen(kBlack, 0.8));
+    p.drawEllipse(QPointF(w - 3.0, 3.0), 2.4, 2.4);
+}
+
+// A loudspeaker: the item has sound.
+void timelineSound(QPainter& p, int, int h)
+{
+    QPainterPath body;
+    body.moveTo(1, h * 0.35);
+    body.lineTo(4, h * 0.35);
+    body.lineTo(7.5, 1);
+    body.lineTo(7.5, h - 1);
+    body.lineTo(4, h * 0.65);
+    body.lineTo(1, h * 0.65);
+    body.closeSubpath();
+    fill(p, body, kLight, kBlack, 0.9);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kLight, 1.1));
+    p.drawArc(QRectF(6, h * 0.25, 4, h * 0.5), -60 * 16, 120 * 16);
+    p.drawArc(QRectF(6, 1, 7, h - 2), -60 * 16, 120 * 16);
+}
+
+// A red cross on a dark plate: the clip's file cannot be opened.
+void timelineInvalid(QPainter& p, int w, int h)
+{
+    fill(p, roundedRect(0.5, 0.5, w - 1, h - 1, 1.5), kDark, kBlack, 1.0);
+    p.setPen(pen(kRed, 2));
+    p.drawLine(QPointF(3, 2.5), QPointF(w - 3, h - 2.5));
+    p.drawLine(QPointF(w - 3, 2.5), QPointF(3, h - 2.5));
+}
+
+// A magnifier with a plus (zoom in), a minus (zoom out) or a frame (the whole project).
+void zoomGlass(QPainter& p, int w, int h, char kind)
+{
+    const qreal r = w * 0.3;
+    const QPointF c(r + 1.5, r + 1.5);
+    p.setPen(pen(kBlack, 2.6));
+    p.drawLine(QPointF(c.x() + r * 0.7, c.y() + r * 0.7), QPointF(w - 1.5, h - 1.5));
+    p.setBrush(kLight);
+    p.setPen(pen(kBlack, 1.2));
+    p.drawEllipse(c, r, r);
+    p.setPen(pen(kBlack, 1.4));
+    const qreal a = r * 0.55;
+    if (kind == '+' || kind == '-')
+        p.drawLine(QPointF(c.x() - a, c.y()), QPointF(c.x() + a, c.y()));
+    if (kind == '+') p.drawLine(QPointF(c.x(), c.y() - a), QPointF(c.x(), c.y() + a));
+    if (kind == '[') {
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(c.x() - a, c.y() - a * 0.7, 2 * a, 1.4 * a));
+    }
+}
+
+// A track-enable button: the track's letter, lit in the track's colour when the track plays.
+void enableButton(QPainter& p, int w, int h, char letter, bool on)
+{
+    QColor lit = kCyan;
+    if (letter == 'B' || letter == 'C' || letter == 'X') lit = QColor(220, 30, 30);
+    if (letter == 'T') lit = QColor(30, 220, 30);
+    fill(p, roundedRect(1.5, 1.5, w - 3, h - 3, 2), on ? lit : kDark, kBlack, 1.0);
+    p.setPen(pen(on ? kBlack : kMid, 1.8));
+    trackLetter(p, QRectF(w * 0.34, h * 0.26, w * 0.32, h * 0.48), letter);
+}
+
 // A drawing in the two greys of a disabled button: light parts (144), dark parts (96).
 QImage flattened(void (*paint)(QPainter&, int, int), int w, int h)
 {
@@ -597,6 +684,29 @@ const std::vector<ArtworkPiece>& artworkPieces()
                 QString::fromLatin1(b.name) + "-disabled", 24, 24, false,
                 [paint](QPainter& p, int w, int h) { p.drawImage(0, 0, flattened(paint, w, h)); }});
         }
+        v.push_back(piece("timeline-rows", 16, 126, timelineRows));
+        v.push_back(ArtworkPiece{"timeline-picture", 12, 10, false, [](QPainter& p, int w, int h) {
+                                     timelinePicture(p, w, h, false);
+                                 }});
+        v.push_back(
+            ArtworkPiece{"timeline-picture-filters", 12, 10, false,
+                         [](QPainter& p, int w, int h) { timelinePicture(p, w, h, true); }});
+        v.push_back(piece("timeline-sound", 14, 10, timelineSound));
+        v.push_back(piece("timeline-invalid", 12, 10, timelineInvalid));
+        for (const auto& [name, kind] : {std::pair{"zoom-in", '+'}, std::pair{"zoom-out", '-'},
+                                         std::pair{"zoom-project", '['}})
+            v.push_back(ArtworkPiece{name, 12, 12, false, [kind](QPainter& p, int w, int h) {
+                                         zoomGlass(p, w, h, kind);
+                                     }});
+        for (char letter : {'A', 'B', 'C', 'X', 'T'})
+            for (bool on : {false, true}) {
+                QString name = QStringLiteral("enable-") + QChar(letter).toLower();
+                if (on) name += "-on";
+                v.push_back(
+                    ArtworkPiece{name, 21, 14, false, [letter, on](QPainter& p, int w, int h) {
+                                     enableButton(p, w, h, letter, on);
+                                 }});
+            }
         for (bool close : {true, false})
             for (bool pressed : {false, true}) {
                 QString name = close ? "close" : "minimise";
