@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -180,6 +181,14 @@ public:
     bool copyFrameToClipboard();
     // Files dropped on the deck.
     bool dropFiles(const std::vector<std::string>& paths);
+    // "Applied Filters...": the current item's filters dialog, where the item menu offers it
+    // (the dialog records its own undo entry). False when it is not offered or nobody shows it.
+    bool appliedFilters();
+    // Who shows the filters dialog (the Parameters Deck).
+    void setAppliedFiltersHandler(std::function<void(ZEFItem&)> handler)
+    {
+        m_appliedFilters = std::move(handler);
+    }
 
     // The clipboard block of a picture: the 40-byte bitmap header (size 40, width, height,
     // 1 plane, 32 bits, no compression, image size width × height × 4, then zeros), the
@@ -219,6 +228,7 @@ private:
     int32_t m_focus = -1;
     ZEFItem* m_timelineSelection = nullptr;
     bool m_previewShowsComposition = true;
+    std::function<void(ZEFItem&)> m_appliedFilters;
 };
 
 } // namespace zef::app
