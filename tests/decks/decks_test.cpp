@@ -363,11 +363,22 @@ TEST_F(Decks, TitleSizeAboveAThousandIsRefused)
     QTest::keyClicks(transparency, QStringLiteral("256"));
     EXPECT_EQ(transparency->value(), 25);
     EXPECT_EQ(title->style().shadowOpacity, 255 - 25);
+
+    // A delay needs a title that scrolls in or out.
+    CTitlerTab2& effects = p->effectsTab();
+    QTest::mouseClick(effects.delay, Qt::LeftButton);
+    EXPECT_FALSE(effects.delayPercent->isEnabled());
+    QTest::mouseClick(effects.in, Qt::LeftButton);
+    EXPECT_TRUE(effects.delayPercent->isEnabled());
+    EXPECT_EQ(title->style().displayFlags & 32u, 32u);
 }
 
 TEST_F(Decks, TitleTypedQuicklyIsBuiltOnceHalfASecondAfterTheLastKey)
 {
     ZEFTitlerEffect* first = addTitle("First", 0, 600);
+    TitleStyle own = first->style();
+    own.usePrevious = 1; // the first title has no previous one to take its style from
+    first->setStyle(own);
     ZEFTitlerEffect* title = addTitle("", 600, 1800);
     Watcher watch;
     watch.item = title;
@@ -389,6 +400,7 @@ TEST_F(Decks, TitleTypedQuicklyIsBuiltOnceHalfASecondAfterTheLastKey)
     project.selectItem(first, false);
     EXPECT_EQ(watch.changes, 2);
     EXPECT_FALSE(p->usePrevious()->isEnabled());
+    EXPECT_FALSE(p->usePrevious()->isChecked());
     project.removeObserver(&watch);
 }
 

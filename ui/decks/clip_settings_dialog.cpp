@@ -242,6 +242,7 @@ void CClipSettingsDialog::refill()
 
 void CClipSettingsDialog::commitFactor()
 {
+    if (isLeaving()) return;
     const QString text = m_factor->text().trimmed();
     bool ok = false;
     const double f = QString(text).replace(u',', u'.').toDouble(&ok);

@@ -56,6 +56,13 @@ QColor CInfoDialog::lineColour(char letter)
     }
 }
 
+void CInfoDialog::showCaption(const QString& caption)
+{
+    // The drawn caption tells what is shown; the window keeps the deck's name.
+    setCaption(caption);
+    QWidget::setWindowTitle(QStringLiteral("Info Deck"));
+}
+
 void CInfoDialog::showInfo(ZEFItem* item)
 {
     m_item = item;
@@ -72,7 +79,7 @@ void CInfoDialog::showCaptureInfo(const CaptureStatistics* stats, int32_t rateNu
     none.diskSecondsRemaining = -1;
     none.fileSecondsRemaining = -1;
     m_lines = captureInfoLines(stats ? *stats : none, rateNum, rateDen, capturing);
-    setCaption(QStringLiteral("Capture Info"));
+    showCaption(QStringLiteral("Capture Info"));
     update();
 }
 
@@ -81,16 +88,16 @@ void CInfoDialog::rebuild()
     if (m_capture) return;
     if (auto* clip = dynamic_cast<ZEFSourceItem*>(m_item)) {
         m_lines = clipInfoLines(*clip);
-        setCaption(QStringLiteral("Clip Info: ") + QString::fromStdString(clip->name()));
+        showCaption(QStringLiteral("Clip Info: ") + QString::fromStdString(clip->name()));
     } else if (auto* effect = dynamic_cast<ZEFEffectItem*>(m_item)) {
         m_lines = effectInfoLines(*effect);
-        setCaption(QStringLiteral("Effect Info: ") + QString::fromStdString(effect->name()));
+        showCaption(QStringLiteral("Effect Info: ") + QString::fromStdString(effect->name()));
     } else {
         m_item = nullptr;
         m_lines = projectInfoLines(m_project, m_components);
         const std::string& path = m_project.filePath;
         const size_t slash = path.find_last_of('/');
-        setCaption(
+        showCaption(
             QStringLiteral("Project Info: ") +
             QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1)));
     }

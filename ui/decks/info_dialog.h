@@ -68,6 +68,7 @@ protected:
 
 private:
     void rebuild();
+    void showCaption(const QString& caption);
 
     FProject& m_project;
     movies::ComponentManager* m_components = nullptr;

@@ -49,6 +49,7 @@ CParametersContainer::CParametersContainer(FProject& project, QWidget* parent)
                 if (m_page) m_page->itemChanged(nullptr);
             });
     m_project.addObserver(this);
+    setPageCaption();
 }
 
 CParametersContainer::~CParametersContainer()
@@ -139,6 +140,8 @@ void CParametersContainer::setPageCaption()
         setCaption(QStringLiteral("Parameters: Capture"));
     else
         setCaption(QStringLiteral("Parameters: empty"));
+    // The drawn caption tells what is shown; the window keeps the deck's name.
+    QWidget::setWindowTitle(QStringLiteral("Parameters Deck"));
 }
 
 void CParametersContainer::removePage(bool itemGoing)
@@ -151,6 +154,7 @@ void CParametersContainer::removePage(bool itemGoing)
                 titler->flushPendingText();
         }
         // Deleted later: the page may be in the middle of handling the event that led here.
+        m_page->leave();
         m_page->hide();
         m_page->disconnect(this);
         m_page->deleteLater();

@@ -114,7 +114,9 @@ CXTimeCode* CSettingsPage::timeField(const std::function<void(CXTimeCode&)>& com
     auto* field = new CXTimeCode(this);
     field->setDigitColour(QColor(255, 210, 0));
     field->setRange(EditTime(), EditTime::raw(CXTimeCode::kDefaultMaximum * 9));
-    auto run = [field, commit] { commit(*field); };
+    auto run = [this, field, commit] {
+        if (!m_leaving) commit(*field);
+    };
     connect(field, &CXTimeCode::focusLost, this, run);
     field->installEventFilter(new CommitOnReturn(field, run));
     return field;

@@ -65,6 +65,10 @@ public:
     virtual QString caption() const = 0;
     // The preview shows the composition, or a single clip.
     virtual void previewModeChanged() {}
+    // The deck takes the page down: fields that lose the focus now commit nothing (their item
+    // may be on its way out).
+    void leave() { m_leaving = true; }
+    bool isLeaving() const { return m_leaving; }
 
 signals:
     // The caption changed (an item renamed) or the page's height (the deck lays it out again).
@@ -85,6 +89,7 @@ protected:
 
 private:
     int m_editing = 0;
+    bool m_leaving = false;
 };
 
 } // namespace zef::ui
