@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QPainter>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +39,8 @@ void setFieldLook(QWidget* field, const QColor& text)
 
 CXComboBox::CXComboBox(QWidget* parent) : QComboBox(parent)
 {
+    // The list draws its entries as a list (black ground), not as a menu of the style.
+    setItemDelegate(new QStyledItemDelegate(this));
     setFieldLook(this, m_colour);
     setFieldLook(view(), m_colour);
 }
@@ -48,6 +51,20 @@ void CXComboBox::setDigitColour(const QColor& c)
     setFieldLook(this, c);
     setFieldLook(view(), c);
     update();
+}
+
+void CXComboBox::showPopup()
+{
+    // The list drops down in the field's colours, frame included.
+    if (QWidget* frame = view()->parentWidget()) {
+        setFieldLook(frame, m_colour);
+        QPalette pal = frame->palette();
+        pal.setColor(QPalette::Window, Qt::black);
+        frame->setPalette(pal);
+    }
+    view()->setAutoFillBackground(true);
+    view()->viewport()->setAutoFillBackground(true);
+    QComboBox::showPopup();
 }
 
 QRect CXComboBox::buttonRect() const

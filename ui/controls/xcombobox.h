@@ -28,6 +28,8 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    void showPopup() override;
+
 protected:
     void paintEvent(QPaintEvent*) override;
 

@@ -92,6 +92,12 @@ CEffectParameterPanel::CEffectParameterPanel(const EffectDescriptor& d, const Pa
         auto* none = new XStatic(QStringLiteral("This effect has no parameters."), this);
         grid->addWidget(none, 0, 0, 1, 3);
     }
+    // The labels keep the width of the widest, so that the controls stay where they are when
+    // another sub-panel is shown.
+    int widest = 0;
+    for (XStatic* l : findChildren<XStatic*>())
+        widest = std::max(widest, l->sizeHint().width());
+    grid->setColumnMinimumWidth(0, widest);
     grid->setRowStretch(grid->rowCount(), 1);
     showValues();
 }
