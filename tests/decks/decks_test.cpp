@@ -10,6 +10,7 @@
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xcheckbox.h"
 #include "ui/controls/xcombobox.h"
+#include "ui/controls/xslider.h"
 #include "ui/controls/xtimecode.h"
 #include "ui/decks/applied_filters_dialog.h"
 #include "ui/decks/clip_settings_dialog.h"
@@ -34,6 +35,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <fstream>
 
 using namespace zef;
@@ -242,6 +244,65 @@ TEST_F(Decks, FiltersDialogKeepsUndoAndRedoWhenNothingChanged)
     EXPECT_TRUE(project.undoHistory().redoLabels().empty());
     project.undoHistory().undoStep();
     EXPECT_EQ(project.device(kLayerA).at(0)->filterCount(), 0u);
+}
+
+TEST_F(Decks, FiltersMoveAndGoWithTheSelectionFollowing)
+{
+    ZEFSourceItem* clip = addClip(kLayerB, media::avClip4s());
+    for (const char* name : {"Blur", "Sharpen", "Emboss"}) {
+        auto f = std::make_unique<ZEFEffectItem>(&project, kLayerB, clip);
+        f->setName(name);
+        clip->addFilter(std::move(f));
+    }
+    auto order = [&] {
+        std::string names;
+        for (size_t i = 0; i < clip->filterCount(); ++i)
+            names += clip->filter(i)->name() + ";";
+        return names;
+    };
+    CAppliedFiltersDialog* d = deck->openAppliedFilters(*clip);
+    EXPECT_EQ(d->list()->currentRow(), 0);
+    EXPECT_FALSE(d->button("Move filter up")->isEnabled());
+    d->list()->setCurrentRow(2);
+    EXPECT_FALSE(d->button("Move filter down")->isEnabled());
+    QTest::mouseClick(d->button("Move filter up"), Qt::LeftButton);
+    EXPECT_EQ(order(), "Blur;Emboss;Sharpen;");
+    EXPECT_EQ(d->list()->currentRow(), 1);
+    QTest::mouseClick(d->button("Delete Filter"), Qt::LeftButton);
+    EXPECT_EQ(order(), "Blur;Sharpen;");
+    EXPECT_EQ(d->list()->currentRow(), 0);
+    QTest::mouseClick(d->button("Close"), Qt::LeftButton);
+    EXPECT_EQ(undoLabels(), std::vector<std::string>{"Change filters on " + clip->name()});
+    for (size_t i = 0; i < clip->filterCount(); ++i)
+        EXPECT_EQ(clip->filter(i)->owner(), clip);
+}
+
+TEST_F(Decks, ClipInfoAndPageFollowTheMediaTracksChosen)
+{
+    ZEFSourceItem* clip = addClip(kLayerA, media::avClip4s());
+    project.selectItem(clip, false);
+    auto has = [&](const std::string& line) {
+        return std::find(info->lines().begin(), info->lines().end(), line) != info->lines().end();
+    };
+    EXPECT_TRUE(has("CN\tFrame rate: \t30.00 fps"));
+    EXPECT_TRUE(has("CN\tFormat: \t320 x 240"));
+    EXPECT_TRUE(has("CN\tSample rate: \t48000 sps"));
+    EXPECT_TRUE(has("GN\tProject duration:\t00:04:00"));
+
+    auto* p = page<CClipSettingsDialog>();
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->videoTracks()->count(), 2); // "Track 1", "<<none>>"
+    EXPECT_EQ(p->videoTracks()->itemText(1), QStringLiteral("<<none>>"));
+    EXPECT_TRUE(p->filtersButton()->isEnabled());
+    p->videoTracks()->setCurrentIndex(1);
+    emit p->videoTracks()->activated(1);
+    EXPECT_EQ(clip->videoTrackIndex(), 1);
+    EXPECT_EQ(undoLabels().front(), "Video track selection changed on " + clip->name());
+    EXPECT_FALSE(p->filtersButton()->isEnabled());
+    EXPECT_FALSE(p->positioningButton()->isEnabled());
+    p->audioTracks()->setCurrentIndex(1);
+    emit p->audioTracks()->activated(1);
+    EXPECT_FALSE(p->volume()->isEnabled());
 }
 
 TEST_F(Decks, ParameterDialogEditsInPlaceAndCancelPutsTheDescriptionBack)
