@@ -71,6 +71,13 @@ void UndoHistory::recordUndo(int32_t scope, const char* format, ...)
     pushUndo(entry, true);
 }
 
+void UndoHistory::record(std::unique_ptr<FUndoBuffer> entry)
+{
+    if (!entry) return;
+    m_redo.clear();
+    pushUndo(entry, true);
+}
+
 bool UndoHistory::push(List& list, std::unique_ptr<FUndoBuffer>& entry, bool deleteIfRefused,
                        bool acceptAtDepthZero)
 {

@@ -66,6 +66,11 @@ public:
     // entry on the undo list. Call before changing anything.
     void recordUndo(int32_t scope, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
+    // Records an entry whose snapshot was taken earlier, before an edit whose outcome was not
+    // known yet (a dialog that may close without a change): the redo list is emptied and the
+    // entry pushed, as recordUndo does. A null entry is ignored.
+    void record(std::unique_ptr<FUndoBuffer> entry);
+
     // Pushes onto the undo / redo list; returns whether the list took the entry. A null or
     // invalid entry is refused. With depth 0 nothing is kept: pushUndo reports acceptance and
     // pushRedo refusal. A refused entry is deleted with deleteIfRefused, else left with the

@@ -445,6 +445,14 @@ bool FMainControl::replaceClip(ZEFSourceItem* clip, const std::string& path)
     return true;
 }
 
+bool FMainControl::appliedFilters()
+{
+    ZEFItem* item = currentItem();
+    if (!item || !m_appliedFilters || !itemMenuStates(false).appliedFilters) return false;
+    m_appliedFilters(*item);
+    return true;
+}
+
 bool FMainControl::replaceWith(int32_t n)
 {
     ZEFItem* item = currentItem();

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -185,6 +186,14 @@ public:
         return dropFiles(paths, m_currentTrack);
     }
     bool dropFiles(const std::vector<std::string>& paths, int32_t track);
+    // "Applied Filters...": the current item's filters dialog, where the item menu offers it
+    // (the dialog records its own undo entry). False when it is not offered or nobody shows it.
+    bool appliedFilters();
+    // Who shows the filters dialog (the Parameters Deck).
+    void setAppliedFiltersHandler(std::function<void(ZEFItem&)> handler)
+    {
+        m_appliedFilters = std::move(handler);
+    }
 
     // The clipboard block of a picture: the 40-byte bitmap header (size 40, width, height,
     // 1 plane, 32 bits, no compression, image size width × height × 4, then zeros), the
@@ -224,6 +233,7 @@ private:
     int32_t m_focus = -1;
     ZEFItem* m_timelineSelection = nullptr;
     bool m_previewShowsComposition = true;
+    std::function<void(ZEFItem&)> m_appliedFilters;
 };
 
 } // namespace zef::app

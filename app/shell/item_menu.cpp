@@ -25,8 +25,8 @@ void fillItemMenu(QMenu& menu, FMainControl& control, bool contextMenu)
     add(menu, "&Duplicate Selected Item", true, [](FMainControl& c) { c.duplicate(); });
     add(menu, "Split Audio and Video\tCtrl+/", s.splitAudioAndVideo,
         [](FMainControl& c) { c.splitAudioAndVideo(); });
-    // The filters dialog belongs to the Parameters Deck.
-    add(menu, "Applied &Filters...\tCtrl+F", false, [](FMainControl&) {});
+    add(menu, "Applied &Filters...\tCtrl+F", s.appliedFilters,
+        [](FMainControl& c) { c.appliedFilters(); });
     menu.addSeparator();
 
     QMenu* copyTo = menu.addMenu(QStringLiteral("Copy Item(s) to"));

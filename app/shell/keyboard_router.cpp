@@ -37,6 +37,9 @@ bool KeyboardRouter::eventFilter(QObject* watched, QEvent* event)
         (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest))
         return true;
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    // A modal dialog keeps its keys: an undo or a new dialog under it would pull the project
+    // out from under what it edits.
+    if (QApplication::activeModalWidget()) return false;
     // A key event travels up to the parents when ignored; route it once, at its first receiver.
     auto* w = static_cast<QWidget*>(watched);
     QWidget* focus = QApplication::focusWidget();

@@ -79,8 +79,8 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
     setMouseTracking(true);
     setWindowIcon(QIcon(ui::artworkPixmap(QStringLiteral("icon"))));
 
-    m_info = new ui::CInfoDialog(this);
-    m_parameters = new ui::CParametersContainer(this);
+    m_info = new ui::CInfoDialog(project, this);
+    m_parameters = new ui::CParametersContainer(project, this);
     m_vcr = new ui::CPreviewPanel(project, this);
     m_timeline = new ui::CTimelineView(project, this);
     m_timeline->setHost(std::make_unique<CTimelineLink>(*this));
@@ -92,10 +92,14 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
             [this] { setDeckVisible(kParametersDeckPanel, true); });
     connect(m_vcr, &ui::CPreviewPanel::positionChanged, m_timeline,
             &ui::CTimelineView::updateMarker);
+    clipControl().setAppliedFiltersHandler(
+        [this](ZEFItem& item) { m_parameters->openAppliedFilters(item); });
 
     setFixedSize(CClipDeckWindow::defaultSize().width(), kCaptionHeight + kClientHeight);
     m_bar = new CMainBar(*this);
     m_bar->setGeometry(0, kCaptionHeight, width(), kClientHeight);
+    connect(m_parameters, &ui::CParametersContainer::statusMessage, this,
+            [this](const QString& text) { m_bar->showMessage("%s", text.toUtf8().constData()); });
 
     buildMenus();
     m_project.addObserver(this);
@@ -336,6 +340,7 @@ void CMainFrame::buildMenus()
              if (c.itemMenuStates(false).splitAudioAndVideo) c.splitAudioAndVideo();
          }},
         {"CopyFrame", Qt::CTRL | Qt::Key_C, [](FMainControl& c) { c.copyFrameToClipboard(); }},
+        {"AppliedFilters", Qt::CTRL | Qt::Key_F, [](FMainControl& c) { c.appliedFilters(); }},
     };
     for (const auto& item : items) {
         QAction* a = named(accelerator(QString::fromUtf8(item.name), item.key), item.name);

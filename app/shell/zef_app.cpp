@@ -22,6 +22,7 @@
 #include "platform/movies/export/standard_exporters.h"
 #include "platform/movies/media_check.h"
 #include "renderfilter/render_filter.h"
+#include "ui/decks/info_dialog.h"
 #include "ui/decks/parameters_container.h"
 #include "ui/preview/preview_panel.h"
 
@@ -144,6 +145,10 @@ bool CZefApp::startUp(const QStringList& arguments)
     loadTemplates();
     m_ui = std::make_unique<QtUserInterface>();
     m_frame = std::make_unique<CMainFrame>(*m_project, *m_settings, *this);
+    m_frame->parametersDeck().setEffectRegistry(m_registry.get());
+    m_frame->parametersDeck().setFreeStandingParameterDialog(
+        m_settings->readInt("Edit Preferences", "FreeStandingParameterDialog", 1) != 0);
+    m_frame->infoDeck().setComponents(m_components.get());
     m_capture.reset(CreateCaptureInstance());
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());

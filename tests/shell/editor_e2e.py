@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Starts the real zefedit on the demo project under a virtual X display, takes a screenshot of
 the whole screen and checks that the main window and the six decks are drawn where the default
-layout puts them.
+layout puts them (the Info Deck with the project's lines on black).
 
 Usage: editor_e2e.py ZEFEDIT ZEFDEMO WORKDIR
 Exit status 0 on success, 77 when no virtual display can be started, 1 on failure. The
@@ -118,6 +118,16 @@ def main():
                 failures.append(f"{name}: caption strip not drawn (pixel {middle})")
             # The main bar's ground between the Settings and Render buttons; a deck's client
             # (the Clip Deck's between its buttons and its clip strip).
+            if name == "Info Deck":
+                # The project's lines on black: the amber heading of the first one.
+                if luma(pixel(x + w // 2, y + h - 12)) > 20:
+                    failures.append("Info Deck: no black ground for the lines")
+                amber = any(pixel(px, py)[0] > 200 and 150 < pixel(px, py)[1] < 230 and
+                            pixel(px, py)[2] < 80
+                            for px in range(x + 5, x + 120) for py in range(y + 24, y + 40))
+                if not amber:
+                    failures.append("Info Deck: no project information drawn")
+                continue
             if main:
                 body = pixel(x + 290, y + 42)
             elif name == "Clip Deck":
