@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Broadcasts the demo live from the output settings deck of the real zefedit under a virtual X
 display, as a user would with xdotool: the main bar's Render button brings up the deck
-("Parameters: Project"), "Details" shows its full form, "Component:" becomes "Live Broadcast",
+(caption "Parameters: Project"), "Details" shows its full form, "Component:" becomes "Live Broadcast",
 "Component Setup" is confirmed, "Live Setup" gets the server, port and title of an RTMP
 receiver on 127.0.0.1 (ffmpeg, listening, started by the test), "Enable" is checked and
 "Record Now!" starts the broadcast. While it runs the main bar shows the progress; afterwards
@@ -103,16 +103,17 @@ def main():
             raise RuntimeError("the editor did not appear")
         time.sleep(1.0)
         xdo(display, "mousemove", *map(str, RENDER_BUTTON), "click", "1")
-        if not wait_for(lambda: "Parameters: Project" in windows(display)):
+        # The deck keeps its window name; it takes the short height of the output settings.
+        if not wait_for(lambda: windows(display)["Parameters Deck"][3] < 300):
             raise RuntimeError("the Render button did not bring up the output settings")
-        deck = windows(display)["Parameters: Project"]
+        deck = windows(display)["Parameters Deck"]
 
         def at(control):
             return str(deck[0] + PAGE[0] + control[0]), str(deck[1] + PAGE[1] + control[1])
 
         xdo(display, "mousemove", *at(DETAILS), "click", "1")
         time.sleep(0.5)
-        deck = windows(display)["Parameters: Project"]
+        deck = windows(display)["Parameters Deck"]
         xdo(display, "mousemove", *at(COMPONENT), "click", "1")
         time.sleep(0.5)
         xdo(display, "type", "--delay", "50", "Live")
