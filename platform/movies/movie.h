@@ -94,20 +94,20 @@ public:
     int16_t layer() const { return m_layer; }
     void setLayer(int16_t layer)
     {
+        if (layer != m_layer) touch();
         m_layer = layer;
-        touch();
     }
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled)
     {
+        if (enabled != m_enabled) touch();
         m_enabled = enabled;
-        touch();
     }
     int16_t volume() const { return m_volume; }
     void setVolume(int16_t volume)
     {
+        if (volume != m_volume) touch();
         m_volume = volume;
-        touch();
     }
     Fixed width() const { return m_width; }
     Fixed height() const { return m_height; }
@@ -115,8 +115,8 @@ public:
     const MatrixRecord& matrix() const { return m_matrix; }
     void setMatrix(const MatrixRecord& m)
     {
+        if (m != m_matrix) touch();
         m_matrix = m;
-        touch();
     }
     const std::optional<Region>& clipRegion() const { return m_clip; }
     void setClipRegion(std::optional<Region> clip)

@@ -49,6 +49,29 @@ TEST_F(Transport, InAndOutPointsRecordAnUndoOnlyForARealChange)
     panel->goToInPoint();
     EXPECT_EQ(panel->position().ticks(), 600);
     ASSERT_TRUE(waitFor([&] { return shownNumber() == 30; })) << shownNumber();
+    // A time typed into the timecode field moves there.
+    panel->timecode()->setValue(EditTime::raw(900, 30, 1));
+    EXPECT_EQ(panel->position().ticks(), 900);
+    ASSERT_TRUE(waitFor([&] { return shownNumber() == 45; })) << shownNumber();
+}
+
+TEST_F(Transport, FullScreenPlaybackEndsWithAClick)
+{
+    clip(media::avClip4s(), kLayerA, 0, 2400);
+    pass();
+    QTest::mouseClick(panel->button(ui::CPreviewPanel::kFullScreen), Qt::LeftButton);
+    ASSERT_TRUE(deck->fullScreen());
+    panel->togglePlay();
+    ASSERT_TRUE(deck->fullScreenView()->isVisible());
+    ASSERT_TRUE(waitFor([&] { return shownNumber() > 3; }));
+    QTest::mouseClick(deck->fullScreenView(), Qt::LeftButton);
+    EXPECT_FALSE(panel->isPlaying());
+    EXPECT_FALSE(deck->fullScreenView()->isVisible());
+    // Off again: play stays in the deck.
+    QTest::mouseClick(panel->button(ui::CPreviewPanel::kFullScreen), Qt::LeftButton);
+    panel->togglePlay();
+    EXPECT_FALSE(deck->fullScreenView()->isVisible());
+    panel->togglePlay();
 }
 
 TEST_F(Transport, HoldingNextFrameStepsAtOnceThenOnTheRepeatSchedule)
@@ -181,7 +204,9 @@ TEST_F(Transport, EditsReachThePictureAfterTheEnginePassNeverDuringADrag)
 {
     clip(media::avClip4s(), kLayerA, 0, 2400);
     pass();
+    pass();
     const int64_t first = deck->snapshots();
+    EXPECT_EQ(first, 1) << "a pass that changed nothing takes no new snapshot";
     panel->seek(EditTime(300));
     ASSERT_TRUE(waitFor([&] { return shownNumber() == 15; }));
 

@@ -38,24 +38,14 @@ private:
 
     void pump()
     {
-        const uint64_t asked = m_out.flushRequests();
-        if (asked != m_answered) {
-            // Silence at once: what the device still holds is dropped.
-            m_sink->stop();
-            m_io = m_sink->start();
-            m_handed = 0;
-            m_answered = asked;
-            m_out.flushed(asked);
-        }
         if (!m_io) return;
         const int64_t room = std::max<int64_t>(0, int64_t(m_sink->bytesFree()) / kFrameBytes);
         if (room > 0) {
             m_buffer.resize(size_t(room * CAudioOutput::kChannels));
             const int64_t n = m_out.take(m_buffer.data(), room);
             if (n > 0) {
-                const qint64 bytes = n * kFrameBytes;
                 const qint64 written =
-                    m_io->write(reinterpret_cast<const char*>(m_buffer.data()), bytes);
+                    m_io->write(reinterpret_cast<const char*>(m_buffer.data()), n * kFrameBytes);
                 m_handed += std::max<qint64>(0, written) / kFrameBytes;
             }
         }
@@ -71,8 +61,7 @@ private:
     QIODevice* m_io = nullptr;
     QTimer* m_timer = nullptr;
     std::vector<int16_t> m_buffer;
-    int64_t m_handed = 0;
-    uint64_t m_answered = 0;
+    int64_t m_handed = 0; // frames written to the device since it opened
 };
 
 std::unique_ptr<CAudioOutput> CAudioOutput::open()
@@ -105,7 +94,6 @@ CAudioOutput::~CAudioOutput()
 {
     m_closing = true;
     m_room.notify_all();
-    m_flushDone.notify_all();
     if (m_thread) {
         m_thread->quit();
         m_thread->wait();
@@ -133,13 +121,13 @@ int64_t CAudioOutput::write(const int16_t* samples, int64_t frames)
 int64_t CAudioOutput::take(int16_t* out, int64_t maxFrames)
 {
     std::lock_guard lock(m_mutex);
-    if (m_flushAnswered != m_flushAsked.load()) return 0; // the device is about to be emptied
     const int64_t n = std::min(maxFrames, m_writePos - m_readPos);
     for (int64_t i = 0; i < n; ++i) {
         const size_t at = size_t((m_readPos + i) % kRingFrames) * kChannels;
         std::memcpy(out + i * kChannels, &m_ring[at], sizeof(int16_t) * kChannels);
     }
     m_readPos += n;
+    m_taken += n;
     if (n > 0) m_room.notify_all();
     return n;
 }
@@ -147,7 +135,6 @@ int64_t CAudioOutput::take(int16_t* out, int64_t maxFrames)
 void CAudioOutput::deviceState(int64_t handed, int64_t queued)
 {
     std::lock_guard lock(m_mutex);
-    if (m_flushAnswered != m_flushAsked.load()) return; // from before a flush
     m_handed = handed;
     m_queued = queued;
     m_stateAt = std::chrono::steady_clock::now();
@@ -156,34 +143,20 @@ void CAudioOutput::deviceState(int64_t handed, int64_t queued)
 int64_t CAudioOutput::playedFrames() const
 {
     std::lock_guard lock(m_mutex);
-    if (m_flushAnswered != m_flushAsked.load()) return 0;
-    // The device drains its buffer in real time after the pump's last look at it.
+    // The device drains its buffer in real time after the pump's last look at it; what it
+    // plays of the frames taken before the last flush does not count.
     const double since =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_stateAt).count();
-    const int64_t drained = std::min(m_queued, int64_t(since * kRate));
-    return m_handed - m_queued + drained;
+    const int64_t heard = m_handed - m_queued + std::min(m_queued, int64_t(since * kRate));
+    return std::max<int64_t>(0, heard - m_base);
 }
 
 void CAudioOutput::flush()
 {
-    std::unique_lock lock(m_mutex);
-    m_readPos = m_writePos;
-    m_handed = m_queued = 0;
-    const uint64_t request = m_flushAsked.fetch_add(1) + 1;
-    m_room.notify_all();
-    // The pump answers within a few milliseconds; a pump that does not (no event loop any
-    // more) must not hold the player.
-    m_flushDone.wait_for(lock, std::chrono::milliseconds(200),
-                         [&] { return m_closing || m_flushAnswered >= request; });
-}
-
-void CAudioOutput::flushed(uint64_t request)
-{
     std::lock_guard lock(m_mutex);
-    m_flushAnswered = request;
-    m_handed = m_queued = 0;
-    m_stateAt = std::chrono::steady_clock::now();
-    m_flushDone.notify_all();
+    m_readPos = m_writePos;
+    m_base = m_taken;
+    m_room.notify_all();
 }
 
 } // namespace zef::ui

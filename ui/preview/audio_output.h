@@ -7,6 +7,11 @@
 // was handed to the device less what its buffer still holds, interpolated between the moves by
 // the elapsed time, so the clock runs smoothly and stops when the device runs dry.
 //
+// The device runs on from opening to closing: a flush empties the ring and counts played
+// frames anew from the first frame written after it. What the device already held (at most
+// its buffer, about 60 ms) still plays out; the device is not stopped, since stopping and
+// starting the output again left it unable to start playing on some sound servers.
+//
 // open() answers null when the desktop has no sound output (a machine without a sound server,
 // a test run): the player then runs on its steady clock.
 //
@@ -52,12 +57,9 @@ public:
 
     // Called by the pump on its thread: takes up to maxFrames frames out of the ring.
     int64_t take(int16_t* out, int64_t maxFrames);
-    // Called by the pump after each move: frames handed to the device since the last flush,
-    // and frames its buffer still holds.
+    // Called by the pump after each move: frames written to the device since it opened, and
+    // frames its buffer still holds.
     void deviceState(int64_t handed, int64_t queued);
-    // A flush asked for: the pump resets the device and answers with flushed().
-    uint64_t flushRequests() const { return m_flushAsked.load(); }
-    void flushed(uint64_t request);
 
 private:
     CAudioOutput() = default;
@@ -68,16 +70,15 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_room;
-    std::condition_variable m_flushDone;
     std::vector<int16_t> m_ring; // kRingFrames × kChannels
     int64_t m_readPos = 0;       // frames, ever increasing
     int64_t m_writePos = 0;
+    int64_t m_taken = 0; // frames the pump has taken since the device opened
+    int64_t m_base = 0;  // of them, those taken before the last flush
     // The device's state at the pump's last move, and when that was.
     int64_t m_handed = 0;
     int64_t m_queued = 0;
     std::chrono::steady_clock::time_point m_stateAt;
-    std::atomic<uint64_t> m_flushAsked{0};
-    uint64_t m_flushAnswered = 0;
     std::atomic<bool> m_closing{false};
 };
 

@@ -53,8 +53,8 @@ DPreview::DPreview(FProject& project, QWidget* parent)
     setObjectName(QStringLiteral("PreviewDeck"));
     resize(defaultSize());
     m_window = new CPreviewWindow(*this, this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(contentsMargins());
+    auto* layout = new QVBoxLayout(this); // fills the client area (the deck's margins)
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_window);
     m_fullView = std::make_unique<CFullScreenView>(*this);
     connect(m_fullView.get(), &CFullScreenView::dismissed, this, [this] { pause(); });
@@ -284,6 +284,8 @@ void DPreview::play()
 {
     if (m_player.isPlaying()) return;
     if (m_source == Source::Composition && !m_ownMovie) {
+        // After a reset the engine makes its movie again at its next pass; play needs it now.
+        if (!m_live && m_builder) m_builder->ensurePreviewMovie();
         if (!m_player.hasMovie() && m_live) takeSnapshot();
         updatePlayRange();
         if (m_rangeEnd <= 0) return;
