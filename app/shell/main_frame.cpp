@@ -82,7 +82,8 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
     m_parameters = new ui::CParametersContainer(this);
     m_vcr = new ui::CPreviewPanel(project, this);
     m_timeline = new ui::CTimelineView(this);
-    m_preview = new ui::DPreview(this);
+    m_preview = new ui::DPreview(project, this);
+    m_vcr->setPreview(m_preview);
     m_clipDeck = new CClipDeckWindow(project, this);
     for (int i = 1; i < kPanelsTotal; ++i)
         static_cast<ui::CGUIDialogWithCaption*>(panelWindow(i))->setPlacementHost(this);

@@ -13,10 +13,12 @@
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/template_list.h"
+#include "model/zef_exception.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
 #include "platform/movies/media_check.h"
+#include "ui/preview/dpreview.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QApplication>
@@ -47,7 +49,19 @@ CZefApp::CZefApp(Options options) : m_options(std::move(options))
 {
     m_idle.setInterval(kIdleInterval);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (m_builder) m_builder->update();
+        if (!m_builder) return;
+        try {
+            m_builder->update();
+        } catch (const ZEFException& e) {
+            // Shown once: the same failure comes back at every pass until the item changes.
+            if (e.what() == m_lastBuildError) return;
+            m_lastBuildError = e.what();
+            if (m_project) m_project->showError(e.what());
+            return;
+        }
+        if (!m_frame) return;
+        m_frame->previewDeck().idle();
+        m_frame->vcrDeck().periodicUpdate();
     });
 }
 
@@ -131,6 +145,11 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_capture.reset(CreateCaptureInstance());
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());
+    ui::DPreview::Services preview;
+    preview.components = m_components.get();
+    preview.currentTrack = [this] { return m_frame->clipControl().currentTrack(); };
+    preview.setCurrentTrack = [this](int32_t t) { m_frame->clipControl().selectTrack(t); };
+    m_frame->previewDeck().attach(*m_builder, std::move(preview));
     m_frame->loadPanels();
     m_frame->showAll();
     m_router = std::make_unique<KeyboardRouter>(*m_frame);
