@@ -629,6 +629,7 @@ bool FMovieBuilder::update()
     for (int32_t layer = 0; layer < 3; ++layer)
         if (m_project.device(layer).enabled()) built |= buildLayer(layer, nullptr);
     if (m_project.device(kTitleTrack).enabled()) built |= buildLayer(kTitleTrack, nullptr);
+    ++m_passes;
     if (!built && !changed) return false;
     m_preview->setActive(true);
     if (m_window) m_window->redraw();

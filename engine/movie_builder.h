@@ -63,6 +63,9 @@ public:
     // The lazy update: at most once a second, not during a drag. Returns whether the movie
     // changed (and the window was asked to redraw).
     bool update();
+    // How many updates got past the throttle and built what was missing: after a pass every
+    // item of an enabled track is in the preview movie again (a player copies it then).
+    uint64_t updatePasses() const { return m_passes; }
     // Rebuilds the motion tween track of a layer of the preview movie after its keyframes
     // changed (the tracks that use it keep it).
     void rebuildMotion(int32_t layer);
@@ -115,6 +118,7 @@ private:
     uint32_t m_black = 0, m_checkerboard = 0, m_placeholder = 0;
     std::shared_ptr<movies::Movie> m_preview;
     int64_t m_lastUpdate = 0;
+    uint64_t m_passes = 0;
     bool m_updatedOnce = false;
     bool m_blackOn = false;
     bool m_motionChanged = false; // a motion track was rebuilt since the last redraw

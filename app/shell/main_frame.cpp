@@ -84,7 +84,8 @@ CMainFrame::CMainFrame(FProject& project, SettingsStore& settings, MainFrameComm
     m_vcr = new ui::CPreviewPanel(project, this);
     m_timeline = new ui::CTimelineView(project, this);
     m_timeline->setHost(std::make_unique<CTimelineLink>(*this));
-    m_preview = new ui::DPreview(this);
+    m_preview = new ui::DPreview(project, this);
+    m_vcr->setPreview(m_preview);
     m_clipDeck = new CClipDeckWindow(project, this);
     for (int i = 1; i < kPanelsTotal; ++i)
         static_cast<ui::CGUIDialogWithCaption*>(panelWindow(i))->setPlacementHost(this);

@@ -17,6 +17,7 @@
 #include "model/template_list.h"
 #include "output/doutput_settings.h"
 #include "platform/graph/class_registry.h"
+#include "model/zef_exception.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
@@ -24,6 +25,7 @@
 #include "renderfilter/render_filter.h"
 #include "ui/decks/info_dialog.h"
 #include "ui/decks/parameters_container.h"
+#include "ui/preview/dpreview.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QApplication>
@@ -54,7 +56,20 @@ CZefApp::CZefApp(Options options) : m_options(std::move(options))
 {
     m_idle.setInterval(kIdleInterval);
     connect(&m_idle, &QTimer::timeout, this, [this] {
-        if (m_builder && !(m_project && m_project->rendering)) m_builder->update();
+        // No engine pass while a render has the project.
+        if (!m_builder || (m_project && m_project->rendering)) return;
+        try {
+            m_builder->update();
+        } catch (const ZEFException& e) {
+            // Shown once: the same failure comes back at every pass until the item changes.
+            if (e.what() == m_lastBuildError) return;
+            m_lastBuildError = e.what();
+            if (m_project) m_project->showError(e.what());
+            return;
+        }
+        if (!m_frame) return;
+        m_frame->previewDeck().idle();
+        m_frame->vcrDeck().periodicUpdate();
     });
 }
 
@@ -157,6 +172,11 @@ bool CZefApp::startUp(const QStringList& arguments)
                                             m_builder.get(), m_ui.get(), &m_frame->mainBar()},
                                            parent);
     });
+    ui::DPreview::Services preview;
+    preview.components = m_components.get();
+    preview.currentTrack = [this] { return m_frame->clipControl().currentTrack(); };
+    preview.setCurrentTrack = [this](int32_t t) { m_frame->clipControl().selectTrack(t); };
+    m_frame->previewDeck().attach(*m_builder, std::move(preview));
     m_frame->loadPanels();
     m_frame->showAll();
     m_router = std::make_unique<KeyboardRouter>(*m_frame);

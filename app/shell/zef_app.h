@@ -139,6 +139,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<KeyboardRouter> m_router;
     QTimer m_idle;
+    std::string m_lastBuildError;
     std::unique_ptr<CRecoverySession> m_recovery; // destroyed first: it observes the project
 };
 

@@ -61,7 +61,10 @@ void Track::setDimensions(Fixed width, Fixed height)
 {
     m_width = width;
     m_height = height;
+    touch();
 }
+
+void Track::touch() { ++m_movie->m_changes; }
 
 Rect Track::bounds() const
 {
@@ -74,6 +77,7 @@ OSErr Track::report(OSErr err) const { return m_movie->report(err); }
 
 void Track::changed()
 {
+    touch();
     m_starts.assign(1, 0);
     m_starts.reserve(m_edits.size() + 1);
     for (const Edit& e : m_edits)
@@ -317,6 +321,7 @@ OSErr Track::addReference(const Track& target, OSType type, int32_t* index)
     if (it == list.end()) {
         list.push_back(target.id());
         it = list.end() - 1;
+        touch();
     }
     if (index) *index = int32_t(it - list.begin()) + 1;
     return report(noErr);
@@ -354,6 +359,7 @@ OSErr Movie::setTimeScale(TimeScale scale)
         t->normalize();
     }
     m_timeScale = scale;
+    ++m_changes;
     return report(noErr);
 }
 
@@ -369,6 +375,7 @@ Track* Movie::addTrackWithID(uint32_t id)
 {
     m_tracks.push_back(std::unique_ptr<Track>(new Track(this, id)));
     m_nextTrackID = std::max(m_nextTrackID, id + 1);
+    ++m_changes;
     return m_tracks.back().get();
 }
 
@@ -389,6 +396,7 @@ OSErr Movie::newTrackMedia(Track* track, OSType mediaType, TimeScale timeScale)
     auto media = std::make_shared<Media>(mediaType, timeScale);
     media->setStorage(m_storage);
     track->m_media = std::move(media);
+    ++m_changes;
     return report(noErr);
 }
 
@@ -402,7 +410,35 @@ OSErr Movie::disposeTrack(Track* track)
     }
     m_tracks.erase(std::find_if(m_tracks.begin(), m_tracks.end(),
                                 [&](const auto& p) { return p.get() == track; }));
+    ++m_changes;
     return report(noErr);
+}
+
+std::unique_ptr<Movie> Movie::snapshot() const
+{
+    auto copy = std::make_unique<Movie>(m_timeScale);
+    for (const auto& t : m_tracks) {
+        Track* c = copy->addTrackWithID(t->m_id);
+        c->m_layer = t->m_layer;
+        c->m_enabled = t->m_enabled;
+        c->m_volume = t->m_volume;
+        c->m_width = t->m_width;
+        c->m_height = t->m_height;
+        c->m_matrix = t->m_matrix;
+        c->m_clip = t->m_clip;
+        c->m_media = t->m_media;
+        c->m_edits = t->m_edits;
+        c->m_references = t->m_references;
+        c->m_starts = t->m_starts;
+    }
+    copy->m_nextTrackID = m_nextTrackID;
+    copy->m_active = m_active;
+    copy->m_matrix = m_matrix;
+    copy->m_clip = m_clip;
+    copy->m_displayClip = m_displayClip;
+    copy->m_volume = m_volume;
+    copy->m_playHints = m_playHints;
+    return copy;
 }
 
 Track* Movie::indTrack(size_t index) const
@@ -506,6 +542,7 @@ void Movie::setBox(const Rect& box)
     } else {
         m_matrix = MatrixRecord::mapRect(natural, box);
     }
+    ++m_changes;
 }
 
 void Movie::setPlayHints(uint32_t flags, uint32_t mask)

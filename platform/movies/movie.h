@@ -17,7 +17,8 @@
 // Errors are returned as codes (errors.h); the movie remembers the last one and hands every
 // failure to its error procedure when one is installed. Track pointers stay valid until the
 // track is disposed or the movie destroyed. One thread builds a movie; while nobody changes
-// it, any number of threads may evaluate it (lookups and sample reads only read).
+// it, any number of threads may evaluate it (lookups and sample reads only read). A movie that
+// goes on being edited is played from a snapshot (Movie::snapshot), which its edits leave alone.
 #pragma once
 
 #include "platform/movies/atom_container.h"
@@ -91,18 +92,38 @@ public:
     uint32_t id() const { return m_id; }
 
     int16_t layer() const { return m_layer; }
-    void setLayer(int16_t layer) { m_layer = layer; }
+    void setLayer(int16_t layer)
+    {
+        if (layer != m_layer) touch();
+        m_layer = layer;
+    }
     bool enabled() const { return m_enabled; }
-    void setEnabled(bool enabled) { m_enabled = enabled; }
+    void setEnabled(bool enabled)
+    {
+        if (enabled != m_enabled) touch();
+        m_enabled = enabled;
+    }
     int16_t volume() const { return m_volume; }
-    void setVolume(int16_t volume) { m_volume = volume; }
+    void setVolume(int16_t volume)
+    {
+        if (volume != m_volume) touch();
+        m_volume = volume;
+    }
     Fixed width() const { return m_width; }
     Fixed height() const { return m_height; }
     void setDimensions(Fixed width, Fixed height);
     const MatrixRecord& matrix() const { return m_matrix; }
-    void setMatrix(const MatrixRecord& m) { m_matrix = m; }
+    void setMatrix(const MatrixRecord& m)
+    {
+        if (m != m_matrix) touch();
+        m_matrix = m;
+    }
     const std::optional<Region>& clipRegion() const { return m_clip; }
-    void setClipRegion(std::optional<Region> clip) { m_clip = std::move(clip); }
+    void setClipRegion(std::optional<Region> clip)
+    {
+        m_clip = std::move(clip);
+        touch();
+    }
     // The track's rectangle (0, 0, width, height) mapped through its matrix.
     Rect bounds() const;
 
@@ -155,6 +176,8 @@ private:
     // Rebuilds the start table after the edit list changed. The table is always current, so
     // const lookups only read and may run on several threads at once.
     void changed();
+    // Counts a change of the movie's structure (Movie::changeCount).
+    void touch();
     const std::vector<TimeValue>& starts() const { return m_starts; }
     OSErr report(OSErr err) const;
 
@@ -182,6 +205,19 @@ public:
     ~Movie();
     Movie(const Movie&) = delete;
     Movie& operator=(const Movie&) = delete;
+
+    // A copy of the movie's structure — its tracks with their settings, edit lists and
+    // references, the movie's matrix, clip regions and volume — that shares the media (sample
+    // tables and the media files behind them) with this movie. Later edits of either movie
+    // leave the other alone, so a player may evaluate the snapshot on its threads while this
+    // movie goes on being edited, provided nobody adds samples to a medium the snapshot already
+    // uses (an editor adds samples only to the media of tracks it has just made). The copy has
+    // no storage, progress or error procedure.
+    std::unique_ptr<Movie> snapshot() const;
+    // Goes up with every change of the structure that a snapshot copies: tracks made, given
+    // media or disposed, edit lists, references and track or movie settings. Adding samples
+    // to a medium does not count.
+    uint64_t changeCount() const { return m_changes; }
 
     TimeScale timeScale() const { return m_timeScale; }
     // Changes the scale, converting every track's segment times (rounded to nearest).
@@ -214,14 +250,30 @@ public:
     bool isActive() const { return m_active; }
     void setActive(bool active) { m_active = active; }
     const MatrixRecord& matrix() const { return m_matrix; }
-    void setMatrix(const MatrixRecord& m) { m_matrix = m; }
+    void setMatrix(const MatrixRecord& m)
+    {
+        m_matrix = m;
+        ++m_changes;
+    }
     const std::optional<Region>& clipRegion() const { return m_clip; }
-    void setClipRegion(std::optional<Region> clip) { m_clip = std::move(clip); }
+    void setClipRegion(std::optional<Region> clip)
+    {
+        m_clip = std::move(clip);
+        ++m_changes;
+    }
     // The display clip applies after the movie matrix, in display coordinates.
     const std::optional<Region>& displayClipRegion() const { return m_displayClip; }
-    void setDisplayClipRegion(std::optional<Region> clip) { m_displayClip = std::move(clip); }
+    void setDisplayClipRegion(std::optional<Region> clip)
+    {
+        m_displayClip = std::move(clip);
+        ++m_changes;
+    }
     int16_t volume() const { return m_volume; } // 8.8, 256 = unity
-    void setVolume(int16_t volume) { m_volume = volume; }
+    void setVolume(int16_t volume)
+    {
+        m_volume = volume;
+        ++m_changes;
+    }
     Rect naturalBounds() const;
     Rect box() const;
     // Sets the movie matrix so that the natural bounds map onto box.
@@ -245,6 +297,7 @@ public:
 
 private:
     friend class MovieFileReader;
+    friend class Track;
     Track* addTrackWithID(uint32_t id);
 
     TimeScale m_timeScale;
@@ -260,6 +313,7 @@ private:
     ErrorProc m_errorProc;
     mutable OSErr m_lastError = noErr;
     std::shared_ptr<MovieStorage> m_storage;
+    uint64_t m_changes = 0;
 };
 
 // The image description of an effect sample: compression type = the effect type, 32-bit

@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -41,6 +42,8 @@ struct VideoDecoder::Scaler {
 namespace {
 
 constexpr int kMaxReadRetries = 1000;
+// A frame this many frames ahead of where the decoder stands is decoded for frameNear.
+constexpr int64_t kNearFrames = 4;
 
 AVPixelFormat unJpegFormat(AVPixelFormat f, bool& fullRange)
 {
@@ -160,6 +163,7 @@ const AVFrame* VideoDecoder::frameAt(int64_t mediaTime)
 
 const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
 {
+    m_aborted = false;
     if (!m_valid || sampleIndex < 0 || sampleIndex >= int64_t(m_track->samples.size()))
         return nullptr;
     if (const AVFrame* f = cacheLookup(sampleIndex)) return f;
@@ -172,9 +176,36 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
     bool forward = s.codec && !s.drained && target > s.lastOutPts && keyIndex <= s.readIndex + 1;
     if (!forward && !seekToKey(target)) return nullptr;
     const AVFrame* f = decodeUntil(sampleIndex);
-    if (!f && forward && seekToKey(target)) // the decoder's state was off: start again cleanly
-        f = decodeUntil(sampleIndex);
+    // The decoder's state was off: start again cleanly.
+    if (!f && forward && !m_aborted && seekToKey(target)) f = decodeUntil(sampleIndex);
     return f;
+}
+
+const AVFrame* VideoDecoder::frameNear(int64_t mediaTime)
+{
+    m_aborted = false;
+    if (!m_valid) return nullptr;
+    const int64_t sample = m_track->sampleIndexAt(mediaTime);
+    if (sample < 0 || sample >= int64_t(m_track->samples.size())) return nullptr;
+    if (const AVFrame* f = cacheLookup(sample)) return f;
+    const State& s = *m_state;
+    const int64_t target = m_track->samples[size_t(sample)].pts;
+    const std::vector<KeyFrame>& keys = m_track->keyFrames;
+    auto it = std::upper_bound(keys.begin(), keys.end(), target,
+                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    if (s.codec && !s.drained && target > s.lastOutPts && s.lastOutPts != INT64_MIN) {
+        const int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
+        if (keyIndex <= s.readIndex + 1 && sample - sampleForPts(s.lastOutPts) <= kNearFrames)
+            return frameForSample(sample);
+    }
+    const int64_t key = it == keys.begin() ? 0 : std::max<int64_t>(0, sampleForPts((it - 1)->pts));
+    const CachedFrame* nearest = nullptr;
+    for (const CachedFrame& c : m_cache)
+        if (!nearest || std::abs(c.sample - sample) < std::abs(nearest->sample - sample))
+            nearest = &c;
+    if (nearest && std::abs(nearest->sample - sample) <= sample - key)
+        return cacheLookup(nearest->sample);
+    return frameForSample(key);
 }
 
 const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
@@ -226,7 +257,12 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             s.drained = true;
             return best;
         }
-        // The decoder wants input: the next packet of our stream, or the end.
+        // The decoder wants input: the next packet of our stream, or the end, unless the frame
+        // is no longer wanted.
+        if (m_abort && *m_abort && (*m_abort)()) {
+            m_aborted = true;
+            return nullptr;
+        }
         bool sent = false;
         for (int retries = 0; !sent && retries < kMaxReadRetries;) {
             int rr = av_read_frame(s.fmt.get(), pkt);
@@ -321,6 +357,11 @@ bool VideoDecoder::drawAt(int64_t mediaTime, Pixmap& dst)
 bool VideoDecoder::drawSample(int64_t sampleIndex, Pixmap& dst)
 {
     return drawShown(frameForSample(sampleIndex), dst);
+}
+
+bool VideoDecoder::drawNear(int64_t mediaTime, Pixmap& dst)
+{
+    return drawShown(frameNear(mediaTime), dst);
 }
 
 bool VideoDecoder::drawShown(const AVFrame* frame, Pixmap& dst)

@@ -8,7 +8,10 @@
 // Access patterns: asking for a later frame continues decoding from where the decoder stands
 // (no seek), so playing forward costs one decode per frame; asking for an earlier frame or for
 // one past the next key frame seeks to the nearest key frame at or before it and decodes forward.
-// Recently decoded frames are kept in a small cache (bounded by count and bytes).
+// Recently decoded frames are kept in a small cache (bounded by count and bytes). For a position
+// that is still moving (scrubbing) frameNear gives a nearby picture at the cost of at most one
+// decode, and an abort check lets the owner give up a long roll forward to a frame nobody wants
+// any more.
 // Decoding uses FFmpeg's frame and slice threads, one per core unless told otherwise.
 #pragma once
 
@@ -17,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 
@@ -51,12 +55,23 @@ public:
     // frame belongs to the decoder and stays valid until the next call on it.
     const AVFrame* frameForSample(int64_t sampleIndex);
     const AVFrame* frameAt(int64_t mediaTime);
+    // A frame near the media time, for a position that is still moving: the exact frame when
+    // it is cached or lies a few frames ahead of where the decoder stands; otherwise the nearer
+    // of the closest cached frame and the key frame at or before the time (one decode).
+    const AVFrame* frameNear(int64_t mediaTime);
+
+    // Asked between packets while the decoder rolls forward to a frame; an answer of true gives
+    // the request up (it returns null or false) and leaves the decoder where it stood, ready to
+    // go on from there. The function must outlive the decoder or be unset; null: never asked.
+    void setAbortCheck(const std::function<bool()>* check) { m_abort = check; }
 
     // Draws the picture at a media time into dst as the track shows it (turned and mirrored
     // by the track's matrix), scaled to dst's size (which must not be empty). Returns false,
     // leaving dst unchanged, when there is no picture.
     bool drawAt(int64_t mediaTime, Pixmap& dst);
     bool drawSample(int64_t sampleIndex, Pixmap& dst);
+    // drawAt with frameNear's picture.
+    bool drawNear(int64_t mediaTime, Pixmap& dst);
     // Converts any decoded frame into dst's size, as it is stored (not turned).
     bool convert(const AVFrame* frame, Pixmap& dst);
 
@@ -96,6 +111,8 @@ private:
     size_t m_cacheBytes = 0;
     int64_t m_seeks = 0;
     int64_t m_decoded = 0;
+    const std::function<bool()>* m_abort = nullptr;
+    bool m_aborted = false; // the last roll forward was given up
 };
 
 } // namespace zef::movies

@@ -257,3 +257,41 @@ TEST(VideoDecoderFrames, FileRemovedWhileInUse)
     EXPECT_EQ(numberAt(d, o.info().samples[120].time), -2);
     EXPECT_EQ(numberAt(d, o.info().samples[5].time), -2);
 }
+
+// A moving position: frameNear serves what is at hand, and an abandoned roll forward leaves the
+// decoder ready to go on.
+TEST(VideoDecoderFrames, NearFramesAndAbandonedRequests)
+{
+    Opened o = openVideo(media::h264Movie()); // one key frame for 150 frames
+    const TrackInfo& t = o.info();
+    VideoDecoder::Options options;
+    options.cacheFrames = 8;
+    VideoDecoder d(o.file, o.track, options);
+    auto time = [&](int i) { return t.samples[size_t(i)].time; };
+    Pixmap p(320, 240);
+
+    // Nothing decoded yet: the key frame is the one decode away.
+    ASSERT_TRUE(d.drawNear(time(120), p));
+    EXPECT_EQ(frameNumberOf(p), 0);
+    // Frames a few ahead of where the decoder stands are decoded exactly.
+    ASSERT_TRUE(d.drawNear(time(3), p));
+    EXPECT_EQ(frameNumberOf(p), 3);
+    // Far away, a cached frame nearer than the key frame wins; no decoding happens.
+    ASSERT_EQ(numberAt(d, time(100)), 100);
+    const int64_t decoded = d.decodedFrameCount();
+    ASSERT_TRUE(d.drawNear(time(60), p));
+    EXPECT_GT(frameNumberOf(p), 60); // one of the frames kept on the way to 100
+    EXPECT_LE(frameNumberOf(p), 100);
+    EXPECT_EQ(d.decodedFrameCount(), decoded);
+
+    // A request given up after a few packets draws nothing and moves the decoder on.
+    int asked = 0;
+    const std::function<bool()> abort = [&] { return ++asked > 5; };
+    d.setAbortCheck(&abort);
+    EXPECT_FALSE(d.drawAt(time(140), p));
+    EXPECT_GT(asked, 5);
+    d.setAbortCheck(nullptr);
+    const int64_t seeks = d.seekCount();
+    EXPECT_EQ(numberAt(d, time(140)), 140);
+    EXPECT_EQ(d.seekCount(), seeks) << "the decoder goes on from where it was stopped";
+}

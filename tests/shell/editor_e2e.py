@@ -117,7 +117,8 @@ def main():
             if luma(middle) > 100:
                 failures.append(f"{name}: caption strip not drawn (pixel {middle})")
             # The main bar's ground between the Settings and Render buttons; a deck's client
-            # (the Clip Deck's between its buttons and its clip strip).
+            # (the Clip Deck's between its buttons and its clip strip, the VCR Deck's beside
+            # its buttons). The Preview Deck shows the composition's first picture instead.
             if name == "Info Deck":
                 # The project's lines on black: the amber heading of the first one.
                 if luma(pixel(x + w // 2, y + h - 12)) > 20:
@@ -128,10 +129,16 @@ def main():
                 if not amber:
                     failures.append("Info Deck: no project information drawn")
                 continue
+            if name == "Preview Deck":
+                if max(luma(pixel(x + 20 + i * (w - 40) // 10, y + h // 2)) for i in range(11)) < 60:
+                    failures.append("Preview Deck: no picture")
+                continue
             if main:
                 body = pixel(x + 290, y + 42)
             elif name == "Clip Deck":
                 body = pixel(x + 71, y + h - 12)
+            elif name == "VCR Deck":
+                body = pixel(x + w - 12, y + h - 12)
             else:
                 body = pixel(x + w // 2, y + h - 12)
             if not 100 <= luma(body) <= 180:
@@ -140,7 +147,7 @@ def main():
         if luma(pixel(320, 22 + 48)) > 20:
             failures.append("main bar: message area not drawn")
         vx, vy, vw, vh = EXPECTED["VCR Deck"]
-        cyan = any(pixel(px, py)[0] < 80 and pixel(px, py)[1] > 200 and pixel(px, py)[2] > 200
+        cyan = any(pixel(px, py)[0] < 80 and pixel(px, py)[1] > 160 and pixel(px, py)[2] > 160
                    for px in range(vx, vx + vw // 2) for py in range(vy + 22, vy + vh - 4))
         if not cyan:
             failures.append("VCR Deck: no time digits")

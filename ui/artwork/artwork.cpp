@@ -1,5 +1,7 @@
 #include "ui/artwork/artwork.h"
 
+#include "ui/artwork/vcr_artwork.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -716,6 +718,7 @@ const std::vector<ArtworkPiece>& artworkPieces()
                                      captionButton(p, w, h, close, pressed);
                                  }});
             }
+        appendVcrArtwork(v);
         return v;
     }();
     return pieces;

@@ -300,7 +300,10 @@ bool Evaluator::drawFileVideo(const Plan& p, Pixmap& canvas)
     VideoDecoder* dec = m_ctx.decoder(d.file, d.stream);
     if (!dec) return false;
     const int64_t fileTime = d.fileTime + (p.pos.mediaTime - p.pos.sampleStart);
-    if (isCopyMode(p.mode) && mapsOntoCanvas(p, canvas)) return dec->drawAt(fileTime, canvas);
+    auto drawInto = [&](Pixmap& dst) {
+        return m_ctx.approximate ? dec->drawNear(fileTime, dst) : dec->drawAt(fileTime, dst);
+    };
+    if (isCopyMode(p.mode) && mapsOntoCanvas(p, canvas)) return drawInto(canvas);
 
     // Shrunk pictures are converted at about their shown size, which costs less than
     // converting the whole frame and shrinking it afterwards.
@@ -315,7 +318,7 @@ bool Evaluator::drawFileVideo(const Plan& p, Pixmap& canvas)
         }
     }
     ScratchPixmap picture(m_ctx, w, h);
-    if (!dec->drawAt(fileTime, *picture)) return false;
+    if (!drawInto(*picture)) return false;
     return place(*picture, p, canvas, p.mode);
 }
 

@@ -41,6 +41,7 @@
 #include "platform/movies/pixmap.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace zef::movies {
@@ -83,6 +84,16 @@ public:
     const EvaluationStats& stats() const;
     // Drops the decoders and cached pictures (e.g. after the movie changed its media).
     void reset();
+
+    // With approximate pictures, a media file's picture is the nearest one its decoder has at
+    // hand or can reach with one decode (VideoDecoder::frameNear) instead of the exact frame:
+    // a quick picture for a position that is still moving.
+    void setApproximate(bool approximate);
+    bool approximate() const;
+    // Asked between packets while a decoder rolls forward to a frame: true gives the picture
+    // up (the track is left out, counted as failed), for a picture nobody wants any more. The
+    // check is called on the evaluating thread; empty: never asked.
+    void setAbortCheck(std::function<bool()> check);
 
     struct Impl;
 

@@ -33,6 +33,8 @@ struct EvaluationContext::Impl {
     Options options;
     const EffectRegistry* effects = nullptr;
     EvaluationStats stats;
+    bool approximate = false;
+    std::function<bool()> abort; // every decoder asks it (VideoDecoder::setAbortCheck)
 
     // Scratch pictures: taken for the time of one drawing step and given back.
     std::vector<std::unique_ptr<Pixmap>> freePixmaps;

@@ -73,6 +73,7 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
         o.cacheFrames = options.decoderCacheFrames;
         o.fastScaling = true;
         dec = std::make_unique<VideoDecoder>(file, size_t(trackIndex), o);
+        dec->setAbortCheck(&abort);
         ++stats.decodersOpened;
         if (!dec->isValid()) dec.reset();
     }
@@ -245,6 +246,13 @@ EvaluationContext::EvaluationContext(Options options)
 EvaluationContext::~EvaluationContext() = default;
 
 const EvaluationStats& EvaluationContext::stats() const { return m_impl->stats; }
+
+void EvaluationContext::setApproximate(bool approximate) { m_impl->approximate = approximate; }
+bool EvaluationContext::approximate() const { return m_impl->approximate; }
+void EvaluationContext::setAbortCheck(std::function<bool()> check)
+{
+    m_impl->abort = std::move(check);
+}
 
 void EvaluationContext::reset()
 {

@@ -49,8 +49,9 @@ struct Frame {
     TimeValue time = 0; // the time the picture shows
     TimeValue due = 0;  // the movie time at which it becomes current
     uint64_t generation = 0;
-    bool single = false; // a still (seek, step): shown at once, no clock
-    bool end = false;    // not a picture: the end of the play range
+    bool single = false;      // a still (seek, step): shown at once, no clock
+    bool approximate = false; // a quick picture near `time` while scrubbing
+    bool end = false;         // not a picture: the end of the play range
 };
 
 struct MoviePlayer::Impl {
@@ -150,12 +151,13 @@ struct MoviePlayer::Impl {
         flushQueueLocked();
     }
 
-    void stillLocked(TimeValue t)
+    void stillLocked(TimeValue t, bool quickFirst = false)
     {
         playing = false;
         pausedTime = std::clamp<TimeValue>(t, 0, movieDuration);
         mode = Mode::single;
         stillTime = pausedTime;
+        stillQuick = quickFirst;
         bumpLocked();
         flushQueueLocked();
     }
@@ -183,26 +185,33 @@ struct MoviePlayer::Impl {
 
     void evaluateLoop()
     {
+        std::atomic<uint64_t> current{~uint64_t(0)}; // the job being drawn
         EvaluationContext::Options eo;
         eo.components = options.components;
         eo.text = options.text;
         eo.decoderThreads = options.decoderThreads;
         EvaluationContext context(eo);
+        // A picture of a state that a control call has replaced is given up.
+        context.setAbortCheck([this, &current] { return liveGeneration.load() != current.load(); });
 
         std::unique_lock lk(m);
         uint64_t job = ~uint64_t(0);
         bool done = true;
+        bool quick = false; // the next picture of a scrub is the quick one
         TimeValue next = 0, due = 0;
         while (!quit) {
             if (job != generation) {
                 job = generation;
+                current.store(job);
                 done = mode == Mode::idle;
+                quick = false;
                 if (mode == Mode::playing) {
                     next = startTime;
                     if (!forward() && next >= hi && hi > lo) next = hi - 1;
                     due = startTime;
                 } else if (mode == Mode::single) {
                     next = stillTime;
+                    quick = stillQuick;
                 }
             }
             if (done || queue.size() >= depth) {
@@ -212,6 +221,7 @@ struct MoviePlayer::Impl {
             Frame f;
             f.generation = job;
             f.single = mode == Mode::single;
+            f.approximate = f.single && quick;
             f.time = next;
             f.due = due;
             if (!spare.empty()) {
@@ -221,6 +231,7 @@ struct MoviePlayer::Impl {
             const TimeValue at =
                 std::clamp<TimeValue>(next, 0, std::max<TimeValue>(0, movieDuration - 1));
             lk.unlock();
+            context.setApproximate(f.approximate);
             evaluate(context, movie, at, f.picture);
             lk.lock();
             if (job != generation) {
@@ -229,7 +240,9 @@ struct MoviePlayer::Impl {
             }
             queue.push_back(std::move(f));
             if (mode == Mode::single) {
-                done = true;
+                // After the quick picture of a scrub, the exact one.
+                done = !quick;
+                quick = false;
             } else if (forward()) {
                 const TimeValue n = (floorDiv(next, frameDur) + 1) * frameDur;
                 if (n >= hi) {
@@ -278,7 +291,12 @@ struct MoviePlayer::Impl {
                 statistics.lateMsMax = std::max(statistics.lateMsMax, lateMs);
             }
             lk.unlock();
-            if (current && frameSink) frameSink->showFrame(f.picture, f.time);
+            if (current && frameSink) {
+                if (f.approximate)
+                    frameSink->showApproximateFrame(f.picture, f.time);
+                else
+                    frameSink->showFrame(f.picture, f.time);
+            }
         }
         lk.lock();
         recycleLocked(std::move(f.picture));
@@ -469,6 +487,7 @@ struct MoviePlayer::Impl {
     bool loop = false;
     TimeValue pausedTime = 0;
     TimeValue stillTime = 0;
+    bool stillQuick = false; // the still is a scrub: a quick picture first
     TimeValue startTime = 0;
     TimeValue selLo = 0, selHi = 0; // the play range asked for
     TimeValue lo = 0, hi = 0;       // the play range in force
@@ -596,6 +615,18 @@ void MoviePlayer::seek(TimeValue t)
             p.startPlayLocked(at);
         else
             p.stillLocked(at);
+    });
+}
+
+void MoviePlayer::scrub(TimeValue t)
+{
+    Impl& p = *m_impl;
+    change(p, [&] {
+        const TimeValue at = std::clamp<TimeValue>(t, 0, p.movieDuration);
+        if (p.playing)
+            p.startPlayLocked(at);
+        else
+            p.stillLocked(at, true);
     });
 }
 

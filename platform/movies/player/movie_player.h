@@ -38,6 +38,11 @@
 // Stop. stop() ends play and puts the time at the start of the play range without drawing;
 // a following seek (the transport's "Stop Playing" seeks to 0) shows the picture.
 //
+// Scrubbing. scrub() is a seek for a position that moves on (a slider or a current-time marker
+// being dragged): a quick picture near the time comes first, then the exact one. Work for a
+// position that a newer call replaced is given up between two decoded frames, so the pictures
+// keep up with the drag however far apart the key frames are.
+//
 // The movie must outlive the player and must not change while the player exists (rebuild the
 // player after the movie changed).
 #pragma once
@@ -94,6 +99,10 @@ public:
     // Moves to t (held inside [0, duration]) and shows the picture at t (at the end: the last
     // picture). While playing, play goes on from t.
     void seek(TimeValue t);
+    // While paused: like seek(), but first the nearest picture a decoder has at hand or reaches
+    // with one decode goes to FrameSink::showApproximateFrame, then the exact picture to
+    // showFrame unless another control call came first. While playing: seek().
+    void scrub(TimeValue t);
     void goToStart();
     void goToEnd();
     void setLooping(bool loop);

@@ -26,6 +26,10 @@ public:
     // The picture of the movie at time t (movie time scale). The picture is only valid during
     // the call; it is empty when the movie's box is.
     virtual void showFrame(const Pixmap& picture, TimeValue t) = 0;
+    // A quick picture near t while the position is still moving (MoviePlayer::scrub); the
+    // exact picture of t follows through showFrame unless the position moved on. By default
+    // shown like any other.
+    virtual void showApproximateFrame(const Pixmap& picture, TimeValue t) { showFrame(picture, t); }
 };
 
 class AudioSink {

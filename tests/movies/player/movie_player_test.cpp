@@ -489,3 +489,105 @@ TEST(NullSinks, AudioDrainsInRealTimeAndFramesFollowTheRefresh)
 
 } // namespace
 } // namespace zef::movies
+
+namespace zef::movies {
+namespace {
+
+// Records the frame number of every picture and whether it was the quick one of a scrub.
+class ScrubSink : public FrameSink {
+public:
+    struct Entry {
+        TimeValue time;
+        int number;
+        bool quick;
+    };
+    void showFrame(const Pixmap& p, TimeValue t) override { add(p, t, false); }
+    void showApproximateFrame(const Pixmap& p, TimeValue t) override { add(p, t, true); }
+    std::vector<Entry> get()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_entries;
+    }
+
+private:
+    void add(const Pixmap& p, TimeValue t, bool quick)
+    {
+        std::lock_guard lock(m_mutex);
+        m_entries.push_back({t, testing::frameNumberOf(p), quick});
+    }
+    std::mutex m_mutex;
+    std::vector<Entry> m_entries;
+};
+
+TEST(MoviePlayer, ScrubShowsANearbyPictureFirstAndTheExactOneWhenItRests)
+{
+    // One key frame for 150 frames: the exact picture far away costs a long roll forward.
+    MovieFromFileResult r = openMovieFromFile(testing::media::h264Movie(), 30000);
+    ASSERT_EQ(r.status, MediaOpenStatus::ok) << r.detail;
+    ScrubSink sink;
+    MoviePlayer player(*r.movie, &sink, nullptr);
+    player.seek(2 * 1001);
+    ASSERT_TRUE(waitFor([&] { return sink.get().size() == 1; }));
+
+    player.scrub(120 * 1001);
+    ASSERT_TRUE(waitFor([&] { return sink.get().size() == 3; }));
+    auto e = sink.get();
+    EXPECT_TRUE(e[1].quick);
+    EXPECT_LE(e[1].number, 120);
+    EXPECT_EQ(e[1].time, 120 * 1001);
+    EXPECT_FALSE(e[2].quick);
+    EXPECT_EQ(e[2].number, 120);
+
+    // A drag backwards and forwards: pictures come in the order asked, each exact one is the
+    // frame asked for, and the drag's last position ends exact.
+    std::vector<int> asked;
+    for (int k = 0; k < 40; ++k) {
+        const int frame = (k * 37) % 150;
+        asked.push_back(frame);
+        player.scrub(frame * 1001);
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(waitFor([&] {
+        const auto all = sink.get();
+        return !all.back().quick && all.back().number == asked.back();
+    }));
+    e = sink.get();
+    size_t at = 0; // index into asked of the request the pictures belong to
+    for (size_t k = 3; k < e.size(); ++k) {
+        while (at < asked.size() && e[k].time != asked[at] * 1001)
+            ++at;
+        ASSERT_LT(at, asked.size()) << "picture " << k << " belongs to no later request";
+        if (!e[k].quick) {
+            EXPECT_EQ(e[k].number, asked[at]) << "picture " << k;
+        }
+    }
+}
+
+TEST(MovieSnapshot, EditsOfEitherMovieLeaveTheOtherAlone)
+{
+    auto movie = numberedMovie(10);
+    Track* video = movie->indTrack(1);
+    const uint64_t before = movie->changeCount();
+    auto snap = movie->snapshot();
+    video->setEnabled(true);
+    EXPECT_EQ(movie->changeCount(), before) << "a snapshot, or a setting as it was, changes nothing";
+
+    video->deleteSegment(0, 5 * kFrame);
+    video->setEnabled(false);
+    EXPECT_GT(movie->changeCount(), before);
+    Track* extra = movie->newTrack(8 << 16, 8 << 16, 0);
+    movie->disposeTrack(extra);
+
+    // The snapshot still plays all ten pictures, drawn from the media it shares.
+    RecordingSink sink;
+    MoviePlayer player(*snap, &sink, nullptr);
+    ASSERT_EQ(snap->trackCount(), 1u);
+    EXPECT_EQ(snap->duration(), 10 * kFrame);
+    player.seek(7 * kFrame);
+    ASSERT_TRUE(waitFor([&] { return sink.count() == 1; }));
+    EXPECT_EQ(sink.entries()[0].index, 7);
+    EXPECT_EQ(movie->duration(), 5 * kFrame);
+}
+
+} // namespace
+} // namespace zef::movies
