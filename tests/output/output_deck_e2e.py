@@ -22,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
-from editor_e2e import grab, start_display, windows  # noqa: E402
+from editor_e2e import grab, start_display, wait_for, windows, xdo  # noqa: E402
 
 SIZE = (320, 240)
 LENGTH = 22.0  # seconds: the demo's render range
@@ -36,19 +36,6 @@ COMPONENT_SETUP = (392 + 74, 269 + 13)
 LIVE_SETUP = (420 + 60, 326 + 13)
 ENABLE = (12 + 8, 331 + 9)
 RECORD_NOW = (420 + 60, 58 + 15)
-
-
-def xdo(display, *args):
-    subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), check=True)
-
-
-def wait_for(predicate, seconds=20.0):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 def free_port():

@@ -20,32 +20,12 @@ import subprocess
 import sys
 import time
 
-WIDTH, HEIGHT = 1600, 1200
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
+from editor_e2e import grab, start_display, windows, xdo  # noqa: E402
+
 PREVIEW = (640, 0, 560, 420)  # the default layout's Preview Deck
 VCR = (640, 420, 560, 110)  # and VCR Deck
 PLAY_SECONDS = 20.0
-
-
-def start_display():
-    if not shutil.which("Xvfb"):
-        return None, None
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
-         "-nolisten", "tcp"],
-        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_end, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_end)
-    if not number.strip():
-        xvfb.kill()
-        return None, None
-    return xvfb, ":" + number.decode().strip()
 
 
 def start_sound(work):
@@ -73,29 +53,6 @@ def start_sound(work):
     return None, None
 
 
-def windows(display):
-    out = subprocess.run(["xwininfo", "-root", "-tree", "-display", display],
-                         capture_output=True, text=True).stdout
-    found = {}
-    for m in re.finditer(r'"([^"]+)": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', out):
-        found[m.group(1)] = (int(m.group(4)), int(m.group(5)), int(m.group(2)), int(m.group(3)))
-    return found
-
-
-def grab(display, png, crop=None):
-    """A screenshot (cropped to x, y, w, h when given) and a pixel reader for it."""
-    args = ["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-            f"{WIDTH}x{HEIGHT}", "-i", display, "-frames:v", "1"]
-    w, h = WIDTH, HEIGHT
-    if crop:
-        x, y, w, h = crop
-        args += ["-vf", f"crop={w}:{h}:{x}:{y}"]
-    subprocess.run(args + [png], check=True)
-    raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", png, "-f", "rawvideo",
-                          "-pix_fmt", "rgb24", "-"], capture_output=True, check=True).stdout
-    return lambda px, py: tuple(raw[(py * w + px) * 3:(py * w + px) * 3 + 3])
-
-
 def picture_pixels(pixel):
     """Samples of the Preview Deck's picture area (inside its frame and caption)."""
     x, y, w, h = PREVIEW
@@ -105,10 +62,9 @@ def picture_pixels(pixel):
 
 def press_space(display, at):
     # Without a window manager the keys go to the window under the pointer.
-    subprocess.run(["xdotool", "mousemove", str(at[0]), str(at[1])],
-                   env=dict(os.environ, DISPLAY=display), check=True)
+    xdo(display, "mousemove", str(at[0]), str(at[1]))
     time.sleep(0.3)
-    subprocess.run(["xdotool", "key", "space"], env=dict(os.environ, DISPLAY=display), check=True)
+    xdo(display, "key", "space")
 
 
 def main():

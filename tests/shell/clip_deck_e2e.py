@@ -18,7 +18,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from editor_e2e import grab, luma, start_display, windows  # noqa: E402
+from editor_e2e import grab, luma, start_display, wait_for, windows, xdo  # noqa: E402
 
 # The Clip Deck's controls, from the deck's top-left corner (its frame, caption and the
 # button columns are fixed; the strip fills the rest).
@@ -54,19 +54,6 @@ def make_clips(work):
                         "yuv420p", "-c:v", "mpeg4", "-q:v", "4", path], check=True)
         paths.append(path)
     return paths
-
-
-def xdo(display, *args):
-    subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), check=True)
-
-
-def wait_for(predicate, seconds=20.0):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
 
 
 def dialog_open(display):

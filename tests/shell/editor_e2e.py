@@ -59,12 +59,31 @@ def windows(display):
     return found
 
 
-def grab(display, png):
-    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-                    f"{WIDTH}x{HEIGHT}", "-i", display, "-frames:v", "1", png], check=True)
+def grab(display, png, crop=None):
+    """A screenshot (cropped to x, y, w, h when given) and a pixel reader for it."""
+    args = ["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
+            f"{WIDTH}x{HEIGHT}", "-i", display, "-frames:v", "1"]
+    w, h = WIDTH, HEIGHT
+    if crop:
+        x, y, w, h = crop
+        args += ["-vf", f"crop={w}:{h}:{x}:{y}"]
+    subprocess.run(args + [png], check=True)
     raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", png, "-f", "rawvideo",
                           "-pix_fmt", "rgb24", "-"], capture_output=True, check=True).stdout
-    return lambda x, y: tuple(raw[(y * WIDTH + x) * 3:(y * WIDTH + x) * 3 + 3])
+    return lambda px, py: tuple(raw[(py * w + px) * 3:(py * w + px) * 3 + 3])
+
+
+def xdo(display, *args):
+    subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), check=True)
+
+
+def wait_for(predicate, seconds=20.0):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
 
 
 def luma(rgb):
