@@ -1,7 +1,7 @@
 // The software tape deck: a device-control filter for machines without a tape deck. Its
 // "tape" is a movie or DV file, or, without one, a generated tape: moving colour bars with the
 // tape's timecode written large and its frame number as a binary code in the top rows, and a
-// 1 kHz tone on the left channel, 20 minutes at 25 fps (720×576).
+// 1 kHz tone, 20 minutes at 25 fps (720×576).
 //
 // The transport runs in real time on its own clock: play (1×), freeze and stop, fast forward
 // and rewind (10×), shuttle at a signed rate (4305 and 4307; rates up to ±10× are taken, rate
