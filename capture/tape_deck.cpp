@@ -141,6 +141,8 @@ EditTime TapeDeck::timecode() const
     return EditTime::raw(ticks, int32_t(num), int32_t(den));
 }
 
+void TapeDeck::seek(const EditTime& target) { seek(target, false); }
+
 void TapeDeck::seek(const EditTime& target, bool wait)
 {
     const int64_t now = timecode().ticks();

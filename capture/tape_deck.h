@@ -137,7 +137,7 @@ public:
     int32_t timecodeFormat() const { return m_timecodeFormat; }
 
     // Starts winding to the target (the owner calls seekStep from its timer).
-    void seek(const EditTime& target) override { seek(target, false); }
+    void seek(const EditTime& target) override;
     // With wait, steps until the deck is there, calling the pump before every step (the
     // GUI's paint events; tests advance their clock there).
     void seek(const EditTime& target, bool wait);

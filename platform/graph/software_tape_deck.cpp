@@ -69,8 +69,8 @@ public:
         const auto [first, end] = soundSpan(frame);
         pcm.resize(size_t(end - first) * kChannels);
         for (int64_t s = first; s < end; ++s) {
-            const auto v = int16_t(std::lround(8000.0 * std::sin(2 * kPi * 1000.0 * double(s) /
-                                                                 kSampleRate)));
+            const auto v =
+                int16_t(std::lround(8000.0 * std::sin(2 * kPi * 1000.0 * double(s) / kSampleRate)));
             pcm[size_t(s - first) * 2] = v;
             pcm[size_t(s - first) * 2 + 1] = v;
         }
@@ -96,8 +96,8 @@ public:
             tape->m_sound =
                 std::make_unique<movies::SoundDecoder>(r.file, size_t(a), kSampleRate, kChannels);
         const int64_t g = std::gcd(int64_t(track.timeScale), d);
-        tape->format = {track.width,          track.height, int32_t(track.timeScale / g),
-                        int32_t(d / g),       kSampleRate,  kChannels};
+        tape->format = {track.width,    track.height, int32_t(track.timeScale / g),
+                        int32_t(d / g), kSampleRate,  kChannels};
         tape->frameCount = int64_t(track.samples.size());
         return tape;
     }
@@ -205,7 +205,7 @@ public:
         advanceLocked();
         const TapeOutputFormat& f = m_tape->format;
         const double fps = double(f.rateNumerator) / f.rateDenominator;
-        s->frameRate = std::fabs(fps - 30) < 1e-6     ? kTimecodeRate30
+        s->frameRate = std::fabs(fps - 30) < 1e-6      ? kTimecodeRate30
                        : std::fabs(fps - 29.97) < 0.01 ? kTimecodeRate2997
                        : std::fabs(fps - 25) < 1e-6    ? kTimecodeRate25
                        : std::fabs(fps - 24) < 1e-6    ? kTimecodeRate24
@@ -366,7 +366,8 @@ private:
         const TapeOutputFormat& fmt = m_tape->format;
         TapeFrame frame;
         frame.frameNumber = f;
-        const int32_t tcRate = int32_t(std::lround(double(fmt.rateNumerator) / fmt.rateDenominator));
+        const int32_t tcRate =
+            int32_t(std::lround(double(fmt.rateNumerator) / fmt.rateDenominator));
         frame.timecode.frames = int32_t(f % tcRate);
         frame.timecode.seconds = int32_t(f / tcRate % 60);
         frame.timecode.minutes = int32_t(f / tcRate / 60 % 60);
@@ -404,10 +405,10 @@ private:
     std::condition_variable m_wake;
     std::unique_ptr<Tape> m_tape;
     int32_t m_mode = 4297;
-    double m_rate = 1.0;  // shuttle rate
-    double m_speed = 0;   // the tape's speed now (× normal)
-    double m_pos = 0;     // frames from the tape's beginning
-    double m_t0 = 0;      // clock time of m_pos
+    double m_rate = 1.0; // shuttle rate
+    double m_speed = 0;  // the tape's speed now (× normal)
+    double m_pos = 0;    // frames from the tape's beginning
+    double m_t0 = 0;     // clock time of m_pos
     bool m_restSent = true;
     bool m_stillWanted = false;
     bool m_quit = false;
@@ -533,12 +534,12 @@ void drawDigit(movies::Pixmap& p, int x, int y, int w, int h, int digit, uint32_
     const int t = std::max(2, w / 5);
     const int half = h / 2;
     const movies::Rect seg[7] = {
-        {x, y, x + w, y + t},                       // a
-        {x + w - t, y, x + w, y + half},            // b
-        {x + w - t, y + half, x + w, y + h},        // c
-        {x, y + h - t, x + w, y + h},               // d
-        {x, y + half, x + t, y + h},                // e
-        {x, y, x + t, y + half},                    // f
+        {x, y, x + w, y + t},                               // a
+        {x + w - t, y, x + w, y + half},                    // b
+        {x + w - t, y + half, x + w, y + h},                // c
+        {x, y + h - t, x + w, y + h},                       // d
+        {x, y + half, x + t, y + h},                        // e
+        {x, y, x + t, y + half},                            // f
         {x, y + half - t / 2, x + w, y + half + t - t / 2}, // g
     };
     for (int s = 0; s < 7; ++s)
@@ -571,8 +572,9 @@ void drawGeneratedTapeFrame(int64_t frameNumber, int32_t rateNumerator, int32_t 
     const uint32_t white = movies::argb(255, 255, 255, 255);
     for (int cell = 0; cell < kCodeCells; ++cell) {
         const bool on = cell == 0 || (cell >= 2 && ((frameNumber >> (25 - cell)) & 1));
-        if (on) p.fill(movies::Rect{cell * w / kCodeCells, 0, (cell + 1) * w / kCodeCells, band},
-                       white);
+        if (on)
+            p.fill(movies::Rect{cell * w / kCodeCells, 0, (cell + 1) * w / kCodeCells, band},
+                   white);
     }
     // The timecode, large, on a black box.
     const int32_t fps = std::max<int32_t>(
@@ -595,9 +597,9 @@ void drawGeneratedTapeFrame(int64_t frameNumber, int32_t rateNumerator, int32_t 
             const int dot = std::max(2, dw / 5);
             p.fill(movies::Rect{x + gap / 2, y + dh / 4, x + gap / 2 + dot, y + dh / 4 + dot},
                    white);
-            p.fill(movies::Rect{x + gap / 2, y + 3 * dh / 4 - dot, x + gap / 2 + dot,
-                                y + 3 * dh / 4},
-                   white);
+            p.fill(
+                movies::Rect{x + gap / 2, y + 3 * dh / 4 - dot, x + gap / 2 + dot, y + 3 * dh / 4},
+                white);
             x += gap * 2;
         }
     }

@@ -59,8 +59,7 @@ struct SoftwareTapeDeckOptions {
 // control, never picked by a graph on its own), a timecode output pin. A replaced class makes
 // a new machine with the new options at its next instance; a machine already made lives on
 // with its old options for the instances that hold it.
-void registerSoftwareTapeDeck(FilterClassRegistry& registry,
-                              SoftwareTapeDeckOptions options = {});
+void registerSoftwareTapeDeck(FilterClassRegistry& registry, SoftwareTapeDeckOptions options = {});
 
 // Draws the generated tape's picture of a frame number (for tests and the deck).
 void drawGeneratedTapeFrame(int64_t frameNumber, int32_t rateNumerator, int32_t rateDenominator,

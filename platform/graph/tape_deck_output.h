@@ -60,8 +60,8 @@ struct TapeTimecode {
 };
 
 struct TapeFrame {
-    int64_t frameNumber = 0;  // tape position: the frame's index from the tape's beginning
-    TapeTimecode timecode;    // the same position as timecode
+    int64_t frameNumber = 0;    // tape position: the frame's index from the tape's beginning
+    TapeTimecode timecode;      // the same position as timecode
     int32_t rateNumerator = 25; // the tape's frame rate (30000/1001 for NTSC)
     int32_t rateDenominator = 1;
     double speed = 0; // the tape's signed speed when the picture was taken (1 = play, 0 = rest)

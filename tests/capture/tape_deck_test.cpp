@@ -204,7 +204,7 @@ TEST(SoftwareTapeDeck, SeekingToATimecodeShowsThatFrameAtTheOutput)
     deck.setPump([&] { clock->t = clock->t + 0.02; });
     deck.seek(EditTime::raw(2087 * 24, 25, 1), true);
     const int64_t at = deck.timecode().ticks() / 24;
-    EXPECT_LE(std::llabs(at - 2087), 1); // the seek stops within a frame
+    EXPECT_LE(std::llabs(at - 2087), 1);        // the seek stops within a frame
     EXPECT_GE(clock->now() - start, 83.5 / 10); // never faster than the 10× wind
     EXPECT_EQ(deck.modeName(), "Paused");
 

@@ -70,7 +70,7 @@ public:
         kShuttle = 1028,
         kDeviceLabel = 1158,
     };
-    static constexpr int kStepInterval = 50; // ms between frame-step ticks
+    static constexpr int kStepInterval = 50;   // ms between frame-step ticks
     static constexpr int kDeviceInterval = 50; // ms between device-mode updates
 
     explicit CPreviewPanel(FProject& project, QWidget* parent = nullptr);
@@ -156,12 +156,12 @@ private:
     FProject& m_project;
     DPreview* m_preview = nullptr;
     TapeTransport* m_deck = nullptr;
-    EditTime m_time;         // without a Preview Deck
+    EditTime m_time;                         // without a Preview Deck
     EditTime m_lastSent = EditTime::raw(-1); // the time positionChanged last told
     int m_stepDirection = 0;
     int m_stepCount = 1;
     QTimer m_stepTimer;
-    QTimer m_playTimer; // follows the time while playing
+    QTimer m_playTimer;   // follows the time while playing
     QTimer m_deviceTimer; // device mode: seek steps and the deck's mode and timecode
     int m_lastShuttle = 0;
     int32_t m_rateNum = 0, m_rateDen = 1; // the slider's frame rate (0: the project's)
