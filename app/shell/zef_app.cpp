@@ -8,16 +8,20 @@
 #include "app/shell/qt_user_interface.h"
 #include "app/shell/recovery_session.h"
 #include "app/shell/settings_store.h"
+#include "app/shell/tape_deck_view.h"
 #include "capture/capture_plugin.h"
+#include "capture/tape_deck.h"
 #include "engine/effect_catalogue.h"
 #include "engine/frame_delivery.h"
 #include "engine/graph_clip_media.h"
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/template_list.h"
+#include "model/zef_exception.h"
 #include "output/doutput_settings.h"
 #include "platform/graph/class_registry.h"
-#include "model/zef_exception.h"
+#include "platform/graph/device_control.h"
+#include "platform/graph/software_tape_deck.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
@@ -34,6 +38,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QThread>
 #include <QUrl>
 
 namespace zef::app {
@@ -78,6 +83,8 @@ CZefApp::~CZefApp()
     exit();
     if (m_project) m_project->setUserInterface(nullptr);
     m_router.reset();
+    m_tapeView.reset();
+    if (m_frame) m_frame->vcrDeck().setDeviceMode(nullptr);
     m_frame.reset();
     m_capture.reset();
     if (registeredFrameDelivery() == m_delivery.get()) registerFrameDelivery(nullptr);
@@ -146,6 +153,21 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_graphReaders = std::make_unique<GraphClipReaders>(*m_graphClasses, true);
     m_clipOpener = std::make_unique<MediaClipOpener>(m_graphReaders.get());
 
+    // The tape-deck controls: the software deck plays the tape the settings name (else the
+    // environment's, else its generated tape).
+    graph::SoftwareTapeDeckOptions deckOptions;
+    deckOptions.tapePath = m_settings->readString("Capture Preferences", "SoftwareDeckTape", "");
+    deckOptions.refuseShuttle =
+        m_settings->readInt("Capture Preferences", "SoftwareDeckRefuseShuttle", 0) != 0;
+    graph::registerSoftwareTapeDeck(*m_graphClasses, deckOptions);
+    m_devices = std::make_unique<graph::DeviceList>();
+    m_devices->enumerate(*m_graphClasses);
+    m_tapeDeck = std::make_unique<TapeDeck>(*m_graphClasses, *m_devices);
+    m_tapeDeck->setPump([] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QThread::msleep(5);
+    });
+
     m_project = std::make_unique<FProject>(m_settings.get());
     m_project->setClipOpener(m_clipOpener.get());
     m_delivery = std::make_unique<FrameDelivery>(*m_project);
@@ -177,6 +199,14 @@ bool CZefApp::startUp(const QStringList& arguments)
     preview.currentTrack = [this] { return m_frame->clipControl().currentTrack(); };
     preview.setCurrentTrack = [this](int32_t t) { m_frame->clipControl().selectTrack(t); };
     m_frame->previewDeck().attach(*m_builder, std::move(preview));
+    m_tapeView = std::make_unique<CTapeDeckView>(m_frame->previewDeck());
+    {
+        const TransportPreferences transport = m_settings->transportPreferences();
+        if (!openTapeDeck(transport.filter, transport.port))
+            for (size_t i = 0; i < m_devices->size(); ++i)
+                if ((*m_devices)[i].classId == graph::kSoftwareTapeDeckClassId)
+                    openTapeDeck(int32_t(i), transport.port);
+    }
     m_frame->loadPanels();
     m_frame->showAll();
     m_router = std::make_unique<KeyboardRouter>(*m_frame);
@@ -206,6 +236,30 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_frame->setWindowTitle(m_project->windowTitle());
     m_idle.start();
     return true;
+}
+
+bool CZefApp::openTapeDeck(int32_t deviceIndex, int32_t port)
+{
+    const bool wasInDeviceMode = deviceMode();
+    setDeviceMode(false);
+    const bool opened = m_tapeDeck->open(deviceIndex, port);
+    if (wasInDeviceMode) setDeviceMode(true);
+    return opened;
+}
+
+bool CZefApp::deviceMode() const { return m_frame && m_frame->vcrDeck().deviceMode(); }
+
+void CZefApp::setDeviceMode(bool on)
+{
+    if (!m_frame) return;
+    if (on && m_tapeDeck->isOpen()) {
+        m_frame->vcrDeck().setDeviceMode(m_tapeDeck.get());
+        m_tapeView->attach(graph::openTapeDeckOutput(
+            *m_graphClasses, (*m_devices)[size_t(m_tapeDeck->deviceIndex())].classId));
+    } else {
+        m_tapeView->detach();
+        m_frame->vcrDeck().setDeviceMode(nullptr);
+    }
 }
 
 int CZefApp::openFromArgument(const std::string& argument)

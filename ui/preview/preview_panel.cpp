@@ -19,10 +19,10 @@ namespace zef::ui {
 
 namespace {
 
-constexpr int kLastLayer = 2;                   // edit points come from layers A to C
-constexpr int64_t kDeviceRange = 21'600'000;    // the timecode field's range in device mode
-constexpr int kButton = 24;                     // button size
-constexpr int kPlayFollow = 40;                 // ms between looks at the time while playing
+constexpr int kLastLayer = 2;                // edit points come from layers A to C
+constexpr int64_t kDeviceRange = 21'600'000; // the timecode field's range in device mode
+constexpr int kButton = 24;                  // button size
+constexpr int kPlayFollow = 40;              // ms between looks at the time while playing
 const QColor kClipColour(255, 210, 0);
 const QColor kProjectColour(0, 192, 192);
 const QColor kDeviceColour(0, 255, 0);
@@ -43,8 +43,8 @@ constexpr ButtonSpec kButtons[] = {
     {CPreviewPanel::kNextFrame, "Next frame", "vcr-next", nullptr, true},
     {CPreviewPanel::kGoToEnd, "Go To End", "vcr-end", nullptr, false},
     {CPreviewPanel::kLooping, "Looping", "vcr-loop", "vcr-loop-on", false},
-    {CPreviewPanel::kFullScreen, "Playback in full screen", "vcr-full-screen",
-     "vcr-full-screen-on", false},
+    {CPreviewPanel::kFullScreen, "Playback in full screen", "vcr-full-screen", "vcr-full-screen-on",
+     false},
     {CPreviewPanel::kGotoIn, "Goto In Point", "vcr-goto-in", nullptr, false},
     {CPreviewPanel::kSetIn, "Set In Point", "vcr-set-in", nullptr, false},
     {CPreviewPanel::kSetOut, "Set Out Point", "vcr-set-out", nullptr, false},
@@ -70,6 +70,12 @@ CPreviewPanel::CPreviewPanel(FProject& project, QWidget* parent)
     connect(&m_playTimer, &QTimer::timeout, this, [this] {
         sendPosition();
         if (!isPlaying()) periodicUpdate();
+    });
+    m_deviceTimer.setInterval(kDeviceInterval);
+    connect(&m_deviceTimer, &QTimer::timeout, this, [this] {
+        if (!m_deck) return;
+        if (m_deck->seeking()) m_deck->seekStep();
+        periodicUpdate();
     });
     m_project.addObserver(this);
     sourceChanged();
@@ -97,8 +103,8 @@ void CPreviewPanel::buildControls()
     m_timecode = new CXTimeCode(this);
     m_timecode->setObjectName(QStringLiteral("Timecode"));
     const int tcHeight = 44;
-    m_timecode->setGeometry(left, c.top() + 28 + (52 - tcHeight) / 2, CXTimeCode::widthFor(tcHeight),
-                            tcHeight);
+    m_timecode->setGeometry(left, c.top() + 28 + (52 - tcHeight) / 2,
+                            CXTimeCode::widthFor(tcHeight), tcHeight);
     connect(m_timecode, &CXTimeCode::changed, this, [this] {
         if (m_updatingTimecode) return;
         if (m_deck)
@@ -368,7 +374,8 @@ void CPreviewPanel::moveTicks(int n) { seek(EditTime::raw(position().ticks() + n
 void CPreviewPanel::goToEditPoint(bool next)
 {
     const EditTime t = position();
-    seek(next ? m_project.nextEditPoint(t, kLastLayer) : m_project.previousEditPoint(t, kLastLayer));
+    seek(next ? m_project.nextEditPoint(t, kLastLayer)
+              : m_project.previousEditPoint(t, kLastLayer));
 }
 
 // ---- frame steps
@@ -446,8 +453,7 @@ void CPreviewPanel::setInOrOut(bool in)
     const EditTime current = in ? clip->sourceIn() : clip->sourceOut();
     if (t.ticks() == current.ticks()) return;
     // A range that would end before it starts is refused (the clip would run backwards).
-    if (in ? t.ticks() >= clip->sourceOut().ticks() : t.ticks() <= clip->sourceIn().ticks())
-        return;
+    if (in ? t.ticks() >= clip->sourceOut().ticks() : t.ticks() <= clip->sourceIn().ticks()) return;
     const std::string name = clip->displayName();
     const std::string when = t.format();
     m_project.undoHistory().recordUndo(clip->track(),
@@ -529,6 +535,10 @@ void CPreviewPanel::setDeviceMode(TapeTransport* deck)
     if (deck == m_deck) return;
     if (m_preview && m_preview->isPlaying()) m_preview->pause();
     m_deck = deck;
+    if (m_deck)
+        m_deviceTimer.start();
+    else
+        m_deviceTimer.stop();
     endStepping();
     sourceChanged();
     periodicUpdate();
@@ -590,11 +600,11 @@ void CPreviewPanel::periodicUpdate()
     const bool hasKey = track < 0 || m_project.hasKeyframeAt(track, t);
     const bool placement = !device && m_preview && m_preview->allowsPlacement();
 
-    button(kMovieAspect)->setEnabled(!device && clip && clip->videoTrackCount() > 0 &&
-                                     clip->placementMode() != 1);
+    button(kMovieAspect)
+        ->setEnabled(!device && clip && clip->videoTrackCount() > 0 && clip->placementMode() != 1);
     button(kStretch)->setEnabled(placement && hasKey);
-    button(kPreviousKey)->setEnabled(composition && track >= 0 &&
-                                     m_project.previousKeyframe(track, t).has_value());
+    button(kPreviousKey)
+        ->setEnabled(composition && track >= 0 && m_project.previousKeyframe(track, t).has_value());
     button(kNextKey)->setEnabled(composition && track >= 0 &&
                                  m_project.nextKeyframe(track, t).has_value());
     button(kKeyframe)->setEnabled(composition && track >= 0);
@@ -610,8 +620,9 @@ void CPreviewPanel::periodicUpdate()
     button(kStretch)->setVisible(!device);
     m_deviceLabel->setVisible(device);
     if (device)
-        m_deviceLabel->setText(QStringLiteral("Device mode: %1")
-                                   .arg(QString::fromLatin1(TapeTransport::modeName(m_deck->mode()))));
+        m_deviceLabel->setText(
+            QStringLiteral("Device mode: %1")
+                .arg(QString::fromLatin1(TapeTransport::modeName(m_deck->mode()))));
 
     const EditTime in = device ? m_deviceIn : clip ? clip->sourceIn() : EditTime();
     const EditTime out = device ? m_deviceOut : clip ? clip->sourceOut() : EditTime();

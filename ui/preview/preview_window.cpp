@@ -63,7 +63,8 @@ QRect CPreviewWindow::pictureRect() const
 QRect CPreviewWindow::imageRect() const
 {
     ZEFSourceItem* clip = m_deck.currentClip();
-    if (clip && !clipCropping(clip)) return fromThousandths(layoutRect(clip->matrix(0)), pictureRect());
+    if (clip && !clipCropping(clip))
+        return fromThousandths(layoutRect(clip->matrix(0)), pictureRect());
     return pictureRect();
 }
 
@@ -115,6 +116,11 @@ void CPreviewWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
+    if (!m_deck.outsidePicture().isNull()) {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(fitPicture(rect(), m_deck.outsidePicture().size()), m_deck.outsidePicture());
+        return;
+    }
     const CPreviewPlayer::Frame& frame = m_deck.player().frame();
     if (!frame.image.isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform, !m_deck.isPlaying());
@@ -126,8 +132,8 @@ void CPreviewWindow::paintEvent(QPaintEvent*)
     const QPixmap mark = artworkPixmap(markName());
     if (mark.isNull()) return;
     const int right = r.x() + r.width(), bottom = r.y() + r.height();
-    for (const QPoint c : {r.topLeft(), QPoint(right, r.y()), QPoint(r.x(), bottom),
-                           QPoint(right, bottom)})
+    for (const QPoint c :
+         {r.topLeft(), QPoint(right, r.y()), QPoint(r.x(), bottom), QPoint(right, bottom)})
         p.drawPixmap(c - QPoint(mark.width() / 2, mark.height() / 2), mark);
 }
 
