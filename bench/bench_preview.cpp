@@ -111,14 +111,13 @@ bool playback(int height, double seconds, int runs)
     ui::DPreview deck(project);
     deck.show();
     deck.showMovie(movie, 20);
-    std::printf("playback %dx%d, %.0f s, %s, drawn at %dx%d in a %dx%d window\n", width, height,
-                seconds,
-                deck.player().hasSoundDevice()
-                    ? ("sound output \"" + deck.player().soundDeviceName().toStdString() + "\"")
-                          .c_str()
-                    : "no sound output: steady-clock stand-in",
-                deck.player().frame().image.width(), deck.player().frame().image.height(),
-                deck.window().width(), deck.window().height());
+    std::printf(
+        "playback %dx%d, %.0f s, %s, drawn at %dx%d in a %dx%d window\n", width, height, seconds,
+        deck.player().hasSoundDevice()
+            ? ("sound output \"" + deck.player().soundDeviceName().toStdString() + "\"").c_str()
+            : "no sound output: steady-clock stand-in",
+        deck.player().frame().image.width(), deck.player().frame().image.height(),
+        deck.window().width(), deck.window().height());
 
     Spread dropped, offset;
     bool met = true;
@@ -278,10 +277,14 @@ int main(int argc, char** argv)
     double seconds = 20;
     for (int i = 1; i + 1 < argc; ++i) {
         const std::string opt = argv[i];
-        if (opt == "--runs") runs = std::max(1, std::atoi(argv[++i]));
-        else if (opt == "--seconds") seconds = std::clamp(std::atof(argv[++i]), 1.0, 21.0);
-        else if (opt == "--size") size = std::atoi(argv[++i]);
-        else if (opt == "--positions") positions = std::max(1, std::atoi(argv[++i]));
+        if (opt == "--runs")
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (opt == "--seconds")
+            seconds = std::clamp(std::atof(argv[++i]), 1.0, 21.0);
+        else if (opt == "--size")
+            size = std::atoi(argv[++i]);
+        else if (opt == "--positions")
+            positions = std::max(1, std::atoi(argv[++i]));
     }
     std::printf("load average %s, %u cores\n", loadAverage().c_str(),
                 std::thread::hardware_concurrency());

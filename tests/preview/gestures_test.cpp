@@ -19,8 +19,8 @@ struct Gestures : PreviewFixture {
     void press(const QPoint& p) { QTest::mousePress(&window(), Qt::LeftButton, {}, p); }
     void moveTo(const QPoint& p)
     {
-        QMouseEvent e(QEvent::MouseMove, QPointF(p), QPointF(window().mapToGlobal(p)),
-                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent e(QEvent::MouseMove, QPointF(p), QPointF(window().mapToGlobal(p)), Qt::NoButton,
+                      Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&window(), &e);
     }
     void release(const QPoint& p) { QTest::mouseRelease(&window(), Qt::LeftButton, {}, p); }
@@ -84,8 +84,7 @@ TEST_F(Gestures, AClickPicksTheLayerAndADragStoresItsKeyframe)
     ASSERT_EQ(undo.undoCount(), 1);
     EXPECT_EQ(undo.undoLabels().front(), "Keyframe set on Layer B");
     EXPECT_EQ(project.device(kLayerB).keyframes().size(), 1u) << "the keyframe at 0 replaced";
-    expectNear(placement::layoutRect(project.matrixAt(kLayerB, EditTime(0))),
-               {250, 250, 750, 750});
+    expectNear(placement::layoutRect(project.matrixAt(kLayerB, EditTime(0))), {250, 250, 750, 750});
 
     // Later, between keyframes: the right edge dragged in adds a keyframe there.
     panel->seek(EditTime(600));
@@ -98,8 +97,7 @@ TEST_F(Gestures, AClickPicksTheLayerAndADragStoresItsKeyframe)
     EXPECT_EQ(project.device(kLayerB).keyframes().size(), 2u);
     expectNear(placement::layoutRect(project.matrixAt(kLayerB, EditTime(600))),
                {250, 250, 650, 750});
-    expectNear(placement::layoutRect(project.matrixAt(kLayerB, EditTime(0))),
-               {250, 250, 750, 750});
+    expectNear(placement::layoutRect(project.matrixAt(kLayerB, EditTime(0))), {250, 250, 750, 750});
 
     // "Stretch to Project Size" (a keyframe stands here) puts the identity in its place; undo
     // brings the dragged one back.

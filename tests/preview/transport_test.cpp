@@ -152,7 +152,8 @@ TEST_F(Transport, PlayingTheCompositionShowsEveryPictureInOrderAndStopsAtTheEnd)
     pass();
     ASSERT_EQ(deck->snapshots(), 1);
     std::vector<int> shown;
-    QObject::connect(deck.get(), &ui::DPreview::pictureShown, [&] { shown.push_back(shownNumber()); });
+    QObject::connect(deck.get(), &ui::DPreview::pictureShown,
+                     [&] { shown.push_back(shownNumber()); });
     std::vector<EditTime> told;
     QObject::connect(panel.get(), &ui::CPreviewPanel::positionChanged,
                      [&](const EditTime& t) { told.push_back(t); });
@@ -194,7 +195,8 @@ TEST_F(Transport, ScrubbingTheSliderShowsAPictureAtOnceAndTheExactOneAtRest)
     QTest::mouseRelease(slider, Qt::LeftButton, {}, slider->thumbRect().center());
     ASSERT_TRUE(waitFor([&] {
         return !deck->player().frame().approximate && shownNumber() == target;
-    })) << shownNumber() << " for " << target << " at " << panel->position().ticks() << " "
+    })) << shownNumber()
+        << " for " << target << " at " << panel->position().ticks() << " "
         << deck->player().frame().time << " " << deck->player().frame().approximate;
     EXPECT_GT(quick, 0) << "quick pictures while the slider moved";
     EXPECT_EQ(panel->position().toFrames(), target);

@@ -7,11 +7,13 @@
 #include "tests/shell/box_answerer.h"
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xstatic.h"
+#include "ui/controls/xtimecode.h"
 #include "ui/preview/dpreview.h"
 #include "ui/preview/preview_panel.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,6 +45,11 @@ TEST(TapeDeckShell, DeviceModePlaysAndPausesTheSoftwareDeckAndThePreviewShowsIts
     ASSERT_TRUE(label);
     EXPECT_EQ(label->text(), QStringLiteral("Device mode: Stopped"));
 
+    // Activating the deck, as a click on its buttons does, leaves the timecode field following.
+    QApplication::setActiveWindow(&vcr);
+    auto* field = vcr.findChild<ui::CXTimeCode*>(QStringLiteral("Timecode"));
+    ASSERT_TRUE(field);
+    EXPECT_FALSE(field->hasFocus());
     emit vcr.button(ui::CPreviewPanel::kPlay)->clicked();
     EXPECT_EQ(label->text(), QStringLiteral("Device mode: Playing"));
     // The tape moves on its own clock: pictures of later frames arrive.
@@ -62,6 +69,8 @@ TEST(TapeDeckShell, DeviceModePlaysAndPausesTheSoftwareDeckAndThePreviewShowsIts
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return shownFrame() == frame; }, 20000))
         << "shown " << shownFrame() << ", deck at " << frame;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return field->value().ticks() == app.tapeDeck()->timecode().ticks(); }, 2000));
 
     app.setDeviceMode(false);
     EXPECT_FALSE(vcr.deviceMode());

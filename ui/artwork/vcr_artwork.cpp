@@ -138,9 +138,10 @@ void fullScreen(QPainter& p, bool on)
     frame.addRect(QRectF(1.5, 3.5, 13, 9));
     shape(p, frame, on ? kAmber : kDark);
     p.setPen(pen(on ? kBlack : kWhite, 1.4));
-    for (const auto& [x, y, dx, dy] :
-         {std::array<qreal, 4>{3.5, 5.5, 2.5, 1.8}, {12.5, 5.5, -2.5, 1.8},
-          {3.5, 10.5, 2.5, -1.8}, {12.5, 10.5, -2.5, -1.8}}) {
+    for (const auto& [x, y, dx, dy] : {std::array<qreal, 4>{3.5, 5.5, 2.5, 1.8},
+                                       {12.5, 5.5, -2.5, 1.8},
+                                       {3.5, 10.5, 2.5, -1.8},
+                                       {12.5, 10.5, -2.5, -1.8}}) {
         p.drawLine(QPointF(x, y), QPointF(x + dx, y));
         p.drawLine(QPointF(x, y), QPointF(x, y + dy));
     }
@@ -149,7 +150,8 @@ void fullScreen(QPainter& p, bool on)
 void gotoPoint(QPainter& p, bool in)
 {
     bracket(p, in ? 2.5 : 13.5, in, kAmber);
-    QPainterPath arrow = in ? triangle(7, 4.5, 11.5, 4.5, false) : triangle(9, 4.5, 11.5, 4.5, true);
+    QPainterPath arrow =
+        in ? triangle(7, 4.5, 11.5, 4.5, false) : triangle(9, 4.5, 11.5, 4.5, true);
     shape(p, arrow);
     p.setPen(pen(kBlack, 3.4));
     p.drawLine(QPointF(in ? 9 : 4, 8), QPointF(in ? 13.5 : 2.5, 8));

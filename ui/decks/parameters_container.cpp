@@ -207,8 +207,7 @@ bool CParametersContainer::showProjectPage()
 
 bool CParametersContainer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_projectPage && m_otherPage == m_projectPage &&
-        event->type() == QEvent::Resize)
+    if (watched == m_projectPage && m_otherPage == m_projectPage && event->type() == QEvent::Resize)
         layOutPage();
     return CGUIDialogWithCaption::eventFilter(watched, event);
 }

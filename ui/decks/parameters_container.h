@@ -100,7 +100,7 @@ private:
     DeckContext m_context;
     std::unique_ptr<CEffectParameterEditing> m_editing;
     CSettingsPage* m_page = nullptr;
-    QWidget* m_otherPage = nullptr; // kinds 1 and 2
+    QWidget* m_otherPage = nullptr;   // kinds 1 and 2
     QWidget* m_projectPage = nullptr; // kept once made
     int m_kind = -1;
     bool m_captureMode = false;

@@ -49,8 +49,8 @@ private:
                 m_handed += std::max<qint64>(0, written) / kFrameBytes;
             }
         }
-        const int64_t queued = std::max<int64_t>(
-            0, int64_t(m_sink->bufferSize() - m_sink->bytesFree()) / kFrameBytes);
+        const int64_t queued =
+            std::max<int64_t>(0, int64_t(m_sink->bufferSize() - m_sink->bytesFree()) / kFrameBytes);
         m_out.deviceState(m_handed, std::min(queued, m_handed));
     }
 
@@ -86,7 +86,8 @@ std::unique_ptr<CAudioOutput> CAudioOutput::open()
     QObject::connect(out->m_thread, &QThread::finished, out->m_pump, &QObject::deleteLater);
     out->m_thread->start(QThread::TimeCriticalPriority);
     AudioPump* pump = out->m_pump;
-    QMetaObject::invokeMethod(pump, [pump] { pump->begin(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        pump, [pump] { pump->begin(); }, Qt::BlockingQueuedConnection);
     return out;
 }
 

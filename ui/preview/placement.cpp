@@ -143,9 +143,11 @@ movies::MatrixRecord layoutMatrix(const movies::Rect& t)
 movies::Rect layoutRect(const movies::MatrixRecord& m)
 {
     double x0 = 0, y0 = 0, x1 = 1000, y1 = 1000;
-    if (!m.transformPoint(x0, y0) || !m.transformPoint(x1, y1)) return movies::Rect{0, 0, 1000, 1000};
-    return movies::Rect{int32_t(std::lround(std::min(x0, x1))), int32_t(std::lround(std::min(y0, y1))),
-                        int32_t(std::lround(std::max(x0, x1))), int32_t(std::lround(std::max(y0, y1)))};
+    if (!m.transformPoint(x0, y0) || !m.transformPoint(x1, y1))
+        return movies::Rect{0, 0, 1000, 1000};
+    return movies::Rect{
+        int32_t(std::lround(std::min(x0, x1))), int32_t(std::lround(std::min(y0, y1))),
+        int32_t(std::lround(std::max(x0, x1))), int32_t(std::lround(std::max(y0, y1)))};
 }
 
 } // namespace zef::ui::placement

@@ -102,6 +102,9 @@ void CPreviewPanel::buildControls()
 
     m_timecode = new CXTimeCode(this);
     m_timecode->setObjectName(QStringLiteral("Timecode"));
+    // Typed into only after a click: activating the deck by a button must not give the field the
+    // focus, which would keep it from following the time.
+    m_timecode->setFocusPolicy(Qt::ClickFocus);
     const int tcHeight = 44;
     m_timecode->setGeometry(left, c.top() + 28 + (52 - tcHeight) / 2,
                             CXTimeCode::widthFor(tcHeight), tcHeight);
@@ -279,7 +282,8 @@ void CPreviewPanel::sendPosition()
     const EditTime t = position();
     if (!m_updatingTimecode) {
         if (!m_position->isDragging()) m_position->setPosition(frameOfTime(t));
-        if (m_timecode->value().ticks() != t.ticks() && !m_timecode->hasFocus()) {
+        // A time typed into the field is not overwritten, but a running transport always shows.
+        if (m_timecode->value().ticks() != t.ticks() && (!m_timecode->hasFocus() || isPlaying())) {
             m_updatingTimecode = true;
             m_timecode->setValue(t);
             m_updatingTimecode = false;

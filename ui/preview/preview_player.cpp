@@ -114,7 +114,8 @@ private:
         }
         if (post) {
             CPreviewPlayer* owner = &m_owner;
-            QMetaObject::invokeMethod(owner, [owner] { owner->takeFrame(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                owner, [owner] { owner->takeFrame(); }, Qt::QueuedConnection);
         }
     }
 
@@ -139,10 +140,7 @@ CPreviewPlayer::CPreviewPlayer(QObject* parent)
     }
 }
 
-CPreviewPlayer::~CPreviewPlayer()
-{
-    m_player.reset();
-}
+CPreviewPlayer::~CPreviewPlayer() { m_player.reset(); }
 
 void CPreviewPlayer::setServices(movies::ComponentManager* components,
                                  std::shared_ptr<movies::TextRenderer> text)
@@ -165,7 +163,8 @@ void CPreviewPlayer::setMovie(std::shared_ptr<const movies::Movie> movie, TimeVa
     m_player = std::make_unique<movies::MoviePlayer>(*m_movie, m_sink.get(), m_audio.get(), o);
     m_player->setEndCallback([this] {
         // On the presenter thread: tell the GUI thread.
-        QMetaObject::invokeMethod(this, [this] { emit ended(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit ended(); }, Qt::QueuedConnection);
     });
     m_player->setLooping(m_loop);
     m_player->setPlayRange(m_rangeStart, m_rangeEnd);

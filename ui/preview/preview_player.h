@@ -38,10 +38,10 @@ class CPreviewPlayer : public QObject {
     Q_OBJECT
 public:
     struct Frame {
-        QImage image;                  // null before the first picture
-        movies::TimeValue time = 0;    // the time it shows
-        bool approximate = false;      // a quick picture near `time` (scrubbing)
-        uint64_t serial = 0;           // counts the pictures taken
+        QImage image;               // null before the first picture
+        movies::TimeValue time = 0; // the time it shows
+        bool approximate = false;   // a quick picture near `time` (scrubbing)
+        uint64_t serial = 0;        // counts the pictures taken
     };
     // Playback figures: pictures the player dropped, pictures replaced on the way to the GUI
     // thread, pictures painted while playing, and how far the picture on the screen was from

@@ -570,7 +570,8 @@ TEST(MovieSnapshot, EditsOfEitherMovieLeaveTheOtherAlone)
     const uint64_t before = movie->changeCount();
     auto snap = movie->snapshot();
     video->setEnabled(true);
-    EXPECT_EQ(movie->changeCount(), before) << "a snapshot, or a setting as it was, changes nothing";
+    EXPECT_EQ(movie->changeCount(), before)
+        << "a snapshot, or a setting as it was, changes nothing";
 
     video->deleteSegment(0, 5 * kFrame);
     video->setEnabled(false);
