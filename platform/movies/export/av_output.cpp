@@ -1,6 +1,7 @@
 #include "platform/movies/export/av_output.h"
 
 #include "platform/movies/av_support.h"
+#include "platform/movies/export/yuv420.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -53,6 +54,10 @@ struct AvOutput::Impl {
     AVFrame* aframe = nullptr;
     AVPacket* packet = nullptr;
     std::function<bool(const Pixmap&, AVFrame*)> convert;
+    // Pictures of the encoder's size going to 8-bit 4:2:0 are converted by bgraToYuv420, in
+    // one pass and several times faster than swscale's general path; sws is null then.
+    bool direct = false;
+    YuvMatrix matrix;
     int srcWidth = 0, srcHeight = 0, srcChannels = 0, srcRate = 0;
     int64_t audioPts = 0;
     bool headerWritten = false;
@@ -83,8 +88,19 @@ struct AvOutput::Impl {
     bool makeScaler(int width, int height)
     {
         sws_freeContext(sws);
+        sws = nullptr;
         srcWidth = width;
         srcHeight = height;
+        const bool yuv420 =
+            venc->pix_fmt == AV_PIX_FMT_YUV420P || venc->pix_fmt == AV_PIX_FMT_YUVJ420P;
+        direct = yuv420 && width == venc->width && height == venc->height && width % 2 == 0 &&
+                 height % 2 == 0;
+        if (direct) {
+            matrix.bt709 = venc->colorspace == AVCOL_SPC_BT709;
+            matrix.fullRange =
+                venc->color_range == AVCOL_RANGE_JPEG || venc->pix_fmt == AV_PIX_FMT_YUVJ420P;
+            return true;
+        }
         sws = sws_getContext(width, height, AV_PIX_FMT_BGRA, venc->width, venc->height,
                              venc->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                              nullptr, nullptr, nullptr);
@@ -290,9 +306,14 @@ OSErr AvOutput::writeVideo(const Pixmap& picture, int64_t index)
         if ((picture.width() != d->srcWidth || picture.height() != d->srcHeight) &&
             !d->makeScaler(picture.width(), picture.height()))
             return kExportEncoderErr;
-        const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(picture.data())};
-        const int stride[1] = {int(picture.strideBytes())};
-        sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data, d->vframe->linesize);
+        if (d->direct) {
+            bgraToYuv420(picture, d->vframe->data, d->vframe->linesize, d->matrix);
+        } else {
+            const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(picture.data())};
+            const int stride[1] = {int(picture.strideBytes())};
+            sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data,
+                      d->vframe->linesize);
+        }
     }
     d->vframe->pts = index;
     d->vframe->color_range = d->venc->color_range;
