@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
@@ -58,6 +59,10 @@ struct AvOutput::Impl {
     // one pass and several times faster than swscale's general path; sws is null then.
     bool direct = false;
     YuvMatrix matrix;
+    // Set once by open() and only read afterwards, so that the rendering thread may prepare
+    // pictures of the encoder's size while the worker encodes: prepareWidth 0 when it cannot.
+    int prepareWidth = 0, prepareHeight = 0;
+    YuvMatrix prepareMatrix;
     int srcWidth = 0, srcHeight = 0, srcChannels = 0, srcRate = 0;
     int64_t audioPts = 0;
     bool headerWritten = false;
@@ -238,6 +243,11 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
         d->srcHeight = sourceHeight;
         if (!d->convert && !d->makeScaler(sourceWidth, sourceHeight))
             return fail("no picture conversion", 0, kExportEncoderErr);
+        if (!d->convert && d->direct) {
+            d->prepareWidth = c->width;
+            d->prepareHeight = c->height;
+            d->prepareMatrix = d->matrix;
+        }
     }
 
     if (audio) {
@@ -315,6 +325,43 @@ OSErr AvOutput::writeVideo(const Pixmap& picture, int64_t index)
                       d->vframe->linesize);
         }
     }
+    return sendPicture(index);
+}
+
+bool AvOutput::preparePicture(const Pixmap& picture, PreparedPicture& out)
+{
+    const int w = d->prepareWidth, h = d->prepareHeight;
+    if (w == 0 || picture.width() != w || picture.height() != h) return false;
+    const size_t luma = size_t(w) * size_t(h), chroma = luma / 4;
+    out.width = w;
+    out.height = h;
+    out.bytes.resize(luma + 2 * chroma);
+    uint8_t* const planes[3] = {out.bytes.data(), out.bytes.data() + luma,
+                                out.bytes.data() + luma + chroma};
+    const int strides[3] = {w, w / 2, w / 2};
+    bgraToYuv420(picture, planes, strides, d->prepareMatrix);
+    return true;
+}
+
+OSErr AvOutput::writePrepared(const PreparedPicture& picture, int64_t index)
+{
+    if (!d->venc || d->finished || d->prepareWidth == 0) return paramErr;
+    const int w = d->prepareWidth, h = d->prepareHeight;
+    if (picture.width != w || picture.height != h ||
+        picture.bytes.size() != size_t(w) * size_t(h) * 3 / 2)
+        return paramErr;
+    if (av_frame_make_writable(d->vframe) < 0) throw std::bad_alloc();
+    const uint8_t* src = picture.bytes.data();
+    for (int plane = 0; plane < 3; ++plane) {
+        const int pw = plane ? w / 2 : w, ph = plane ? h / 2 : h;
+        av_image_copy_plane(d->vframe->data[plane], d->vframe->linesize[plane], src, pw, pw, ph);
+        src += size_t(pw) * size_t(ph);
+    }
+    return sendPicture(index);
+}
+
+OSErr AvOutput::sendPicture(int64_t index)
+{
     d->vframe->pts = index;
     d->vframe->color_range = d->venc->color_range;
     d->vframe->colorspace = d->venc->colorspace;
