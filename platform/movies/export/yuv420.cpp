@@ -55,8 +55,8 @@ inline uint8_t lumaOf(uint32_t p, const Weights& w)
     return uint8_t((w.yr * r + w.yg * g + w.yb * b + w.yOffset) >> kShift);
 }
 
-inline void chromaOf(uint32_t a, uint32_t b, uint32_t c, uint32_t d, const Weights& w,
-                     uint8_t* cb, uint8_t* cr)
+inline void chromaOf(uint32_t a, uint32_t b, uint32_t c, uint32_t d, const Weights& w, uint8_t* cb,
+                     uint8_t* cr)
 {
     // Red and blue summed side by side in one word, green and alpha in another (at most
     // 4 × 255 each, so the halves never carry into each other).
@@ -73,8 +73,8 @@ inline void chromaOf(uint32_t a, uint32_t b, uint32_t c, uint32_t d, const Weigh
 // Weights for the lanes B, G, R, A of one pixel, twice (two pixels per register).
 inline __m128i laneWeights(int b, int g, int r)
 {
-    return _mm_setr_epi16(int16_t(b), int16_t(g), int16_t(r), 0, int16_t(b), int16_t(g),
-                          int16_t(r), 0);
+    return _mm_setr_epi16(int16_t(b), int16_t(g), int16_t(r), 0, int16_t(b), int16_t(g), int16_t(r),
+                          0);
 }
 
 // pmaddwd leaves (B·wb + G·wg, R·wr) per pixel; adds each pair, four pixels from two registers.
@@ -106,8 +106,7 @@ int lumaRowVector(const uint32_t* src, uint8_t* dst, int width, const Weights& w
         const __m128i y1 = luma4(_mm_loadu_si128(s + 1), weights, offset);
         const __m128i y2 = luma4(_mm_loadu_si128(s + 2), weights, offset);
         const __m128i y3 = luma4(_mm_loadu_si128(s + 3), weights, offset);
-        const __m128i packed =
-            _mm_packus_epi16(_mm_packs_epi32(y0, y1), _mm_packs_epi32(y2, y3));
+        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(y0, y1), _mm_packs_epi32(y2, y3));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), packed);
     }
     return x;
@@ -140,8 +139,10 @@ int chromaRowsVector(const uint32_t* top, const uint32_t* bottom, uint8_t* cb, u
             const __m128i* b = reinterpret_cast<const __m128i*>(bottom + 2 * x + 8 * half);
             const __m128i s01 = blockSums(_mm_loadu_si128(t), _mm_loadu_si128(b));
             const __m128i s23 = blockSums(_mm_loadu_si128(t + 1), _mm_loadu_si128(b + 1));
-            const __m128i uu = pairSums(_mm_madd_epi16(s01, uWeights), _mm_madd_epi16(s23, uWeights));
-            const __m128i vv = pairSums(_mm_madd_epi16(s01, vWeights), _mm_madd_epi16(s23, vWeights));
+            const __m128i uu =
+                pairSums(_mm_madd_epi16(s01, uWeights), _mm_madd_epi16(s23, uWeights));
+            const __m128i vv =
+                pairSums(_mm_madd_epi16(s01, vWeights), _mm_madd_epi16(s23, vWeights));
             u[half] = _mm_srai_epi32(_mm_add_epi32(uu, offset), kChromaShift);
             v[half] = _mm_srai_epi32(_mm_add_epi32(vv, offset), kChromaShift);
             // Full-range chroma can reach 256 for pure blue or red; packs would keep it, so

@@ -43,7 +43,9 @@ TEST(Yuv420, EveryMatrixMatchesTheColourEquationsWithinOneStep)
         const double kg = 1 - kr - kb;
         const double ys = m.fullRange ? 1 : 219.0 / 255, yo = m.fullRange ? 0 : 16;
         const double cs = m.fullRange ? 1 : 224.0 / 255;
-        auto lumaOf = [&](double r, double g, double b) { return yo + ys * (kr * r + kg * g + kb * b); };
+        auto lumaOf = [&](double r, double g, double b) {
+            return yo + ys * (kr * r + kg * g + kb * b);
+        };
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
                 const uint32_t p = picture.pixel(x, y);
