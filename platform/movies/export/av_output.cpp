@@ -1,12 +1,14 @@
 #include "platform/movies/export/av_output.h"
 
 #include "platform/movies/av_support.h"
+#include "platform/movies/export/yuv420.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
@@ -53,6 +55,14 @@ struct AvOutput::Impl {
     AVFrame* aframe = nullptr;
     AVPacket* packet = nullptr;
     std::function<bool(const Pixmap&, AVFrame*)> convert;
+    // Pictures of the encoder's size going to 8-bit 4:2:0 are converted by bgraToYuv420, in
+    // one pass and several times faster than swscale's general path; sws is null then.
+    bool direct = false;
+    YuvMatrix matrix;
+    // Set once by open() and only read afterwards, so that the rendering thread may prepare
+    // pictures of the encoder's size while the worker encodes: prepareWidth 0 when it cannot.
+    int prepareWidth = 0, prepareHeight = 0;
+    YuvMatrix prepareMatrix;
     int srcWidth = 0, srcHeight = 0, srcChannels = 0, srcRate = 0;
     int64_t audioPts = 0;
     bool headerWritten = false;
@@ -83,8 +93,19 @@ struct AvOutput::Impl {
     bool makeScaler(int width, int height)
     {
         sws_freeContext(sws);
+        sws = nullptr;
         srcWidth = width;
         srcHeight = height;
+        const bool yuv420 =
+            venc->pix_fmt == AV_PIX_FMT_YUV420P || venc->pix_fmt == AV_PIX_FMT_YUVJ420P;
+        direct = yuv420 && width == venc->width && height == venc->height && width % 2 == 0 &&
+                 height % 2 == 0;
+        if (direct) {
+            matrix.bt709 = venc->colorspace == AVCOL_SPC_BT709;
+            matrix.fullRange =
+                venc->color_range == AVCOL_RANGE_JPEG || venc->pix_fmt == AV_PIX_FMT_YUVJ420P;
+            return true;
+        }
         sws = sws_getContext(width, height, AV_PIX_FMT_BGRA, venc->width, venc->height,
                              venc->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                              nullptr, nullptr, nullptr);
@@ -222,6 +243,11 @@ OSErr AvOutput::open(const std::string& target, const std::string& format, const
         d->srcHeight = sourceHeight;
         if (!d->convert && !d->makeScaler(sourceWidth, sourceHeight))
             return fail("no picture conversion", 0, kExportEncoderErr);
+        if (!d->convert && d->direct) {
+            d->prepareWidth = c->width;
+            d->prepareHeight = c->height;
+            d->prepareMatrix = d->matrix;
+        }
     }
 
     if (audio) {
@@ -290,10 +316,52 @@ OSErr AvOutput::writeVideo(const Pixmap& picture, int64_t index)
         if ((picture.width() != d->srcWidth || picture.height() != d->srcHeight) &&
             !d->makeScaler(picture.width(), picture.height()))
             return kExportEncoderErr;
-        const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(picture.data())};
-        const int stride[1] = {int(picture.strideBytes())};
-        sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data, d->vframe->linesize);
+        if (d->direct) {
+            bgraToYuv420(picture, d->vframe->data, d->vframe->linesize, d->matrix);
+        } else {
+            const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(picture.data())};
+            const int stride[1] = {int(picture.strideBytes())};
+            sws_scale(d->sws, src, stride, 0, picture.height(), d->vframe->data,
+                      d->vframe->linesize);
+        }
     }
+    return sendPicture(index);
+}
+
+bool AvOutput::preparePicture(const Pixmap& picture, PreparedPicture& out)
+{
+    const int w = d->prepareWidth, h = d->prepareHeight;
+    if (w == 0 || picture.width() != w || picture.height() != h) return false;
+    const size_t luma = size_t(w) * size_t(h), chroma = luma / 4;
+    out.width = w;
+    out.height = h;
+    out.bytes.resize(luma + 2 * chroma);
+    uint8_t* const planes[3] = {out.bytes.data(), out.bytes.data() + luma,
+                                out.bytes.data() + luma + chroma};
+    const int strides[3] = {w, w / 2, w / 2};
+    bgraToYuv420(picture, planes, strides, d->prepareMatrix);
+    return true;
+}
+
+OSErr AvOutput::writePrepared(const PreparedPicture& picture, int64_t index)
+{
+    if (!d->venc || d->finished || d->prepareWidth == 0) return paramErr;
+    const int w = d->prepareWidth, h = d->prepareHeight;
+    if (picture.width != w || picture.height != h ||
+        picture.bytes.size() != size_t(w) * size_t(h) * 3 / 2)
+        return paramErr;
+    if (av_frame_make_writable(d->vframe) < 0) throw std::bad_alloc();
+    const uint8_t* src = picture.bytes.data();
+    for (int plane = 0; plane < 3; ++plane) {
+        const int pw = plane ? w / 2 : w, ph = plane ? h / 2 : h;
+        av_image_copy_plane(d->vframe->data[plane], d->vframe->linesize[plane], src, pw, pw, ph);
+        src += size_t(pw) * size_t(ph);
+    }
+    return sendPicture(index);
+}
+
+OSErr AvOutput::sendPicture(int64_t index)
+{
     d->vframe->pts = index;
     d->vframe->color_range = d->venc->color_range;
     d->vframe->colorspace = d->venc->colorspace;

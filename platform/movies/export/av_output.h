@@ -79,6 +79,10 @@ public:
 
     // Encodes one picture as frame number index (pts in frames of the setup's rate).
     OSErr writeVideo(const Pixmap& picture, int64_t index) override;
+    // Pictures of the encoder's size going to 8-bit 4:2:0 are converted on the rendering
+    // thread; others go to writeVideo.
+    bool preparePicture(const Pixmap& picture, PreparedPicture& out) override;
+    OSErr writePrepared(const PreparedPicture& picture, int64_t index) override;
     // Encodes sample frames of the source format (count × sourceChannels values).
     OSErr writeAudio(const int16_t* samples, int64_t count) override;
     // Flushes the encoders and writes the trailer. Idempotent.
@@ -89,6 +93,9 @@ public:
     const std::string& lastError() const { return m_error; }
 
 private:
+    // Encodes the picture in the video frame.
+    OSErr sendPicture(int64_t index);
+
     struct Impl;
     std::unique_ptr<Impl> d;
     std::string m_error;

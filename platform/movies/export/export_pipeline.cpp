@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zef::movies {
@@ -34,7 +35,9 @@ constexpr size_t kSparePictures = kQueueFrames + 2;
 struct Item {
     int64_t index = 0;
     bool hasPicture = false;
+    bool isPrepared = false; // the picture is in prepared, else in picture
     Pixmap picture;
+    PreparedPicture prepared;
     std::vector<int16_t> audio;
     int64_t audioCount = 0;
 };
@@ -85,6 +88,7 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     // Pictures the encoder is done with, drawn into again: a render of large pictures keeps
     // reusing the same few buffers instead of allocating one per frame.
     std::vector<Pixmap> spare;
+    std::vector<PreparedPicture> sparePrepared;
     bool producing = true;
     bool stopNow = false;
     OSErr sinkError = noErr;
@@ -101,13 +105,18 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
                 queue.pop_front();
             }
             changed.notify_all();
-            if (item.hasPicture) err = sink.writeVideo(item.picture, item.index);
+            if (item.hasPicture)
+                err = item.isPrepared ? sink.writePrepared(item.prepared, item.index)
+                                      : sink.writeVideo(item.picture, item.index);
             if (err == noErr && item.audioCount > 0)
                 err = sink.writeAudio(item.audio.data(), item.audioCount);
             if (err != noErr) break;
             if (item.hasPicture) {
                 std::lock_guard lock(mutex);
-                if (spare.size() < kSparePictures) spare.push_back(std::move(item.picture));
+                if (item.isPrepared && sparePrepared.size() < kSparePictures)
+                    sparePrepared.push_back(std::move(item.prepared));
+                if (!item.isPrepared && spare.size() < kSparePictures)
+                    spare.push_back(std::move(item.picture));
             }
         }
         const OSErr fin = sink.finish();
@@ -123,12 +132,23 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
     if (plan.sendOpen) result = progress.send(movieProgressOpen, 0);
     const auto start = std::chrono::steady_clock::now();
     int64_t lastSourceFrame = -1;
-    Pixmap previous; // the last rendered picture, kept only while the next frame repeats it
+    // The last picture queued, kept only while the next frame repeats it.
+    Item previous;
+    // Where pictures are drawn while the sink prepares them: one picture, drawn into again and
+    // again, as only the prepared form is queued.
+    Pixmap canvas;
     auto sparePicture = [&] {
         std::lock_guard lock(mutex);
         if (spare.empty()) return Pixmap();
         Pixmap p = std::move(spare.back());
         spare.pop_back();
+        return p;
+    };
+    auto sparePreparedPicture = [&] {
+        std::lock_guard lock(mutex);
+        if (sparePrepared.empty()) return PreparedPicture();
+        PreparedPicture p = std::move(sparePrepared.back());
+        sparePrepared.pop_back();
         return p;
     };
     for (int64_t i = first; (loop || i < end) && result == noErr; ++i) {
@@ -146,18 +166,35 @@ OSErr runExport(ExportSource& source, ExportSink& sink, const ExportPlan& plan,
         item.index = i - first;
         if (video) {
             const int64_t sf = sourceFrameFor(source, rate, k);
-            item.picture = sparePicture();
             if (sf != lastSourceFrame) {
-                if (!source.renderFrame(sf, item.picture) || item.picture.isEmpty()) {
+                Pixmap drawn = canvas.isEmpty() ? sparePicture() : std::exchange(canvas, Pixmap());
+                if (!source.renderFrame(sf, drawn) || drawn.isEmpty()) {
                     result = kExportSourceErr;
                     break;
                 }
                 lastSourceFrame = sf;
+                item.prepared = sparePreparedPicture();
+                item.isPrepared = sink.preparePicture(drawn, item.prepared);
+                if (item.isPrepared)
+                    canvas = std::move(drawn);
+                else
+                    item.picture = std::move(drawn);
+            } else if (previous.isPrepared) {
+                item.prepared = sparePreparedPicture();
+                item.prepared = previous.prepared; // reuses the spare's buffer
+                item.isPrepared = true;
             } else {
-                item.picture = previous; // reuses the spare picture's buffer
+                item.picture = sparePicture();
+                item.picture = previous.picture;
             }
             // Export rates above the source's show a picture several times.
-            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf) previous = item.picture;
+            if (sourceFrameFor(source, rate, (k + 1) % frames) == sf) {
+                previous.isPrepared = item.isPrepared;
+                if (item.isPrepared)
+                    previous.prepared = item.prepared;
+                else
+                    previous.picture = item.picture;
+            }
             item.hasPicture = true;
         }
         if (audio) {

@@ -3,8 +3,10 @@
 //
 // Threads: the calling thread evaluates the source (renderFrame, renderAudio) and calls the
 // progress procedure, so a source built on the component manager and a progress procedure
-// that touches the GUI stay on the caller's thread. A worker thread encodes and writes; the
-// two meet in a bounded queue of kQueueFrames frames, so rendering and encoding overlap.
+// that touches the GUI stay on the caller's thread; it also converts each picture to the
+// encoder's form when the sink can (ExportSink::preparePicture). A worker thread encodes and
+// writes; the two meet in a bounded queue of kQueueFrames frames, so rendering and encoding
+// overlap.
 #pragma once
 
 #include "platform/movies/component_abi.h"
@@ -13,15 +15,41 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zef::movies {
 
-// Where encoded output goes; called from the conversion's worker thread only.
+// A picture already in an encoder's own form (planes of bytes one after another), made on the
+// rendering thread: smaller than the Pixmap it came from, and converted while the encoder works.
+struct PreparedPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// Where encoded output goes; called from the conversion's worker thread only, except
+// preparePicture.
 class ExportSink {
 public:
     virtual ~ExportSink() = default;
+    // Called on the rendering thread: puts picture into out (its buffer reused from picture to
+    // picture) in the form writePrepared takes, and answers true; false when the sink takes
+    // the Pixmap itself (writeVideo). Must not change what the worker thread uses.
+    virtual bool preparePicture(const Pixmap& picture, PreparedPicture& out)
+    {
+        (void)picture;
+        (void)out;
+        return false;
+    }
     // Picture of export frame index (in the sink's frame rate).
     virtual OSErr writeVideo(const Pixmap& picture, int64_t index) = 0;
+    // A picture made by preparePicture, as frame index.
+    virtual OSErr writePrepared(const PreparedPicture& picture, int64_t index)
+    {
+        (void)picture;
+        (void)index;
+        return paramErr;
+    }
     // Sound of the source format following what was written before.
     virtual OSErr writeAudio(const int16_t* samples, int64_t count) = 0;
     // After the last frame (also after an abort, so a partial file stays readable).

@@ -415,15 +415,36 @@ private:
     int64_t m_frames;
 };
 
-// Records what arrives, slowly enough that the queue between the threads fills up.
+// Records what arrives, slowly enough that the queue between the threads fills up. When it
+// prepares pictures, the prepared form is the first pixel and whether the picture is uniform.
 class SlowSink : public ExportSink {
 public:
+    explicit SlowSink(bool prepares = false) : m_prepares(prepares) {}
+    bool preparePicture(const Pixmap& picture, PreparedPicture& out) override
+    {
+        if (!m_prepares) return false;
+        const uint32_t v = picture.pixel(0, 0);
+        out.bytes.assign(5, 0);
+        std::memcpy(out.bytes.data(), &v, 4);
+        out.bytes[4] = picture.pixel(63, 47) == v;
+        return true;
+    }
     OSErr writeVideo(const Pixmap& picture, int64_t index) override
     {
         std::this_thread::sleep_for(std::chrono::microseconds(300));
         indices.push_back(index);
         values.push_back(picture.pixel(0, 0));
-        uniform = uniform && picture.pixel(63, 47) == picture.pixel(0, 0);
+        uniform = uniform && picture.pixel(63, 47) == picture.pixel(0, 0) && !m_prepares;
+        return noErr;
+    }
+    OSErr writePrepared(const PreparedPicture& picture, int64_t index) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        indices.push_back(index);
+        uint32_t v = 0;
+        std::memcpy(&v, picture.bytes.data(), 4);
+        values.push_back(v);
+        uniform = uniform && picture.bytes[4] && m_prepares;
         return noErr;
     }
     OSErr writeAudio(const int16_t*, int64_t) override { return noErr; }
@@ -431,36 +452,43 @@ public:
     std::vector<int64_t> indices;
     std::vector<uint32_t> values;
     bool uniform = true;
+
+private:
+    bool m_prepares;
 };
 
 TEST(Conversion, ReusedPictureBuffersCarryTheRightFrames)
 {
     ExportProgress noProgress;
-    // Export rate above the source's (10 → 25 fps): pictures repeat; rendered once each.
-    {
-        InPlaceSource source({10, 1}, 40);
-        SlowSink sink;
-        ExportPlan plan;
-        plan.rate = {25, 1};
-        ASSERT_EQ(runExport(source, sink, plan, noProgress), noErr);
-        ASSERT_EQ(sink.indices.size(), 100u);
-        for (int64_t i = 0; i < 100; ++i) {
-            EXPECT_EQ(sink.indices[size_t(i)], i);
-            EXPECT_EQ(sink.values[size_t(i)], uint32_t(sourceFrameFor(source, {25, 1}, i)))
-                << "export frame " << i;
+    // Pictures queued as they are, and prepared on the rendering thread.
+    for (const bool prepares : {false, true}) {
+        SCOPED_TRACE(prepares ? "prepared" : "as they are");
+        // Export rate above the source's (10 → 25 fps): pictures repeat; rendered once each.
+        {
+            InPlaceSource source({10, 1}, 40);
+            SlowSink sink(prepares);
+            ExportPlan plan;
+            plan.rate = {25, 1};
+            ASSERT_EQ(runExport(source, sink, plan, noProgress), noErr);
+            ASSERT_EQ(sink.indices.size(), 100u);
+            for (int64_t i = 0; i < 100; ++i) {
+                EXPECT_EQ(sink.indices[size_t(i)], i);
+                EXPECT_EQ(sink.values[size_t(i)], uint32_t(sourceFrameFor(source, {25, 1}, i)))
+                    << "export frame " << i;
+            }
+            EXPECT_TRUE(sink.uniform);
+            EXPECT_EQ(source.rendered, 40);
         }
-        EXPECT_TRUE(sink.uniform);
-        EXPECT_EQ(source.rendered, 40);
-    }
-    // Same rate, a long run: the spare buffers drawn into again hold the new frame only.
-    {
-        InPlaceSource source({25, 1}, 300);
-        SlowSink sink;
-        ASSERT_EQ(runExport(source, sink, ExportPlan{}, noProgress), noErr);
-        ASSERT_EQ(sink.values.size(), 300u);
-        for (uint32_t i = 0; i < 300; ++i)
-            ASSERT_EQ(sink.values[i], i);
-        EXPECT_TRUE(sink.uniform);
+        // Same rate, a long run: the spare buffers drawn into again hold the new frame only.
+        {
+            InPlaceSource source({25, 1}, 300);
+            SlowSink sink(prepares);
+            ASSERT_EQ(runExport(source, sink, ExportPlan{}, noProgress), noErr);
+            ASSERT_EQ(sink.values.size(), 300u);
+            for (uint32_t i = 0; i < 300; ++i)
+                ASSERT_EQ(sink.values[i], i);
+            EXPECT_TRUE(sink.uniform);
+        }
     }
 }
 
