@@ -71,9 +71,16 @@ constexpr int32_t kCaptureStateCapturing = 11;
 
 // Event codes of the event procedure and their argument.
 constexpr int32_t kCaptureEventStarted = 0;    // argument 0
-constexpr int32_t kCaptureEventFinished = 1;   // argument 0
+constexpr int32_t kCaptureEventFinished = 1;   // argument: kCaptureEnd… (why it ended)
 constexpr int32_t kCaptureEventProgress = 2;   // argument: percentage; 100 or more ends it
 constexpr int32_t kCaptureEventStatistics = 4; // argument: const CaptureStatistics*
+
+// Why a capture finished (the argument of kCaptureEventFinished). Whatever the reason, the
+// file holds what was captured up to then and is closed as a playable movie.
+constexpr int32_t kCaptureEndStopped = 0;    // StopCapture, or the maximum length was reached
+constexpr int32_t kCaptureEndDiskFull = 1;   // the disk (or the file size limit) ran out
+constexpr int32_t kCaptureEndDeviceLost = 2; // a device stopped delivering
+constexpr int32_t kCaptureEndWriteError = 3; // the file could not be written
 
 // The running figures of a capture, passed with kCaptureEventStatistics; valid only during
 // the call of the event procedure.

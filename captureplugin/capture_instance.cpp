@@ -118,13 +118,19 @@ void CaptureInstance::monitor(CaptureEventProc proc)
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         send(m_session->statistics());
     }
+    const avcapture::EndReason why =
+        m_session->ended() ? m_session->endReason() : avcapture::EndReason::Stopped;
     m_session->stopRecording();
     send(m_session->statistics());
+    int32_t end = kCaptureEndStopped;
+    if (why == avcapture::EndReason::DiskFull) end = kCaptureEndDiskFull;
+    if (why == avcapture::EndReason::DeviceLost) end = kCaptureEndDeviceLost;
+    if (why == avcapture::EndReason::WriteError) end = kCaptureEndWriteError;
     {
         std::lock_guard lock(m_stateMutex);
         m_state = m_previewOn ? kCaptureStatePreviewing : kCaptureStateOpen;
     }
-    proc(this, kCaptureEventFinished, 0);
+    proc(this, kCaptureEventFinished, end);
 }
 
 HResult CaptureInstance::GetCapabilities(uint32_t* flags) noexcept

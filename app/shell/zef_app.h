@@ -42,6 +42,8 @@ struct Backup;
 namespace zef::app {
 
 class CRecoverySession;
+class CaptureWindows;
+class FCaptureControl;
 class KeyboardRouter;
 class QtUserInterface;
 class SettingsStore;
@@ -87,6 +89,8 @@ public:
     QtUserInterface& userInterface() { return *m_ui; }
     // The capture plug-in's instance, made when the main window is created.
     ICaptureDevicePlugin* captureDevice() const { return m_capture.get(); }
+    // Capturing with either engine.
+    FCaptureControl& captureControl() { return *m_captureControl; }
     bool mediaReady() const { return m_mediaReady; }
     // Autosave, recovery and backups; null before start-up.
     CRecoverySession* recovery() const { return m_recovery.get(); }
@@ -105,6 +109,8 @@ public:
     void about() override;
     void previewFlagToggled(const char* key, bool on) override;
     bool mainWindowClosing() override;
+    void capturePreview() override;
+    void renderPreview() override;
 
 private:
     // Asks to save a changed project before another one replaces it; false on Cancel.
@@ -137,6 +143,8 @@ private:
     std::unique_ptr<QtUserInterface> m_ui;
     std::unique_ptr<ICaptureDevicePlugin> m_capture;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CaptureWindows> m_captureWindows;
+    std::unique_ptr<FCaptureControl> m_captureControl;
     std::unique_ptr<KeyboardRouter> m_router;
     QTimer m_idle;
     std::string m_lastBuildError;
