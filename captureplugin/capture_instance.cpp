@@ -5,11 +5,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <unistd.h>
@@ -57,9 +57,8 @@ std::optional<avcapture::DeviceRef> deviceRef(const std::optional<Device>& d)
     using avcapture::DeviceKind;
     switch (d->backend) {
     case Backend::Synthetic:
-        return avcapture::DeviceRef{d->id == kTestToneId ? DeviceKind::TestTone
-                                                         : DeviceKind::TestPattern,
-                                    {}};
+        return avcapture::DeviceRef{
+            d->id == kTestToneId ? DeviceKind::TestTone : DeviceKind::TestPattern, {}};
     case Backend::V4L2:
         return avcapture::DeviceRef{DeviceKind::V4L2, d->id};
     case Backend::Alsa:
@@ -284,8 +283,7 @@ HResult CaptureInstance::StartCapture(int64_t maxSeconds, CaptureEventProc event
     if (!useCaptureFile && (!fileName || !*fileName)) return kCaptureErrInvalidArg;
     if (fileName && std::strlen(fileName) > kMaxSettingsText) return kCaptureErrInvalidArg;
     if (useCaptureFile && m_captureFile.empty()) return kCaptureErrInvalidArg;
-    if (m_state == kCaptureStateClosed || m_state == kCaptureStateCapturing)
-        return kCaptureErrBusy;
+    if (m_state == kCaptureStateClosed || m_state == kCaptureStateCapturing) return kCaptureErrBusy;
     return guarded([&] {
         if (HResult r = ensureSession(); captureFailed(r)) return r;
         if (m_monitor.joinable()) m_monitor.join();

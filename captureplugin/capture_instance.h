@@ -90,9 +90,9 @@ private:
     std::thread m_monitor;
     std::atomic<bool> m_stopRequested{false};
     CaptureEventProc m_eventProc = nullptr;
-    std::string m_recordedFile; // where the last capture went
+    std::string m_recordedFile;      // where the last capture went
     mutable std::mutex m_stateMutex; // m_state is also changed by the monitor thread
-    std::vector<uint8_t> m_frame; // what GetCapturedFramePtr handed out last
+    std::vector<uint8_t> m_frame;    // what GetCapturedFramePtr handed out last
     uint64_t m_frameSequence = 0;
 };
 

@@ -20,7 +20,7 @@ namespace {
 
 FCaptureControl* g_control = nullptr; // the one instance, for the plug-in's event procedure
 
-constexpr movies::Fixed kRates[14] = {1 << 16,  2 << 16,  3 << 16,  5 << 16, 8 << 16,
+constexpr movies::Fixed kRates[14] = {1 << 16,  2 << 16,  3 << 16,  5 << 16,  8 << 16,
                                       10 << 16, 12 << 16, 15 << 16, 20 << 16, 24 << 16,
                                       25 << 16, 1964113,  30 << 16, 0};
 
@@ -117,8 +117,8 @@ bool FCaptureControl::openDevice(bool hosted)
         auto grabber = std::make_unique<movies::SequenceGrabber>();
         if (grabber->initialize() != movies::noErr) return false; // no message
         if (auto* video = grabber->newChannel(movies::fourcc("vide"))) {
-            video->usage = movies::seqGrabRecord | movies::seqGrabPreview |
-                           movies::seqGrabPlayDuringRecord;
+            video->usage =
+                movies::seqGrabRecord | movies::seqGrabPreview | movies::seqGrabPlayDuringRecord;
         }
         if (auto* sound = grabber->newChannel(movies::fourcc("soun"))) {
             sound->usage = movies::seqGrabRecord | movies::seqGrabPreview;
@@ -204,8 +204,8 @@ void FCaptureControl::applyPreviewSize()
 bool FCaptureControl::askReplace(const std::string& path)
 {
     if (!std::filesystem::exists(path)) return true;
-    return ui().ask(format("%s already exists.\nDo you want to replace it?", path),
-                              "Capture", Buttons::YesNo, Icon::Warning) == Answer::Yes;
+    return ui().ask(format("%s already exists.\nDo you want to replace it?", path), "Capture",
+                    Buttons::YesNo, Icon::Warning) == Answer::Yes;
 }
 
 bool FCaptureControl::startCapture(const std::string& name, bool previewDuringCapture,
@@ -215,7 +215,8 @@ bool FCaptureControl::startCapture(const std::string& name, bool previewDuringCa
     if (!m_open && !openDevice(false)) return false;
     m_mode = m_project.captureMode;
     if (m_mode == kDeviceControl) {
-        if (!m_deck) throw ZEFException("No tape deck is selected for capturing with device control.");
+        if (!m_deck)
+            throw ZEFException("No tape deck is selected for capturing with device control.");
         // Cue the deck to the in-point and wait for it, showing only paint.
         m_deck->seek(inPoint);
         const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
@@ -249,9 +250,9 @@ bool FCaptureControl::startCapture(const std::string& name, bool previewDuringCa
         m_fileName = captureFileName(name, ".AVI");
         if (!useCaptureFile && !askReplace(m_fileName)) return false;
         m_plugin->SetFrameRate(double(rate) / 65536.0);
-        const HResult r = m_plugin->StartCapture(maxSeconds, &FCaptureControl::eventProc,
-                                                 useCaptureFile, 0, previewDuringCapture,
-                                                 interleavedDV, m_fileName.c_str());
+        const HResult r =
+            m_plugin->StartCapture(maxSeconds, &FCaptureControl::eventProc, useCaptureFile, 0,
+                                   previewDuringCapture, interleavedDV, m_fileName.c_str());
         if (r != 0) throw ZEFException("Capture failed !!");
         m_pluginCapturing = true;
         m_host.captureRunning(true);
@@ -367,8 +368,8 @@ bool FCaptureControl::newestPicture(avcapture::Picture& out)
     out.bgra.resize(size_t(header.width) * header.height * 4);
     const auto* src = reinterpret_cast<const uint8_t*>(p) + sizeof header;
     for (int y = 0; y < header.height; ++y)
-        std::memcpy(out.bgra.data() + size_t(y) * header.width * 4,
-                    src + size_t(y) * header.stride, size_t(header.width) * 4);
+        std::memcpy(out.bgra.data() + size_t(y) * header.width * 4, src + size_t(y) * header.stride,
+                    size_t(header.width) * 4);
     return true;
 }
 
@@ -405,11 +406,10 @@ void FCaptureControl::handleEvent(int32_t event, const CaptureStatistics* stats,
         if (value == kCaptureEndDeviceLost) keptMessage("the capture device stopped delivering");
         if (value == kCaptureEndWriteError) keptMessage("the file could not be written");
         m_host.showStatistics(&m_stats, false);
-        if (!m_endMessage.empty())
-            ui().showMessage(m_endMessage, "Capture", Icon::Warning);
+        if (!m_endMessage.empty()) ui().showMessage(m_endMessage, "Capture", Icon::Warning);
         if (m_settings.useCaptureFile && m_mode != kDeviceControl) {
-            std::optional<std::string> to = ui().chooseFileToSave(
-                m_fileName, "Save Captured File As", "*.AVI", "AVI");
+            std::optional<std::string> to =
+                ui().chooseFileToSave(m_fileName, "Save Captured File As", "*.AVI", "AVI");
             if (!to) return;
             m_fileName = *to;
             m_host.progress("Storing capture file ", 0.0);
@@ -424,8 +424,10 @@ void FCaptureControl::handleEvent(int32_t event, const CaptureStatistics* stats,
         break;
     }
     case kCaptureEventProgress:
-        if (value < 100) m_host.progress({}, value * 0.01);
-        else m_host.progress({}, -1);
+        if (value < 100)
+            m_host.progress({}, value * 0.01);
+        else
+            m_host.progress({}, -1);
         break;
     case kCaptureEventStatistics:
         if (!stats) break;
@@ -466,7 +468,8 @@ void FCaptureControl::idle()
     m_stats.achievedDataRate = int32_t(std::min<double>(s.dataRate, 2e9));
     m_stats.diskSecondsRemaining = int32_t(std::min<int64_t>(s.diskSecondsRemaining, INT32_MAX));
     m_stats.fileSecondsRemaining = -1;
-    if (m_stats.capturedTime - m_lastStatsShown >= 1000 || m_stats.capturedTime < m_lastStatsShown) {
+    if (m_stats.capturedTime - m_lastStatsShown >= 1000 ||
+        m_stats.capturedTime < m_lastStatsShown) {
         m_lastStatsShown = m_stats.capturedTime;
         m_host.showStatistics(&m_stats, true);
     }

@@ -33,11 +33,11 @@ namespace {
 constexpr const char* kPrefs = "Capture Preferences";
 constexpr const char* kTransport = "Transport Preferences";
 
-const char* const kRateNames[14] = {"1",  "2",  "3",  "5",     "8",  "10", "12",
+const char* const kRateNames[14] = {"1",  "2",  "3",  "5",  "8",     "10", "12",
                                     "15", "20", "24", "25", "29.97", "30", "Not set"};
-const std::pair<const char*, int> kPorts[8] = {{"IEEE 1394 Bus", 8}, {"COM1", 2}, {"COM2", 3},
-                                               {"COM3", 4},          {"COM4", 5}, {"ARTI driver", 7},
-                                               {"Diaquest driver", 6}, {"USB", 9}};
+const std::pair<const char*, int> kPorts[8] = {
+    {"IEEE 1394 Bus", 8},   {"COM1", 2}, {"COM2", 3}, {"COM3", 4}, {"COM4", 5}, {"ARTI driver", 7},
+    {"Diaquest driver", 6}, {"USB", 9}};
 
 ui::CXButton* textButton(const QString& text, QWidget* parent)
 {
@@ -87,8 +87,8 @@ QString CCaptureDialog::askCaptureName(QWidget* parent, const QString& last)
     return field->text().trimmed();
 }
 
-CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings,
-                               FProject& project, QWidget* parent)
+CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings, FProject& project,
+                               QWidget* parent)
     : QWidget(parent), m_control(control), m_settings(settings), m_project(project)
 {
     setObjectName(QStringLiteral("Capture settings"));
@@ -132,8 +132,8 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
         m_rate->addItem(QString::fromUtf8(r));
     m_sizeLabel = new QLabel(QStringLiteral("Preview size:"), t1);
     m_size = new ui::CXComboBox(t1);
-    m_size->addItems({QStringLiteral("Full-size"), QStringLiteral("Half-size"),
-                      QStringLiteral("Quarter-size")});
+    m_size->addItems(
+        {QStringLiteral("Full-size"), QStringLiteral("Half-size"), QStringLiteral("Quarter-size")});
     m_capturePreview = textButton(QStringLiteral("Capture preview"), t1);
     g1->addWidget(m_videoLabel, 0, 0);
     g1->addWidget(m_video, 0, 1, 1, 2);
@@ -327,13 +327,12 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     connect(m_timed, &ui::CXCheckBox::clicked, this, [mode] { mode(1); });
     connect(m_deviceControl, &ui::CXCheckBox::clicked, this, [mode] { mode(2); });
     mode(m_project.captureMode);
-    connect(m_seconds, &QSpinBox::valueChanged, this,
-            [this](int v) { m_project.captureTime = v; });
+    connect(m_seconds, &QSpinBox::valueChanged, this, [this](int v) { m_project.captureTime = v; });
     connect(m_addToGallery, &ui::CXCheckBox::toggled, this,
             [this](bool on) { m_control.settings().addToDeckAfterCapture = on; });
     auto fileControls = [this](bool on) {
         for (QWidget* w : std::initializer_list<QWidget*>{m_pathLabel, m_path, m_browse,
-                                                           m_sizeFileLabel, m_fileSize, m_status})
+                                                          m_sizeFileLabel, m_fileSize, m_status})
             w->setEnabled(on);
         m_reallocate->setEnabled(on && m_fileSize->value() != m_existingMB);
     };
@@ -352,8 +351,9 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
         m_path->setText(f);
         pathChanged();
     });
-    connect(m_fileSize, &QSpinBox::valueChanged, this,
-            [this](int v) { m_reallocate->setEnabled(m_useFile->isChecked() && v != m_existingMB); });
+    connect(m_fileSize, &QSpinBox::valueChanged, this, [this](int v) {
+        m_reallocate->setEnabled(m_useFile->isChecked() && v != m_existingMB);
+    });
     connect(m_reallocate, &ui::CXButton::clicked, this, [this] {
         if (QMessageBox::warning(this, QStringLiteral("Warning"),
                                  QStringLiteral("Do you want to re-create capture file ?"),
@@ -368,8 +368,7 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     });
     // "Transport".
     connect(m_in, &ui::CXTimeCode::changed, this, [this] { m_control.inPoint = m_in->value(); });
-    connect(m_out, &ui::CXTimeCode::changed, this,
-            [this] { m_control.outPoint = m_out->value(); });
+    connect(m_out, &ui::CXTimeCode::changed, this, [this] { m_control.outPoint = m_out->value(); });
     connect(gotoIn, &ui::CXButton::clicked, this, [this] {
         if (TapeTransport* d = m_control.tapeDeck()) d->seek(m_control.inPoint);
     });
@@ -424,7 +423,7 @@ void CCaptureDialog::refreshDeviceTab()
     CaptureSettings& s = m_control.settings();
     const bool ds = s.useDirectShow;
     for (QWidget* w : std::initializer_list<QWidget*>{m_format, m_display, m_compress, m_more,
-                                                       m_optimized, m_interleaved})
+                                                      m_optimized, m_interleaved})
         w->setVisible(ds);
     for (QWidget* w : std::initializer_list<QWidget*>{m_split, m_size, m_sizeLabel})
         w->setVisible(!ds);
@@ -470,9 +469,9 @@ void CCaptureDialog::refreshDeviceTab()
         m_compress->setEnabled(caps & kCaptureCanCompress);
         m_audioSettings->setEnabled((caps & kCaptureCanAudioSettings) && !s.interleavedDV);
         const bool real = m_video->currentIndex() >= 0;
-        for (QWidget* w : std::initializer_list<QWidget*>{m_previewDuring, m_optimized,
-                                                           m_interleaved, m_rateLabel, m_rate,
-                                                           m_capturePreview})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{m_previewDuring, m_optimized, m_interleaved,
+                                             m_rateLabel, m_rate, m_capturePreview})
             w->setEnabled(real);
     } else {
         m_video->addItems({QStringLiteral("Use Video Device"), QStringLiteral("<<none>>")});
@@ -481,9 +480,9 @@ void CCaptureDialog::refreshDeviceTab()
         m_audio->setCurrentIndex(s.captureAudio ? 0 : 1);
         movies::SequenceGrabber* g = m_control.grabber();
         const bool video = g && g->videoChannel(), sound = g && g->soundChannel();
-        for (QWidget* w : std::initializer_list<QWidget*>{m_videoLabel, m_video, m_videoSettings,
-                                                           m_size, m_sizeLabel, m_previewDuring,
-                                                           m_rateLabel, m_rate})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{m_videoLabel, m_video, m_videoSettings, m_size,
+                                             m_sizeLabel, m_previewDuring, m_rateLabel, m_rate})
             w->setEnabled(video);
         m_audio->setEnabled(sound);
         m_audioLabel->setEnabled(sound);

@@ -2,8 +2,8 @@
 
 #include "app/capture/capture_control.h"
 #include "app/clipdeck/clip_deck.h"
-#include "app/shell/capture_dialog.h"
 #include "app/shell/app_paths.h"
+#include "app/shell/capture_dialog.h"
 #include "app/shell/desktop_integration.h"
 #include "app/shell/keyboard_router.h"
 #include "app/shell/main_bar.h"
@@ -17,9 +17,9 @@
 #include "engine/movie_builder.h"
 #include "model/project.h"
 #include "model/template_list.h"
+#include "model/zef_exception.h"
 #include "output/doutput_settings.h"
 #include "platform/graph/class_registry.h"
-#include "model/zef_exception.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
@@ -31,11 +31,11 @@
 #include "ui/preview/preview_panel.h"
 
 #include <QApplication>
-#include <QImage>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -43,7 +43,7 @@ namespace zef::app {
 
 namespace {
 
-constexpr int kIdleInterval = 100; // ms between idle passes
+constexpr int kIdleInterval = 100;          // ms between idle passes
 constexpr int kCapturePictureInterval = 33; // ms between looks for a new capture picture
 
 void message(QWidget* owner, const QString& text, const QString& title, QMessageBox::Icon icon)
@@ -65,8 +65,7 @@ public:
         connect(&m_pictures, &QTimer::timeout, this, [this] {
             avcapture::Picture p;
             if (!m_control().newestPicture(p)) return;
-            QImage image(p.bgra.data(), p.width, p.height, p.width * 4,
-                         QImage::Format_ARGB32);
+            QImage image(p.bgra.data(), p.width, p.height, p.width * 4, QImage::Format_ARGB32);
             m_frame.previewDeck().setCapturePicture(image.copy());
         });
     }
@@ -89,8 +88,10 @@ public:
     }
     void captureRunning(bool running) override
     {
-        if (running) m_frame.beginCapture();
-        else if (m_frame.captureCount() > 0) m_frame.endCapture();
+        if (running)
+            m_frame.beginCapture();
+        else if (m_frame.captureCount() > 0)
+            m_frame.endCapture();
         if (auto* page = qobject_cast<CCaptureDialog*>(m_frame.parametersDeck().page()))
             page->refresh();
         if (!running) {
@@ -382,8 +383,8 @@ void CZefApp::capturePreview()
     preview.showCapture(QSize(w, h));
     const CaptureRect area = m_captureControl->videoArea(preview.width(), preview.height());
     preview.setCaption(QStringLiteral("Capture preview : %1 x %2")
-                               .arg(area.right - area.left)
-                               .arg(area.bottom - area.top));
+                           .arg(area.right - area.left)
+                           .arg(area.bottom - area.top));
     m_frame->mainBar().setPreviewMode(false, true);
     CaptureStatistics none{};
     none.diskSecondsRemaining = -1;

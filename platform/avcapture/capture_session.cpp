@@ -149,6 +149,9 @@ private:
     std::atomic<int64_t> m_budget{-1};
     int64_t m_samplesWritten = 0;
     bool m_audioStarted = false;
+    // With pictures, the file's time 0 is the first picture's: sound waits for it.
+    bool m_videoStarted = false;
+    std::vector<std::pair<std::vector<int16_t>, int64_t>> m_pendingAudio;
 };
 
 Recorder::Recorder(const RecordOptions& options, int width, int height, double deviceRate,
@@ -403,8 +406,16 @@ void Recorder::encodeAudio(AVFrame* frame)
 
 void Recorder::writeVideo(Picture& p)
 {
+    if (p.bgra.empty() || p.timeUs < m_startUs) return;
+    if (!m_videoStarted) {
+        // The first picture starts the file exactly, so no picture is rounded to its frame.
+        m_videoStarted = true;
+        m_startUs = p.timeUs - m_pausedUs;
+        for (auto& [samples, time] : m_pendingAudio)
+            writeAudio(samples, time);
+        m_pendingAudio.clear();
+    }
     const int64_t t = p.timeUs - m_startUs - m_pausedUs;
-    if (t < 0 || p.bgra.empty()) return;
     if (m_options.maxMicros >= 0 && t >= m_options.maxMicros) {
         end(EndReason::TimeLimit);
         return;
@@ -413,7 +424,6 @@ void Recorder::writeVideo(Picture& p)
     if (pts <= m_lastPts) return; // more pictures than the file's rate asks for
     // A picture that did not come (dropped here or by the device) leaves a gap.
     if (m_lastPts >= 0) m_dropped += pts - m_lastPts - 1;
-    else m_dropped += pts;
     m_lastPts = pts;
     m_sws = sws_getCachedContext(m_sws, p.width, p.height, AV_PIX_FMT_BGRA, m_width, m_height,
                                  m_pixfmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -431,14 +441,20 @@ void Recorder::writeVideo(Picture& p)
 
 void Recorder::writeAudio(std::vector<int16_t>& s, int64_t timeUs)
 {
+    if (m_video && !m_videoStarted) {
+        m_pendingAudio.emplace_back(std::move(s), timeUs);
+        return;
+    }
     int64_t count = int64_t(s.size()) / kToneChannels;
     int64_t skip = 0, pad = 0;
     const int64_t start = av_rescale(timeUs - m_startUs - m_pausedUs, kToneRate, 1000000);
     if (!m_audioStarted) {
         if (start + count <= 0) return;
         m_audioStarted = true;
-        if (start < 0) skip = -start;
-        else pad = start;
+        if (start < 0)
+            skip = -start;
+        else
+            pad = start;
     } else if (start - m_samplesWritten > kToneRate / 10) {
         pad = start - m_samplesWritten; // the device left a gap: silence keeps the times
     }
@@ -464,8 +480,8 @@ void Recorder::writeAudio(std::vector<int16_t>& s, int64_t timeUs)
     auto* out = reinterpret_cast<int16_t*>(frame->data[0]);
     const int64_t padded = std::min(pad, total);
     std::fill(out, out + padded * kToneChannels, int16_t(0));
-    std::copy(s.begin() + skip * kToneChannels,
-              s.begin() + (skip + total - padded) * kToneChannels, out + padded * kToneChannels);
+    std::copy(s.begin() + skip * kToneChannels, s.begin() + (skip + total - padded) * kToneChannels,
+              out + padded * kToneChannels);
     frame->pts = m_samplesWritten;
     encodeAudio(frame);
     av_frame_free(&frame);
@@ -538,8 +554,7 @@ struct CaptureSession::Impl {
 
     int64_t nowUs() const
     {
-        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin)
-            .count();
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin).count();
     }
     std::shared_ptr<Recorder> currentRecorder() const
     {
@@ -698,14 +713,14 @@ void CaptureSession::Impl::startDevice(const DeviceRef& ref, bool isVideo)
                         p.width = frame->width;
                         p.height = frame->height;
                         p.bgra.resize(size_t(p.width) * p.height * 4);
-                        sws = sws_getCachedContext(sws, frame->width, frame->height,
-                                                   AVPixelFormat(frame->format), p.width,
-                                                   p.height, AV_PIX_FMT_BGRA, SWS_BILINEAR,
-                                                   nullptr, nullptr, nullptr);
+                        sws = sws_getCachedContext(
+                            sws, frame->width, frame->height, AVPixelFormat(frame->format), p.width,
+                            p.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
                         uint8_t* dst[1] = {p.bgra.data()};
                         const int stride[1] = {p.width * 4};
-                        if (sws) sws_scale(sws, frame->data, frame->linesize, 0, frame->height,
-                                           dst, stride);
+                        if (sws)
+                            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst,
+                                      stride);
                         p.timeUs = arrived;
                         deliverPicture(std::move(p));
                     } else {
@@ -719,9 +734,9 @@ void CaptureSession::Impl::startDevice(const DeviceRef& ref, bool isVideo)
                         const int most = swr_get_out_samples(swr, frame->nb_samples);
                         std::vector<int16_t> s(size_t(std::max(0, most)) * kToneChannels);
                         uint8_t* out[1] = {reinterpret_cast<uint8_t*>(s.data())};
-                        const int got = swr_convert(swr, out, most,
-                                                    const_cast<const uint8_t**>(frame->data),
-                                                    frame->nb_samples);
+                        const int got =
+                            swr_convert(swr, out, most, const_cast<const uint8_t**>(frame->data),
+                                        frame->nb_samples);
                         if (got <= 0) continue;
                         s.resize(size_t(got) * kToneChannels);
                         deliverSamples(std::move(s), arrived - int64_t(got) * 1000000 / kToneRate);
@@ -747,12 +762,16 @@ CaptureSession::CaptureSession(std::optional<DeviceRef> video, std::optional<Dev
     m_impl->rate = deviceRate > 0 ? deviceRate : 30.0;
     try {
         if (video) {
-            if (video->kind == DeviceKind::TestPattern) m_impl->startPattern();
-            else m_impl->startDevice(*video, true);
+            if (video->kind == DeviceKind::TestPattern)
+                m_impl->startPattern();
+            else
+                m_impl->startDevice(*video, true);
         }
         if (audio) {
-            if (audio->kind == DeviceKind::TestTone) m_impl->startTone();
-            else m_impl->startDevice(*audio, false);
+            if (audio->kind == DeviceKind::TestTone)
+                m_impl->startTone();
+            else
+                m_impl->startDevice(*audio, false);
         }
     } catch (...) {
         m_impl->quit = true;

@@ -53,7 +53,7 @@ struct RecordOptions {
     // Frames a second in the file; 0 = the device's rate. DV takes 25 (PAL) when this is 25,
     // else 29.97 (NTSC), and the standard's picture size.
     double frameRate = 0;
-    int64_t maxMicros = -1;         // -1 = until stopped
+    int64_t maxMicros = -1;           // -1 = until stopped
     bool previewDuringCapture = true; // the preview picture is kept up to date while recording
 };
 

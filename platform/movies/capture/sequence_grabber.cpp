@@ -23,7 +23,8 @@ std::optional<avcapture::DeviceRef> firstCamera()
 {
     for (int i = 0; i < 16; ++i) {
         const std::string path = "/dev/video" + std::to_string(i);
-        if (std::filesystem::exists(path)) return avcapture::DeviceRef{avcapture::DeviceKind::V4L2, path};
+        if (std::filesystem::exists(path))
+            return avcapture::DeviceRef{avcapture::DeviceKind::V4L2, path};
     }
     return std::nullopt;
 }
@@ -47,7 +48,8 @@ OSErr SequenceGrabber::initialize()
             m_soundDevice = sound;
         } catch (const std::exception&) {
             try {
-                m_session = std::make_unique<avcapture::CaptureSession>(*camera, std::nullopt, 30.0);
+                m_session =
+                    std::make_unique<avcapture::CaptureSession>(*camera, std::nullopt, 30.0);
                 m_videoDevice = *camera;
             } catch (const std::exception&) {
             }
@@ -94,8 +96,7 @@ std::string SequenceGrabber::videoDeviceName() const
 std::string SequenceGrabber::soundDeviceName() const
 {
     if (!m_soundDevice) return {};
-    return m_soundDevice->kind == avcapture::DeviceKind::TestTone ? "Test Tone"
-                                                                  : m_soundDevice->id;
+    return m_soundDevice->kind == avcapture::DeviceKind::TestTone ? "Test Tone" : m_soundDevice->id;
 }
 
 OSErr SequenceGrabber::setDataOutput(const std::string& path)

@@ -34,8 +34,8 @@ public:
     struct Channel {
         FourCC type = 0;
         int32_t usage = 0;
-        Rect bounds;       // where the preview shows it (video)
-        Rect sourceBounds; // the device's picture (video)
+        Rect bounds;            // where the preview shows it (video)
+        Rect sourceBounds;      // the device's picture (video)
         int16_t volume = 0x100; // 8.8 (sound)
         double frameRate = 0;   // 0 = the device's
         std::string outputFile; // its own file (split tracks); empty = the grabber's
