@@ -35,9 +35,14 @@ void fill(uint8_t* bgra, int width, int height, int x0, int y0, int w, int h, ui
     }
 }
 
-// The counter blocks: kCounterBits blocks in a row across the top, each a square of the
-// picture's width / (bits + 4), after a white start block.
-int blockSize(int width) { return width / (kCounterBits + 4); }
+// The counter blocks: kCounterBits blocks in a row across the top after a white start block,
+// each 1/(bits + 4) of the picture's width wide and 1/18 of its height high. Both are
+// fractions of the picture, so a picture scaled to another size (a DV frame) reads the same.
+constexpr int kColumns = kCounterBits + 4;
+constexpr int kRows = 18;
+
+int blockLeft(int width, int column) { return int(std::lround(double(column) * width / kColumns)); }
+int blockHeight(int height) { return int(std::lround(double(height) / kRows)); }
 
 } // namespace
 
@@ -56,14 +61,15 @@ void drawPattern(uint8_t* bgra, int width, int height, int64_t n)
         }
     }
     // The counter row on black.
-    const int s = blockSize(width);
-    fill(bgra, width, height, 0, 0, width, 2 * s, 0, 0, 0);
-    fill(bgra, width, height, s, s / 2, s, s, 255, 255, 255); // start block
-    for (int i = 0; i < kCounterBits; ++i) {
-        const bool one = (n >> (kCounterBits - 1 - i)) & 1;
-        const uint8_t v = one ? 255 : 0;
-        fill(bgra, width, height, (i + 3) * s, s / 2, s, s, v, v, v);
-    }
+    const int h = blockHeight(height);
+    fill(bgra, width, height, 0, 0, width, 2 * h, 0, 0, 0);
+    auto block = [&](int column, uint8_t v) {
+        const int x = blockLeft(width, column);
+        fill(bgra, width, height, x, h / 2, blockLeft(width, column + 1) - x, h, v, v, v);
+    };
+    block(1, 255); // start block
+    for (int i = 0; i < kCounterBits; ++i)
+        block(i + 3, ((n >> (kCounterBits - 1 - i)) & 1) ? 255 : 0);
     // The number in digits, centred on a black plate.
     char text[24];
     int digits = 0;
@@ -88,14 +94,14 @@ void drawPattern(uint8_t* bgra, int width, int height, int64_t n)
 
 int64_t readPatternCounter(const uint8_t* luma, int width, int height, int stride)
 {
-    const int s = blockSize(width);
-    if (s < 2 || height < 2 * s) return -1;
+    const int h = blockHeight(height), w = width / kColumns;
+    if (w < 2 || h < 2) return -1;
     // Each block is read at its centre, over its inner half.
     auto level = [&](int block) {
-        const int cx = block * s + s / 2, cy = s / 2 + s / 2;
+        const int cx = int(std::lround((block + 0.5) * width / kColumns)), cy = h;
         int sum = 0, count = 0;
-        for (int y = cy - s / 4; y <= cy + s / 4; ++y)
-            for (int x = cx - s / 4; x <= cx + s / 4; ++x, ++count)
+        for (int y = cy - h / 4; y <= cy + h / 4; ++y)
+            for (int x = cx - w / 4; x <= cx + w / 4; ++x, ++count)
                 sum += luma[size_t(y) * stride + x];
         return sum / std::max(1, count);
     };
