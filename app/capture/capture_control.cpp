@@ -1,5 +1,7 @@
 #include "app/capture/capture_control.h"
 
+#include "app/capture/tape_capture_source.h"
+
 #include "capture/tape_deck.h"
 #include "model/project.h"
 #include "model/source_item.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -115,6 +118,7 @@ bool FCaptureControl::openDevice(bool hosted)
         m_openedWithPlugin = true;
     } else {
         auto grabber = std::make_unique<movies::SequenceGrabber>();
+        if (m_grabberOnTape && m_tapeSource) grabber->setSource(m_tapeSource, "Tape Deck");
         if (grabber->initialize() != movies::noErr) return false; // no message
         if (auto* video = grabber->newChannel(movies::fourcc("vide"))) {
             video->usage =
@@ -201,6 +205,37 @@ void FCaptureControl::applyPreviewSize()
     video->bounds = {x, y, x + w, y + h};
 }
 
+void FCaptureControl::cueDeck()
+{
+    // The deck's seek stops within a frame of its target, so it is cued a second before the
+    // in-point (the tape runs up to speed meanwhile); with the deck's output as the source
+    // only the frames from the in-point to the out-point are recorded.
+    EditTime cue = inPoint;
+    cue.setTicks(std::max<int64_t>(0, inPoint.ticks() - 600));
+    if (m_tapeSource && !m_openedWithPlugin) {
+        const double rate = m_tapeSource->frameRate();
+        auto frame = [&](const EditTime& t) { return int64_t(std::llround(t.ticks() * rate / 600.0)); };
+        m_tapeSource->setRange(frame(inPoint), frame(outPoint));
+    } else {
+        cue = inPoint;
+    }
+    m_deck->seek(cue);
+    // Wait for it, showing only paint (bounded: a deck that never arrives is given up).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (m_deck->seeking() && std::chrono::steady_clock::now() < until) {
+        m_host.pumpPaint();
+        m_deck->seekStep();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool FCaptureControl::rangePassed() const
+{
+    if (m_mode != kDeviceControl || !m_deck) return false;
+    if (m_grabberOnTape && m_tapeSource && !m_openedWithPlugin) return m_tapeSource->pastRange();
+    return m_deck->timecode().ticks() > outPoint.ticks();
+}
+
 bool FCaptureControl::askReplace(const std::string& path)
 {
     if (!std::filesystem::exists(path)) return true;
@@ -217,18 +252,18 @@ bool FCaptureControl::startCapture(const std::string& name, bool previewDuringCa
     if (m_mode == kDeviceControl) {
         if (!m_deck)
             throw ZEFException("No tape deck is selected for capturing with device control.");
-        // Cue the deck to the in-point and wait for it, showing only paint.
-        m_deck->seek(inPoint);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-        while (std::chrono::steady_clock::now() < until) {
-            const int32_t mode = m_deck->mode();
-            if (mode == TapeTransport::kStop || mode == TapeTransport::kFreeze ||
-                mode == TapeTransport::kModeInvalid)
-                break;
-            m_host.pumpPaint();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The sequence grabber records the deck's own output.
+        if (!m_openedWithPlugin && m_tapeSource && !m_grabberOnTape) {
+            closeDevice();
+            m_grabberOnTape = true;
+            if (!openDevice(false)) return false;
         }
+        cueDeck();
         useCaptureFile = false;
+    } else if (m_grabberOnTape && !m_openedWithPlugin) {
+        closeDevice();
+        m_grabberOnTape = false;
+        if (!openDevice(false)) return false;
     }
     const int64_t maxSeconds = m_mode == kTimed ? m_project.captureTime : -1;
     const movies::Fixed rate = frameRateForIndex(rateIndex);
@@ -328,6 +363,7 @@ void FCaptureControl::finishGrabberCapture()
         keptMessage(avcapture::endReasonText(why));
     m_grabber->startPreview();
     if (m_mode == kDeviceControl && m_deck) m_deck->setMode(TapeTransport::kStop);
+    if (m_tapeSource) m_tapeSource->clearRange();
     m_host.captureRunning(false);
     m_host.showStatistics(&m_stats, false);
     addCapturedClip(); // always, with this engine
@@ -434,8 +470,7 @@ void FCaptureControl::handleEvent(int32_t event, const CaptureStatistics* stats,
         // Every fourth report reaches the Info Deck; the last one before the end always.
         m_stats = *stats;
         if (++m_statisticsEvents % 4 == 0) m_host.showStatistics(&m_stats, true);
-        if (m_mode == kDeviceControl && m_deck && m_deck->timecode().ticks() > outPoint.ticks())
-            m_plugin->StopCapture(0);
+        if (rangePassed()) m_plugin->StopCapture(0);
         break;
     default:
         break;
@@ -473,8 +508,7 @@ void FCaptureControl::idle()
         m_lastStatsShown = m_stats.capturedTime;
         m_host.showStatistics(&m_stats, true);
     }
-    if (m_mode == kDeviceControl && m_deck && m_deck->timecode().ticks() > outPoint.ticks())
-        stopCapture();
+    if (rangePassed()) stopCapture();
 }
 
 void FCaptureControl::addCapturedClip()

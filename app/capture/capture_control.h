@@ -51,6 +51,8 @@ struct CaptureSettings {
     int32_t previewSize = 2; // 0 full, 1 half, 2 quarter
 };
 
+class TapeCaptureSource;
+
 class FCaptureControl {
 public:
     enum Mode { kUntilStopped = 0, kTimed = 1, kDeviceControl = 2 };
@@ -80,6 +82,8 @@ public:
     movies::SequenceGrabber* grabber() const { return m_grabber.get(); }
     // The tape deck for captures with device control, and its in- and out-point.
     void setTapeDeck(TapeTransport* deck) { m_deck = deck; }
+    // The deck's output: the sequence grabber records from it in captures with device control.
+    void setTapeSource(std::shared_ptr<TapeCaptureSource> source) { m_tapeSource = source; }
     TapeTransport* tapeDeck() const { return m_deck; }
     EditTime inPoint, outPoint;
 
@@ -141,6 +145,10 @@ private:
     Host& m_host;
     CaptureSettings m_settings;
     TapeTransport* m_deck = nullptr;
+    std::shared_ptr<TapeCaptureSource> m_tapeSource;
+    bool m_grabberOnTape = false; // the open grabber records the deck's output
+    void cueDeck();
+    bool rangePassed() const;
     std::unique_ptr<movies::SequenceGrabber> m_grabber;
     bool m_open = false;
     bool m_openedWithPlugin = false;

@@ -88,8 +88,9 @@ QString CCaptureDialog::askCaptureName(QWidget* parent, const QString& last)
 }
 
 CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings, FProject& project,
-                               QWidget* parent)
-    : QWidget(parent), m_control(control), m_settings(settings), m_project(project)
+                               QWidget* parent, DeviceControlAccess devices)
+    : QWidget(parent), m_control(control), m_settings(settings), m_devices(std::move(devices)),
+      m_project(project)
 {
     setObjectName(QStringLiteral("Capture settings"));
     auto* top = new QVBoxLayout(this);
@@ -227,8 +228,15 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     m_addToGallery->setChecked(s.addToDeckAfterCapture);
     m_useFile->setChecked(s.useCaptureFile);
     m_path->setText(QString::fromStdString(s.captureFilePath));
+    for (const std::string& name : m_devices.names)
+        m_controller->addItem(QString::fromStdString(name));
     m_controller->addItem(QStringLiteral("<<none>>"));
-    m_controller->setCurrentIndex(m_controller->count() - 1);
+    {
+        const int32_t open = m_devices.current ? m_devices.current() : -1;
+        m_controller->setCurrentIndex(open >= 0 && open < m_controller->count() - 1
+                                          ? open
+                                          : m_controller->count() - 1);
+    }
     for (int i = 0; i < m_port->count(); ++i)
         if (m_port->itemData(i).toInt() == m_settings.readInt(kTransport, "Port", 8))
             m_port->setCurrentIndex(i);
@@ -377,15 +385,26 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     });
     connect(m_controller, &QComboBox::activated, this, [this](int index) {
         m_settings.writeInt(kTransport, "Filter", index == m_controller->count() - 1 ? -1 : index);
+        portChanged(m_port->currentIndex() >= 0 ? m_port->currentData().toInt() : 8);
     });
-    connect(m_port, &QComboBox::activated, this, [this](int) {
-        // Without a device the port reads back as -1: no entry is selected.
-        const int port = m_control.tapeDeck() ? m_port->currentData().toInt() : -1;
-        if (port < 0) m_port->setCurrentIndex(-1);
-        m_settings.writeInt(kTransport, "Port", port);
-    });
+    connect(m_port, &QComboBox::activated, this,
+            [this](int) { portChanged(m_port->currentData().toInt()); });
     pathChanged();
     refreshDeviceTab();
+}
+
+void CCaptureDialog::portChanged(int32_t chosen)
+{
+    // The deck is opened again on the chosen port; the port kept is the one the device
+    // reports (-1 without a device: no entry is selected).
+    const int device = m_controller->currentIndex();
+    int32_t port = -1;
+    if (m_devices.reopen && device >= 0 && device < m_controller->count() - 1)
+        port = m_devices.reopen(device, chosen);
+    m_port->setCurrentIndex(-1);
+    for (int i = 0; i < m_port->count(); ++i)
+        if (m_port->itemData(i).toInt() == port) m_port->setCurrentIndex(i);
+    m_settings.writeInt(kTransport, "Port", port);
 }
 
 void CCaptureDialog::setEngine(bool directShow)

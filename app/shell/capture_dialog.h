@@ -8,6 +8,10 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -29,11 +33,19 @@ namespace zef::app {
 class FCaptureControl;
 class SettingsStore;
 
+// The device controllers for the "Transport" tab: their names, the open one, and re-opening
+// the deck on a device and port (answering the port the device reports, -1 without one).
+struct DeviceControlAccess {
+    std::vector<std::string> names;
+    std::function<int32_t()> current;
+    std::function<int32_t(int32_t device, int32_t port)> reopen;
+};
+
 class CCaptureDialog : public QWidget {
     Q_OBJECT
 public:
     CCaptureDialog(FCaptureControl& control, SettingsStore& settings, FProject& project,
-                   QWidget* parent = nullptr);
+                   QWidget* parent = nullptr, DeviceControlAccess devices = {});
 
     // "Record Now!": stops a running capture, else asks for the file (unless the capture file
     // is used) and starts one.
@@ -48,8 +60,11 @@ private:
     void setEngine(bool directShow);
     void pathChanged();
 
+    void portChanged(int32_t port);
+
     FCaptureControl& m_control;
     SettingsStore& m_settings;
+    DeviceControlAccess m_devices;
     FProject& m_project;
     ui::CXRadioButton* m_quickTime;
     ui::CXRadioButton* m_directShow;

@@ -407,6 +407,11 @@ void CMainFrame::fillSettingsMenu(QMenu& menu)
         connect(a, &QAction::toggled, this,
                 [this, key](bool on) { m_commands.previewFlagToggled(key, on); });
     }
+    QAction* device = menu.addAction(QStringLiteral("Tape &Device Control"));
+    device->setObjectName(QStringLiteral("DeviceMode"));
+    device->setCheckable(true);
+    device->setChecked(m_commands.deviceMode());
+    connect(device, &QAction::toggled, this, [this](bool on) { m_commands.setDeviceMode(on); });
 }
 
 // ---- the drawn caption

@@ -52,6 +52,9 @@ public:
     virtual void about() {}
     // A "Preview Preferences" flag was toggled from the Settings menu.
     virtual void previewFlagToggled(const char* /*key*/, bool /*on*/) {}
+    // The VCR Deck drives the tape deck (device mode) instead of the preview.
+    virtual bool deviceMode() const { return false; }
+    virtual void setDeviceMode(bool /*on*/) {}
     // The main window is asked to close: false keeps the program running.
     virtual bool mainWindowClosing() { return true; }
     // The main bar's Capture and Render buttons: the preview shows the capture source (the

@@ -1,6 +1,7 @@
 #include "app/shell/zef_app.h"
 
 #include "app/capture/capture_control.h"
+#include "app/capture/tape_capture_source.h"
 #include "app/clipdeck/clip_deck.h"
 #include "app/shell/app_paths.h"
 #include "app/shell/capture_dialog.h"
@@ -10,7 +11,9 @@
 #include "app/shell/qt_user_interface.h"
 #include "app/shell/recovery_session.h"
 #include "app/shell/settings_store.h"
+#include "app/shell/tape_deck_view.h"
 #include "capture/capture_plugin.h"
+#include "capture/tape_deck.h"
 #include "engine/effect_catalogue.h"
 #include "engine/frame_delivery.h"
 #include "engine/graph_clip_media.h"
@@ -20,6 +23,8 @@
 #include "model/zef_exception.h"
 #include "output/doutput_settings.h"
 #include "platform/graph/class_registry.h"
+#include "platform/graph/device_control.h"
+#include "platform/graph/software_tape_deck.h"
 #include "platform/movies/components.h"
 #include "platform/movies/effects/effect_registry.h"
 #include "platform/movies/export/standard_exporters.h"
@@ -37,6 +42,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMessageBox>
+#include <QThread>
 #include <QUrl>
 
 namespace zef::app {
@@ -161,6 +167,8 @@ CZefApp::~CZefApp()
     m_router.reset();
     m_captureControl.reset();
     m_captureWindows.reset();
+    m_tapeView.reset();
+    if (m_frame) m_frame->vcrDeck().setDeviceMode(nullptr);
     m_frame.reset();
     m_capture.reset();
     if (registeredFrameDelivery() == m_delivery.get()) registerFrameDelivery(nullptr);
@@ -229,6 +237,21 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_graphReaders = std::make_unique<GraphClipReaders>(*m_graphClasses, true);
     m_clipOpener = std::make_unique<MediaClipOpener>(m_graphReaders.get());
 
+    // The tape-deck controls: the software deck plays the tape the settings name (else the
+    // environment's, else its generated tape).
+    graph::SoftwareTapeDeckOptions deckOptions;
+    deckOptions.tapePath = m_settings->readString("Capture Preferences", "SoftwareDeckTape", "");
+    deckOptions.refuseShuttle =
+        m_settings->readInt("Capture Preferences", "SoftwareDeckRefuseShuttle", 0) != 0;
+    graph::registerSoftwareTapeDeck(*m_graphClasses, deckOptions);
+    m_devices = std::make_unique<graph::DeviceList>();
+    m_devices->enumerate(*m_graphClasses);
+    m_tapeDeck = std::make_unique<TapeDeck>(*m_graphClasses, *m_devices);
+    m_tapeDeck->setPump([] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QThread::msleep(5);
+    });
+
     m_project = std::make_unique<FProject>(m_settings.get());
     m_project->setClipOpener(m_clipOpener.get());
     m_delivery = std::make_unique<FrameDelivery>(*m_project);
@@ -269,7 +292,16 @@ bool CZefApp::startUp(const QStringList& arguments)
     }
     m_frame->parametersDeck().setPageFactory(
         ui::CParametersContainer::kCapturePage, [this](QWidget* parent) {
-            return new CCaptureDialog(*m_captureControl, *m_settings, *m_project, parent);
+            DeviceControlAccess devices;
+            for (size_t i = 0; i < m_devices->size(); ++i)
+                devices.names.push_back((*m_devices)[i].nameText());
+            devices.current = [this] { return m_tapeDeck->deviceIndex(); };
+            devices.reopen = [this](int32_t device, int32_t port) {
+                openTapeDeck(device, port);
+                return m_tapeDeck->port();
+            };
+            return new CCaptureDialog(*m_captureControl, *m_settings, *m_project, parent,
+                                      std::move(devices));
         });
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());
@@ -283,6 +315,14 @@ bool CZefApp::startUp(const QStringList& arguments)
     preview.currentTrack = [this] { return m_frame->clipControl().currentTrack(); };
     preview.setCurrentTrack = [this](int32_t t) { m_frame->clipControl().selectTrack(t); };
     m_frame->previewDeck().attach(*m_builder, std::move(preview));
+    m_tapeView = std::make_unique<CTapeDeckView>(m_frame->previewDeck());
+    {
+        const TransportPreferences transport = m_settings->transportPreferences();
+        if (!openTapeDeck(transport.filter, transport.port))
+            for (size_t i = 0; i < m_devices->size(); ++i)
+                if ((*m_devices)[i].classId == graph::kSoftwareTapeDeckClassId)
+                    openTapeDeck(int32_t(i), transport.port);
+    }
     m_frame->loadPanels();
     m_frame->showAll();
     m_router = std::make_unique<KeyboardRouter>(*m_frame);
@@ -312,6 +352,38 @@ bool CZefApp::startUp(const QStringList& arguments)
     m_frame->setWindowTitle(m_project->windowTitle());
     m_idle.start();
     return true;
+}
+
+bool CZefApp::openTapeDeck(int32_t deviceIndex, int32_t port)
+{
+    const bool wasInDeviceMode = deviceMode();
+    setDeviceMode(false);
+    const bool opened = m_tapeDeck->open(deviceIndex, port);
+    if (wasInDeviceMode) setDeviceMode(true);
+    // Captures with device control drive this deck and record its output (when it has one).
+    std::shared_ptr<graph::TapeDeckOutput> output;
+    if (opened)
+        output = graph::openTapeDeckOutput(*m_graphClasses,
+                                           (*m_devices)[size_t(m_tapeDeck->deviceIndex())].classId);
+    m_captureControl->setTapeDeck(opened ? m_tapeDeck.get() : nullptr);
+    m_captureControl->setTapeSource(output ? std::make_shared<TapeCaptureSource>(output)
+                                           : nullptr);
+    return opened;
+}
+
+bool CZefApp::deviceMode() const { return m_frame && m_frame->vcrDeck().deviceMode(); }
+
+void CZefApp::setDeviceMode(bool on)
+{
+    if (!m_frame) return;
+    if (on && m_tapeDeck->isOpen()) {
+        m_frame->vcrDeck().setDeviceMode(m_tapeDeck.get());
+        m_tapeView->attach(graph::openTapeDeckOutput(
+            *m_graphClasses, (*m_devices)[size_t(m_tapeDeck->deviceIndex())].classId));
+    } else {
+        m_tapeView->detach();
+        m_frame->vcrDeck().setDeviceMode(nullptr);
+    }
 }
 
 int CZefApp::openFromArgument(const std::string& argument)

@@ -26,9 +26,11 @@ class FMovieBuilder;
 class FrameDelivery;
 class GraphClipReaders;
 class MediaClipOpener;
+class TapeDeck;
 class TemplateList;
 namespace graph {
 class FilterClassRegistry;
+class DeviceList;
 } // namespace graph
 namespace movies {
 class ComponentManager;
@@ -44,6 +46,7 @@ namespace zef::app {
 class CRecoverySession;
 class CaptureWindows;
 class FCaptureControl;
+class CTapeDeckView;
 class KeyboardRouter;
 class QtUserInterface;
 class SettingsStore;
@@ -98,7 +101,18 @@ public:
     // project then shows as modified.
     void restoreBackup(const recovery::Backup& backup);
 
+    // Device control: the device-control filters listed at start-up, the tape deck (open on
+    // the "Transport Preferences" device, else on the software tape deck) and the VCR Deck's
+    // device mode, in which the Preview Deck shows the deck's output.
+    const graph::DeviceList& deviceList() const { return *m_devices; }
+    TapeDeck* tapeDeck() const { return m_tapeDeck.get(); }
+    // Re-opens the deck on a device of the list and a port (device mode is left and entered
+    // again around it); false when the device cannot be opened.
+    bool openTapeDeck(int32_t deviceIndex, int32_t port);
+
     // MainFrameCommands
+    bool deviceMode() const override;
+    void setDeviceMode(bool on) override;
     void newProject() override;
     void openProject() override;
     void saveProject() override;
@@ -137,6 +151,9 @@ private:
     std::unique_ptr<graph::FilterClassRegistry> m_graphClasses;
     std::unique_ptr<GraphClipReaders> m_graphReaders;
     std::unique_ptr<MediaClipOpener> m_clipOpener;
+    std::unique_ptr<graph::DeviceList> m_devices;
+    std::unique_ptr<TapeDeck> m_tapeDeck;
+    std::unique_ptr<CTapeDeckView> m_tapeView;
     std::unique_ptr<FProject> m_project;
     std::unique_ptr<FrameDelivery> m_delivery; // what RenderFrame and RenderAudio reach
     std::unique_ptr<FMovieBuilder> m_builder;

@@ -564,7 +564,7 @@ struct CaptureSession::Impl {
     void deliverPicture(Picture&& p)
     {
         std::shared_ptr<Recorder> r = currentRecorder();
-        if (r && !r->ended()) r->pushPicture(p);
+        if (r && !r->ended() && p.record) r->pushPicture(p);
         if (r && !r->ended() && !r->previewWanted()) return;
         std::lock_guard lock(pictureMutex);
         newest = std::move(p);
@@ -591,6 +591,9 @@ struct CaptureSession::Impl {
 
     void startPattern();
     void startTone();
+    void startExternal(const std::shared_ptr<ExternalSource>& source, bool withVideo,
+                       bool withAudio);
+    std::vector<std::shared_ptr<ExternalSource>> externals; // started, to stop
     void startDevice(const DeviceRef& ref, bool isVideo);
 };
 
@@ -638,6 +641,55 @@ void CaptureSession::Impl::startTone()
             deliverSamples(std::move(s), k * 10000);
             ++k;
         }
+    });
+}
+
+void CaptureSession::Impl::startExternal(const std::shared_ptr<ExternalSource>& source,
+                                        bool withVideo, bool withAudio)
+{
+    if (!source) throw std::runtime_error("no source");
+    if (withVideo) {
+        video = true;
+        width = source->width();
+        height = source->height();
+        rate = source->frameRate();
+    }
+    audio = audio || (withAudio && source->hasSound());
+    externals.push_back(source);
+    // A source that numbers its pictures (a tape's frame numbers) is stamped by the numbers
+    // from an anchor, so the jitter of its thread neither doubles nor skips a picture in the
+    // file; a jump (a wind, a stop) or a drift of more than a few frames sets a new anchor.
+    // Unnumbered pictures keep to the frame cadence while they arrive within half a period.
+    const double rate = source->frameRate() > 0 ? source->frameRate() : 25.0;
+    const int64_t period = int64_t(1e6 / rate);
+    struct Anchor {
+        int64_t time = -1, frame = -1, previous = -1;
+    };
+    auto anchor = std::make_shared<Anchor>();
+    source->start([this, withVideo, withAudio, rate, period, anchor](Picture&& p,
+                                                                    std::vector<int16_t>&& s) {
+        if (quit) return;
+        int64_t now = nowUs();
+        Anchor& a = *anchor;
+        if (p.sourceFrame >= 0 && a.frame >= 0 && p.sourceFrame > a.frame) {
+            const int64_t t = a.time + int64_t(std::llround(double(p.sourceFrame - a.frame) * 1e6 / rate));
+            if (std::llabs(t - now) <= 4 * period) now = t;
+            else a.frame = -1;
+        } else if (p.sourceFrame < 0 && a.previous >= 0 &&
+                   std::llabs(now - (a.previous + period)) < period / 2) {
+            now = a.previous + period;
+        } else {
+            a.frame = -1;
+        }
+        if (p.sourceFrame >= 0 && a.frame < 0) {
+            a.frame = p.sourceFrame;
+            a.time = now;
+        }
+        a.previous = now;
+        const bool record = p.record;
+        p.timeUs = now;
+        if (withVideo && !p.bgra.empty()) deliverPicture(std::move(p));
+        if (withAudio && record && !s.empty()) deliverSamples(std::move(s), now);
     });
 }
 
@@ -761,19 +813,28 @@ CaptureSession::CaptureSession(std::optional<DeviceRef> video, std::optional<Dev
     if (!video && !audio) throw std::runtime_error("no capture device");
     m_impl->rate = deviceRate > 0 ? deviceRate : 30.0;
     try {
+        // One external source gives both picture and sound when both name it.
+        const bool shared = video && audio && video->kind == DeviceKind::External &&
+                            audio->kind == DeviceKind::External && video->source == audio->source;
         if (video) {
             if (video->kind == DeviceKind::TestPattern)
                 m_impl->startPattern();
+            else if (video->kind == DeviceKind::External)
+                m_impl->startExternal(video->source, true, shared);
             else
                 m_impl->startDevice(*video, true);
         }
-        if (audio) {
+        if (audio && !shared) {
             if (audio->kind == DeviceKind::TestTone)
                 m_impl->startTone();
+            else if (audio->kind == DeviceKind::External)
+                m_impl->startExternal(audio->source, false, true);
             else
                 m_impl->startDevice(*audio, false);
         }
     } catch (...) {
+        for (auto& source : m_impl->externals)
+            source->stop();
         m_impl->quit = true;
         for (std::thread& t : m_impl->threads)
             t.join();
@@ -784,6 +845,8 @@ CaptureSession::CaptureSession(std::optional<DeviceRef> video, std::optional<Dev
 CaptureSession::~CaptureSession()
 {
     stopRecording();
+    for (auto& source : m_impl->externals)
+        source->stop();
     m_impl->quit = true;
     for (std::thread& t : m_impl->threads)
         t.join();

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,12 +27,7 @@
 
 namespace zef::avcapture {
 
-enum class DeviceKind { TestPattern, TestTone, V4L2, Alsa, Pulse };
-
-struct DeviceRef {
-    DeviceKind kind = DeviceKind::TestPattern;
-    std::string id; // the backend's name ("/dev/video0", "hw:0,0"); unused for synthetic ones
-};
+enum class DeviceKind { TestPattern, TestTone, V4L2, Alsa, Pulse, External };
 
 // A picture: BGRA, rows of width × 4 bytes.
 struct Picture {
@@ -39,6 +35,39 @@ struct Picture {
     int height = 0;
     std::vector<uint8_t> bgra;
     int64_t timeUs = 0; // on the session's clock
+    // False for a picture the preview shows but a recording leaves out (a tape deck's picture
+    // outside the range being captured); its sound is left out with it.
+    bool record = true;
+    // The source's own number of the picture (a tape's frame number), -1 when it has none.
+    int64_t sourceFrame = -1;
+};
+
+// A source whose pictures and sound come from elsewhere in the program (a tape deck's
+// output): each delivery is one picture with the sound of its period (48 kHz stereo, possibly
+// none). The session stamps both with its clock when they arrive.
+class ExternalSource {
+public:
+    using Sink = std::function<void(Picture&& picture, std::vector<int16_t>&& samples)>;
+    virtual ~ExternalSource() = default;
+    virtual int width() = 0;
+    virtual int height() = 0;
+    virtual double frameRate() = 0;
+    virtual bool hasSound() = 0;
+    // Starts delivering to sink (on any thread, one call at a time) until stop(), which waits
+    // for a running call to return.
+    virtual void start(Sink sink) = 0;
+    virtual void stop() = 0;
+};
+
+struct DeviceRef {
+    DeviceRef(DeviceKind k = DeviceKind::TestPattern, std::string i = {},
+              std::shared_ptr<ExternalSource> s = {})
+        : kind(k), id(std::move(i)), source(std::move(s))
+    {
+    }
+    DeviceKind kind = DeviceKind::TestPattern;
+    std::string id; // the backend's name ("/dev/video0", "hw:0,0"); unused for synthetic ones
+    std::shared_ptr<ExternalSource> source; // DeviceKind::External: picture and sound
 };
 
 enum class VideoCoding { MotionJpeg, DV };

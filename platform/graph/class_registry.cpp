@@ -2,6 +2,7 @@
 #include "platform/graph/colour_converter.h"
 #include "platform/graph/default_renderers.h"
 #include "platform/graph/filter_graph.h"
+#include "platform/graph/software_tape_deck.h"
 
 #include <algorithm>
 
@@ -29,6 +30,7 @@ std::unique_ptr<FilterClassRegistry> FilterClassRegistry::withBuiltIns()
                       FilterCategory::renderer,
                       {{"Input", true, false, MajorType::audio, SubType::pcm}},
                       [] { return std::make_shared<AudioRendererFilter>(); }});
+    registerSoftwareTapeDeck(*r);
     return r;
 }
 

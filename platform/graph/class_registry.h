@@ -45,8 +45,8 @@ struct FilterClass {
 
 class FilterClassRegistry {
 public:
-    // A registry holding the graph's own classes: the colour converter and the default video
-    // and audio renderers.
+    // A registry holding the graph's own classes: the colour converter, the default video
+    // and audio renderers and the software tape deck (with its default tape).
     static std::unique_ptr<FilterClassRegistry> withBuiltIns();
 
     // Adds or replaces the class with that identifier. kInvalidArg without a creator.

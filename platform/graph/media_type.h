@@ -19,7 +19,8 @@ namespace zef::graph {
 
 constexpr int64_t kUnitsPerSecond = 10'000'000;
 
-enum class MajorType { none, video, audio };
+// timecode: the output of a device-control filter (a tape deck's timecode track).
+enum class MajorType { none, video, audio, timecode };
 enum class SubType { none, rgb32, rgb24, rgb565, rgb555, yuv, pcm };
 enum class FormatType { none, videoInfo, waveFormatEx };
 

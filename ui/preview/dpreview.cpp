@@ -176,6 +176,12 @@ void DPreview::setCapturePicture(const QImage& picture)
     Q_UNUSED(picture);
 }
 
+void DPreview::setOutsidePicture(const QImage& picture)
+{
+    m_outsidePicture = picture;
+    m_window->update();
+}
+
 void DPreview::setCaptureCrop(const std::array<movies::Fixed, 4>& crop)
 {
     m_captureCrop = crop;

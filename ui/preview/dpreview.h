@@ -24,6 +24,7 @@
 #include "ui/controls/gui_dialog.h"
 #include "ui/preview/preview_player.h"
 
+#include <QImage>
 #include <QTimer>
 
 #include <array>
@@ -79,6 +80,10 @@ public:
     void setCapturePicture(const QImage& picture);
     const std::array<movies::Fixed, 4>& captureCrop() const { return m_captureCrop; }
     void setCaptureCrop(const std::array<movies::Fixed, 4>& crop);
+    // A picture from outside the player (a tape deck's output while the VCR Deck drives the
+    // deck) shown instead of the player's; a null image gives the player's picture back.
+    void setOutsidePicture(const QImage& picture);
+    const QImage& outsidePicture() const { return m_outsidePicture; }
     // Plays a movie that belongs to nobody else, as the composition is played (benchmarks and
     // tests of the player inside the windows).
     void showMovie(std::shared_ptr<const movies::Movie> movie, movies::TimeValue frameDuration);
@@ -193,6 +198,7 @@ private:
     int64_t m_snapshots = 0;
     QSize m_captureSize;
     std::array<movies::Fixed, 4> m_captureCrop{0, 0, 0x10000, 0x10000};
+    QImage m_outsidePicture;
     bool m_looping = false;
     bool m_fullScreen = false;
     bool m_wasPlaying = false;

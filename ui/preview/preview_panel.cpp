@@ -71,6 +71,12 @@ CPreviewPanel::CPreviewPanel(FProject& project, QWidget* parent)
         sendPosition();
         if (!isPlaying()) periodicUpdate();
     });
+    m_deviceTimer.setInterval(kDeviceInterval);
+    connect(&m_deviceTimer, &QTimer::timeout, this, [this] {
+        if (!m_deck) return;
+        if (m_deck->seeking()) m_deck->seekStep();
+        periodicUpdate();
+    });
     m_project.addObserver(this);
     sourceChanged();
     periodicUpdate();
@@ -529,6 +535,10 @@ void CPreviewPanel::setDeviceMode(TapeTransport* deck)
     if (deck == m_deck) return;
     if (m_preview && m_preview->isPlaying()) m_preview->pause();
     m_deck = deck;
+    if (m_deck)
+        m_deviceTimer.start();
+    else
+        m_deviceTimer.stop();
     endStepping();
     sourceChanged();
     periodicUpdate();

@@ -71,6 +71,7 @@ public:
         kDeviceLabel = 1158,
     };
     static constexpr int kStepInterval = 50; // ms between frame-step ticks
+    static constexpr int kDeviceInterval = 50; // ms between device-mode updates
 
     explicit CPreviewPanel(FProject& project, QWidget* parent = nullptr);
     ~CPreviewPanel() override;
@@ -123,7 +124,8 @@ public:
     void shuttleTo(int b);
     void shuttleReleased();
 
-    // Device mode: a tape deck instead of the player; null leaves device mode.
+    // Device mode: a tape deck instead of the player; null leaves device mode. While in device
+    // mode a timer (kDeviceInterval) makes the deck's seek steps and follows its timecode.
     void setDeviceMode(TapeTransport* deck);
     bool deviceMode() const { return m_deck != nullptr; }
     EditTime deviceInPoint() const { return m_deviceIn; }
@@ -160,6 +162,7 @@ private:
     int m_stepCount = 1;
     QTimer m_stepTimer;
     QTimer m_playTimer; // follows the time while playing
+    QTimer m_deviceTimer; // device mode: seek steps and the deck's mode and timecode
     int m_lastShuttle = 0;
     int32_t m_rateNum = 0, m_rateDen = 1; // the slider's frame rate (0: the project's)
     EditTime m_deviceIn, m_deviceOut;

@@ -115,6 +115,11 @@ void CPreviewWindow::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
+    if (!m_deck.outsidePicture().isNull()) {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(fitPicture(rect(), m_deck.outsidePicture().size()), m_deck.outsidePicture());
+        return;
+    }
     const CPreviewPlayer::Frame& frame = m_deck.player().frame();
     if (!frame.image.isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform, !m_deck.isPlaying());

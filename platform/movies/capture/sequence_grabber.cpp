@@ -37,6 +37,18 @@ OSErr SequenceGrabber::initialize()
 {
     using avcapture::DeviceKind;
     using avcapture::DeviceRef;
+    if (m_source) {
+        try {
+            const DeviceRef source{DeviceKind::External, m_sourceName, m_source};
+            m_session = std::make_unique<avcapture::CaptureSession>(
+                source, m_source->hasSound() ? std::optional(source) : std::nullopt, 0);
+            m_videoDevice = source;
+            if (m_source->hasSound()) m_soundDevice = source;
+            return noErr;
+        } catch (const std::exception&) {
+            return ioErr;
+        }
+    }
     // A camera with the desktop's sound input; without a camera the test pattern with its
     // tone, which belong together (the tone marks the pattern's seconds).
     if (auto camera = firstCamera()) {

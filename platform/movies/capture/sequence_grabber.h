@@ -48,6 +48,13 @@ public:
 
     // Opens the devices (noErr, or ioErr when none can be opened).
     OSErr initialize();
+    // Before initialize: picture and sound come from this source (a tape deck's output)
+    // instead of a camera or the test pattern.
+    void setSource(std::shared_ptr<avcapture::ExternalSource> source, std::string name)
+    {
+        m_source = std::move(source);
+        m_sourceName = std::move(name);
+    }
     // A channel of 'vide' or 'soun'; null when that kind of device is missing.
     Channel* newChannel(FourCC type);
     Channel* videoChannel() { return m_video ? &*m_video : nullptr; }
@@ -83,6 +90,8 @@ public:
 
 private:
     std::unique_ptr<avcapture::CaptureSession> m_session;
+    std::shared_ptr<avcapture::ExternalSource> m_source;
+    std::string m_sourceName;
     std::optional<Channel> m_video, m_sound;
     std::optional<avcapture::DeviceRef> m_videoDevice, m_soundDevice;
     std::string m_output;
