@@ -100,8 +100,10 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     m_quickTime = new ui::CXRadioButton(QStringLiteral("QuickTime"), this);
     m_directShow = new ui::CXRadioButton(QStringLiteral("DirectShow"), this);
     m_record = textButton(QStringLiteral("Record Now!"), this);
-    modeRow->addWidget(m_quickTime);
-    modeRow->addWidget(m_directShow);
+    for (ui::CXRadioButton* r : {m_quickTime, m_directShow}) {
+        r->setMinimumWidth(r->sizeHint().width() + r->sizeHint().height()); // the whole name
+        modeRow->addWidget(r);
+    }
     modeRow->addStretch();
     modeRow->addWidget(m_record);
     top->addLayout(modeRow);
