@@ -1,6 +1,7 @@
 #include "app/shell/zef_app.h"
 
 #include "app/capture/capture_control.h"
+#include "app/capture/host_callbacks.h"
 #include "app/capture/tape_capture_source.h"
 #include "app/clipdeck/clip_deck.h"
 #include "app/shell/app_paths.h"
@@ -165,6 +166,7 @@ CZefApp::~CZefApp()
     exit();
     if (m_project) m_project->setUserInterface(nullptr);
     m_router.reset();
+    registerHostContext(nullptr);
     m_captureControl.reset();
     m_captureWindows.reset();
     m_tapeView.reset();
@@ -290,6 +292,15 @@ bool CZefApp::startUp(const QStringList& arguments)
         c.captureFilePath = p.captureFilePath;
         c.previewSize = p.previewSize;
     }
+    m_host = std::make_unique<HostContext>();
+    m_host->project = m_project.get();
+    m_host->plugin = m_capture.get();
+    m_host->handleCapturing = [this] { return handleCapturing(); };
+    m_host->drawClip = [this](const ZEFSourceItem& clip, int64_t ticks, uint8_t* buffer,
+                              int32_t width, int32_t height) {
+        return m_delivery->renderFrame(&clip, ticks, buffer, width, height, 0, false);
+    };
+    registerHostContext(m_host.get());
     m_frame->parametersDeck().setPageFactory(
         ui::CParametersContainer::kCapturePage, [this](QWidget* parent) {
             DeviceControlAccess devices;
@@ -439,6 +450,25 @@ void CZefApp::applyPreviewPreferences()
     p.disableFiltersOnPreview = f.disableFiltersOnPreview;
     p.singleLayerPreview = f.singleLayerPreview;
     m_builder->setPreferences(p);
+}
+
+bool CZefApp::handleCapturing()
+{
+    // A plug-in may ask from a thread of its own: the device is opened on the GUI thread.
+    if (QThread::currentThread() != thread()) {
+        bool open = false;
+        QMetaObject::invokeMethod(
+            this, [this, &open] { open = handleCapturing(); }, Qt::BlockingQueuedConnection);
+        return open;
+    }
+    if (m_captureControl->deviceOpen()) return true;
+    if (!m_captureControl->openDevice(true)) return false;
+    ui::DPreview& preview = m_frame->previewDeck();
+    const CaptureRect area = m_captureControl->videoArea(preview.width(), preview.height());
+    preview.setCaption(QStringLiteral("Capture plugin preview : %1 x %2")
+                           .arg(area.right - area.left)
+                           .arg(area.bottom - area.top));
+    return true;
 }
 
 void CZefApp::capturePreview()

@@ -45,6 +45,7 @@ namespace zef::app {
 
 class CRecoverySession;
 class CaptureWindows;
+struct HostContext;
 class FCaptureControl;
 class CTapeDeckView;
 class KeyboardRouter;
@@ -124,6 +125,9 @@ public:
     void previewFlagToggled(const char* key, bool on) override;
     bool mainWindowClosing() override;
     void capturePreview() override;
+    // Opens the capture device for a plug-in (hosted, without the preview layout); true when
+    // it is open. Any thread.
+    bool handleCapturing();
     void renderPreview() override;
 
 private:
@@ -156,6 +160,7 @@ private:
     std::unique_ptr<CTapeDeckView> m_tapeView;
     std::unique_ptr<FProject> m_project;
     std::unique_ptr<FrameDelivery> m_delivery; // what RenderFrame and RenderAudio reach
+    std::unique_ptr<HostContext> m_host;       // what the CALLBACK_… exports reach
     std::unique_ptr<FMovieBuilder> m_builder;
     std::unique_ptr<QtUserInterface> m_ui;
     std::unique_ptr<ICaptureDevicePlugin> m_capture;
