@@ -214,7 +214,9 @@ void FCaptureControl::cueDeck()
     cue.setTicks(std::max<int64_t>(0, inPoint.ticks() - 600));
     if (m_tapeSource && !m_openedWithPlugin) {
         const double rate = m_tapeSource->frameRate();
-        auto frame = [&](const EditTime& t) { return int64_t(std::llround(t.ticks() * rate / 600.0)); };
+        auto frame = [&](const EditTime& t) {
+            return int64_t(std::llround(t.ticks() * rate / 600.0));
+        };
         m_tapeSource->setRange(frame(inPoint), frame(outPoint));
     } else {
         cue = inPoint;

@@ -74,7 +74,8 @@ int32_t hostGetFrame(int32_t frame, int32_t second, void* buffer, int32_t width,
     ZEFItem* next = owner ? project.nextItem(owner) : nullptr;
     if (!owner || !next) return 0;
     const int64_t rate = (int64_t(project.rateContext().frameRate()) + 4369) >> 16;
-    const int64_t ticks = int64_t(frame) * 600 / std::max<int64_t>(1, rate) + next->getStart().ticks();
+    const int64_t ticks =
+        int64_t(frame) * 600 / std::max<int64_t>(1, rate) + next->getStart().ticks();
     auto* source = dynamic_cast<ZEFSourceItem*>(second ? next : owner);
     if (source && buffer && width > 0 && height > 0 && width <= kMaxHostFrameSide &&
         height <= kMaxHostFrameSide && g_context->drawClip)
@@ -97,8 +98,8 @@ int32_t hostLoadData(const void* source, int32_t length)
     ZEFEffectItem* effect = editedEffect();
     if (!effect || !validLength(source, length)) return 0;
     // A new block takes the length; an existing one keeps its size and takes what fits.
-    movies::Handle block = effect->effectParameters() ? effect->effectParameters()
-                                                      : movies::Handle(size_t(length));
+    movies::Handle block =
+        effect->effectParameters() ? effect->effectParameters() : movies::Handle(size_t(length));
     const size_t n = std::min(block.size(), size_t(length));
     if (n) std::memcpy(block.data(), source, n);
     effect->setEffectParameters(std::move(block));

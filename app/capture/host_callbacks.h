@@ -28,8 +28,8 @@ class ZEFSourceItem;
 
 namespace zef::app {
 
-constexpr int32_t kMaxHostBlock = 1 << 20;   // bytes of a parameter block a call may copy
-constexpr int32_t kMaxHostFrameSide = 8192;  // pixels of a frame's width or height
+constexpr int32_t kMaxHostBlock = 1 << 20;  // bytes of a parameter block a call may copy
+constexpr int32_t kMaxHostFrameSide = 8192; // pixels of a frame's width or height
 
 struct HostContext {
     FProject* project = nullptr;

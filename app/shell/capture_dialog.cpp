@@ -235,9 +235,8 @@ CCaptureDialog::CCaptureDialog(FCaptureControl& control, SettingsStore& settings
     m_controller->addItem(QStringLiteral("<<none>>"));
     {
         const int32_t open = m_devices.current ? m_devices.current() : -1;
-        m_controller->setCurrentIndex(open >= 0 && open < m_controller->count() - 1
-                                          ? open
-                                          : m_controller->count() - 1);
+        m_controller->setCurrentIndex(
+            open >= 0 && open < m_controller->count() - 1 ? open : m_controller->count() - 1);
     }
     for (int i = 0; i < m_port->count(); ++i)
         if (m_port->itemData(i).toInt() == m_settings.readInt(kTransport, "Port", 8))

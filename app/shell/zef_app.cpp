@@ -377,8 +377,7 @@ bool CZefApp::openTapeDeck(int32_t deviceIndex, int32_t port)
         output = graph::openTapeDeckOutput(*m_graphClasses,
                                            (*m_devices)[size_t(m_tapeDeck->deviceIndex())].classId);
     m_captureControl->setTapeDeck(opened ? m_tapeDeck.get() : nullptr);
-    m_captureControl->setTapeSource(output ? std::make_shared<TapeCaptureSource>(output)
-                                           : nullptr);
+    m_captureControl->setTapeSource(output ? std::make_shared<TapeCaptureSource>(output) : nullptr);
     return opened;
 }
 

@@ -442,7 +442,11 @@ void Recorder::writeVideo(Picture& p)
 void Recorder::writeAudio(std::vector<int16_t>& s, int64_t timeUs)
 {
     if (m_video && !m_videoStarted) {
+        // Sound waits for the first picture, which starts the file; at most a second of it
+        // (what came earlier lies before the file's start anyway).
         m_pendingAudio.emplace_back(std::move(s), timeUs);
+        while (m_pendingAudio.size() > 1 && timeUs - m_pendingAudio.front().second > 1'000'000)
+            m_pendingAudio.erase(m_pendingAudio.begin());
         return;
     }
     int64_t count = int64_t(s.size()) / kToneChannels;
@@ -645,7 +649,7 @@ void CaptureSession::Impl::startTone()
 }
 
 void CaptureSession::Impl::startExternal(const std::shared_ptr<ExternalSource>& source,
-                                        bool withVideo, bool withAudio)
+                                         bool withVideo, bool withAudio)
 {
     if (!source) throw std::runtime_error("no source");
     if (withVideo) {
@@ -666,31 +670,34 @@ void CaptureSession::Impl::startExternal(const std::shared_ptr<ExternalSource>& 
         int64_t time = -1, frame = -1, previous = -1;
     };
     auto anchor = std::make_shared<Anchor>();
-    source->start([this, withVideo, withAudio, rate, period, anchor](Picture&& p,
-                                                                    std::vector<int16_t>&& s) {
-        if (quit) return;
-        int64_t now = nowUs();
-        Anchor& a = *anchor;
-        if (p.sourceFrame >= 0 && a.frame >= 0 && p.sourceFrame > a.frame) {
-            const int64_t t = a.time + int64_t(std::llround(double(p.sourceFrame - a.frame) * 1e6 / rate));
-            if (std::llabs(t - now) <= 4 * period) now = t;
-            else a.frame = -1;
-        } else if (p.sourceFrame < 0 && a.previous >= 0 &&
-                   std::llabs(now - (a.previous + period)) < period / 2) {
-            now = a.previous + period;
-        } else {
-            a.frame = -1;
-        }
-        if (p.sourceFrame >= 0 && a.frame < 0) {
-            a.frame = p.sourceFrame;
-            a.time = now;
-        }
-        a.previous = now;
-        const bool record = p.record;
-        p.timeUs = now;
-        if (withVideo && !p.bgra.empty()) deliverPicture(std::move(p));
-        if (withAudio && record && !s.empty()) deliverSamples(std::move(s), now);
-    });
+    source->start(
+        [this, withVideo, withAudio, rate, period, anchor](Picture&& p, std::vector<int16_t>&& s) {
+            if (quit) return;
+            int64_t now = nowUs();
+            Anchor& a = *anchor;
+            if (p.sourceFrame >= 0 && a.frame >= 0 && p.sourceFrame > a.frame) {
+                const int64_t t =
+                    a.time + int64_t(std::llround(double(p.sourceFrame - a.frame) * 1e6 / rate));
+                if (std::llabs(t - now) <= 4 * period)
+                    now = t;
+                else
+                    a.frame = -1;
+            } else if (p.sourceFrame < 0 && a.previous >= 0 &&
+                       std::llabs(now - (a.previous + period)) < period / 2) {
+                now = a.previous + period;
+            } else {
+                a.frame = -1;
+            }
+            if (p.sourceFrame >= 0 && a.frame < 0) {
+                a.frame = p.sourceFrame;
+                a.time = now;
+            }
+            a.previous = now;
+            const bool record = p.record;
+            p.timeUs = now;
+            if (withVideo && !p.bgra.empty()) deliverPicture(std::move(p));
+            if (withAudio && record && !s.empty()) deliverSamples(std::move(s), now);
+        });
 }
 
 namespace {

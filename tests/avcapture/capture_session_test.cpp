@@ -158,9 +158,9 @@ TEST(CaptureSession, MovieAndDvRecordingsKeepEveryPictureWithTheSoundInStep)
         EXPECT_NEAR(double(r.pictures.size()), 3 * c.rate, 2);
         EXPECT_EQ(int64_t(r.pictures.size()), s.capturedFrames);
         EXPECT_EQ(counterGaps(r), s.droppedFrames);
-        EXPECT_TRUE(std::all_of(r.pictures.begin(), r.pictures.end(),
-                                [](const auto& p) { return p.second >= 0; }))
-            << "every picture, also one scaled to the DV size, carries a readable number";
+        EXPECT_TRUE(std::all_of(r.pictures.begin(), r.pictures.end(), [](const auto& p) {
+            return p.second >= 0;
+        })) << "every picture, also one scaled to the DV size, carries a readable number";
         EXPECT_GE(r.beeps.size(), 2u);
         EXPECT_LT(std::abs(soundOffset(r, c.rate)), 0.5 / c.rate); // within half a frame
     }

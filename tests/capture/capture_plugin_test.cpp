@@ -354,7 +354,8 @@ extern "C" int32_t recordEvent(void*, int32_t event, intptr_t argument)
 std::string probe(const fs::path& file)
 {
     const std::string command = "ffprobe -v error -show_entries stream=codec_name,width,height "
-                                "-of csv=p=0 '" + file.string() + "' 2>&1";
+                                "-of csv=p=0 '" +
+                                file.string() + "' 2>&1";
     std::string out;
     if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
         char line[256];

@@ -58,10 +58,9 @@ std::vector<int64_t> tapeFramesIn(const std::string& path)
         if (packet->stream_index == index && avcodec_send_packet(dec, packet) >= 0) {
             while (avcodec_receive_frame(dec, frame) == 0) {
                 movies::Pixmap picture(frame->width, frame->height);
-                sws = sws_getCachedContext(sws, frame->width, frame->height,
-                                           AVPixelFormat(frame->format), frame->width,
-                                           frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr,
-                                           nullptr, nullptr);
+                sws = sws_getCachedContext(
+                    sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                    frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
                 uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(picture.data())};
                 const int stride[1] = {int(picture.strideBytes())};
                 sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);

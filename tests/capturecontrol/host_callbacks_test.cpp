@@ -27,7 +27,8 @@ ZEFSourceItem* addClip(FProject& project, int64_t start, int64_t end)
 
 ZEFEffectItem* transitionOf(FProject& project, ZEFItem* item, std::vector<uint8_t> parameters)
 {
-    if (!item->transition()) item->setTransition(std::make_unique<ZEFEffectItem>(&project, 0, item));
+    if (!item->transition())
+        item->setTransition(std::make_unique<ZEFEffectItem>(&project, 0, item));
     item->transition()->setEffectParameters(movies::Handle(parameters.data(), parameters.size()));
     return item->transition();
 }
@@ -37,7 +38,7 @@ ZEFEffectItem* transitionOf(FProject& project, ZEFItem* item, std::vector<uint8_
 TEST(HostCallbacks, CopiesAreBoundedByTheBlocksAndNeedAnOpenDialog)
 {
     FProject project;
-    ZEFSourceItem* a = addClip(project, 0, 6000);    // 0 to 10 s
+    ZEFSourceItem* a = addClip(project, 0, 6000);     // 0 to 10 s
     ZEFSourceItem* b = addClip(project, 4800, 12000); // 8 to 20 s: they overlap from 8 to 10 s
     ZEFEffectItem* cross = transitionOf(project, a, {1, 2, 3, 4});
     ZEFEffectItem* last = transitionOf(project, b, {7});
@@ -65,7 +66,7 @@ TEST(HostCallbacks, CopiesAreBoundedByTheBlocksAndNeedAnOpenDialog)
 
     // The transition in force: strictly inside the overlap only; a longer destination gets the
     // block's 4 bytes and zeros.
-    EXPECT_EQ(hostFillDataFromTime(buffer.data(), 8, 8, 1), 0); // the second clip's start
+    EXPECT_EQ(hostFillDataFromTime(buffer.data(), 8, 8, 1), 0);  // the second clip's start
     EXPECT_EQ(hostFillDataFromTime(buffer.data(), 8, 10, 1), 0); // the first clip's end
     EXPECT_EQ(buffer, untouched);
     EXPECT_EQ(hostFillDataFromTime(buffer.data(), 8, 9, 1), 1);

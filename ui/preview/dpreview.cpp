@@ -279,7 +279,8 @@ EditTime DPreview::endTime() const
         return m_project.projectEnd();
     case Source::Clip:
         if (!m_clip) return EditTime();
-        return EditTime::raw(m_clipMovie ? m_clipMovie->duration() : m_clip->mediaDuration().ticks(),
+        return EditTime::raw(m_clipMovie ? m_clipMovie->duration()
+                                         : m_clip->mediaDuration().ticks(),
                              m_clip->mediaRateNum(), m_clip->mediaRateDen());
     case Source::Capture:
         break;
@@ -377,7 +378,8 @@ TimeValue DPreview::playerTime(const EditTime& t) const
     // A clip's frames need not start on whole ticks (29.97 fps): the frame the time names, at
     // its first whole tick, so that the picture shown is that frame.
     const int64_t num = clip->mediaRateNum(), den = clip->mediaRateDen();
-    const int64_t frame = std::max(0, EditTime::raw(t.ticks(), int32_t(num), int32_t(den)).toFrames());
+    const int64_t frame =
+        std::max(0, EditTime::raw(t.ticks(), int32_t(num), int32_t(den)).toFrames());
     return (frame * 600 * den + num - 1) / num;
 }
 

@@ -187,8 +187,8 @@ private:
 
     Source m_source = Source::Composition;
     ZEFSourceItem* m_clip = nullptr;
-    std::shared_ptr<movies::Movie> m_clipMovie; // the clip's own movie (snapshots are played)
-    std::array<int32_t, 3> m_clipSettings{};    // its video and audio track and volume
+    std::shared_ptr<movies::Movie> m_clipMovie;      // the clip's own movie (snapshots are played)
+    std::array<int32_t, 3> m_clipSettings{};         // its video and audio track and volume
     std::shared_ptr<const movies::Movie> m_ownMovie; // showMovie
     movies::TimeValue m_ownFrameDuration = 0;
     movies::Movie* m_live = nullptr; // the engine's preview movie

@@ -63,7 +63,8 @@ QRect CPreviewWindow::pictureRect() const
 QRect CPreviewWindow::imageRect() const
 {
     ZEFSourceItem* clip = m_deck.currentClip();
-    if (clip && !clipCropping(clip)) return fromThousandths(layoutRect(clip->matrix(0)), pictureRect());
+    if (clip && !clipCropping(clip))
+        return fromThousandths(layoutRect(clip->matrix(0)), pictureRect());
     return pictureRect();
 }
 
@@ -136,8 +137,8 @@ void CPreviewWindow::paintEvent(QPaintEvent*)
     const QPixmap mark = artworkPixmap(markName());
     if (mark.isNull()) return;
     const int right = r.x() + r.width(), bottom = r.y() + r.height();
-    for (const QPoint c : {r.topLeft(), QPoint(right, r.y()), QPoint(r.x(), bottom),
-                           QPoint(right, bottom)})
+    for (const QPoint c :
+         {r.topLeft(), QPoint(right, r.y()), QPoint(r.x(), bottom), QPoint(right, bottom)})
         p.drawPixmap(c - QPoint(mark.width() / 2, mark.height() / 2), mark);
 }
 
