@@ -25,7 +25,8 @@ CAPTURE_BUTTON = (350, 40)  # the main bar's camera
 PREVIEW = (640, 0, 560, 420)  # the default layout's Preview Deck
 PARAMS = (640, 530)  # and Parameters Deck
 RECORD_NOW = (PARAMS[0] + 502, PARAMS[1] + 37)
-ENGINE = {"plug-in": (PARAMS[0] + 204, PARAMS[1] + 37), "grabber": (PARAMS[0] + 113, PARAMS[1] + 37)}
+ENGINE = {"plug-in": (PARAMS[0] + 280, PARAMS[1] + 37),  # the radio buttons' names
+          "grabber": (PARAMS[0] + 160, PARAMS[1] + 37)}
 CAPTURE_PREVIEW = (PARAMS[0] + 157, PARAMS[1] + 392)
 ASK_TITLE = "Capture audio/video clip to disk"
 
@@ -105,8 +106,9 @@ def read_counters(path):
     num, den = (int(v) for v in probe(path, "stream=r_frame_rate", "v:0")[0].split("/"))
     times = [float(t) for t in probe(path, "packet=pts_time", "v:0") if t != "N/A"]
     bh = round(h / 18)
+    # Every picture of the file once (no frames made up to keep a constant rate).
     band = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", path, "-map", "0:v:0",
-                           "-vf", f"crop={w}:{2 * bh}:0:0", "-f", "rawvideo", "-pix_fmt", "gray",
+                           "-vsync", "passthrough", "-vf", f"crop={w}:{2 * bh}:0:0", "-f", "rawvideo", "-pix_fmt", "gray",
                            "-"], capture_output=True, check=True).stdout
     size = w * 2 * bh
     numbers = []

@@ -1,5 +1,6 @@
 #include "platform/movies/capture/sequence_grabber.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -149,6 +150,21 @@ OSErr SequenceGrabber::startRecord()
     o.maxMicros = m_maxMicros;
     o.previewDuringCapture = video && (m_video->usage & seqGrabPlayDuringRecord);
     try {
+        // The device is asked for the channel's rate, so that its pictures are not thinned
+        // or spread to fit the file's (a source the program feeds keeps its own).
+        const double rate = video ? m_video->frameRate : 0;
+        if (rate > 0 && m_videoDevice && m_videoDevice->kind != avcapture::DeviceKind::External &&
+            std::abs(m_session->deviceRate() - rate) > 1e-3) {
+            const double before = m_session->deviceRate();
+            m_session.reset();
+            try {
+                m_session = std::make_unique<avcapture::CaptureSession>(m_videoDevice,
+                                                                        m_soundDevice, rate);
+            } catch (const std::exception&) {
+                m_session = std::make_unique<avcapture::CaptureSession>(m_videoDevice,
+                                                                        m_soundDevice, before);
+            }
+        }
         m_session->startRecording(o);
     } catch (const std::exception&) {
         return ioErr;
