@@ -158,8 +158,8 @@ OSErr SequenceGrabber::startRecord()
             const double before = m_session->deviceRate();
             m_session.reset();
             try {
-                m_session = std::make_unique<avcapture::CaptureSession>(m_videoDevice,
-                                                                        m_soundDevice, rate);
+                m_session =
+                    std::make_unique<avcapture::CaptureSession>(m_videoDevice, m_soundDevice, rate);
             } catch (const std::exception&) {
                 m_session = std::make_unique<avcapture::CaptureSession>(m_videoDevice,
                                                                         m_soundDevice, before);
