@@ -13,10 +13,11 @@
 // The plug-in built with the editor (captureplugin/, libzefcapture.so) lists the devices
 // FFmpeg's device library sees (V4L2 video, ALSA and PulseAudio sound) and an always-present
 // "Test Pattern" video and "Test Tone" audio device, keeps the selection, frame rate and
-// capture file, and saves and restores them. Capturing and everything around it (StartCapture,
-// StopCapture, SetPreview, ShowDialog, ShowMoreDialog, ExportCaptureFile, SetVideoWindow,
-// GetCapturedFramePtr) answers kCaptureErrNotImplemented for now; GetCapabilities offers no
-// dialog and IsPreviewRunning answers 0.
+// capture file, and saves and restores them. It captures into AVI files (Motion JPEG, or DV
+// with interleaved DV, and 16-bit PCM sound at 48 kHz) and hands the preview's pictures to the
+// editor through GetCapturedFramePtr (CapturedFrame below), which draws them itself. It has
+// no settings dialogs: GetCapabilities offers none, ShowDialog and ShowMoreDialog answer
+// kCaptureErrNotImplemented.
 //
 // Results: HResult, negative = failure, 0 or positive = success (kCaptureFalse: success with
 // nothing to give), unless a function says otherwise.
@@ -70,9 +71,16 @@ constexpr int32_t kCaptureStateCapturing = 11;
 
 // Event codes of the event procedure and their argument.
 constexpr int32_t kCaptureEventStarted = 0;    // argument 0
-constexpr int32_t kCaptureEventFinished = 1;   // argument 0
+constexpr int32_t kCaptureEventFinished = 1;   // argument: kCaptureEnd… (why it ended)
 constexpr int32_t kCaptureEventProgress = 2;   // argument: percentage; 100 or more ends it
 constexpr int32_t kCaptureEventStatistics = 4; // argument: const CaptureStatistics*
+
+// Why a capture finished (the argument of kCaptureEventFinished). Whatever the reason, the
+// file holds what was captured up to then and is closed as a playable movie.
+constexpr int32_t kCaptureEndStopped = 0;    // StopCapture, or the maximum length was reached
+constexpr int32_t kCaptureEndDiskFull = 1;   // the disk (or the file size limit) ran out
+constexpr int32_t kCaptureEndDeviceLost = 2; // a device stopped delivering
+constexpr int32_t kCaptureEndWriteError = 3; // the file could not be written
 
 // The running figures of a capture, passed with kCaptureEventStatistics; valid only during
 // the call of the event procedure.
@@ -104,6 +112,19 @@ struct CaptureRect {
     int32_t right;
     int32_t bottom;
 };
+
+// What GetCapturedFramePtr(kCapturedFrameNewest, 0, 0, 0) answers: a copy of the newest
+// preview picture, a header followed by height rows of stride bytes (BGRA). It belongs to the
+// plug-in and stays valid until the next call of GetCapturedFramePtr or Close.
+constexpr int32_t kCapturedFrameNewest = 0;
+struct CapturedFrame {
+    int32_t width;
+    int32_t height;
+    int32_t stride;
+    int32_t reserved;
+    uint64_t sequence; // grows with every new picture
+};
+static_assert(sizeof(CapturedFrame) == 24);
 
 class ICaptureDevicePlugin {
 public:

@@ -1,18 +1,25 @@
 // The plug-in's ICaptureDevicePlugin (capture/capture_plugin.h states the contract).
 //
-// What it does now: lists the video and audio devices (device_list.h) anew on every count and
-// select, keeps the selected devices, the frame rate and the capture file, makes and reserves
-// the capture file, opens and closes (Open checks that the selected devices are present and
-// selects the defaults where none is), and saves and restores all of that (settings_block.h).
-// Capturing and previewing, the settings dialogs, exporting the capture file, the video window
-// and the captured-frame pointer answer kCaptureErrNotImplemented: they come with capturing.
+// Lists the video and audio devices (device_list.h) anew on every count and select, keeps the
+// selected devices, the frame rate and the capture file, makes and reserves the capture file,
+// opens and closes (Open checks that the selected devices are present and selects the
+// defaults where none is), and saves and restores all of that (settings_block.h). Preview and
+// capture run a capture session (platform/avcapture) of the selected devices; a thread of the
+// instance sends the capture's events: started, statistics four times a second, finished
+// (after the file is closed, whether the capture was stopped or ended by itself).
 #pragma once
 
 #include "capture/capture_plugin.h"
 #include "captureplugin/device_list.h"
 
+#include "platform/avcapture/capture_session.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zef::captureplugin {
@@ -63,6 +70,10 @@ private:
     HResult current(const Selection& s, char** name) const;
     HResult select(Selection& s, const char* name);
     void relist(Selection& s);
+    // The session of the selected devices, made when first needed.
+    HResult ensureSession();
+    void endSession();
+    void monitor(CaptureEventProc proc);
 
     Selection m_video{MediaKind::Video, {}, false, {}};
     Selection m_audio{MediaKind::Audio, {}, false, {}};
@@ -72,6 +83,17 @@ private:
     double m_frameRate = 0.0;
     std::string m_captureFile;
     uint64_t m_captureFileSize = 0;
+    CaptureRect m_videoArea{0, 0, 0, 0};
+
+    std::unique_ptr<avcapture::CaptureSession> m_session;
+    bool m_previewOn = false;
+    std::thread m_monitor;
+    std::atomic<bool> m_stopRequested{false};
+    CaptureEventProc m_eventProc = nullptr;
+    std::string m_recordedFile;      // where the last capture went
+    mutable std::mutex m_stateMutex; // m_state is also changed by the monitor thread
+    std::vector<uint8_t> m_frame;    // what GetCapturedFramePtr handed out last
+    uint64_t m_frameSequence = 0;
 };
 
 } // namespace zef::captureplugin

@@ -44,7 +44,10 @@ ZEFItem::ZEFItem(FProject* project, int32_t track, ZEFItem* owner)
     }
 }
 
-ZEFItem::~ZEFItem() = default;
+ZEFItem::~ZEFItem()
+{
+    if (FProject* p = project(); p && p->editedEffect == this) p->editedEffect = nullptr;
+}
 
 void ZEFItem::setTrack(int32_t track)
 {

@@ -25,6 +25,7 @@
 namespace zef {
 
 class ZEFItem;
+class ZEFEffectItem;
 class ZEFSourceItem;
 class ClipOpener;
 class ClipMediaPool;
@@ -237,6 +238,9 @@ public:
     bool modified = false;
     // Set while a render converts the project, so other parts can tell.
     bool rendering = false;
+    // The effect whose parameter dialog is open (plug-ins read and write its parameters
+    // through the program's exports); null when none is. Cleared when that item goes.
+    ZEFEffectItem* editedEffect = nullptr;
     // Where the decks are; read from and written to project files.
     PanelLayout panels{};
 

@@ -2,12 +2,16 @@
 
 #include "app/shell/main_frame.h"
 #include "ui/controls/xtimecode.h"
+#include "ui/decks/info_dialog.h"
+#include "ui/decks/parameters_container.h"
+#include "ui/preview/dpreview.h"
 #include "ui/preview/preview_panel.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -33,9 +37,16 @@ bool KeyboardRouter::isEditField(const QWidget* w)
 
 bool KeyboardRouter::eventFilter(QObject* watched, QEvent* event)
 {
+    // While a capture runs the other windows are not repainted; the preview, its figures and
+    // the capture settings (with "Record Now!") go on.
     if (m_frame.captureCount() > 0 &&
-        (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest))
-        return true;
+        (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest) &&
+        watched->isWidgetType()) {
+        const QWidget* window = static_cast<QWidget*>(watched)->window();
+        if (window != &m_frame.previewDeck() && window != &m_frame.infoDeck() &&
+            window != &m_frame.parametersDeck() && !qobject_cast<const QDialog*>(window))
+            return true;
+    }
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
     // A modal dialog keeps its keys: an undo or a new dialog under it would pull the project
     // out from under what it edits.

@@ -46,6 +46,7 @@ CMainBar::CMainBar(CMainFrame& frame) : ui::CGUIDialog(&frame), m_frame(frame)
     connect(button(kRedo), &ui::CXButton::clicked, this,
             [this] { m_frame.project().undoHistory().redoStep(); });
     connect(button(kRender), &ui::CXButton::clicked, this, [this] {
+        m_frame.commands().renderPreview();
         m_frame.project().previewShowComposition();
         setPreviewMode(true, false);
         // The composition's output settings, where it is rendered from.
@@ -54,8 +55,8 @@ CMainBar::CMainBar(CMainFrame& frame) : ui::CGUIDialog(&frame), m_frame(frame)
     });
     connect(button(kUndoMenu), &ui::CXButton::clicked, this, [this] { openUndoList(true); });
     connect(button(kRedoMenu), &ui::CXButton::clicked, this, [this] { openUndoList(false); });
-    // Capturing comes with the capture preview; until then the button cannot be used.
-    button(kCapture)->setEnabled(false);
+    connect(button(kCapture), &ui::CXButton::clicked, this,
+            [this] { m_frame.commands().capturePreview(); });
     setUndoButtons(UndoButtonState{});
     setPreviewMode(true, false);
 }

@@ -57,6 +57,10 @@ public:
     virtual void setDeviceMode(bool /*on*/) {}
     // The main window is asked to close: false keeps the program running.
     virtual bool mainWindowClosing() { return true; }
+    // The main bar's Capture and Render buttons: the preview shows the capture source (the
+    // capture device is opened) or the composition again (the device is closed).
+    virtual void capturePreview() {}
+    virtual void renderPreview() {}
 };
 
 class CMainFrame : public QWidget, public ui::PlacementHost, public ProjectObserver {

@@ -1,7 +1,11 @@
 #include "app/shell/zef_app.h"
 
+#include "app/capture/capture_control.h"
+#include "app/capture/host_callbacks.h"
+#include "app/capture/tape_capture_source.h"
 #include "app/clipdeck/clip_deck.h"
 #include "app/shell/app_paths.h"
+#include "app/shell/capture_dialog.h"
 #include "app/shell/desktop_integration.h"
 #include "app/shell/keyboard_router.h"
 #include "app/shell/main_bar.h"
@@ -37,6 +41,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QMessageBox>
 #include <QThread>
 #include <QUrl>
@@ -45,7 +50,8 @@ namespace zef::app {
 
 namespace {
 
-constexpr int kIdleInterval = 100; // ms between idle passes
+constexpr int kIdleInterval = 100;          // ms between idle passes
+constexpr int kCapturePictureInterval = 33; // ms between looks for a new capture picture
 
 void message(QWidget* owner, const QString& text, const QString& title, QMessageBox::Icon icon)
 {
@@ -55,6 +61,78 @@ void message(QWidget* owner, const QString& text, const QString& title, QMessage
 
 } // namespace
 
+// What capturing shows in the windows: the Preview Deck in capture mode with the device's
+// pictures, the Info Deck's capture lines, the main bar's progress and the held-back painting.
+class CaptureWindows : public QObject, public FCaptureControl::Host {
+public:
+    CaptureWindows(CMainFrame& frame, const std::function<FCaptureControl&()>& control)
+        : m_frame(frame), m_control(control)
+    {
+        m_pictures.setInterval(kCapturePictureInterval);
+        connect(&m_pictures, &QTimer::timeout, this, [this] {
+            avcapture::Picture p;
+            if (!m_control().newestPicture(p)) return;
+            QImage image(p.bgra.data(), p.width, p.height, p.width * 4, QImage::Format_ARGB32);
+            m_frame.previewDeck().setCapturePicture(image.copy());
+        });
+    }
+    void deviceOpenChanged(bool open) override
+    {
+        ui::DPreview& preview = m_frame.previewDeck();
+        if (open) {
+            const auto [w, h] = m_control().previewPictureSize();
+            preview.showCapture(QSize(w, h));
+            m_pictures.start();
+        } else {
+            m_pictures.stop();
+        }
+    }
+    void showStatistics(const CaptureStatistics* stats, bool capturing) override
+    {
+        FCaptureControl& c = m_control();
+        m_frame.infoDeck().showCaptureInfo(stats, c.rateNum(), c.rateDen(), capturing);
+        m_frame.setDeckVisible(kInfoDeckPanel, true);
+    }
+    void captureRunning(bool running) override
+    {
+        if (running)
+            m_frame.beginCapture();
+        else if (m_frame.captureCount() > 0)
+            m_frame.endCapture();
+        if (auto* page = qobject_cast<CCaptureDialog*>(m_frame.parametersDeck().page()))
+            page->refresh();
+        if (!running) {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                w->update();
+        }
+    }
+    void progress(const std::string& title, double fraction) override
+    {
+        CFile2000Status status{};
+        if (fraction < 0) {
+            m_frame.mainBar().showRenderStatus(nullptr);
+            return;
+        }
+        if (!title.empty()) m_title = title;
+        status.progressShown = true;
+        status.fraction = fraction;
+        status.displayed = m_title;
+        m_frame.mainBar().showRenderStatus(&status);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void beep() override { QApplication::beep(); }
+    void pumpPaint() override
+    {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+
+private:
+    CMainFrame& m_frame;
+    std::function<FCaptureControl&()> m_control;
+    QTimer m_pictures;
+    std::string m_title;
+};
+
 CZefApp::CZefApp() : CZefApp(Options{}) {}
 
 CZefApp::CZefApp(Options options) : m_options(std::move(options))
@@ -63,6 +141,11 @@ CZefApp::CZefApp(Options options) : m_options(std::move(options))
     connect(&m_idle, &QTimer::timeout, this, [this] {
         // No engine pass while a render has the project.
         if (!m_builder || (m_project && m_project->rendering)) return;
+        // Capturing comes first; while a capture runs the rest of the idle work waits.
+        if (m_captureControl) {
+            m_captureControl->idle();
+            if (m_captureControl->isCapturing()) return;
+        }
         try {
             m_builder->update();
         } catch (const ZEFException& e) {
@@ -83,6 +166,9 @@ CZefApp::~CZefApp()
     exit();
     if (m_project) m_project->setUserInterface(nullptr);
     m_router.reset();
+    registerHostContext(nullptr);
+    m_captureControl.reset();
+    m_captureWindows.reset();
     m_tapeView.reset();
     if (m_frame) m_frame->vcrDeck().setDeviceMode(nullptr);
     m_frame.reset();
@@ -187,6 +273,47 @@ bool CZefApp::startUp(const QStringList& arguments)
         m_settings->readInt("Edit Preferences", "FreeStandingParameterDialog", 1) != 0);
     m_frame->infoDeck().setComponents(m_components.get());
     m_capture.reset(CreateCaptureInstance());
+    m_captureWindows = std::make_unique<CaptureWindows>(
+        *m_frame, [this]() -> FCaptureControl& { return *m_captureControl; });
+    m_captureControl =
+        std::make_unique<FCaptureControl>(*m_project, m_capture.get(), *m_captureWindows);
+    {
+        const CapturePreferences p = m_settings->capturePreferences();
+        CaptureSettings& c = m_captureControl->settings();
+        c.useDirectShow = p.useDirectShow;
+        c.videoPreviewDuringCapture = p.videoPreviewDuringCapture;
+        c.useOptimizedPreview = p.useOptimizedPreview;
+        c.interleavedDV = p.interleavedDV;
+        c.splitTracks = p.splitTracks;
+        c.addToDeckAfterCapture = p.addToDeckAfterCapture;
+        c.captureVideo = p.captureVideo;
+        c.captureAudio = p.captureAudio;
+        c.useCaptureFile = p.useCaptureFile;
+        c.captureFilePath = p.captureFilePath;
+        c.previewSize = p.previewSize;
+    }
+    m_host = std::make_unique<HostContext>();
+    m_host->project = m_project.get();
+    m_host->plugin = m_capture.get();
+    m_host->handleCapturing = [this] { return handleCapturing(); };
+    m_host->drawClip = [this](const ZEFSourceItem& clip, int64_t ticks, uint8_t* buffer,
+                              int32_t width, int32_t height) {
+        return m_delivery->renderFrame(&clip, ticks, buffer, width, height, 0, false);
+    };
+    registerHostContext(m_host.get());
+    m_frame->parametersDeck().setPageFactory(
+        ui::CParametersContainer::kCapturePage, [this](QWidget* parent) {
+            DeviceControlAccess devices;
+            for (size_t i = 0; i < m_devices->size(); ++i)
+                devices.names.push_back((*m_devices)[i].nameText());
+            devices.current = [this] { return m_tapeDeck->deviceIndex(); };
+            devices.reopen = [this](int32_t device, int32_t port) {
+                openTapeDeck(device, port);
+                return m_tapeDeck->port();
+            };
+            return new CCaptureDialog(*m_captureControl, *m_settings, *m_project, parent,
+                                      std::move(devices));
+        });
     m_ui->setParent(m_frame.get());
     m_project->setUserInterface(m_ui.get());
     m_frame->parametersDeck().setProjectPageMaker([this](QWidget* parent) {
@@ -244,6 +371,13 @@ bool CZefApp::openTapeDeck(int32_t deviceIndex, int32_t port)
     setDeviceMode(false);
     const bool opened = m_tapeDeck->open(deviceIndex, port);
     if (wasInDeviceMode) setDeviceMode(true);
+    // Captures with device control drive this deck and record its output (when it has one).
+    std::shared_ptr<graph::TapeDeckOutput> output;
+    if (opened)
+        output = graph::openTapeDeckOutput(*m_graphClasses,
+                                           (*m_devices)[size_t(m_tapeDeck->deviceIndex())].classId);
+    m_captureControl->setTapeDeck(opened ? m_tapeDeck.get() : nullptr);
+    m_captureControl->setTapeSource(output ? std::make_shared<TapeCaptureSource>(output) : nullptr);
     return opened;
 }
 
@@ -317,6 +451,62 @@ void CZefApp::applyPreviewPreferences()
     m_builder->setPreferences(p);
 }
 
+bool CZefApp::handleCapturing()
+{
+    // A plug-in may ask from a thread of its own: the device is opened on the GUI thread.
+    if (QThread::currentThread() != thread()) {
+        bool open = false;
+        QMetaObject::invokeMethod(
+            this, [this, &open] { open = handleCapturing(); }, Qt::BlockingQueuedConnection);
+        return open;
+    }
+    if (m_captureControl->deviceOpen()) return true;
+    if (!m_captureControl->openDevice(true)) return false;
+    ui::DPreview& preview = m_frame->previewDeck();
+    const CaptureRect area = m_captureControl->videoArea(preview.width(), preview.height());
+    preview.setCaption(QStringLiteral("Capture plugin preview : %1 x %2")
+                           .arg(area.right - area.left)
+                           .arg(area.bottom - area.top));
+    return true;
+}
+
+void CZefApp::capturePreview()
+{
+    ui::DPreview& preview = m_frame->previewDeck();
+    preview.pause();
+    m_captureControl->setPreviewWindowSize(preview.width(), preview.height());
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool open = m_captureControl->openDevice(false);
+    QApplication::restoreOverrideCursor();
+    if (!open) return;
+    m_captureControl->applyPreviewSize();
+    const auto [w, h] = m_captureControl->previewPictureSize();
+    preview.showCapture(QSize(w, h));
+    const CaptureRect area = m_captureControl->videoArea(preview.width(), preview.height());
+    preview.setCaption(QStringLiteral("Capture preview : %1 x %2")
+                           .arg(area.right - area.left)
+                           .arg(area.bottom - area.top));
+    m_frame->mainBar().setPreviewMode(false, true);
+    CaptureStatistics none{};
+    none.diskSecondsRemaining = -1;
+    none.fileSecondsRemaining = -1;
+    m_frame->infoDeck().showCaptureInfo(&none, m_captureControl->rateNum(),
+                                        m_captureControl->rateDen(), false);
+    m_frame->parametersDeck().setCaptureMode(true);
+    m_frame->parametersDeck().showSettings(nullptr, true, ui::CParametersContainer::kCapturePage);
+    m_frame->setDeckVisible(kParametersDeckPanel, true);
+}
+
+void CZefApp::renderPreview()
+{
+    if (!m_captureControl) return;
+    if (m_captureControl->isCapturing()) m_captureControl->stopCapture();
+    m_captureControl->closeDevice();
+    if (m_capture && m_capture->IsPreviewRunning()) m_capture->SetPreview(0, false, false);
+    m_frame->parametersDeck().setCaptureMode(false);
+    m_frame->previewDeck().setCaption(QStringLiteral("Preview Deck"));
+}
+
 void CZefApp::exit()
 {
     if (m_exited || !m_templates) return;
@@ -326,6 +516,10 @@ void CZefApp::exit()
     if (m_recovery) m_recovery->end(!m_closeConfirmed);
     QDir().mkpath(userFolder());
     m_templates->saveFile(userFolder().toStdString(), "User", false);
+    if (m_captureControl) {
+        if (m_captureControl->isCapturing()) m_captureControl->stopCapture();
+        m_captureControl->closeDevice();
+    }
     if (m_project) {
         if (m_frame) m_frame->vcrDeck().stop();
         m_project->reset(true);

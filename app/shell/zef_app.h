@@ -44,6 +44,9 @@ struct Backup;
 namespace zef::app {
 
 class CRecoverySession;
+class CaptureWindows;
+struct HostContext;
+class FCaptureControl;
 class CTapeDeckView;
 class KeyboardRouter;
 class QtUserInterface;
@@ -90,6 +93,8 @@ public:
     QtUserInterface& userInterface() { return *m_ui; }
     // The capture plug-in's instance, made when the main window is created.
     ICaptureDevicePlugin* captureDevice() const { return m_capture.get(); }
+    // Capturing with either engine.
+    FCaptureControl& captureControl() { return *m_captureControl; }
     bool mediaReady() const { return m_mediaReady; }
     // Autosave, recovery and backups; null before start-up.
     CRecoverySession* recovery() const { return m_recovery.get(); }
@@ -119,6 +124,11 @@ public:
     void about() override;
     void previewFlagToggled(const char* key, bool on) override;
     bool mainWindowClosing() override;
+    void capturePreview() override;
+    // Opens the capture device for a plug-in (hosted, without the preview layout); true when
+    // it is open. Any thread.
+    bool handleCapturing();
+    void renderPreview() override;
 
 private:
     // Asks to save a changed project before another one replaces it; false on Cancel.
@@ -150,10 +160,13 @@ private:
     std::unique_ptr<CTapeDeckView> m_tapeView;
     std::unique_ptr<FProject> m_project;
     std::unique_ptr<FrameDelivery> m_delivery; // what RenderFrame and RenderAudio reach
+    std::unique_ptr<HostContext> m_host;       // what the CALLBACK_… exports reach
     std::unique_ptr<FMovieBuilder> m_builder;
     std::unique_ptr<QtUserInterface> m_ui;
     std::unique_ptr<ICaptureDevicePlugin> m_capture;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CaptureWindows> m_captureWindows;
+    std::unique_ptr<FCaptureControl> m_captureControl;
     std::unique_ptr<KeyboardRouter> m_router;
     QTimer m_idle;
     std::string m_lastBuildError;

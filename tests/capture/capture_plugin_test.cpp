@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -328,20 +330,85 @@ TEST(CapturePlugin, RefusedValuesLeaveTheSettingsAsTheyWere)
     EXPECT_EQ(settings(*p), before);
 }
 
-TEST(CapturePlugin, CapturingAndItsDialogsAreNotThereYet)
+// The events of one capture, as the plug-in's thread sends them.
+struct Events {
+    std::mutex mutex;
+    std::vector<int32_t> codes;
+    int32_t finishedWith = -1;
+    int32_t lastFrames = 0;
+    int32_t lastPercent = -1;
+};
+Events* g_events = nullptr;
+
+extern "C" int32_t recordEvent(void*, int32_t event, intptr_t argument)
 {
+    std::lock_guard lock(g_events->mutex);
+    g_events->codes.push_back(event);
+    if (event == kCaptureEventFinished) g_events->finishedWith = int32_t(argument);
+    if (event == kCaptureEventStatistics)
+        g_events->lastFrames = reinterpret_cast<const CaptureStatistics*>(argument)->capturedFrames;
+    if (event == kCaptureEventProgress) g_events->lastPercent = int32_t(argument);
+    return 0;
+}
+
+std::string probe(const fs::path& file)
+{
+    const std::string command = "ffprobe -v error -show_entries stream=codec_name,width,height "
+                                "-of csv=p=0 '" +
+                                file.string() + "' 2>&1";
+    std::string out;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe))
+            out += line;
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+TEST(CapturePlugin, ATimedCaptureOfTheTestDevicesMakesAnInterleavedDvFileAndExportsIt)
+{
+    Events events;
+    g_events = &events;
+    const fs::path dir = tempDir();
     Plugin p = makePlugin();
-    uint32_t flags = ~0u;
-    EXPECT_EQ(p->GetCapabilities(&flags), kCaptureOk);
-    EXPECT_EQ(flags, 0u);
-    CaptureRect area{0, 0, 320, 240};
-    EXPECT_EQ(p->StartCapture(-1, nullptr, false, 0, false, false, "x.avi"),
-              kCaptureErrNotImplemented);
-    EXPECT_EQ(p->SetPreview(0, true, true), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->StopCapture(0), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->ExportCaptureFile("y.avi"), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->ShowDialog(0), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->ShowMoreDialog(), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->SetVideoWindow(&area), kCaptureErrNotImplemented);
-    EXPECT_EQ(p->GetCapturedFramePtr(0, 0, 0, 0), kCaptureErrNotImplemented);
+    ASSERT_EQ(p->SelectVideoDevice("Test Pattern"), kCaptureOk);
+    ASSERT_EQ(p->SelectAudioDevice("Test Tone"), kCaptureOk);
+    ASSERT_EQ(p->Open(1, 2), kCaptureOk);
+    ASSERT_EQ(p->SetFrameRate(25.0), kCaptureOk);
+    ASSERT_EQ(p->SetPreview(0, true, false), kCaptureOk);
+    const std::string file = (dir / "take.avi").string();
+    ASSERT_EQ(p->StartCapture(2, recordEvent, false, 0, true, true, file.c_str()), kCaptureOk);
+    int32_t state = -1;
+    EXPECT_EQ(p->GetState(&state), kCaptureOk);
+    EXPECT_EQ(state, kCaptureStateCapturing);
+    // The preview's pictures come through GetCapturedFramePtr while it records.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const intptr_t frame = p->GetCapturedFramePtr(kCapturedFrameNewest, 0, 0, 0);
+    ASSERT_GT(frame, 0);
+    const auto* header = reinterpret_cast<const CapturedFrame*>(frame);
+    EXPECT_EQ(header->width, 640);
+    EXPECT_EQ(header->height, 480);
+    EXPECT_EQ(header->stride, 640 * 4);
+    // The time limit ends it by itself.
+    for (int i = 0; i < 200 && events.finishedWith < 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    {
+        std::lock_guard lock(events.mutex);
+        ASSERT_FALSE(events.codes.empty());
+        EXPECT_EQ(events.codes.front(), kCaptureEventStarted);
+        EXPECT_EQ(events.codes.back(), kCaptureEventFinished);
+        EXPECT_EQ(events.finishedWith, kCaptureEndStopped);
+        EXPECT_NEAR(events.lastFrames, 50, 2); // two seconds at 25 a second
+    }
+    EXPECT_EQ(p->GetState(&state), kCaptureOk);
+    EXPECT_EQ(state, kCaptureStatePreviewing);
+    EXPECT_EQ(probe(file), "dvvideo,720,576\npcm_s16le\n");
+    // The export copies it, with its progress ending at 100.
+    const fs::path copy = dir / "kept.avi";
+    EXPECT_EQ(p->ExportCaptureFile(copy.string().c_str()), kCaptureOk);
+    EXPECT_EQ(fs::file_size(copy), fs::file_size(file));
+    EXPECT_EQ(events.lastPercent, 100);
+    EXPECT_EQ(p->Close(), kCaptureOk);
+    g_events = nullptr;
 }

@@ -271,6 +271,12 @@ QWidget* CEffectParameterPanel::control(FourCC code, bool end) const
 
 // ---- the dialog
 
+CEffectParameterDialog::~CEffectParameterDialog()
+{
+    // The item may have gone first (its own end clears the pointer): only its address is used.
+    if (m_editedIn && m_editedIn->editedEffect == &m_item) m_editedIn->editedEffect = nullptr;
+}
+
 CEffectParameterDialog::CEffectParameterDialog(const EffectRegistry& registry, ZEFEffectItem& item,
                                                const EffectDescriptor& d, Presentation presentation,
                                                QWidget* parent)
@@ -288,6 +294,9 @@ CEffectParameterDialog::CEffectParameterDialog(const EffectRegistry& registry, Z
     setObjectName(QStringLiteral("EffectParameterDialog"));
     setWindowModality(Qt::ApplicationModal);
     m_progressValue = m_preview.progress();
+    // While the dialog is open, plug-ins reach this effect through the program's exports.
+    m_editedIn = item.project();
+    if (m_editedIn) m_editedIn->editedEffect = &item;
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(8, 8, 8, 8);

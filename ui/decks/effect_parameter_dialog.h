@@ -35,6 +35,10 @@
 class QGridLayout;
 class QLabel;
 
+namespace zef {
+class FProject;
+}
+
 namespace zef::ui {
 
 class CXComboBox;
@@ -92,6 +96,7 @@ public:
     CEffectParameterDialog(const movies::EffectRegistry& registry, ZEFEffectItem& item,
                            const movies::EffectDescriptor& d, Presentation presentation,
                            QWidget* parent = nullptr);
+    ~CEffectParameterDialog() override;
 
     ZEFEffectItem& item() const { return m_item; }
     CEffectParameterPanel& panel() const { return *m_panel; }
@@ -115,6 +120,7 @@ protected:
     void keyPressEvent(QKeyEvent*) override;
 
 private:
+    FProject* m_editedIn = nullptr; // the project whose edited effect this dialog is
     void valuesChanged();
     void drawPreview();
     void finish(bool accepted);

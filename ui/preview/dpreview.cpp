@@ -109,6 +109,7 @@ void DPreview::setSource(Source source, ZEFSourceItem* clip)
 {
     if (m_source == Source::Composition && source != Source::Composition)
         m_compositionTime = m_player.currentTime();
+    if (source != Source::Capture) m_capturePicture = QImage();
     m_source = source;
     m_clip = clip;
     m_window->dropLayer();
@@ -172,8 +173,8 @@ void DPreview::showCapture(const QSize& frameSize)
 void DPreview::setCapturePicture(const QImage& picture)
 {
     if (m_source != Source::Capture) return;
+    m_capturePicture = picture;
     m_window->update();
-    Q_UNUSED(picture);
 }
 
 void DPreview::setOutsidePicture(const QImage& picture)

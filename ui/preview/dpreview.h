@@ -84,6 +84,8 @@ public:
     // deck) shown instead of the player's; a null image gives the player's picture back.
     void setOutsidePicture(const QImage& picture);
     const QImage& outsidePicture() const { return m_outsidePicture; }
+    // The capture device's newest picture while the deck shows the capture (else null).
+    const QImage& capturePicture() const { return m_capturePicture; }
     // Plays a movie that belongs to nobody else, as the composition is played (benchmarks and
     // tests of the player inside the windows).
     void showMovie(std::shared_ptr<const movies::Movie> movie, movies::TimeValue frameDuration);
@@ -199,6 +201,7 @@ private:
     QSize m_captureSize;
     std::array<movies::Fixed, 4> m_captureCrop{0, 0, 0x10000, 0x10000};
     QImage m_outsidePicture;
+    QImage m_capturePicture;
     bool m_looping = false;
     bool m_fullScreen = false;
     bool m_wasPlaying = false;

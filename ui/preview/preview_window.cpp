@@ -122,7 +122,12 @@ void CPreviewWindow::paintEvent(QPaintEvent*)
         return;
     }
     const CPreviewPlayer::Frame& frame = m_deck.player().frame();
-    if (!frame.image.isNull()) {
+    if (m_deck.source() == DPreview::Source::Capture) {
+        if (!m_deck.capturePicture().isNull()) {
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawImage(pictureRect(), m_deck.capturePicture());
+        }
+    } else if (!frame.image.isNull()) {
         p.setRenderHint(QPainter::SmoothPixmapTransform, !m_deck.isPlaying());
         p.drawImage(imageRect(), frame.image);
         m_deck.player().painted();
