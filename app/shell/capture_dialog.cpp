@@ -45,6 +45,7 @@ ui::CXButton* textButton(const QString& text, QWidget* parent)
     b->setCaption(text);
     b->setObjectName(text);
     b->setMinimumSize(86, 22);
+    b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return b;
 }
 

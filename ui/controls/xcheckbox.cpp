@@ -28,6 +28,8 @@ void frame3d(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomR
 CXCheckBox::CXCheckBox(const QString& text, QWidget* parent) : QWidget(parent), m_text(text)
 {
     setFocusPolicy(Qt::StrongFocus);
+    // In a layout the box keeps the height of its text instead of growing with the row.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
 void CXCheckBox::setText(const QString& text)
