@@ -14,13 +14,14 @@ are kept in WORKDIR (preview-*.png during each capture, after-*.png when it ende
 """
 import array
 import os
-import re
 import shutil
 import subprocess
 import sys
 import time
 
-WIDTH, HEIGHT = 1600, 1200
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
+from editor_e2e import grab, start_display, wait_for, windows, xdo  # noqa: E402
+
 CAPTURE_BUTTON = (350, 40)  # the main bar's camera
 PREVIEW = (640, 0, 560, 420)  # the default layout's Preview Deck
 PARAMS = (640, 530)  # and Parameters Deck
@@ -31,67 +32,10 @@ CAPTURE_PREVIEW = (PARAMS[0] + 157, PARAMS[1] + 392)
 ASK_TITLE = "Capture audio/video clip to disk"
 
 
-def start_display():
-    if not shutil.which("Xvfb"):
-        return None, None
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
-         "-nolisten", "tcp"],
-        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_end, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_end)
-    if not number.strip():
-        xvfb.kill()
-        return None, None
-    return xvfb, ":" + number.decode().strip()
-
-
-def windows(display):
-    out = subprocess.run(["xwininfo", "-root", "-tree", "-display", display],
-                         capture_output=True, text=True).stdout
-    found = {}
-    for m in re.finditer(r'"([^"]+)": \(.*?\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+)', out):
-        found[m.group(1)] = (int(m.group(4)), int(m.group(5)), int(m.group(2)), int(m.group(3)))
-    return found
-
-
-def xdo(display, *args):
-    subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display), check=True)
-
-
 def click(display, at):
     xdo(display, "mousemove", str(at[0]), str(at[1]))
     time.sleep(0.2)
     xdo(display, "click", "1")
-
-
-def grab(display, png, crop=None):
-    args = ["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-            f"{WIDTH}x{HEIGHT}", "-i", display, "-frames:v", "1"]
-    w = WIDTH
-    if crop:
-        x, y, w, h = crop
-        args += ["-vf", f"crop={w}:{h}:{x}:{y}"]
-    subprocess.run(args + [png], check=True)
-    raw = subprocess.run(["ffmpeg", "-loglevel", "error", "-i", png, "-f", "rawvideo",
-                          "-pix_fmt", "rgb24", "-"], capture_output=True, check=True).stdout
-    return lambda px, py: tuple(raw[(py * w + px) * 3:(py * w + px) * 3 + 3])
-
-
-def wait_for(predicate, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if predicate():
-            return True
-        time.sleep(0.2)
-    return False
 
 
 def probe(path, entries, stream):
