@@ -10,6 +10,7 @@
 #include "platform/movies/export/standard_exporters.h"
 #include "tests/movies/test_media.h"
 #include "tests/shell/box_answerer.h"
+#include "tests/shell/test_app.h"
 #include "ui/controls/xbutton.h"
 #include "ui/decks/applied_filters_dialog.h"
 #include "ui/decks/clip_settings_dialog.h"
@@ -61,12 +62,7 @@ TEST(DecksEndToEnd, TitleColourAndFilterParameterSetInTheDecksShowInTheRenderedF
 {
     QTemporaryDir dir;
     test::BoxAnswerer boxes;
-    CZefApp::Options o;
-    o.settingsFile = dir.filePath(QStringLiteral("settings.ini"));
-    o.userFolder = dir.path();
-    o.writeFileAssociation = false;
-    o.stateFolder = dir.filePath(QStringLiteral("state"));
-    qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+    CZefApp::Options o = test::appOptions(dir.path());
     CZefApp app(o);
     ASSERT_TRUE(app.startUp({}));
     FProject& project = app.project();
@@ -145,12 +141,7 @@ TEST(DecksEndToEnd, CtrlFOpensTheFiltersOfTheCurrentItemAndKeysStayInTheDialog)
 {
     QTemporaryDir dir;
     test::BoxAnswerer boxes;
-    CZefApp::Options o;
-    o.settingsFile = dir.filePath(QStringLiteral("settings.ini"));
-    o.userFolder = dir.path();
-    o.writeFileAssociation = false;
-    o.stateFolder = dir.filePath(QStringLiteral("state"));
-    qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+    CZefApp::Options o = test::appOptions(dir.path());
     CZefApp app(o);
     ASSERT_TRUE(app.startUp({}));
     FMainControl& control = app.mainFrame().clipControl();

@@ -5,6 +5,7 @@
 #include "model/project.h"
 #include "output/doutput_settings.h"
 #include "tests/shell/box_answerer.h"
+#include "tests/shell/test_app.h"
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xtimecode.h"
 #include "ui/decks/parameters_container.h"
@@ -23,12 +24,7 @@ TEST(OutputDeckInEditor, TheRenderButtonShowsTheProjectPageWhoseFormSizesTheDeck
 {
     QTemporaryDir dir;
     test::BoxAnswerer boxes;
-    CZefApp::Options o;
-    o.settingsFile = dir.filePath(QStringLiteral("settings.ini"));
-    o.userFolder = dir.path();
-    o.writeFileAssociation = false;
-    o.stateFolder = dir.filePath(QStringLiteral("state"));
-    qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+    CZefApp::Options o = test::appOptions(dir.path());
     CZefApp app(o);
     ASSERT_TRUE(app.startUp({}));
     ui::CParametersContainer& deck = app.mainFrame().parametersDeck();

@@ -13,6 +13,7 @@
 #include "model/project.h"
 #include "tests/movies/test_media.h"
 #include "tests/shell/box_answerer.h"
+#include "tests/shell/test_app.h"
 #include "ui/controls/xbutton.h"
 #include "ui/decks/info_dialog.h"
 #include "ui/decks/parameters_container.h"
@@ -44,12 +45,7 @@ class Shell : public ::testing::Test {
 protected:
     std::unique_ptr<CZefApp> start(const QStringList& args = {})
     {
-        CZefApp::Options o;
-        o.settingsFile = m_dir.filePath(QStringLiteral("settings.ini"));
-        o.userFolder = m_dir.path();
-        o.writeFileAssociation = false;
-        o.stateFolder = m_dir.filePath(QStringLiteral("state"));
-        qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+        CZefApp::Options o = test::appOptions(m_dir.path());
         auto app = std::make_unique<CZefApp>(o);
         EXPECT_TRUE(app->startUp(args));
         return app;

@@ -5,6 +5,7 @@
 #include "capture/tape_deck.h"
 #include "platform/graph/software_tape_deck.h"
 #include "tests/shell/box_answerer.h"
+#include "tests/shell/test_app.h"
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xstatic.h"
 #include "ui/controls/xtimecode.h"
@@ -25,12 +26,7 @@ using namespace zef::app;
 TEST(TapeDeckShell, DeviceModePlaysAndPausesTheSoftwareDeckAndThePreviewShowsItsTape)
 {
     QTemporaryDir dir;
-    CZefApp::Options o;
-    o.settingsFile = dir.filePath(QStringLiteral("settings.ini"));
-    o.userFolder = dir.path();
-    o.writeFileAssociation = false;
-    o.stateFolder = dir.filePath(QStringLiteral("state"));
-    qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+    CZefApp::Options o = test::appOptions(dir.path());
     qunsetenv(graph::kSoftwareDeckTapeVariable);
     test::BoxAnswerer boxes;
     CZefApp app(o);

@@ -6,6 +6,7 @@
 #include "model/project.h"
 #include "tests/movies/test_media.h"
 #include "tests/shell/box_answerer.h"
+#include "tests/shell/test_app.h"
 #include "ui/preview/preview_panel.h"
 #include "ui/timeline/timeline_view.h"
 #include "ui/timeline/timeline_window.h"
@@ -30,12 +31,7 @@ class TimelineShell : public ::testing::Test {
 protected:
     std::unique_ptr<CZefApp> start()
     {
-        CZefApp::Options o;
-        o.settingsFile = m_dir.filePath(QStringLiteral("settings.ini"));
-        o.userFolder = m_dir.path();
-        o.writeFileAssociation = false;
-        o.stateFolder = m_dir.filePath(QStringLiteral("state"));
-        qputenv("ZEF_DATA_DIR", ZEF_DATA_DIR);
+        CZefApp::Options o = test::appOptions(m_dir.path());
         auto app = std::make_unique<CZefApp>(o);
         EXPECT_TRUE(app->startUp({}));
         return app;
