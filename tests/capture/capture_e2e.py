@@ -20,7 +20,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
-from editor_e2e import grab, start_display, wait_for, windows, xdo  # noqa: E402
+from editor_e2e import editor_env, grab, start_display, wait_for, windows, xdo  # noqa: E402
 
 CAPTURE_BUTTON = (350, 40)  # the main bar's camera
 PREVIEW = (640, 0, 560, 420)  # the default layout's Preview Deck
@@ -156,13 +156,7 @@ def main():
     if not xvfb:
         print("no virtual display (Xvfb) here")
         return 77
-    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_DATA_HOME=os.path.join(work, "data"),
-               XDG_STATE_HOME=os.path.join(work, "state"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
-               ZEF_AUDIO_OUTPUT="none", PULSE_SERVER="unix:/nonexistent")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    env.pop("WAYLAND_DISPLAY", None)
+    env = editor_env(display, work, ZEF_AUDIO_OUTPUT="none", PULSE_SERVER="unix:/nonexistent")
     log = open(os.path.join(work, "zefedit.log"), "w")
     editor = subprocess.Popen([zefedit, project], env=env, stdout=log, stderr=subprocess.STDOUT)
     failures, results = [], {}

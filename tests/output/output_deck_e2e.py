@@ -22,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
-from editor_e2e import grab, start_display, wait_for, windows, xdo  # noqa: E402
+from editor_e2e import editor_env, grab, start_display, wait_for, windows, xdo  # noqa: E402
 
 SIZE = (320, 240)
 LENGTH = 22.0  # seconds: the demo's render range
@@ -69,13 +69,7 @@ def main():
     if not xvfb:
         print("no virtual display (Xvfb) here")
         return 77
-    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_DATA_HOME=os.path.join(work, "data"),
-               XDG_STATE_HOME=os.path.join(work, "state"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    env.pop("WAYLAND_DISPLAY", None)
-    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
+    env = editor_env(display, work)
     port = free_port()
     receiver = subprocess.Popen(["ffmpeg", "-v", "error", "-y", "-listen", "1", "-i",
                                  f"rtmp://127.0.0.1:{port}/live/show", "-c", "copy", received])

@@ -21,7 +21,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "shell"))
-from editor_e2e import grab, start_display, windows, xdo  # noqa: E402
+from editor_e2e import editor_env, grab, start_display, windows, xdo  # noqa: E402
 
 PREVIEW = (640, 0, 560, 420)  # the default layout's Preview Deck
 VCR = (640, 420, 560, 110)  # and VCR Deck
@@ -80,20 +80,13 @@ def main():
         print("no virtual display (Xvfb) here")
         return 77
     sound, server = start_sound(work)
-    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_DATA_HOME=os.path.join(work, "data"),
-               XDG_STATE_HOME=os.path.join(work, "state"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb",
-               ZEF_PREVIEW_STATS="1")
+    env = editor_env(display, work, ZEF_PREVIEW_STATS="1")
     if server:
         env["PULSE_SERVER"] = server
         print("sound: a private sound server with a null output at", server)
     else:
         env["ZEF_AUDIO_OUTPUT"] = "none"
         print("sound: no sound server (pulseaudio is not installed or did not start)")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    env.pop("WAYLAND_DISPLAY", None)
-    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
     log_path = os.path.join(work, "zefedit.log")
     log = open(log_path, "w")
     editor = subprocess.Popen([zefedit, project], env=env, stdout=log, stderr=subprocess.STDOUT)

@@ -18,7 +18,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from editor_e2e import grab, luma, start_display, wait_for, windows, xdo  # noqa: E402
+from editor_e2e import editor_env, grab, luma, start_display, wait_for, windows, xdo  # noqa: E402
 
 # The Clip Deck's controls, from the deck's top-left corner (its frame, caption and the
 # button columns are fixed; the strip fills the rest).
@@ -106,12 +106,7 @@ def main():
     if not xvfb:
         print("no virtual display (Xvfb) here")
         return 77
-    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_DATA_HOME=os.path.join(work, "data"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    env.pop("WAYLAND_DISPLAY", None)
-    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
+    env = editor_env(display, work)
     failures = []
     editor = None
     try:

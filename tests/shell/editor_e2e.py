@@ -86,6 +86,19 @@ def wait_for(predicate, seconds=20.0):
     return False
 
 
+def editor_env(display, work, **extra):
+    """The environment of an editor under test: the display (X11, not Wayland) and the settings,
+    data, state and runtime folders inside work, the settings starting empty."""
+    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               XDG_DATA_HOME=os.path.join(work, "data"),
+               XDG_STATE_HOME=os.path.join(work, "state"),
+               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb", **extra)
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    env.pop("WAYLAND_DISPLAY", None)
+    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
+    return env
+
+
 def luma(rgb):
     r, g, b = rgb
     return (299 * r + 587 * g + 114 * b) // 1000
@@ -102,13 +115,7 @@ def main():
     if not xvfb:
         print("no virtual display (Xvfb) here")
         return 77
-    env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_DATA_HOME=os.path.join(work, "data"),
-               XDG_STATE_HOME=os.path.join(work, "state"),
-               XDG_RUNTIME_DIR=os.path.join(work, "runtime"), QT_QPA_PLATFORM="xcb")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
-    env.pop("WAYLAND_DISPLAY", None)
-    shutil.rmtree(env["XDG_CONFIG_HOME"], ignore_errors=True)
+    env = editor_env(display, work)
     editor = subprocess.Popen([zefedit, project], env=env, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, text=True)
     failures = []
