@@ -94,6 +94,8 @@ public:
     // up (the track is left out, counted as failed), for a picture nobody wants any more. The
     // check is called on the evaluating thread; empty: never asked.
     void setAbortCheck(std::function<bool()> check);
+    // Decoding threads of the video decoders opened from now on (0: one per core).
+    void setDecoderThreads(int threads);
 
     struct Impl;
 

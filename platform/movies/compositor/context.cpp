@@ -239,6 +239,8 @@ bool decompressSample(EvaluationContext::Impl& ctx, const ImageDescription& desc
 }
 
 EvaluationContext::EvaluationContext() : EvaluationContext(Options()) {}
+void EvaluationContext::setDecoderThreads(int threads) { m_impl->options.decoderThreads = threads; }
+
 EvaluationContext::EvaluationContext(Options options)
     : m_impl(std::make_unique<Impl>(std::move(options)))
 {

@@ -99,18 +99,22 @@ OSErr AvFileExporter::videoSetupFor(OSType codec, const ExportSource&, FrameRate
         v.encoder = "libx264";
         std::string preset = readAtomText(m_settings, kVideoSettingsAtom, fourcc("prst"), 32);
         v.options["preset"] = preset.empty() ? "veryfast" : preset;
-        // Memory: every encoding thread holds its own reconstructed pictures, and the buffer
-        // between the lookahead thread and them holds input pictures (threads + B-frames of
-        // them by default, some 6.5 MB each at 1920×1080). One thread per core instead of one
-        // and a half, and for large pictures a buffer of two, keep some 40 MB less at
-        // 1920×1080 for the same quality. (The buffer does not change the stream; the thread
-        // count changes it in small details, as any other thread count would.)
+        // Threads: one and a half encoding threads per core (x264's own choice): with one per
+        // core the threads wait for each other's reference rows often enough to leave about a
+        // tenth of two cores idle. Each encoding thread holds its own reconstructed pictures;
+        // the source then decodes on the rendering thread alone (encoderUsesEveryCore), which
+        // pays for them in memory.
+        // Memory: the buffer between the lookahead and the encoding threads holds input
+        // pictures (threads + B-frames of them by default, some 6.5 MB each at 1920×1080); for
+        // large pictures a buffer of two keeps some 40 MB less. (The buffer does not change the
+        // stream; the thread count changes it in small details, as any other thread count
+        // would.)
         // Speed: for large pictures the lookahead (frame types and macroblock-tree costs on
         // half-size pictures) costs the single lookahead thread about as much as all the
         // encoding threads together, so it is split over two threads, which keeps two cores
-        // busy (5 to 9 % faster at 1920×1080 on two cores; the stream differs in small
-        // details, at the same quality). For small pictures it gains nothing.
-        v.threads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+        // busy. For small pictures it gains nothing.
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+        v.threads = int(cores == 1 ? 1 : cores * 3 / 2);
         if (int64_t(width) * height >= 1280 * 720)
             v.options["x264-params"] =
                 v.threads > 1 ? "sync-lookahead=2:lookahead-threads=2" : "sync-lookahead=2";
@@ -227,6 +231,8 @@ OSErr AvFileExporter::writeOutput(ExportSource& source, const std::string& targe
     plan.audio = setup.hasAudio;
     plan.realTime = setup.realTime;
     plan.loop = setup.loop;
+    if (setup.hasVideo && setup.video.encoder == "libx264" && setup.video.threads > 1)
+        source.encoderUsesEveryCore();
     return runExport(source, output, plan, m_progress);
 }
 

@@ -14,6 +14,8 @@ MovieExportSource::MovieExportSource(const Movie& movie, Options options)
                                                m_options.soundComponents);
 }
 
+void MovieExportSource::encoderUsesEveryCore() { m_context.setDecoderThreads(1); }
+
 VideoFormat MovieExportSource::video() const
 {
     Rect box = m_movie.box();

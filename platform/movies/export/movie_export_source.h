@@ -40,6 +40,7 @@ public:
     MovieExportSource(const Movie& movie, Options options);
 
     VideoFormat video() const override;
+    void encoderUsesEveryCore() override;
     AudioFormat audio() const override;
     int64_t frameCount() const override;
     bool renderFrame(int64_t index, Pixmap& out) override;

@@ -136,6 +136,10 @@ public:
     // Writes count sample frames from firstSample on (count × channels values); sound past the
     // end is silence.
     virtual bool renderAudio(int64_t firstSample, int64_t count, int16_t* interleaved) = 0;
+    // Told by an exporter before the first picture when its encoder keeps every core busy by
+    // itself: decoding on the rendering thread alone then costs less processor time and memory
+    // than decoding threads that find no free core.
+    virtual void encoderUsesEveryCore() {}
 };
 
 // The settings dialog of an exporter, provided by the GUI. It edits a copy of the settings
