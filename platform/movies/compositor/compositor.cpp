@@ -444,10 +444,32 @@ bool Evaluator::drawText(const Plan& p, Pixmap& canvas)
         compositeLayer(*layer, canvas);
         return true;
     }
-    ScratchPixmap picture(m_ctx, p.width, p.height);
+    // Only the part of the box the glyphs cover is drawn and placed, with a transparent margin
+    // wide enough for the resampling filter's reach: what lies further out is transparent and
+    // changes nothing, and a title shrunk into a preview would otherwise filter the whole box.
+    const Rect box{0, 0, p.width, p.height};
+    Rect covered =
+        intersect(Rect{layer->origin.x, layer->origin.y, layer->origin.x + layer->pixels.width(),
+                       layer->origin.y + layer->pixels.height()},
+                  box);
+    if (covered.isEmpty()) return true;
+    const MatrixRecord& t = p.transform;
+    const double sx = std::hypot(t.m[0][0], t.m[0][1]) / 65536.0;
+    const double sy = std::hypot(t.m[1][0], t.m[1][1]) / 65536.0;
+    const double reach = 2.0 / std::max(1.0 / 64, std::min({sx, sy, 1.0}));
+    const int32_t margin = int32_t(std::ceil(reach)) + 2;
+    covered = intersect(Rect{covered.left - margin, covered.top - margin, covered.right + margin,
+                             covered.bottom + margin},
+                        box);
+    ScratchPixmap picture(m_ctx, covered.width(), covered.height());
     picture->fill(0);
-    compositeLayer(*layer, *picture);
-    return place(*picture, p, canvas, mode);
+    compositeLayer(*layer, *picture, Point{covered.left, covered.top});
+    MatrixRecord m = MatrixRecord::translation(covered.left << 16, covered.top << 16);
+    m.concat(t);
+    std::optional<ClipRegion> clip;
+    if (p.clip) clip.emplace(*p.clip);
+    return drawWarped(*picture, canvas, m, mode, p.opColour, clip ? &*clip : nullptr) ==
+           PixelStatus::Ok;
 }
 
 bool Evaluator::drawCodec(const Plan& p, Pixmap& canvas)

@@ -367,18 +367,18 @@ std::shared_ptr<TextLayer> TextRenderer::rasterise(const TextSample& s, const La
     return result;
 }
 
-void compositeLayer(const TextLayer& layer, Pixmap& dst)
+void compositeLayer(const TextLayer& layer, Pixmap& dst, Point at)
 {
     const Pixmap& src = layer.pixels;
     if (src.isEmpty() || dst.isEmpty()) return;
-    const Rect placed{layer.origin.x, layer.origin.y, layer.origin.x + src.width(),
-                      layer.origin.y + src.height()};
+    const Point o{layer.origin.x - at.x, layer.origin.y - at.y};
+    const Rect placed{o.x, o.y, o.x + src.width(), o.y + src.height()};
     const Rect r = intersect(placed, dst.bounds());
     for (int32_t y = r.top; y < r.bottom; ++y) {
-        const uint32_t* s = src.row(y - layer.origin.y);
+        const uint32_t* s = src.row(y - o.y);
         uint32_t* d = dst.row(y);
         for (int32_t x = r.left; x < r.right; ++x)
-            d[x] = blendOver(d[x], s[x - layer.origin.x]);
+            d[x] = blendOver(d[x], s[x - o.x]);
     }
 }
 

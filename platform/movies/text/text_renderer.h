@@ -87,7 +87,8 @@ private:
     uint64_t m_rasterised = 0;
 };
 
-// Composites a layer over dst (source over, straight alpha), clipped to dst.
-void compositeLayer(const TextLayer& layer, Pixmap& dst);
+// Composites a layer over dst (source over, straight alpha), clipped to dst. dst may stand for a
+// part of the layer's picture: its top left pixel is the picture's point at.
+void compositeLayer(const TextLayer& layer, Pixmap& dst, Point at = Point{0, 0});
 
 } // namespace zef::movies

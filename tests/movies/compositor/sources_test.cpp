@@ -5,11 +5,13 @@
 #include "../test_media.h"
 #include "platform/movies/components.h"
 #include "platform/movies/composite/graphics_mode.h"
+#include "platform/movies/composite/warp.h"
 #include "platform/movies/effects/effect_description.h"
 #include "platform/movies/image_codec.h"
 #include "platform/movies/input_map.h"
 #include "platform/movies/movie_file.h"
 #include "platform/movies/movie_from_file.h"
+#include "platform/movies/text/text_renderer.h"
 #include "platform/movies/text/text_sample.h"
 #include "platform/movies/video_decoder.h"
 
@@ -301,6 +303,32 @@ TEST(Compositor, TitleDrawsInsideItsBoxWithAShadow)
     }
     EXPECT_GT(white, 50);
     EXPECT_GT(shadowed, 5) << "the black shadow shows 4 pixels down and right";
+
+    // Shrunk (as into a preview), only the glyphs' part of the box is filtered: the pixels are
+    // those of the whole transparent box drawn shrunk.
+    const MatrixRecord shrink = MatrixRecord::scaling(kFixed1 * 2 / 7, kFixed1 * 2 / 7);
+    title->setMatrix(shrink);
+    const Pixmap small = s.evaluateAt(300);
+    TextSample shown = text;
+    shown.dropShadowOffsetX = shown.dropShadowOffsetY = 4;
+    shown.dropShadowTransparency = 255;
+    auto layer =
+        TextRenderer(std::make_shared<FontLibrary>()).renderLayer(shown, 1.0 / 3, 320, 120, 600);
+    ASSERT_TRUE(layer);
+    Pixmap whole(320, 120), expected(320, 120);
+    whole.fill(0);
+    compositeLayer(*layer, whole);
+    expected.fill(grey);
+    ASSERT_EQ(drawWarped(whole, expected, shrink, GraphicsMode::kStraightAlpha, 0, nullptr),
+              PixelStatus::Ok);
+    int differing = 0, lit = 0;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 320; ++x) {
+            differing += small.pixel(x, y) != expected.pixel(x, y);
+            lit += redOf(small.pixel(x, y)) > 200;
+        }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(lit, 5) << "the shrunk title shows";
 }
 
 // A decompressor of the 'tst1' format: each sample holds a colour (4 bytes A, R, G, B) that it
