@@ -30,6 +30,7 @@ struct VideoDecoder::State {
     int64_t outCount = 0;             // frames given out since the top of the file
     int64_t firstGoodPts = INT64_MIN; // after a seek: frames shown before the key frame may
                                       // miss their references and are thrown away
+    int64_t lastUse = 0;              // the request that last used this position
 };
 
 struct VideoDecoder::Scaler {
@@ -87,9 +88,11 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIn
 
 VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIndex,
                            Options options)
-    : m_file(std::move(file)), m_options(options), m_state(std::make_unique<State>()),
-      m_scaler(std::make_unique<Scaler>())
+    : m_file(std::move(file)), m_options(options), m_scaler(std::make_unique<Scaler>())
 {
+    m_options.positions = std::max(1, m_options.positions);
+    m_states.push_back(std::make_unique<State>());
+    m_state = m_states.front().get();
     m_options.cacheFrames = std::max<size_t>(2, m_options.cacheFrames);
     if (!m_file || trackIndex >= m_file->tracks().size()) return;
     m_track = &m_file->tracks()[trackIndex];
@@ -155,6 +158,67 @@ int64_t VideoDecoder::decodeIndexForDts(int64_t dts) const
     return int64_t(it - v.begin());
 }
 
+bool VideoDecoder::canContinue(const State& s, int64_t targetPts, int64_t keyIndex) const
+{
+    return s.codec && !s.drained && targetPts > s.lastOutPts && keyIndex <= s.readIndex + 1;
+}
+
+bool VideoDecoder::choosePosition(int64_t sampleIndex, int64_t targetPts, int64_t keyIndex)
+{
+    ++m_requests;
+    State* best = nullptr;
+    int64_t bestCost = INT64_MAX;
+    for (const auto& p : m_states) {
+        if (!canContinue(*p, targetPts, keyIndex)) continue;
+        const int64_t cost = sampleIndex - sampleForPts(p->lastOutPts);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = p.get();
+        }
+    }
+    const bool forward = best != nullptr;
+    if (!best && int(m_states.size()) < m_options.positions && m_state->lastOutPts != INT64_MIN) {
+        // A new position, opened at the top of the file; the one in use stays where it is.
+        auto fresh = std::make_unique<State>();
+        State* previous = m_state;
+        m_state = fresh.get();
+        if (reopen()) {
+            best = fresh.get();
+            m_states.push_back(std::move(fresh));
+            m_state = best;
+            best->lastUse = m_requests;
+            return canContinue(*best, targetPts, keyIndex); // a frame before the second key
+        } else {
+            m_state = previous;
+        }
+    }
+    if (!best) {
+        // A position between the same key frames (standing past the frame) is of no more use
+        // there once this one stands before it; otherwise the least recently used one seeks.
+        const std::vector<KeyFrame>& keys = m_track->keyFrames;
+        auto next = std::upper_bound(keys.begin(), keys.end(), targetPts,
+                                     [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+        const int64_t from = next == keys.begin() ? INT64_MIN : (next - 1)->pts;
+        const int64_t to = next == keys.end() ? INT64_MAX : next->pts;
+        for (const auto& p : m_states)
+            if (p->lastOutPts >= from && p->lastOutPts < to &&
+                (!best || p->lastUse < best->lastUse))
+                best = p.get();
+        if (!best) {
+            best = m_states.front().get();
+            for (const auto& p : m_states)
+                if (p->lastUse < best->lastUse) best = p.get();
+        }
+    }
+    m_state = best;
+    best->lastUse = m_requests;
+    // Positions left unused for long are closed (playing forward uses one).
+    std::erase_if(m_states, [&](const std::unique_ptr<State>& p) {
+        return p.get() != best && m_requests - p->lastUse > kPositionExpiry;
+    });
+    return forward;
+}
+
 const AVFrame* VideoDecoder::frameAt(int64_t mediaTime)
 {
     if (!m_valid) return nullptr;
@@ -167,13 +231,12 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
     if (!m_valid || sampleIndex < 0 || sampleIndex >= int64_t(m_track->samples.size()))
         return nullptr;
     if (const AVFrame* f = cacheLookup(sampleIndex)) return f;
-    State& s = *m_state;
     const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
     auto it = std::upper_bound(keys.begin(), keys.end(), target,
                                [](int64_t p, const KeyFrame& k) { return p < k.pts; });
     int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
-    bool forward = s.codec && !s.drained && target > s.lastOutPts && keyIndex <= s.readIndex + 1;
+    const bool forward = choosePosition(sampleIndex, target, keyIndex);
     if (!forward && !seekToKey(target)) return nullptr;
     const AVFrame* f = decodeUntil(sampleIndex);
     // The decoder's state was off: start again cleanly.
@@ -188,17 +251,20 @@ const AVFrame* VideoDecoder::frameNear(int64_t mediaTime)
     const int64_t sample = m_track->sampleIndexAt(mediaTime);
     if (sample < 0 || sample >= int64_t(m_track->samples.size())) return nullptr;
     if (const AVFrame* f = cacheLookup(sample)) return f;
-    const State& s = *m_state;
     const int64_t target = m_track->samples[size_t(sample)].pts;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
     auto it = std::upper_bound(keys.begin(), keys.end(), target,
                                [](int64_t p, const KeyFrame& k) { return p < k.pts; });
-    if (s.codec && !s.drained && target > s.lastOutPts && s.lastOutPts != INT64_MIN) {
-        const int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
-        if (keyIndex <= s.readIndex + 1 && sample - sampleForPts(s.lastOutPts) <= kNearFrames)
-            return frameForSample(sample);
-    }
-    const int64_t key = it == keys.begin() ? 0 : std::max<int64_t>(0, sampleForPts((it - 1)->pts));
+    const int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
+    // The nearest position standing before the frame between the same key frames.
+    int64_t standing = -1;
+    for (const auto& p : m_states)
+        if (canContinue(*p, target, keyIndex) && p->lastOutPts != INT64_MIN)
+            standing = std::max(standing, sampleForPts(p->lastOutPts));
+    if (standing >= 0 && sample - standing <= kNearFrames) return frameForSample(sample);
+    int64_t key = it == keys.begin() ? 0 : std::max<int64_t>(0, sampleForPts((it - 1)->pts));
+    // From a position nearer than the key frame, its next frame (one decode) is the picture.
+    if (standing + 1 > key) key = standing + 1;
     const CachedFrame* nearest = nullptr;
     for (const CachedFrame& c : m_cache)
         if (!nearest || std::abs(c.sample - sample) < std::abs(nearest->sample - sample))

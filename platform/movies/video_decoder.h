@@ -23,6 +23,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <vector>
 
 struct AVFrame;
 
@@ -37,7 +38,15 @@ public:
         // Resize with fast bilinear filtering instead of bicubic (pictures drawn every frame,
         // where speed matters more than the last bit of sharpness).
         bool fastScaling = false;
+        // Decoding positions kept: up to this many demuxer-and-decoder pairs, each left
+        // standing where its last request took it. A request continues with the one that
+        // reaches the frame with the fewest decodes, so coming back to a later frame between the
+        // same two key frames (scrubbing back and forth in files with key frames far apart)
+        // decodes from there instead of from the key frame. Each costs a decoder's threads and
+        // picture buffers; one not used for kPositionExpiry requests is closed.
+        int positions = 1;
     };
+    static constexpr int64_t kPositionExpiry = 300;
 
     // trackIndex indexes file->tracks() and must name a video track; otherwise (or when the
     // decoder cannot be set up) isValid() is false and every request fails.
@@ -86,8 +95,13 @@ private:
         size_t bytes;
     };
     struct Scaler;
+    struct State;
 
     bool reopen();
+    bool canContinue(const State& s, int64_t targetPts, int64_t keyIndex) const;
+    // Makes m_state the position for a frame of targetPts whose key frame has keyIndex; true
+    // when it continues from where it stands, false when it must seek.
+    bool choosePosition(int64_t sampleIndex, int64_t targetPts, int64_t keyIndex);
     bool seekToKey(int64_t pts);
     const AVFrame* decodeUntil(int64_t sampleIndex);
     int64_t sampleForPts(int64_t pts) const;
@@ -102,8 +116,9 @@ private:
     Options m_options;
     bool m_valid = false;
 
-    struct State;
-    std::unique_ptr<State> m_state;
+    State* m_state = nullptr;                     // the position in use
+    std::vector<std::unique_ptr<State>> m_states; // every open position, m_state among them
+    int64_t m_requests = 0;
     std::unique_ptr<Scaler> m_scaler;
     PictureTurn m_turn;
     Pixmap m_stored;                // a turned picture before its turn

@@ -295,3 +295,28 @@ TEST(VideoDecoderFrames, NearFramesAndAbandonedRequests)
     EXPECT_EQ(numberAt(d, time(140)), 140);
     EXPECT_EQ(d.seekCount(), seeks) << "the decoder goes on from where it was stopped";
 }
+
+TEST(VideoDecoderFrames, PositionsLeftStandingSaveDecodingOnTheWayBack)
+{
+    Opened o = openVideo(media::h264Movie()); // one key frame for 150 frames
+    const TrackInfo& t = o.info();
+    VideoDecoder::Options options;
+    options.positions = 2;
+    VideoDecoder d(o.file, o.track, options);
+    auto time = [&](int i) { return t.samples[size_t(i)].time; };
+
+    ASSERT_EQ(numberAt(d, time(100)), 100);
+    ASSERT_EQ(numberAt(d, time(20)), 20); // a second position, from the top
+    // Back and forth: each continues with the position standing just before it.
+    for (int frame : {110, 30, 125, 40}) {
+        const int64_t decoded = d.decodedFrameCount();
+        ASSERT_EQ(numberAt(d, time(frame)), frame);
+        EXPECT_LE(d.decodedFrameCount() - decoded, 15) << frame;
+    }
+    // A frame before both goes back to the key frame with the less recently used one (at 125);
+    // the other stays where it stood.
+    ASSERT_EQ(numberAt(d, time(10)), 10);
+    const int64_t decoded = d.decodedFrameCount();
+    ASSERT_EQ(numberAt(d, time(50)), 50);
+    EXPECT_LE(d.decodedFrameCount() - decoded, 15);
+}

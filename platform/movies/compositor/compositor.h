@@ -69,6 +69,8 @@ public:
         // kept frame holds one of the decoder's picture buffers, so a context that only plays
         // forward (an export) keeps few.
         size_t decoderCacheFrames = 8;
+        // Decoding positions each video decoder keeps (VideoDecoder::Options::positions).
+        int decoderPositions = 1;
         // A video decoder that no evaluation used for this many evaluations in a row is closed
         // (its threads and picture buffers freed) and opened again when a picture needs it.
         // 0: decoders stay open for the context's life.

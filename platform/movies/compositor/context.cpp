@@ -71,6 +71,7 @@ VideoDecoder* EvaluationContext::Impl::decoder(const std::shared_ptr<MediaFile>&
         VideoDecoder::Options o;
         o.threads = options.decoderThreads;
         o.cacheFrames = options.decoderCacheFrames;
+        o.positions = options.decoderPositions;
         o.fastScaling = true;
         dec = std::make_unique<VideoDecoder>(file, size_t(trackIndex), o);
         dec->setAbortCheck(&abort);

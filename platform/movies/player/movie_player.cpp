@@ -190,6 +190,9 @@ struct MoviePlayer::Impl {
         eo.components = options.components;
         eo.text = options.text;
         eo.decoderThreads = options.decoderThreads;
+        // Scrubbing goes back and forth: a decoder left standing in each of the last few
+        // stretches between key frames continues from there instead of from the key frame.
+        eo.decoderPositions = 4;
         EvaluationContext context(eo);
         // A picture of a state that a control call has replaced is given up.
         context.setAbortCheck([this, &current] { return liveGeneration.load() != current.load(); });
