@@ -20,6 +20,38 @@ using namespace movies;
 
 namespace {
 
+// A clip's layout matrix maps the frame, counted in thousandths of its width and height, onto
+// the place the clip's picture takes in it. The same placement for the clip's video track,
+// whose box is the frame in pixels.
+MatrixRecord placementInPixels(const MatrixRecord& layout, int32_t width, int32_t height)
+{
+    const double scale[3] = {1000.0 / width, 1000.0 / height, 1.0};
+    MatrixRecord out = layout;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 2; ++j)
+            out.m[size_t(i)][size_t(j)] =
+                int32_t(std::lround(layout.m[size_t(i)][size_t(j)] * scale[i] / scale[j]));
+    for (int i = 0; i < 2; ++i)
+        out.m[size_t(i)][2] = int32_t(std::lround(layout.m[size_t(i)][2] * scale[i]));
+    return out;
+}
+
+// The crop rectangle (16.16 fractions of the picture) where the layout places it in the frame,
+// as fractions of the frame.
+std::array<Fixed, 4> placedCrop(const std::array<Fixed, 4>& crop, const MatrixRecord& layout)
+{
+    auto corner = [&](Fixed fx, Fixed fy) {
+        double x = fx / 65536.0 * 1000.0, y = fy / 65536.0 * 1000.0;
+        layout.transformPoint(x, y);
+        return std::pair{x / 1000.0, y / 1000.0};
+    };
+    auto [x0, y0] = corner(crop[0], crop[1]);
+    auto [x1, y1] = corner(crop[2], crop[3]);
+    auto fixed = [](double v) { return Fixed(std::lround(std::clamp(v, 0.0, 1.0) * 65536.0)); };
+    return {fixed(std::min(x0, x1)), fixed(std::min(y0, y1)), fixed(std::max(x0, x1)),
+            fixed(std::max(y0, y1))};
+}
+
 int64_t steadyMilliseconds()
 {
     using namespace std::chrono;
@@ -357,9 +389,15 @@ bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& in
     }
     Track* first = video.front();
 
+    // A clip laid out in part of the frame (its own aspect kept, or placed by the user).
+    const MatrixRecord* layout = nullptr;
     if (auto* source = dynamic_cast<ZEFSourceItem*>(&item)) {
         Track* sound = nullptr;
         buildSource(ctx, *source, *first, sound, record);
+        if (!source->matrix(0).isIdentity() && ctx.width > 0 && ctx.height > 0) {
+            layout = &source->matrix(0);
+            first->setMatrix(placementInPixels(*layout, ctx.width, ctx.height));
+        }
     } else if (auto* effect = dynamic_cast<ZEFEffectItem*>(&item)) {
         const CPluginQT& info = effect->effectInfo();
         Handle description = effect->effectDescription();
@@ -373,18 +411,31 @@ bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& in
         if (err != noErr && duration > 0) appendColourSample(*first, 0, 0, 0, start, duration);
     }
 
-    // Crop.
+    // Crop. The clip's own track is cropped in its picture's coordinates, which its placement
+    // carries into the frame; filter tracks draw whole frames, so a laid-out clip's filters are
+    // cropped where the crop lies in the frame (and never outside the clip's place).
     if (auto* source = dynamic_cast<ZEFSourceItem*>(&item); source && duration > 0) {
+        const std::array<Fixed, 4> full{0, 0, kFixed1, kFixed1};
         const auto& crop = source->cropRect();
-        if (crop != std::array<Fixed, 4>{0, 0, kFixed1, kFixed1}) {
+        auto cropTween = [&](const std::array<Fixed, 4>& rect) {
             Track* cropTrack = newBuilderTrack(ctx, TweenMediaType, 0);
             if (record) record->append(cropTrack);
-            if (addRegionTween(*cropTrack->media(), crop, duration, ctx.width, ctx.height) !=
+            if (addRegionTween(*cropTrack->media(), rect, duration, ctx.width, ctx.height) !=
                     noErr ||
                 cropTrack->insertMedia(start, 0, duration) != noErr)
                 throw ZEFException("Cannot add effect to temporary file");
-            for (Track* t : video)
-                attachModifier(*t, *cropTrack, kTrackModifierTypeClip);
+            return cropTrack;
+        };
+        if (crop != full) {
+            Track* cropTrack = cropTween(crop);
+            for (size_t k = 0; k < video.size(); ++k)
+                if (k == 0 || !layout)
+                    attachModifier(*video[k], *cropTrack, kTrackModifierTypeClip);
+        }
+        if (layout && video.size() > 1) {
+            Track* placed = cropTween(placedCrop(crop, *layout));
+            for (size_t k = 1; k < video.size(); ++k)
+                attachModifier(*video[k], *placed, kTrackModifierTypeClip);
         }
     }
 

@@ -494,6 +494,9 @@ void FProject::refitClips()
             auto* s = dynamic_cast<ZEFSourceItem*>(d.at(i));
             if (!s || !s->fitToAspect()) continue;
             s->fitToProjectAspect();
+            // Built again with the new placement, and so is the transition it feeds.
+            s->releaseComposition();
+            if (ZEFItem* next = nextItem(s)) next->releaseComposition();
             any = true;
         }
         if (any) trackChanged(track);

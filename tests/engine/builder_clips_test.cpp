@@ -163,14 +163,36 @@ TEST_F(ClipFixture, ScaledClipStretchesToTheTimeline)
     EXPECT_NEAR(zef::movies::testing::frameNumberOf(picture(600)), 15, 1);
 }
 
-TEST_F(ClipFixture, ATurnedMovieIsBuiltUpright)
+TEST_F(ClipFixture, ATurnedMovieIsBuiltUprightInItsOwnAspect)
 {
     // Its numbered pictures are stored turned; only upright do their bars stand side by side.
+    // Upright it is a portrait picture: fitted to the frame (as every added clip is) it stands
+    // in the middle, black on either side, also through a filter.
     ZEFSourceItem* a = clip(media::turnedPortrait(), 0, 0, 1200);
     EditTime in(0, 25, 1);
     in.fromFrames(10);
     a->setSourceIn(in);
     a->assignEnd(EditTime(600));
+    auto filter = std::make_unique<ZEFEffectItem>(&project, a->track(), a);
+    filter->setName("Brightness and Contrast");
+    a->addFilter(std::move(filter));
+    refresh();
+    const Pixmap fitted = picture(0);
+    const int w = fitted.width(), h = fitted.height();
+    const int placed = h * 200 / 400, left = (w - placed) / 2;
+    Pixmap middle(placed, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < placed; ++x)
+            middle.row(y)[x] = fitted.pixel(left + x, y);
+    EXPECT_EQ(zef::movies::testing::frameNumberOf(middle), 10);
+    for (int y = 0; y < h; y += 7)
+        for (int x : {0, left - 2, left + placed + 1, w - 1})
+            ASSERT_EQ(fitted.pixel(x, y), 0xFF000000u) << x << "," << y;
+
+    // Stretched to the frame.
+    a->setMatrix(0, MatrixRecord::identity());
+    a->setMatrix(1, MatrixRecord::identity());
+    project.itemChanged(a, false, true);
     refresh();
     EXPECT_EQ(zef::movies::testing::frameNumberOf(picture(0)), 10);
     EXPECT_EQ(zef::movies::testing::frameNumberOf(picture(240)), 20);

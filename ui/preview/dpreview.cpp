@@ -510,7 +510,7 @@ void DPreview::defaultToMovieAspect()
         m_project.undoHistory().discardNewest();
         return;
     }
-    m_project.trackChanged(clip->track());
+    m_project.itemChanged(clip, false, true); // built again with its new placement
     m_window->update();
 }
 
