@@ -11,6 +11,8 @@
 #include "platform/movies/movie_from_file.h"
 #include "platform/movies/text/text_sample.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -469,6 +471,34 @@ bool FMovieBuilder::buildItem(const BuildContext& ctx, ZEFItem& item, Track*& in
     return built;
 }
 
+MovieFromFileResult FMovieBuilder::openSource(const std::string& path)
+{
+    struct stat st {};
+    const bool known = ::stat(path.c_str(), &st) == 0;
+    const int64_t modified = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    auto it = m_media.find(path);
+    if (known && it != m_media.end() && it->second.size == int64_t(st.st_size) &&
+        it->second.modified == modified && it->second.inode == uint64_t(st.st_ino) &&
+        it->second.device == uint64_t(st.st_dev)) {
+        MovieFromFileResult r;
+        if (newMovieFromMediaFile(it->second.file, 600, r.movie) == noErr) {
+            r.status = MediaOpenStatus::ok;
+            r.file = it->second.file;
+            return r;
+        }
+    }
+    MovieFromFileResult r = openMovieFromFile(path, 600);
+    if (known && r.status == MediaOpenStatus::ok && r.file)
+        m_media[path] = OpenedMedia{r.file, int64_t(st.st_size), modified, uint64_t(st.st_ino),
+                                    uint64_t(st.st_dev)};
+    else
+        m_media.erase(path);
+    // Files no movie uses any more go when many are kept.
+    if (m_media.size() > 256)
+        std::erase_if(m_media, [](const auto& e) { return e.second.file.use_count() == 1; });
+    return r;
+}
+
 void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Track& video,
                                 Track*& sound, TrackRecord* record)
 {
@@ -493,7 +523,7 @@ void FMovieBuilder::buildSource(const BuildContext& ctx, ZEFSourceItem& item, Tr
     }
 
     if (item.viaMovieToolbox() && duration > 0) {
-        MovieFromFileResult opened = openMovieFromFile(item.path(), 600);
+        MovieFromFileResult opened = openSource(item.path());
         Movie* src = opened.movie.get();
         Track* srcVideo = src ? src->indTrackWithCharacteristic(size_t(item.videoTrackIndex() + 1),
                                                                 VisualMediaCharacteristic, true)

@@ -6,10 +6,12 @@
 #include "engine/effect_tracks.h"
 #include "model/project.h"
 #include "platform/movies/movie.h"
+#include "platform/movies/movie_from_file.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace zef {
@@ -117,6 +119,15 @@ private:
     Slots m_renderSlots; // of the render movie being built
     uint32_t m_black = 0, m_checkerboard = 0, m_placeholder = 0;
     std::shared_ptr<movies::Movie> m_preview;
+    // Media files opened for clips, kept while the file on disk stays the same, so that
+    // building items again (after an edit, an undo, a preference change) opens no file.
+    struct OpenedMedia {
+        std::shared_ptr<movies::MediaFile> file;
+        int64_t size = 0, modified = 0; // bytes; nanoseconds
+        uint64_t inode = 0, device = 0;
+    };
+    std::map<std::string, OpenedMedia> m_media;
+    movies::MovieFromFileResult openSource(const std::string& path);
     int64_t m_lastUpdate = 0;
     uint64_t m_passes = 0;
     bool m_updatedOnce = false;

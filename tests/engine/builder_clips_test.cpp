@@ -10,8 +10,11 @@
 #include "platform/movies/text/text_sample.h"
 #include "project_items.h"
 #include "tests/movies/test_media.h"
+#include "tests/support/file_open_watch.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace zef;
 using namespace zef::movies;
@@ -361,4 +364,36 @@ TEST_F(ClipFixture, TitlesThatATextSampleCannotHoldFailWithAMessage)
                            false);
     EXPECT_EQ(failure(),
               "The text box of a title lies outside the range of -32768 to 32767 pixels");
+}
+
+TEST_F(ClipFixture, BuildingAgainOpensNoMediaFileUntilTheFileChanges)
+{
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "rebuild-opens";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "clip.mp4").string();
+    std::filesystem::copy_file(media::h264Movie(), path);
+    ZEFSourceItem* a = clip(path, 0, 0, 600);
+    ZEFSourceItem* b = clip(path, 1, 0, 600);
+    refresh();
+
+    zef::testing::FileOpenWatch opens(dir.string());
+    ASSERT_TRUE(opens.valid());
+    project.itemChanged(a, false, true);
+    project.itemChanged(b, false, true);
+    refresh();
+    ASSERT_TRUE(a->isBuilt());
+    ASSERT_TRUE(b->isBuilt());
+    EXPECT_EQ(opens.takeOpens(), 0);
+
+    // Another file under the same name is opened again, and its pictures show.
+    std::filesystem::copy_file(media::turnedPortrait(), path,
+                               std::filesystem::copy_options::overwrite_existing);
+    a->setMatrix(0, MatrixRecord::identity());
+    a->setMatrix(1, MatrixRecord::identity());
+    project.itemChanged(a, false, true);
+    project.itemChanged(b, false, true);
+    refresh();
+    EXPECT_GT(opens.takeOpens(), 0);
+    EXPECT_EQ(zef::movies::testing::frameNumberOf(picture(0)), 0);
 }
