@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
@@ -180,6 +182,37 @@ std::string resolveTarget(const std::string& path)
     return path;
 }
 
+// Removes what a save of this file that never finished left beside it: a temporary file of
+// our naming that nobody holds locked (a writer locks it for as long as it writes) and that has
+// not changed for a minute.
+void removeStaleTemps(const std::string& path)
+{
+    const std::string dir = directoryOf(path);
+    const std::string base =
+        path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    const std::string prefix = "." + base + ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        // "." + base + "." + eight hex digits + ".tmp"
+        if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0 ||
+            name.find_first_not_of("0123456789abcdef", prefix.size()) != name.size() - 4)
+            continue;
+        const std::string full = dir + "/" + name;
+        const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= 60 &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(full.c_str());
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
 int createTemp(const std::string& path, std::string& tmpPath)
 {
     std::string dir = directoryOf(path);
@@ -230,6 +263,7 @@ CfbError commitState(FileState& fs)
     if (fs.readOnly) return CfbError::ReadOnly;
     if (!fs.dirty) return CfbError::Ok;
 
+    removeStaleTemps(fs.path);
     std::string tmpPath;
     int tmp = createTemp(fs.path, tmpPath);
     if (tmp < 0) {

@@ -3,6 +3,10 @@
 #include "cfb_test_util.h"
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -441,4 +445,39 @@ TEST(CompoundApi, PermissionsAndFolderFallback)
     auto tail = randomBytes(100, 2);
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(readAll(*cf->root().openStream("s").value), expected);
+}
+
+TEST(CompoundApi, ASaveClearsWhatAnUnfinishedSaveLeft)
+{
+    TempDir tmp;
+    const auto path = tmp / "left.zef";
+    {
+        auto cf = createOrDie(path);
+        writeAll(*cf->root().createStream("s").value, randomBytes(100, 1));
+    }
+    auto leftover = [&](const std::string& name, std::chrono::minutes age) {
+        const fs::path p = tmp / name;
+        std::ofstream(p) << "half a project";
+        fs::last_write_time(p, fs::file_time_type::clock::now() - age);
+        return p;
+    };
+    const fs::path killed = leftover(".left.zef.0badc0de.tmp", std::chrono::minutes(60));
+    const fs::path writing = leftover(".left.zef.12345678.tmp", std::chrono::minutes(0));
+    const fs::path locked = leftover(".left.zef.feedf00d.tmp", std::chrono::minutes(60));
+    const fs::path other = leftover(".other.zef.0badc0de.tmp", std::chrono::minutes(60));
+    const int held = ::open(locked.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0); // another program still writing it
+
+    {
+        auto cf = openOrDie(path, CompoundFile::Mode::ReadWrite);
+        writeAll(*cf->root().createStream("t").value, randomBytes(10, 2));
+        ASSERT_EQ(cf->commit(), CfbError::Ok);
+    }
+    ::close(held);
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_TRUE(fs::exists(writing));
+    EXPECT_TRUE(fs::exists(locked));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(compoundTree(openOrDie(path, CompoundFile::Mode::Read)->root())["t"]);
 }
