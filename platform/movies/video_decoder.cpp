@@ -31,6 +31,8 @@ struct VideoDecoder::State {
     int64_t firstGoodPts = INT64_MIN; // after a seek: frames shown before the key frame may
                                       // miss their references and are thrown away
     int64_t lastUse = 0;              // the request that last used this position
+    int nalLengthSize = 0;            // H.264 in length-prefixed form: bytes of each NAL
+                                      // unit's length; 0: another codec or form
 };
 
 struct VideoDecoder::Scaler {
@@ -71,6 +73,33 @@ AVPixelFormat unJpegFormat(AVPixelFormat f, bool& fullRange)
 
 void noFree(void*, uint8_t*) {}
 
+// True when every slice of an H.264 access unit (NAL units with length prefixes of lengthSize
+// bytes) belongs to a picture that no other picture refers to (nal_ref_idc 0): the decoder does
+// not need to see it to decode the ones after it.
+bool nonReferenceH264(const uint8_t* data, int size, int lengthSize)
+{
+    bool slice = false;
+    auto look = [&](uint8_t header) {
+        const int type = header & 0x1F;
+        if (type == 20 || type == 21) return false; // extension slices: not looked into
+        if (type == 1 || type == 5) {
+            slice = true;
+            return ((header >> 5) & 3) == 0;
+        }
+        return true;
+    };
+    for (int pos = 0; pos < size;) {
+        if (pos + lengthSize > size) return false;
+        uint32_t length = 0;
+        for (int i = 0; i < lengthSize; ++i)
+            length = (length << 8) | data[pos + i];
+        pos += lengthSize;
+        if (length == 0 || length > uint32_t(size - pos) || !look(data[pos])) return false;
+        pos += int(length);
+    }
+    return slice;
+}
+
 size_t frameBytes(const AVFrame* f)
 {
     size_t n = 0;
@@ -98,6 +127,11 @@ VideoDecoder::VideoDecoder(std::shared_ptr<const MediaFile> file, size_t trackIn
     m_track = &m_file->tracks()[trackIndex];
     if (m_track->mediaType != kVideoMediaType || m_track->samples.empty()) return;
     m_turn = pictureTurnOf(m_track->matrix);
+    // Every position holds a decoder's pictures: larger pictures get fewer of them (as many as
+    // asked up to 1080p, one at 4K).
+    const int64_t pixels = std::max<int64_t>(1, int64_t(m_track->width) * m_track->height);
+    m_options.positions = std::clamp(int(int64_t(m_options.positions) * 1920 * 1088 / pixels), 1,
+                                     m_options.positions);
     m_valid = reopen();
 }
 
@@ -109,6 +143,11 @@ bool VideoDecoder::reopen()
     s.stream = m_track->streamIndex;
     if (!av::openStreamDecoder(m_file->path(), s.stream, m_options.threads, s.fmt, s.codec))
         return false;
+    const uint8_t* extra = s.codec->extradata;
+    s.nalLengthSize =
+        s.codec->codec_id == AV_CODEC_ID_H264 && s.codec->extradata_size >= 7 && extra[0] == 1
+            ? (extra[4] & 3) + 1
+            : 0;
     s.lastOutPts = INT64_MIN;
     s.readIndex = -1;
     s.expectIndex = -1;
@@ -356,10 +395,16 @@ const AVFrame* VideoDecoder::decodeUntil(int64_t sampleIndex)
             s.readIndex = index >= 0 ? index : s.readIndex + 1;
             // Frames shown before the target that no other frame refers to need no decoding
             // (unless frames are told apart by counting, where every frame must come out).
-            s.codec->skip_frame =
-                m_track->allStamped && pkt->pts != AV_NOPTS_VALUE && pkt->pts < target
-                    ? AVDISCARD_NONREF
-                    : AVDISCARD_DEFAULT;
+            const bool before =
+                m_track->allStamped && pkt->pts != AV_NOPTS_VALUE && pkt->pts < target;
+            // Those an H.264 header shows are not sent at all: sent and then dropped, each
+            // would still take its turn among the decoder's frame threads.
+            if (before && s.nalLengthSize > 0 &&
+                nonReferenceH264(pkt->data, pkt->size, s.nalLengthSize)) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            s.codec->skip_frame = before ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             avcodec_send_packet(s.codec.get(), pkt); // damaged packets are skipped
             av_packet_unref(pkt);
             sent = true;

@@ -43,7 +43,8 @@ public:
         // reaches the frame with the fewest decodes, so coming back to a later frame between the
         // same two key frames (scrubbing back and forth in files with key frames far apart)
         // decodes from there instead of from the key frame. Each costs a decoder's threads and
-        // picture buffers; one not used for kPositionExpiry requests is closed.
+        // picture buffers, so pictures larger than 1920×1088 get fewer (one at 4K); one not used
+        // for kPositionExpiry requests is closed.
         int positions = 1;
     };
     static constexpr int64_t kPositionExpiry = 300;
