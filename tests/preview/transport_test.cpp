@@ -1,16 +1,19 @@
 // The VCR Deck driving the Preview Deck's player, offscreen, on real media.
 #include "capture/tape_deck.h"
 #include "tests/preview/preview_fixture.h"
+#include "tests/support/file_open_watch.h"
 #include "ui/controls/xbutton.h"
 #include "ui/controls/xslider.h"
 #include "ui/controls/xstatic.h"
 #include "ui/controls/xtimecode.h"
 
+#include <filesystem>
 #include <vector>
 
 using namespace zef;
 using namespace zef::test;
 namespace media = zef::movies::testing::media;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -231,6 +234,30 @@ TEST_F(Transport, EditsReachThePictureAfterTheEnginePassNeverDuringADrag)
         return false;
     };
     ASSERT_TRUE(waitFor([&] { return !blackInTheMiddle(); }));
+}
+
+TEST_F(Transport, AnEditIsRedrawnWithoutOpeningTheClipAgain)
+{
+    // A folder of its own: tests running beside this one open the shared media.
+    const fs::path dir = fs::path(::testing::TempDir()) / "preview-edit-opens";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "clip.mp4").string();
+    fs::copy_file(media::avClip4s(), path);
+    ZEFSourceItem* a = clip(path, kLayerA, 0, 2400);
+    pass();
+    panel->seek(EditTime(300));
+    ASSERT_TRUE(waitFor([&] { return shownNumber() == 15; }));
+
+    zef::testing::FileOpenWatch opens(dir.string());
+    ASSERT_TRUE(opens.valid());
+    a->setVolume(128);
+    project.itemChanged(a, false, true); // built again, and a new snapshot played
+    pass();
+    ASSERT_EQ(deck->snapshots(), 2);
+    panel->seek(EditTime(340));
+    ASSERT_TRUE(waitFor([&] { return shownNumber() == 17; }));
+    EXPECT_EQ(opens.takeOpens(), 0);
 }
 
 // A tape deck that records what it is told.

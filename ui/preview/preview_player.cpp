@@ -147,6 +147,7 @@ void CPreviewPlayer::setServices(movies::ComponentManager* components,
 {
     m_components = components;
     m_text = std::move(text);
+    m_context.reset(); // made again with these
 }
 
 void CPreviewPlayer::setMovie(std::shared_ptr<const movies::Movie> movie, TimeValue frameDuration,
@@ -160,6 +161,10 @@ void CPreviewPlayer::setMovie(std::shared_ptr<const movies::Movie> movie, TimeVa
     o.frameDuration = frameDuration;
     o.components = m_components;
     o.text = m_text;
+    // One context from movie to movie: a movie rebuilt after an edit is drawn by the decoders
+    // already open, standing where they were.
+    if (!m_context) m_context = movies::MoviePlayer::makeContext(o);
+    o.context = m_context;
     m_player = std::make_unique<movies::MoviePlayer>(*m_movie, m_sink.get(), m_audio.get(), o);
     m_player->setEndCallback([this] {
         // On the presenter thread: tell the GUI thread.

@@ -113,6 +113,7 @@ private:
     std::unique_ptr<GuiFrameSink> m_sink;
     movies::ComponentManager* m_components = nullptr;
     std::shared_ptr<movies::TextRenderer> m_text;
+    std::shared_ptr<movies::EvaluationContext> m_context; // kept from player to player
     std::shared_ptr<const movies::Movie> m_movie;
     std::unique_ptr<movies::MoviePlayer> m_player; // after the sinks and the movie it plays
     Frame m_frame;

@@ -186,16 +186,20 @@ struct MoviePlayer::Impl {
     void evaluateLoop()
     {
         std::atomic<uint64_t> current{~uint64_t(0)}; // the job being drawn
-        EvaluationContext::Options eo;
-        eo.components = options.components;
-        eo.text = options.text;
-        eo.decoderThreads = options.decoderThreads;
-        // Scrubbing goes back and forth: a decoder left standing in each of the last few
-        // stretches between key frames continues from there instead of from the key frame.
-        eo.decoderPositions = 4;
-        EvaluationContext context(eo);
+        const std::shared_ptr<EvaluationContext> shared =
+            options.context ? options.context : makeContext(options);
+        EvaluationContext& context = *shared;
         // A picture of a state that a control call has replaced is given up.
         context.setAbortCheck([this, &current] { return liveGeneration.load() != current.load(); });
+        // The check refers to this loop: a context that outlives the player must not keep it.
+        struct Unhook {
+            EvaluationContext& c;
+            ~Unhook()
+            {
+                c.setAbortCheck({});
+                c.setApproximate(false);
+            }
+        } unhook{context};
 
         std::unique_lock lk(m);
         uint64_t job = ~uint64_t(0);
@@ -619,6 +623,20 @@ void MoviePlayer::seek(TimeValue t)
         else
             p.stillLocked(at);
     });
+}
+
+std::shared_ptr<EvaluationContext> MoviePlayer::makeContext(const Options& options)
+{
+    EvaluationContext::Options eo;
+    eo.components = options.components;
+    eo.text = options.text;
+    eo.decoderThreads = options.decoderThreads;
+    // Scrubbing goes back and forth: a decoder left standing in each of the last few
+    // stretches between key frames continues from there instead of from the key frame.
+    eo.decoderPositions = 4;
+    // A context kept from movie to movie closes the decoders of clips no longer drawn.
+    eo.releaseDecodersAfter = 900;
+    return std::make_shared<EvaluationContext>(eo);
 }
 
 void MoviePlayer::scrub(TimeValue t)

@@ -74,7 +74,16 @@ public:
         int decoderThreads = 0;      // per video decoder; 0: one per core
         ComponentManager* components = nullptr;
         std::shared_ptr<TextRenderer> text;
+        // Pictures are drawn with this context when one is given (from makeContext), which
+        // the caller may hand from one player to the next (one player at a time): its decoders
+        // stay open and where they stand when the movie is rebuilt from the same media files.
+        // Otherwise the player makes its own.
+        std::shared_ptr<EvaluationContext> context;
     };
+
+    // A context with the player's evaluation settings (components, text, decoding threads,
+    // positions kept for scrubbing), for Options::context.
+    static std::shared_ptr<EvaluationContext> makeContext(const Options& options);
 
     // Either sink may be null (no pictures, or silence with the steady clock). The sinks must
     // outlive the player.
