@@ -162,8 +162,7 @@ bool VideoDecoder::seekToKey(int64_t pts)
     State& s = *m_state;
     ++m_seeks;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
-    auto it = std::upper_bound(keys.begin(), keys.end(), pts,
-                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    const auto it = keyAfter(pts);
     if (it == keys.begin() || (it - 1)->decodeIndex == 0 || !s.fmt || !s.codec)
         return reopen(); // back to the top of the file: the one position every demuxer has
     const KeyFrame& key = *(it - 1);
@@ -197,6 +196,13 @@ int64_t VideoDecoder::decodeIndexForDts(int64_t dts) const
     return int64_t(it - v.begin());
 }
 
+std::vector<KeyFrame>::const_iterator VideoDecoder::keyAfter(int64_t pts) const
+{
+    const std::vector<KeyFrame>& keys = m_track->keyFrames;
+    return std::upper_bound(keys.begin(), keys.end(), pts,
+                            [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+}
+
 bool VideoDecoder::canContinue(const State& s, int64_t targetPts, int64_t keyIndex) const
 {
     return s.codec && !s.drained && targetPts > s.lastOutPts && keyIndex <= s.readIndex + 1;
@@ -222,32 +228,26 @@ bool VideoDecoder::choosePosition(int64_t sampleIndex, int64_t targetPts, int64_
         State* previous = m_state;
         m_state = fresh.get();
         if (reopen()) {
-            best = fresh.get();
             m_states.push_back(std::move(fresh));
-            m_state = best;
-            best->lastUse = m_requests;
-            return canContinue(*best, targetPts, keyIndex); // a frame before the second key
-        } else {
-            m_state = previous;
+            m_state->lastUse = m_requests;
+            return canContinue(*m_state, targetPts, keyIndex); // a frame before the second key
         }
+        m_state = previous;
     }
     if (!best) {
         // A position between the same key frames (standing past the frame) is of no more use
         // there once this one stands before it; otherwise the least recently used one seeks.
         const std::vector<KeyFrame>& keys = m_track->keyFrames;
-        auto next = std::upper_bound(keys.begin(), keys.end(), targetPts,
-                                     [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+        const auto next = keyAfter(targetPts);
         const int64_t from = next == keys.begin() ? INT64_MIN : (next - 1)->pts;
         const int64_t to = next == keys.end() ? INT64_MAX : next->pts;
-        for (const auto& p : m_states)
-            if (p->lastOutPts >= from && p->lastOutPts < to &&
-                (!best || p->lastUse < best->lastUse))
-                best = p.get();
-        if (!best) {
-            best = m_states.front().get();
-            for (const auto& p : m_states)
-                if (p->lastUse < best->lastUse) best = p.get();
-        }
+        auto rank = [&](const std::unique_ptr<State>& p) {
+            return std::pair{!(p->lastOutPts >= from && p->lastOutPts < to), p->lastUse};
+        };
+        best =
+            std::min_element(m_states.begin(), m_states.end(), [&](const auto& a, const auto& b) {
+                return rank(a) < rank(b);
+            })->get();
     }
     m_state = best;
     best->lastUse = m_requests;
@@ -272,8 +272,7 @@ const AVFrame* VideoDecoder::frameForSample(int64_t sampleIndex)
     if (const AVFrame* f = cacheLookup(sampleIndex)) return f;
     const int64_t target = m_track->samples[size_t(sampleIndex)].pts;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
-    auto it = std::upper_bound(keys.begin(), keys.end(), target,
-                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    const auto it = keyAfter(target);
     int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
     const bool forward = choosePosition(sampleIndex, target, keyIndex);
     if (!forward && !seekToKey(target)) return nullptr;
@@ -292,8 +291,7 @@ const AVFrame* VideoDecoder::frameNear(int64_t mediaTime)
     if (const AVFrame* f = cacheLookup(sample)) return f;
     const int64_t target = m_track->samples[size_t(sample)].pts;
     const std::vector<KeyFrame>& keys = m_track->keyFrames;
-    auto it = std::upper_bound(keys.begin(), keys.end(), target,
-                               [](int64_t p, const KeyFrame& k) { return p < k.pts; });
+    const auto it = keyAfter(target);
     const int64_t keyIndex = it == keys.begin() ? 0 : (it - 1)->decodeIndex;
     // The nearest position standing before the frame between the same key frames.
     int64_t standing = -1;

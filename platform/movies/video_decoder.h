@@ -99,6 +99,8 @@ private:
     struct State;
 
     bool reopen();
+    // The first key frame shown after pts (end: none).
+    std::vector<KeyFrame>::const_iterator keyAfter(int64_t pts) const;
     bool canContinue(const State& s, int64_t targetPts, int64_t keyIndex) const;
     // Makes m_state the position for a frame of targetPts whose key frame has keyIndex; true
     // when it continues from where it stands, false when it must seek.

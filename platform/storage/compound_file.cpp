@@ -171,6 +171,12 @@ std::string directoryOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string nameOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // The file a path names, following a symbolic link so that saving replaces its target.
 std::string resolveTarget(const std::string& path)
 {
@@ -188,9 +194,7 @@ std::string resolveTarget(const std::string& path)
 void removeStaleTemps(const std::string& path)
 {
     const std::string dir = directoryOf(path);
-    const std::string base =
-        path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    const std::string prefix = "." + base + ".";
+    const std::string prefix = "." + nameOf(path) + ".";
     DIR* d = ::opendir(dir.c_str());
     if (!d) return;
     const time_t now = ::time(nullptr);
@@ -216,7 +220,7 @@ void removeStaleTemps(const std::string& path)
 int createTemp(const std::string& path, std::string& tmpPath)
 {
     std::string dir = directoryOf(path);
-    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    std::string base = nameOf(path);
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];

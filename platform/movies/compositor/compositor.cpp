@@ -145,8 +145,10 @@ private:
     bool drawEffect(const Plan& p, Pixmap& canvas, int depth);
     bool drawText(const Plan& p, Pixmap& canvas);
     bool drawCodec(const Plan& p, Pixmap& canvas);
-    // Draws picture (standing for the whole track rectangle) through the plan's placement.
-    bool place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int32_t mode);
+    // Draws picture (standing for the part of the track rectangle given, by default all of it)
+    // through the plan's placement.
+    bool place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int32_t mode,
+               std::optional<Rect> part = std::nullopt);
     // Draws a source track of the effect planned by effect, with its own modifiers, into a
     // picture of the effect's size.
     void drawSource(const Track* source, const Plan& effect, Pixmap& picture, int depth);
@@ -267,9 +269,11 @@ bool Evaluator::prepare(const Track& track, const MatrixRecord& parent,
     return true;
 }
 
-bool Evaluator::place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int32_t mode)
+bool Evaluator::place(const Pixmap& picture, const Plan& p, Pixmap& canvas, int32_t mode,
+                      std::optional<Rect> part)
 {
-    MatrixRecord m = MatrixRecord::mapRect(picture.bounds(), Rect{0, 0, p.width, p.height});
+    MatrixRecord m =
+        MatrixRecord::mapRect(picture.bounds(), part.value_or(Rect{0, 0, p.width, p.height}));
     m.concat(p.transform);
     std::optional<ClipRegion> clip;
     if (p.clip) clip.emplace(*p.clip);
@@ -464,12 +468,7 @@ bool Evaluator::drawText(const Plan& p, Pixmap& canvas)
     ScratchPixmap picture(m_ctx, covered.width(), covered.height());
     picture->fill(0);
     compositeLayer(*layer, *picture, Point{covered.left, covered.top});
-    MatrixRecord m = MatrixRecord::translation(covered.left << 16, covered.top << 16);
-    m.concat(t);
-    std::optional<ClipRegion> clip;
-    if (p.clip) clip.emplace(*p.clip);
-    return drawWarped(*picture, canvas, m, mode, p.opColour, clip ? &*clip : nullptr) ==
-           PixelStatus::Ok;
+    return place(*picture, p, canvas, mode, covered);
 }
 
 bool Evaluator::drawCodec(const Plan& p, Pixmap& canvas)
